@@ -1,0 +1,382 @@
+#include "cli/sweep_command.h"
+
+#include "data/errors.h"
+#include "data/experiment_reader.h"
+#include "data/file_io.h"
+#include "data/number_text.h"
+#include "data/result_writer.h"
+#include "engine/sweep_session.h"
+#include "plot/plot.h"
+
+#include <functional>
+#include <memory>
+#include <ostream>
+
+namespace dravo2 {
+namespace {
+
+// The sweep fields as plain texts; a changed text runs the change handling as typing does.
+class TextSweepFields : public SweepFieldAccess {
+public:
+    TextSweepFields(ParameterTexts& texts, SweepSession& session, char separator)
+        : Texts(texts), Session(session), Separator(separator) {}
+
+    std::string Text(SweepField field) const override { return Slot(field); }
+
+    void SetText(SweepField field, const std::string& text) override {
+        if (Slot(field) == text) {
+            return;
+        }
+        Slot(field) = text;
+        Session.TakeSweepFields(*this, Separator);
+    }
+
+private:
+    std::string& Slot(SweepField field) const {
+        switch (field) {
+        case SweepField::Start:
+            return Texts.StartF;
+        case SweepField::Nstep:
+            return Texts.Nstep;
+        case SweepField::Step:
+            break;
+        }
+        return Texts.StepF;
+    }
+
+    ParameterTexts& Texts;
+    SweepSession& Session;
+    char Separator;
+};
+
+struct Options {
+    ParameterTexts Texts;
+    std::string DeltaR = kDefaultDeltaRText;
+    std::string Mode = "MvHx";
+    std::string Aniso = "UA";
+    int Reversals = 0;
+    std::string OutputPath;
+    std::string ReadPath;
+    std::string Filter;
+    bool Help = false;
+};
+
+// One KEY=VALUE argument: a text field, a whole-degree scroll-bar position or a choice.
+struct Key {
+    std::string Name;
+    std::string Unit;
+    std::function<std::string*(Options&)> Text;
+    std::function<int*(Options&)> Degrees;
+};
+
+std::vector<Key> Keys() {
+    std::vector<Key> keys;
+    auto text = [&keys](std::string name, std::string unit, std::function<std::string*(Options&)> field) {
+        keys.push_back({std::move(name), std::move(unit), std::move(field), nullptr});
+    };
+    for (std::size_t i = 0; i < 4; ++i) {
+        text("M" + std::to_string(i + 1), "T", [i](Options& o) { return &o.Texts.M[i]; });
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        text("t" + std::to_string(i + 1), "m", [i](Options& o) { return &o.Texts.t[i]; });
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        text("K" + std::to_string(i + 1), "J/m^3", [i](Options& o) { return &o.Texts.K[i]; });
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        keys.push_back({"axis" + std::to_string(i + 1), "deg, 0 to 90", nullptr,
+                        [i](Options& o) { return &o.Texts.AxisDegrees[i]; }});
+    }
+    keys.push_back({"field_angle", "deg, 0 to 90", nullptr, [](Options& o) { return &o.Texts.FieldAngleDegrees; }});
+    text("J1", "J/m^2, layers 1-2", [](Options& o) { return &o.Texts.J1; });
+    text("J2", "J/m^2, layers 2-3", [](Options& o) { return &o.Texts.J2; });
+    text("J3", "J/m^2, layers 3-4", [](Options& o) { return &o.Texts.J3; });
+    text("Jbq1", "J/m^2, biquadratic 1-2", [](Options& o) { return &o.Texts.J2_1; });
+    text("Jbq2", "J/m^2, biquadratic 2-3", [](Options& o) { return &o.Texts.J2_2; });
+    text("bias", "J/m^2, on layer 4", [](Options& o) { return &o.Texts.Bias; });
+    text("DR", "GMR %", [](Options& o) { return &o.DeltaR; });
+    text("start", "kA/m", [](Options& o) { return &o.Texts.StartF; });
+    text("steps", "count", [](Options& o) { return &o.Texts.Nstep; });
+    text("step", "kA/m", [](Options& o) { return &o.Texts.StepF; });
+    text("noise", "rad", [](Options& o) { return &o.Texts.Ramp; });
+    text("conv", "per rad", [](Options& o) { return &o.Texts.Conv; });
+    text("maxiter", "count", [](Options& o) { return &o.Texts.MaxIter; });
+    text("aniso", "UA or QU", [](Options& o) { return &o.Aniso; });
+    text("mode", "MvHx, MvHy, theta-theta, DeltaR or FMR", [](Options& o) { return &o.Mode; });
+    return keys;
+}
+
+void PrintHelp(std::ostream& out) {
+    Options defaults;
+    out << "Usage: dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE]\n"
+           "       dravo2-sweep --read FILE --filter dat|da2\n\n"
+           "Runs a field sweep of the layer stack as the window's Start does (and one reversed\n"
+           "branch per --reverse, as pressing Reverse after the sweep ended) and writes the\n"
+           "result file, eight columns of 23 characters, CR LF lines, to FILE or standard output.\n"
+           "With --read, loads FILE as the window's \"Read .DA2\" would with that filter and prints\n"
+           "the rows it would hold.\n\nKeys (unit, default):\n";
+    for (const Key& key : Keys()) {
+        const std::string value = key.Text ? *key.Text(defaults) : std::to_string(*key.Degrees(defaults));
+        std::string name = "  " + key.Name;
+        name.resize(15, ' ');
+        out << name << key.Unit << ", default " << value << "\n";
+    }
+    out << "\nExit status: 0 done, 1 a floating-point error during a step (the rows recorded so far\n"
+           "are written), 2 a bad argument or value.\n";
+}
+
+int ParseDegrees(const std::string& text) {
+    const std::int32_t value = TextToInteger(text);
+    if (value < 0 || value > 90) {
+        throw ConversionError("'" + text + "' is not a whole number of degrees from 0 to 90");
+    }
+    return value;
+}
+
+Options ParseArguments(const std::vector<std::string>& args) {
+    Options options;
+    const std::vector<Key> keys = Keys();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= args.size()) {
+                throw ProgramError("Option " + arg + " needs a value");
+            }
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.Help = true;
+        } else if (arg == "--reverse") {
+            ++options.Reversals;
+        } else if (arg == "-o") {
+            options.OutputPath = next();
+        } else if (arg == "--read") {
+            options.ReadPath = next();
+        } else if (arg == "--filter") {
+            options.Filter = next();
+        } else {
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            bool known = false;
+            for (const Key& key : keys) {
+                if (equals != std::string::npos && key.Name == name) {
+                    const std::string value = arg.substr(equals + 1);
+                    if (key.Text) {
+                        *key.Text(options) = value;
+                    } else {
+                        *key.Degrees(options) = ParseDegrees(value);
+                    }
+                    known = true;
+                }
+            }
+            if (!known) {
+                throw ProgramError("Unknown argument '" + arg + "' (see --help)");
+            }
+        }
+    }
+    if (options.Aniso != "UA" && options.Aniso != "QU") {
+        throw ProgramError("'" + options.Aniso + "' is not an anisotropy form (UA or QU)");
+    }
+    options.Texts.UniaxialChecked = options.Aniso == "UA";
+    options.Texts.QuarticChecked = options.Aniso == "QU";
+    return options;
+}
+
+DisplayMode ModeNamed(const std::string& name) {
+    if (name == "MvHx") {
+        return DisplayMode::MvHx;
+    }
+    if (name == "MvHy") {
+        return DisplayMode::MvHy;
+    }
+    if (name == "theta-theta") {
+        return DisplayMode::ThetaTheta;
+    }
+    if (name == "DeltaR") {
+        return DisplayMode::DeltaR;
+    }
+    if (name == "FMR") {
+        return DisplayMode::Fmr;
+    }
+    throw ProgramError("'" + name + "' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)");
+}
+
+// The window's run of Start, ticks and Reverse on the engine, with the plot drawn as the window
+// draws it so that the same errors arise at the same points.
+class HeadlessRun {
+public:
+    HeadlessRun(Options& options, char separator, std::ostream& err, bool progress)
+        : Opts(options), Mode(ModeNamed(options.Mode)), Separator(separator), Err(err), Progress(progress),
+          Fields(options.Texts, Session, separator) {
+        Simulation->ClearSimTable();
+        PlotState->CreationDefaults();
+    }
+
+    // Start up to arming the timer: intake, final field, display preset and the plot cleared.
+    void Start() {
+        Session.BeginStart(*Simulation, PlotState->Range.Bounds);
+        Session.TakeParameters(Opts.Texts, Separator);
+        const DisplayPreset preset = Session.PresetDisplayMode(Mode, PlotState->Range.Bounds, PlotState->SimXCol,
+                                                               PlotState->SimYCol, Opts.DeltaR, Separator);
+        if (preset.Applied) {
+            PlotState->ClearScreen(kCrossPoint, Separator);
+            if (preset.SweepPointType) {
+                PlotState->PointType = *preset.SweepPointType;
+            }
+        }
+    }
+
+    void Reverse(int branch) {
+        Session.Reverse(Fields, Separator);
+        Sweep("reverse " + std::to_string(branch));
+    }
+
+    const SimulationData& Table() const { return *Simulation; }
+    bool TableFilled() const { return Filled; }
+
+    // The ticks of one branch until its last step, or until the table is full.
+    void Sweep(const std::string& label) {
+        for (;;) {
+            if (Session.Step(*Simulation, Opts.DeltaR, Separator, Mode == DisplayMode::MvHy) ==
+                StepOutcome::TableFull) {
+                Filled = true;
+                break;
+            }
+            if (const auto columns = DisplayColumnsFor(Mode)) {
+                PlotState->SimXCol = PlotState->ExpXCol = (*columns)[0];
+                PlotState->SimYCol = PlotState->ExpYCol = (*columns)[1];
+            }
+            DrawLivePoint();
+            ShowProgress(label);
+            if (Session.SweepOver()) {
+                break;
+            }
+            if (Simulation->SimRows >= MaxRows) {
+                Filled = true;
+                break;
+            }
+        }
+        if (Progress) {
+            Err << "\n";
+        }
+    }
+
+private:
+    void DrawLivePoint() {
+        const DataTable& table = Simulation->SimTable;
+        const std::int32_t row = Simulation->SimRows;
+        if (row == 1) {
+            PlotState->ReplotData(table.Column(PlotState->ExpXCol), table.Column(PlotState->ExpYCol), row);
+        } else {
+            PlotState->PlotPoint(PlotState->PointType, 3, table.At(PlotState->SimXCol, row),
+                                 table.At(PlotState->SimYCol, row));
+        }
+    }
+
+    void ShowProgress(const std::string& label) {
+        if (!Progress) {
+            return;
+        }
+        const std::int32_t total = Session.Nstep > 0 ? Session.Nstep : 1;
+        const int width = 40;
+        const int filled = static_cast<int>(static_cast<long long>(Session.StepIndex) * width / total);
+        Err << "\r" << label << " [" << std::string(static_cast<std::size_t>(filled > width ? width : filled), '#')
+            << std::string(static_cast<std::size_t>(filled > width ? 0 : width - filled), ' ') << "] "
+            << Session.StepIndex << "/" << total << std::flush;
+    }
+
+    Options& Opts;
+    DisplayMode Mode;
+    char Separator;
+    std::ostream& Err;
+    bool Progress;
+    SweepSession Session;
+    TextSweepFields Fields;
+    std::unique_ptr<SimulationData> Simulation = std::make_unique<SimulationData>();
+    std::unique_ptr<Plot> PlotState = std::make_unique<Plot>();
+    bool Filled = false;
+};
+
+void WriteOutput(const Options& options, const std::string& bytes, std::ostream& out) {
+    if (options.OutputPath.empty()) {
+        out << bytes << std::flush;
+    } else {
+        WriteFileReplacing(options.OutputPath, bytes);
+    }
+}
+
+int ReadCommand(const Options& options, std::ostream& out, std::ostream& err, char separator) {
+    ExperimentFormat format = ExperimentFormat::Dat;
+    if (options.Filter == "da2") {
+        format = ExperimentFormat::Da2;
+    } else if (options.Filter != "dat" && !options.Filter.empty()) {
+        err << "'" << options.Filter << "' is not a filter (dat or da2)\n";
+        return kExitBadInput;
+    }
+    const std::string bytes = ReadWholeFile(options.ReadPath);
+    auto experiment = std::make_unique<ExperimentData>();
+    experiment->ClearExpTable();
+    int status = kExitOk;
+    try {
+        ReadExperiment(bytes, format, *experiment, separator, nullptr);
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        status = kExitStepError;
+    }
+    std::string text;
+    for (std::int32_t row = 1; row <= experiment->ExpRows; ++row) {
+        for (std::int32_t column = 1; column <= experiment->ExpCols; ++column) {
+            text += ResultValueText(experiment->ExpTable.At(column, row));
+            text += "    ";
+        }
+        text += "\r\n";
+    }
+    out << text << std::flush;
+    return status;
+}
+
+} // namespace
+
+int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progress,
+                    char separator) {
+    Options options;
+    try {
+        options = ParseArguments(args);
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        return kExitBadInput;
+    }
+    if (options.Help) {
+        PrintHelp(out);
+        return kExitOk;
+    }
+    try {
+        if (!options.ReadPath.empty()) {
+            return ReadCommand(options, out, err, separator);
+        }
+        // The magnetoresistance amplitude is read at every step; a bad one is refused up front.
+        TextToReal(options.DeltaR, separator);
+        auto run = std::make_unique<HeadlessRun>(options, separator, err, progress);
+        run->Start();
+        int status = kExitOk;
+        try {
+            run->Sweep("start");
+            for (int branch = 1; branch <= options.Reversals && !run->TableFilled(); ++branch) {
+                run->Reverse(branch);
+            }
+        } catch (const ProgramError& error) {
+            err << error.what() << "\n";
+            status = kExitStepError;
+        }
+        if (run->TableFilled()) {
+            err << kTableFullMessage << "\n";
+        }
+        WriteOutput(options, ResultFileText(run->Table()), out);
+        return status;
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        return kExitBadInput;
+    }
+}
+
+} // namespace dravo2

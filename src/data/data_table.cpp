@@ -1,0 +1,20 @@
+#include "data/data_table.h"
+
+#include <algorithm>
+
+namespace dravo2 {
+
+void DataTable::Fill(double value) { std::fill(Cells.begin(), Cells.end(), value); }
+
+void ExperimentData::ClearExpTable() {
+    ExpTable.Fill(0.0);
+    ExpRows = 0;
+    ExpCols = 0;
+}
+
+void SimulationData::ClearSimTable() {
+    SimTable.Fill(0.0);
+    SimRows = 0;
+}
+
+} // namespace dravo2

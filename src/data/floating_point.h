@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cfenv>
+
+namespace dravo2 {
+
+// Extended precision: the 80-bit x87 format with a 64-bit mantissa.
+using Real = long double;
+
+inline constexpr const char* kInvalidOperationMessage = "Invalid floating point operation";
+inline constexpr const char* kDivisionByZeroMessage = "Floating point division by zero";
+inline constexpr const char* kOverflowMessage = "Floating point overflow";
+
+inline constexpr int kTrappedFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
+
+// Forgets any earlier invalid, division-by-zero or overflow flag.
+inline void ClearFloatingPointFlags() { std::feclearexcept(kTrappedFlags); }
+
+// Throws FloatingPointError for a raised flag (invalid before division by zero before overflow)
+// and clears the flags. Underflow, denormals and inexact results pass.
+[[noreturn]] void RaiseFloatingPointError(int flags);
+
+// Tests the flags once the computation of `value` is complete; the empty asm keeps the compiler
+// from moving that computation past the test.
+template <typename T> inline void CheckFloatingPoint(const T& value) {
+    asm volatile("" : : "m"(value));
+    if (const int flags = std::fetestexcept(kTrappedFlags)) {
+        RaiseFloatingPointError(flags);
+    }
+}
+
+inline void CheckFloatingPoint() {
+    if (const int flags = std::fetestexcept(kTrappedFlags)) {
+        RaiseFloatingPointError(flags);
+    }
+}
+
+// Rounds an extended value to the double it is stored as; a value beyond the double range
+// raises "Floating point overflow" as the store would.
+inline double StoreDouble(Real value) {
+    const double stored = static_cast<double>(value);
+    CheckFloatingPoint(stored);
+    return stored;
+}
+
+} // namespace dravo2

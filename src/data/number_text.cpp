@@ -1,0 +1,233 @@
+#include "data/number_text.h"
+
+#include "data/errors.h"
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <locale.h>
+
+namespace dravo2 {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Checks the real-number syntax and writes the number with a full stop into `plain`.
+bool NormaliseRealSyntax(std::string_view text, char separator, std::string& plain) {
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    plain.clear();
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        plain += text[i++];
+    }
+    std::size_t mantissaDigits = 0;
+    while (i < n && IsDigit(text[i])) {
+        plain += text[i++];
+        ++mantissaDigits;
+    }
+    if (i < n && text[i] == separator) {
+        plain += '.';
+        ++i;
+        while (i < n && IsDigit(text[i])) {
+            plain += text[i++];
+            ++mantissaDigits;
+        }
+    }
+    if (mantissaDigits == 0) {
+        return false;
+    }
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        plain += 'e';
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) {
+            plain += text[i++];
+        }
+        std::size_t exponentDigits = 0;
+        while (i < n && IsDigit(text[i])) {
+            plain += text[i++];
+            ++exponentDigits;
+        }
+        if (exponentDigits == 0) {
+            return false;
+        }
+    }
+    return i == n;
+}
+
+// Converts a number already in C syntax; false when it lies beyond the extended range.
+bool ConvertPlain(const std::string& plain, Real& value) {
+    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
+    errno = 0;
+    const Real converted = strtold_l(plain.c_str(), nullptr, cLocale);
+    // strtold reports an overflow as ERANGE with an infinite result; an underflow gives a
+    // tiny or zero value, which is kept.
+    if (errno == ERANGE && std::isinf(converted)) {
+        return false;
+    }
+    value = converted;
+    return true;
+}
+
+std::string_view TrimSpaces(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && text.back() == ' ') {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// The decimal digits of |value| rounded to 18 significant digits, with the exponent E of
+// 0.d1d2... x 10^E. `value` must be finite and non-zero.
+void DecimalExpansion(Real value, std::array<char, 18>& digits, int& exponent) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.17Le", std::fabs(value));
+    digits[0] = buffer[0];
+    for (int k = 1; k < 18; ++k) {
+        digits[k] = buffer[k + 1];
+    }
+    exponent = std::atoi(buffer + 20) + 1;
+}
+
+} // namespace
+
+std::string GeneralNumberText(Real value, int digits, char separator) {
+    if (std::isnan(value)) {
+        return "NAN";
+    }
+    if (std::isinf(value)) {
+        return value < 0 ? "-INF" : "INF";
+    }
+    if (value == 0) {
+        return "0";
+    }
+    digits = digits < 1 ? 1 : (digits > 18 ? 18 : digits);
+    std::array<char, 18> expansion{};
+    int exponent = 0;
+    DecimalExpansion(value, expansion, exponent);
+
+    std::string kept(expansion.data(), static_cast<std::size_t>(digits));
+    if (digits < 18 && expansion[static_cast<std::size_t>(digits)] >= '5') {
+        int k = digits - 1;
+        while (k >= 0 && kept[static_cast<std::size_t>(k)] == '9') {
+            kept[static_cast<std::size_t>(k)] = '0';
+            --k;
+        }
+        if (k >= 0) {
+            ++kept[static_cast<std::size_t>(k)];
+        } else {
+            kept.insert(kept.begin(), '1');
+            kept.pop_back();
+            ++exponent;
+        }
+    }
+    while (kept.size() > 1 && kept.back() == '0') {
+        kept.pop_back();
+    }
+
+    std::string text;
+    if (value < 0) {
+        text += '-';
+    }
+    if (exponent >= -3 && exponent <= digits) {
+        if (exponent > 0) {
+            const auto whole = static_cast<std::size_t>(exponent);
+            text += kept.substr(0, whole);
+            if (kept.size() < whole) {
+                text.append(whole - kept.size(), '0');
+            } else if (kept.size() > whole) {
+                text += separator;
+                text += kept.substr(whole);
+            }
+        } else {
+            text += '0';
+            text += separator;
+            text.append(static_cast<std::size_t>(-exponent), '0');
+            text += kept;
+        }
+    } else {
+        text += kept[0];
+        if (kept.size() > 1) {
+            text += separator;
+            text += kept.substr(1);
+        }
+        text += 'E';
+        const int power = exponent - 1;
+        if (power < 0) {
+            text += '-';
+        }
+        text += std::to_string(power < 0 ? -power : power);
+    }
+    return text;
+}
+
+Real TextToReal(std::string_view text, char separator) {
+    std::string plain;
+    Real value = 0;
+    if (!NormaliseRealSyntax(TrimSpaces(text), separator, plain) || !ConvertPlain(plain, value)) {
+        throw ConversionError("'" + std::string(text) + "' is not a valid floating point value");
+    }
+    return value;
+}
+
+double TextToDouble(std::string_view text, char separator) { return StoreDouble(TextToReal(text, separator)); }
+
+std::int32_t TextToInteger(std::string_view text) {
+    const std::string_view trimmed = TrimSpaces(text);
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < trimmed.size() && (trimmed[i] == '+' || trimmed[i] == '-')) {
+        negative = trimmed[i] == '-';
+        ++i;
+    }
+    const std::size_t firstDigit = i;
+    std::int64_t magnitude = 0;
+    bool valid = true;
+    for (; i < trimmed.size(); ++i) {
+        if (!IsDigit(trimmed[i])) {
+            valid = false;
+            break;
+        }
+        magnitude = magnitude * 10 + (trimmed[i] - '0');
+        if (magnitude > 2147483648LL) {
+            valid = false;
+            break;
+        }
+    }
+    valid = valid && i > firstDigit && (negative || magnitude <= 2147483647LL);
+    if (!valid) {
+        throw ConversionError("'" + std::string(text) + "' is not a valid integer value");
+    }
+    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+bool ParseDataNumber(std::string_view text, Real& value) {
+    std::string plain;
+    return NormaliseRealSyntax(text, '.', plain) && ConvertPlain(plain, value);
+}
+
+std::string ResultValueText(double value) {
+    if (std::isnan(value) || std::isinf(value)) {
+        const std::string word = std::isnan(value) ? "Nan" : (value < 0 ? "-Inf" : "+Inf");
+        return std::string(23 - word.size(), ' ') + word;
+    }
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
+    // buffer: d.dddddddddddddde[+-]dd[d]
+    const int exponent = std::atoi(buffer + 17);
+    std::string text;
+    text.reserve(23);
+    text += std::signbit(value) ? '-' : ' ';
+    text.append(buffer, 16);
+    text += 'E';
+    text += exponent < 0 ? '-' : '+';
+    char power[16];
+    std::snprintf(power, sizeof power, "%04d", exponent < 0 ? -exponent : exponent);
+    text += power;
+    return text;
+}
+
+} // namespace dravo2

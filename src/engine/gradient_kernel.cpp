@@ -1,0 +1,65 @@
+#include "engine/gradient_kernel.h"
+
+#include <cmath>
+
+namespace dravo2 {
+
+GradientKernel::GradientKernel(LayerModel& model) : AnisoMode(model.Stack.AnisoMode) {
+    const LayerStack& s = model.Stack;
+    bool anyPresent = false;
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        Present[i] = s.t[i] > 0;
+        anyPresent = anyPresent || Present[i];
+        Zeeman[i] = s.M[i] * s.t[i];
+        Anisotropy[i] = s.K[i] * s.t[i];
+        CosAlpha[i] = std::cos(s.Alpha[i]);
+        SinAlpha[i] = std::sin(s.Alpha[i]);
+        const bool pair = i + 1 < kLayers && Present[i] && s.t[i + 1] > 0;
+        Bilinear[i] = pair ? s.J[i] : 0;
+        Biquadratic[i] = pair ? 2 * s.J2[i] : 0;
+    }
+    if (anyPresent) {
+        model.Hx = static_cast<double>(model.FieldH * std::cos(static_cast<Real>(model.FieldAngle)));
+        model.Hy = static_cast<double>(model.FieldH * std::sin(static_cast<Real>(model.FieldAngle)));
+    }
+    Hx = model.Hx;
+    Hy = model.Hy;
+    Bias = Present[kLayers - 1] ? s.Bias : 0;
+}
+
+void GradientKernel::operator()(const AngleSet& a, AngleSet& grad) const {
+    std::array<Real, kLayers> sn{};
+    std::array<Real, kLayers> cs{};
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        Real g = 0;
+        if (Present[i]) {
+            sincosl(a[i], &sn[i], &cs[i]);
+            g = Zeeman[i] * (Hx * sn[i] - Hy * cs[i]);
+            if (AnisoMode == kUniaxial || AnisoMode == kQuartic) {
+                // x = a - Alpha: sin 2x = 2 sin x cos x, sin 4x = 2 sin 2x cos 2x
+                const Real sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
+                const Real cx = cs[i] * CosAlpha[i] + sn[i] * SinAlpha[i];
+                if (AnisoMode == kUniaxial) {
+                    g += Anisotropy[i] * (2 * sx * cx);
+                } else {
+                    g -= Anisotropy[i] * (2 * sx * cx) * (cx * cx - sx * sx);
+                }
+            }
+        }
+        grad[i] = g;
+    }
+    for (std::size_t i = 0; i + 1 < kLayers; ++i) {
+        if (Bilinear[i] == 0 && Biquadratic[i] == 0) {
+            continue;
+        }
+        // d = a[i] - a[i+1]
+        const Real sd = sn[i] * cs[i + 1] - cs[i] * sn[i + 1];
+        const Real cd = cs[i] * cs[i + 1] + sn[i] * sn[i + 1];
+        const Real torque = Bilinear[i] * sd + Biquadratic[i] * (sd * cd);
+        grad[i] += torque;
+        grad[i + 1] -= torque;
+    }
+    grad[kLayers - 1] += Bias * sn[kLayers - 1];
+}
+
+} // namespace dravo2

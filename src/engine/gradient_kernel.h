@@ -1,0 +1,32 @@
+#pragma once
+
+#include "engine/layer_model.h"
+
+namespace dravo2 {
+
+// The energy gradient of a LayerModel, prepared once per relaxation for the descent's inner
+// loop. It takes one sine-cosine pair per present layer and forms the anisotropy, coupling and
+// double-angle terms from them by the angle-sum identities; it agrees with
+// LayerModel::EnergyGradient to rounding. The model's field components are refreshed as the
+// model's own gradient would.
+class GradientKernel {
+public:
+    explicit GradientKernel(LayerModel& model);
+
+    void operator()(const AngleSet& angles, AngleSet& grad) const;
+
+private:
+    std::array<bool, kLayers> Present{};
+    std::array<Real, kLayers> Zeeman{};     // M t
+    std::array<Real, kLayers> Anisotropy{}; // K t
+    std::array<Real, kLayers> CosAlpha{};
+    std::array<Real, kLayers> SinAlpha{};
+    std::array<Real, kLayers> Bilinear{};    // J of a pair whose layers are both present, else 0
+    std::array<Real, kLayers> Biquadratic{}; // 2 J2 likewise
+    Real Hx = 0;
+    Real Hy = 0;
+    Real Bias = 0;
+    std::int32_t AnisoMode = 0;
+};
+
+} // namespace dravo2

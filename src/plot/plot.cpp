@@ -1,0 +1,113 @@
+#include "plot/plot.h"
+
+#include "data/number_text.h"
+
+namespace dravo2 {
+
+void Plot::CreationDefaults() {
+    Range.Bounds = WorldBounds{};
+    PointType = kCrossPoint;
+    ExpXCol = 1;
+    ExpYCol = 2;
+    SimXCol = 1;
+    SimYCol = 2;
+    PointSize = 2;
+    HighlightRow = -1;
+}
+
+void Plot::ClearScreen(int pointStyleItem, char separator) {
+    ClearFloatingPointFlags();
+    if (pointStyleItem >= 0 && pointStyleItem <= 3) {
+        PointType = static_cast<std::uint8_t>(pointStyleItem);
+    }
+    Range.FixScale(Image.Width(), Image.Height());
+    Image.FillRect(0, 0, Range.PlotWidth, Range.PlotHeight);
+    Image.PenColour = kGrey;
+    DrawXAxis();
+    DrawYAxis();
+    LabelMinX = GeneralNumberText(Range.Bounds.MinX, 5, separator);
+    LabelMaxX = GeneralNumberText(Range.Bounds.MaxX, 5, separator);
+    LabelMinY = GeneralNumberText(Range.Bounds.MinY, 5, separator);
+    LabelMaxY = GeneralNumberText(Range.Bounds.MaxY, 5, separator);
+}
+
+void Plot::DrawXAxis() {
+    const std::int32_t x0 = Range.WorldToPixelX(Range.Bounds.MinX);
+    const std::int32_t y = Range.WorldToPixelY(0);
+    Image.MoveTo(x0, y);
+    Image.LineTo(Range.WorldToPixelX(Range.Bounds.MaxX), Range.WorldToPixelY(0));
+}
+
+void Plot::DrawYAxis() {
+    const std::int32_t x = Range.WorldToPixelX(0);
+    const std::int32_t y0 = Range.WorldToPixelY(Range.Bounds.MinY);
+    Image.MoveTo(x, y0);
+    Image.LineTo(Range.WorldToPixelX(0), Range.WorldToPixelY(Range.Bounds.MaxY));
+}
+
+void Plot::PlotPoint(std::uint8_t style, std::int32_t halfSize, double x, double y) {
+    const std::int32_t px = Range.WorldToPixelX(x);
+    const std::int32_t py = Range.WorldToPixelY(y);
+    switch (style) {
+    case kDotPoint:
+        Image.SetPixel(px, py, kBlue);
+        return;
+    case kSolidLine:
+        Image.LineTo(px, py);
+        return;
+    case kCrossPoint:
+        Image.MoveTo(px - halfSize, py);
+        Image.LineTo(px + halfSize, py);
+        Image.MoveTo(px, py - halfSize);
+        Image.LineTo(px, py + halfSize);
+        Image.MoveTo(px, py);
+        return;
+    default:
+        Image.MoveTo(px, py);
+        return;
+    }
+}
+
+void Plot::ReplotData(const double* xs, const double* ys, std::int32_t count) {
+    ClearFloatingPointFlags();
+    Image.PenColour = kBlack;
+    Image.MoveTo(Range.WorldToPixelX(xs[0]), Range.WorldToPixelY(ys[0]));
+    for (std::int32_t r = 1; r <= count; ++r) {
+        PlotPoint(PointType, PointSize, xs[r - 1], ys[r - 1]);
+        if (r == HighlightRow) {
+            Image.PenColour = kRed;
+            PlotPoint(kCrossPoint, 8, xs[r - 1], ys[r - 1]);
+            Image.PenColour = kBlack;
+        }
+    }
+}
+
+void Plot::ReplotExperiment(const ExperimentData& experiment, const SimulationData& simulation, int pointStyleItem,
+                            char separator) {
+    if (experiment.ExpRows > 0) {
+        const DataTable& table = experiment.ExpTable;
+        AutoRangeX(Range.Bounds, table.Column(1), experiment.ExpRows);
+        AutoRangeY(Range.Bounds, table.Column(2), experiment.ExpRows);
+        ClearScreen(pointStyleItem, separator);
+        ReplotData(table.Column(1), table.Column(2), experiment.ExpRows);
+    } else if (simulation.SimRows > 0) {
+        const DataTable& table = simulation.SimTable;
+        AutoRangeX(Range.Bounds, table.Column(ExpXCol), simulation.SimRows);
+        AutoRangeY(Range.Bounds, table.Column(ExpYCol), simulation.SimRows);
+        ClearScreen(pointStyleItem, separator);
+        PointType = kSolidLine;
+        ReplotData(table.Column(ExpXCol), table.Column(ExpYCol), simulation.SimRows);
+    }
+}
+
+void Plot::ReplotBoth(const ExperimentData& experiment, const SimulationData& simulation) {
+    if (experiment.ExpRows > 0) {
+        ReplotData(experiment.ExpTable.Column(ExpXCol), experiment.ExpTable.Column(ExpYCol), experiment.ExpRows);
+    }
+    if (simulation.SimRows > 0) {
+        PointType = kSolidLine;
+        ReplotData(simulation.SimTable.Column(ExpXCol), simulation.SimTable.Column(ExpYCol), simulation.SimRows);
+    }
+}
+
+} // namespace dravo2

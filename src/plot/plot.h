@@ -1,0 +1,75 @@
+#pragma once
+
+#include "data/data_table.h"
+#include "plot/canvas.h"
+#include "plot/world_range.h"
+
+#include <cstdint>
+#include <string>
+
+namespace dravo2 {
+
+inline constexpr std::int32_t kPlotWidth = 705;
+inline constexpr std::int32_t kPlotHeight = 761;
+
+// Point styles of a curve.
+inline constexpr std::uint8_t kNoPoint = 0;
+inline constexpr std::uint8_t kDotPoint = 1;
+inline constexpr std::uint8_t kSolidLine = 2;
+inline constexpr std::uint8_t kCrossPoint = 3;
+
+// The plot image with its world range, point style, display columns and range labels.
+class Plot {
+public:
+    Plot() : Image(kPlotWidth, kPlotHeight) {}
+
+    Canvas Image;
+    WorldRange Range;
+    std::uint8_t PointType = kCrossPoint;
+    std::int32_t PointSize = 2;
+    std::int32_t HighlightRow = -1;
+    std::int32_t ExpXCol = 1;
+    std::int32_t ExpYCol = 2;
+    std::int32_t SimXCol = 1;
+    std::int32_t SimYCol = 2;
+
+    // Captions of the four range labels as of the last ClearScreen that wrote them.
+    std::string LabelMinX = "MinX";
+    std::string LabelMaxX = "MaxX";
+    std::string LabelMinY = "MinY";
+    std::string LabelMaxY = "MaxY";
+
+    // The window's creation defaults: range 0..1 by 0..1, crosses, columns 1 and 2, point
+    // size 2, no highlighted row.
+    void CreationDefaults();
+
+    // Readies a fresh drawing: the point style from the style choice (0..3; anything else keeps
+    // it), the scale from the range and the image size, a white wipe, grey axes, then the range
+    // labels in the general format with 5 digits. A degenerate range throws from the axes, after
+    // the wipe and before the labels.
+    void ClearScreen(int pointStyleItem, char separator);
+
+    // The line y = 0 from MinX to MaxX, and x = 0 from MinY to MaxY, with the current pen.
+    void DrawXAxis();
+    void DrawYAxis();
+
+    // One point of a curve at world (x, y) in the given style with the given cross half-size.
+    void PlotPoint(std::uint8_t style, std::int32_t halfSize, double x, double y);
+
+    // A whole curve, rows 1..count of two columns, in PointType with PointSize, black; the row
+    // HighlightRow gets a red cross of half-size 8 on top. The pen first moves to row 1, also
+    // for a count of 0.
+    void ReplotData(const double* xs, const double* ys, std::int32_t count);
+
+    // The drawing of the experiment replot: the experiment's columns 1 and 2 auto-ranged and drawn
+    // in the chosen style, or, with no experiment, the simulation's display columns auto-ranged
+    // and drawn as a solid line; nothing with neither.
+    void ReplotExperiment(const ExperimentData& experiment, const SimulationData& simulation, int pointStyleItem,
+                          char separator);
+
+    // The experimental curve in the display columns (its count may be 0), then, when the
+    // simulation has rows, the simulation in the same columns as a solid line.
+    void ReplotBoth(const ExperimentData& experiment, const SimulationData& simulation);
+};
+
+} // namespace dravo2
