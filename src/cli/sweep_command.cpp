@@ -74,18 +74,18 @@ std::vector<Key> Keys() {
     auto text = [&keys](std::string name, std::string unit, std::function<std::string*(Options&)> field) {
         keys.push_back({std::move(name), std::move(unit), std::move(field), nullptr});
     };
+    auto numbered = [](std::string stem, std::size_t i) { return stem.append(1, static_cast<char>('1' + i)); };
     for (std::size_t i = 0; i < 4; ++i) {
-        text("M" + std::to_string(i + 1), "T", [i](Options& o) { return &o.Texts.M[i]; });
+        text(numbered("M", i), "T", [i](Options& o) { return &o.Texts.M[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        text("t" + std::to_string(i + 1), "m", [i](Options& o) { return &o.Texts.t[i]; });
+        text(numbered("t", i), "m", [i](Options& o) { return &o.Texts.t[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        text("K" + std::to_string(i + 1), "J/m^3", [i](Options& o) { return &o.Texts.K[i]; });
+        text(numbered("K", i), "J/m^3", [i](Options& o) { return &o.Texts.K[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        keys.push_back({"axis" + std::to_string(i + 1), "deg, 0 to 90", nullptr,
-                        [i](Options& o) { return &o.Texts.AxisDegrees[i]; }});
+        keys.push_back({numbered("axis", i), "deg, 0 to 90", nullptr, [i](Options& o) { return &o.Texts.AxisDegrees[i]; }});
     }
     keys.push_back({"field_angle", "deg, 0 to 90", nullptr, [](Options& o) { return &o.Texts.FieldAngleDegrees; }});
     text("J1", "J/m^2, layers 1-2", [](Options& o) { return &o.Texts.J1; });
