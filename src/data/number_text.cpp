@@ -56,11 +56,24 @@ bool NormaliseRealSyntax(std::string_view text, char separator, std::string& pla
     return i == n;
 }
 
+// The "C" locale: numbers in files and in the digit expansions always use the full stop,
+// whatever the program's locale says.
+locale_t CLocale() {
+    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
+    return cLocale;
+}
+
+// snprintf in the "C" locale.
+template <typename... Args> void FormatC(char* buffer, std::size_t size, const char* format, Args... args) {
+    const locale_t previous = uselocale(CLocale());
+    std::snprintf(buffer, size, format, args...);
+    uselocale(previous);
+}
+
 // Converts a number already in C syntax; false when it lies beyond the extended range.
 bool ConvertPlain(const std::string& plain, Real& value) {
-    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
     errno = 0;
-    const Real converted = strtold_l(plain.c_str(), nullptr, cLocale);
+    const Real converted = strtold_l(plain.c_str(), nullptr, CLocale());
     // strtold reports an overflow as ERANGE with an infinite result; an underflow gives a
     // tiny or zero value, which is kept.
     if (errno == ERANGE && std::isinf(converted)) {
@@ -84,7 +97,7 @@ std::string_view TrimSpaces(std::string_view text) {
 // 0.d1d2... x 10^E. `value` must be finite and non-zero.
 void DecimalExpansion(Real value, std::array<char, 18>& digits, int& exponent) {
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.17Le", std::fabs(value));
+    FormatC(buffer, sizeof buffer, "%.17Le", std::fabs(value));
     digits[0] = buffer[0];
     for (int k = 1; k < 18; ++k) {
         digits[k] = buffer[k + 1];
@@ -215,7 +228,7 @@ std::string ResultValueText(double value) {
         return std::string(23 - word.size(), ' ') + word;
     }
     char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
+    FormatC(buffer, sizeof buffer, "%.14e", std::fabs(value));
     // buffer: d.dddddddddddddde[+-]dd[d]
     const int exponent = std::atoi(buffer + 17);
     std::string text;

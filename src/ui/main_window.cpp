@@ -1,0 +1,394 @@
+#include "ui/main_window.h"
+
+#include "data/errors.h"
+#include "data/experiment_reader.h"
+#include "data/file_io.h"
+#include "data/number_text.h"
+#include "data/result_writer.h"
+#include "plot/dial.h"
+#include "ui/canvas_view.h"
+
+#include <QButtonGroup>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cmath>
+
+namespace dravo2 {
+namespace {
+
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+QString Caption(const std::string& text) { return QString::fromStdString(text); }
+
+// The sweep fields as the window's edits: writing a changed text runs its change handler.
+class EditSweepFields : public SweepFieldAccess {
+public:
+    explicit EditSweepFields(const TForm1& form) : Form(form) {}
+
+    std::string Text(SweepField field) const override { return Edit(field)->text().toStdString(); }
+    void SetText(SweepField field, const std::string& text) override { Edit(field)->setText(Caption(text)); }
+
+private:
+    QLineEdit* Edit(SweepField field) const {
+        switch (field) {
+        case SweepField::Start:
+            return Form.Edit_startF;
+        case SweepField::Nstep:
+            return Form.Edit_Nstep;
+        case SweepField::Step:
+            break;
+        }
+        return Form.Edit_stepF;
+    }
+
+    const TForm1& Form;
+};
+
+} // namespace
+
+TForm1::TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent)
+    : QWidget(parent), Reporter(reporter), Dialogs(dialogs) {
+    setObjectName(QStringLiteral("Form1"));
+    Separator = RegionalDecimalSeparator();
+    BuildControls();
+    BindEvents();
+    Guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BindEvents() {
+    auto bind = [this](auto* sender, auto signal, void (TForm1::*handler)()) {
+        connect(sender, signal, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    };
+    bind(BitBtn1_Start, &QPushButton::clicked, &TForm1::BitBtn1_StartClick);
+    bind(SB1_Stop, &QToolButton::clicked, &TForm1::SB1_StopClick);
+    bind(SB2_Reverse, &QToolButton::clicked, &TForm1::SB2_ReverseClick);
+    bind(Edit_startF, &QLineEdit::textChanged, &TForm1::Edit_startFChange);
+    bind(Edit_Nstep, &QLineEdit::textChanged, &TForm1::Edit_NstepChange);
+    bind(Edit_stepF, &QLineEdit::textChanged, &TForm1::Edit_stepFChange);
+    bind(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
+    bind(BOtworzDAT, &QPushButton::clicked, &TForm1::BOtworzDATClick);
+    bind(BZapiszDAT, &QPushButton::clicked, &TForm1::BZapiszDATClick);
+    bind(BReplot1, &QPushButton::clicked, &TForm1::BReplot1Click);
+    bind(BReplot2, &QPushButton::clicked, &TForm1::BReplot2Click);
+    bind(BNormalizeSim, &QPushButton::clicked, &TForm1::BNormalizeSimClick);
+    bind(RadioGroup_p.Items, &QButtonGroup::idClicked, &TForm1::RadioGroup_pClick);
+    bind(RadioGroup_px.Items, &QButtonGroup::idClicked, &TForm1::RadioGroup_pxClick);
+    bind(RadioGroup_py.Items, &QButtonGroup::idClicked, &TForm1::RadioGroup_pyClick);
+    bind(ScrollBarHP, &QScrollBar::valueChanged, &TForm1::ScrollBarHPChange);
+    bind(ScrollBar1a, &QScrollBar::valueChanged, &TForm1::ScrollBar1aChange);
+    bind(ScrollBar2a, &QScrollBar::valueChanged, &TForm1::ScrollBar2aChange);
+    bind(ScrollBar3a, &QScrollBar::valueChanged, &TForm1::ScrollBar3aChange);
+    bind(ScrollBar4a, &QScrollBar::valueChanged, &TForm1::ScrollBar4aChange);
+    bind(ScrollBarHA, &QScrollBar::valueChanged, &TForm1::ScrollBarHAChange);
+}
+
+void TForm1::RefreshViews() {
+    LabelMinX->setText(Caption(PlotState->LabelMinX));
+    LabelMaxX->setText(Caption(PlotState->LabelMaxX));
+    LabelMinY->setText(Caption(PlotState->LabelMinY));
+    LabelMaxY->setText(Caption(PlotState->LabelMaxY));
+    Image1->update();
+    Image2->update();
+}
+
+DisplayMode TForm1::CurrentDisplayMode() const {
+    if (RadioButton4_tt->isChecked()) {
+        return DisplayMode::ThetaTheta;
+    }
+    if (RadioButton5FMR->isChecked()) {
+        return DisplayMode::Fmr;
+    }
+    if (RadioButton4_GMR->isChecked()) {
+        return DisplayMode::DeltaR;
+    }
+    if (RadioButton4_MvH->isChecked()) {
+        return DisplayMode::MvHx;
+    }
+    if (RadioButton4_MvHy->isChecked()) {
+        return DisplayMode::MvHy;
+    }
+    return DisplayMode::MvHz;
+}
+
+ParameterTexts TForm1::ReadParameterTexts() const {
+    ParameterTexts texts;
+    texts.M = {Text(Edit1M), Text(Edit2M), Text(Edit3M), Text(Edit4M)};
+    texts.t = {Text(Edit1t), Text(Edit2t), Text(Edit3t), Text(Edit4t)};
+    texts.K = {Text(Edit1K), Text(Edit2K), Text(Edit3K), Text(Edit4K)};
+    texts.J1 = Text(Edit1J);
+    texts.J2_1 = Text(Edit1J2);
+    texts.J2 = Text(Edit2J);
+    texts.J2_2 = Text(Edit2J2);
+    texts.J3 = Text(Edit3J);
+    texts.Bias = Text(Editbias);
+    texts.Ramp = Text(Edit_sp_Ramp);
+    texts.Conv = Text(Edit_sp_conv);
+    texts.MaxIter = Text(Edit_sp_maxiter);
+    texts.AxisDegrees = {ScrollBar1a->value(), ScrollBar2a->value(), ScrollBar3a->value(), ScrollBar4a->value()};
+    texts.FieldAngleDegrees = ScrollBarHA->value();
+    texts.UniaxialChecked = RadioButton2_ua->isChecked();
+    texts.QuarticChecked = RadioButton2_q->isChecked();
+    texts.StartF = Text(Edit_startF);
+    texts.Nstep = Text(Edit_Nstep);
+    texts.StepF = Text(Edit_stepF);
+    return texts;
+}
+
+// ---- Creation, Start, Stop, Reverse and the sweep fields ----
+
+void TForm1::FormCreate() {
+    PlotState->CreationDefaults();
+    ExpFileName.clear();
+    Experiment->ClearExpTable();
+    Simulation->ClearSimTable();
+    Session.CreationDefaults(EditSweepFields(*this), Separator);
+    ClearVectorScreen();
+}
+
+void TForm1::BitBtn1_StartClick() {
+    Session.BeginStart(*Simulation, PlotState->Range.Bounds);
+    Session.TakeParameters(ReadParameterTexts(), Separator);
+    Label_endF->setText(Caption(FinalFieldCaption(Session.EndF, 4, Separator)));
+    const DisplayPreset preset = Session.PresetDisplayMode(CurrentDisplayMode(), PlotState->Range.Bounds,
+                                                           PlotState->SimXCol, PlotState->SimYCol, Text(EditDR), Separator);
+    if (preset.Applied) {
+        ClearScreen();
+        if (preset.DrawExperiment && Experiment->ExpRows > 0) {
+            ReplotData(Experiment->ExpTable.Column(PlotState->ExpXCol), Experiment->ExpTable.Column(PlotState->ExpYCol),
+                       Experiment->ExpRows);
+        }
+        if (preset.SweepPointType) {
+            PlotState->PointType = *preset.SweepPointType;
+        }
+    }
+    BitBtn1_Start->setEnabled(false);
+    SB1_Stop->setEnabled(true);
+    Timer1->start();
+}
+
+void TForm1::EndSweep() {
+    Timer1->stop();
+    BitBtn1_Start->setEnabled(true);
+    SB1_Stop->setEnabled(false);
+    SB2_Reverse->setEnabled(true);
+    BZapiszDAT->setEnabled(true);
+}
+
+void TForm1::SB1_StopClick() { EndSweep(); }
+
+void TForm1::SB2_ReverseClick() {
+    EditSweepFields fields(*this);
+    Session.Reverse(fields, Separator);
+    Label_endF->setText(Caption(FinalFieldCaption(Session.EndF, 5, Separator)));
+    BZapiszDAT->setEnabled(false);
+    BitBtn1_Start->setEnabled(false);
+    SB2_Reverse->setEnabled(false);
+    SB1_Stop->setEnabled(true);
+    Timer1->start();
+}
+
+void TForm1::SweepFieldsChanged() {
+    Session.TakeSweepFields(EditSweepFields(*this), Separator);
+    Label_endF->setText(Caption(FinalFieldCaption(Session.EndF, 4, Separator)));
+}
+
+void TForm1::Edit_startFChange() { SweepFieldsChanged(); }
+void TForm1::Edit_NstepChange() { SweepFieldsChanged(); }
+void TForm1::Edit_stepFChange() { SweepFieldsChanged(); }
+
+// ---- The sweep step ----
+
+void TForm1::Timer1Timer() {
+    Timer1->stop();
+    if (Session.Step(*Simulation, Text(EditDR), Separator, RadioButton4_MvHy->isChecked()) ==
+        StepOutcome::TableFull) {
+        EndSweep();
+        throw ProgramError(kTableFullMessage);
+    }
+    if (const auto columns = DisplayColumnsFor(CurrentDisplayMode())) {
+        PlotState->SimXCol = PlotState->ExpXCol = (*columns)[0];
+        PlotState->SimYCol = PlotState->ExpYCol = (*columns)[1];
+    }
+    const LayerStack& stack = Session.Model.Stack;
+    QLabel* const angleLabels[] = {Label1, Label2, Label3};
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (stack.t[i] > 0) {
+            angleLabels[i]->setText(Caption(GeneralNumberText(Session.Theta[i], 5, Separator)));
+        }
+    }
+    Label7->setText(Caption(GeneralNumberText(Session.Theta[3], 5, Separator)));
+    Label4->setText(Caption(GeneralNumberText(Session.CurrentEnergy, 5, Separator)));
+    Label5->setText(QString::number(Session.IterationCount));
+    Label6->setText(QString::number(Session.StepIndex));
+
+    const std::int32_t row = Simulation->SimRows;
+    const DataTable& table = Simulation->SimTable;
+    if (row == 1) {
+        ReplotData(table.Column(PlotState->ExpXCol), table.Column(PlotState->ExpYCol), row);
+    } else {
+        PlotState->PlotPoint(PlotState->PointType, 3, table.At(PlotState->SimXCol, row),
+                             table.At(PlotState->SimYCol, row));
+    }
+    ReplotVectorScreen();
+
+    if (Session.SweepOver()) {
+        EndSweep();
+    } else if (Simulation->SimRows >= MaxRows) {
+        EndSweep();
+        throw ProgramError(kTableFullMessage);
+    } else {
+        Timer1->start();
+    }
+}
+
+// ---- Plot ----
+
+void TForm1::ClearScreen() { PlotState->ClearScreen(RadioGroup_p.ItemIndex(), Separator); }
+
+void TForm1::ReplotData(const double* xs, const double* ys, std::int32_t count) { PlotState->ReplotData(xs, ys, count); }
+
+void TForm1::ReplotExperiment() {
+    if (Experiment->ExpRows > 0) {
+        ScrollBarHP->setEnabled(true);
+        ScrollBarHP->setMaximum(Experiment->ExpRows);
+    }
+    PlotState->ReplotExperiment(*Experiment, *Simulation, RadioGroup_p.ItemIndex(), Separator);
+}
+
+void TForm1::BReplot1Click() { ReplotExperiment(); }
+
+void TForm1::BReplot2Click() {
+    ScrollBarHP->setEnabled(false);
+    ClearScreen();
+    PlotState->ReplotBoth(*Experiment, *Simulation);
+}
+
+void TForm1::BNormalizeSimClick() {
+    const double first = Simulation->SimTable.At(2, 1);
+    const double divisor = first != 0 ? std::fabs(first) : 1.0;
+    // Row 1 is divided too, so it becomes +-1 and a second press changes nothing.
+    for (std::int32_t row = 1; row <= Simulation->SimRows; ++row) {
+        Simulation->SimTable.At(2, row) = Simulation->SimTable.At(2, row) / divisor;
+    }
+    ReplotExperiment();
+    ClearScreen();
+    ScrollBarHP->setEnabled(false);
+    PlotState->ReplotBoth(*Experiment, *Simulation);
+}
+
+void TForm1::RadioGroup_pClick() {
+    ClearScreen();
+    ReplotData(Experiment->ExpTable.Column(PlotState->ExpXCol), Experiment->ExpTable.Column(PlotState->ExpYCol),
+               Experiment->ExpRows);
+}
+
+void TForm1::ColumnChosen(std::int32_t& column, const RadioGroup& group) {
+    const std::int32_t chosen = group.ItemIndex() + 1;
+    if (chosen >= 1 && chosen <= Experiment->ExpCols) {
+        column = chosen;
+    }
+    ClearScreen();
+    ReplotData(Experiment->ExpTable.Column(PlotState->ExpXCol), Experiment->ExpTable.Column(PlotState->ExpYCol),
+               Experiment->ExpRows);
+}
+
+void TForm1::RadioGroup_pxClick() { ColumnChosen(PlotState->ExpXCol, RadioGroup_px); }
+void TForm1::RadioGroup_pyClick() { ColumnChosen(PlotState->ExpYCol, RadioGroup_py); }
+
+void TForm1::ScrollBarHPChange() {
+    const Real span = ScrollBarHP->maximum() - ScrollBarHP->minimum();
+    const Real picked =
+        static_cast<Real>(static_cast<std::int64_t>(Experiment->ExpRows) * ScrollBarHP->value()) / span;
+    CheckFloatingPoint(picked);
+    PlotState->HighlightRow = static_cast<std::int32_t>(std::nearbyint(picked));
+    const std::int32_t row = PlotState->HighlightRow;
+    const bool shown = row >= 1 && row <= MaxRows;
+    LabelXH->setText(shown ? Caption(GeneralNumberText(Experiment->ExpTable.At(PlotState->ExpXCol, row), 6, Separator))
+                           : QStringLiteral("XHighlit"));
+    LabelYH->setText(shown ? Caption(GeneralNumberText(Experiment->ExpTable.At(PlotState->ExpYCol, row), 6, Separator))
+                           : QStringLiteral("YHighlit"));
+    ReplotExperiment();
+}
+
+// ---- Dial and angle scroll bars ----
+
+void TForm1::ClearVectorScreen() {
+    dravo2::ClearVectorScreen(DialImage, Session.Model.Stack.Alpha, Session.Model.FieldAngle, Session.StartF);
+}
+
+void TForm1::ReplotVectorScreen() {
+    dravo2::ReplotVectorScreen(DialImage, Session.Model.Stack.Alpha, Session.Model.FieldAngle, Session.StartF,
+                               Session.Theta);
+}
+
+void TForm1::AngleChanged(QScrollBar* bar, const char* hint, int layer) {
+    const int degrees = bar->value();
+    bar->setToolTip(QString::fromLatin1(hint) + QString::number(degrees));
+    const Real angle = static_cast<Real>(degrees) * kPi / 180;
+    if (layer > 0) {
+        Session.Model.Stack.Alpha[static_cast<std::size_t>(layer - 1)] = angle;
+    } else {
+        Session.Model.FieldAngle = static_cast<double>(angle);
+    }
+    ClearVectorScreen();
+}
+
+void TForm1::ScrollBar1aChange() { AngleChanged(ScrollBar1a, "1st layer anisotropy angle: ", 1); }
+void TForm1::ScrollBar2aChange() { AngleChanged(ScrollBar2a, "2nd layer anisotropy angle: ", 2); }
+void TForm1::ScrollBar3aChange() { AngleChanged(ScrollBar3a, "3rd layer anisotropy angle: ", 3); }
+void TForm1::ScrollBar4aChange() { AngleChanged(ScrollBar4a, "4rd layer anisotropy angle: ", 4); }
+void TForm1::ScrollBarHAChange() { AngleChanged(ScrollBarHA, "Field angle: ", 0); }
+
+// ---- Files ----
+
+void TForm1::BOtworzDATClick() {
+    // The dialog comes first: a cancelled load keeps the experiment already loaded.
+    int filterIndex = OpenFilterIndex;
+    const QString name = Dialogs.OpenExperiment(filterIndex);
+    if (name.isEmpty()) {
+        return;
+    }
+    OpenFilterIndex = filterIndex;
+    Experiment->ClearExpTable();
+    ExpFileName = name.toStdString();
+    std::string bytes;
+    try {
+        bytes = ReadWholeFile(ExpFileName);
+    } catch (const InputOutputError&) {
+        return; // a file that cannot be opened loads nothing, without a message
+    }
+    const ExperimentFormat format = OpenFilterIndex == 1 ? ExperimentFormat::Da2 : ExperimentFormat::Dat;
+    ReadExperiment(bytes, format, *Experiment, Separator,
+                   [this](const std::string& status) { Label1->setText(Caption(status)); });
+    if (Experiment->ExpRows > 0) {
+        ReplotExperiment();
+    }
+}
+
+void TForm1::BZapiszDATClick() {
+    if (Simulation->SimRows <= 0) {
+        return;
+    }
+    QString name = Dialogs.SaveResult(SaveFileName);
+    if (name.isEmpty()) {
+        return; // cancelled: nothing is written
+    }
+    if (QFileInfo(name).suffix().isEmpty()) {
+        name += QStringLiteral(".da2");
+    }
+    SaveFileName = name;
+    WriteFileReplacing(name.toStdString(), ResultFileText(*Simulation));
+    BZapiszDAT->setEnabled(false);
+}
+
+} // namespace dravo2

@@ -1,0 +1,204 @@
+#pragma once
+
+#include "data/data_table.h"
+#include "engine/sweep_session.h"
+#include "plot/canvas.h"
+#include "plot/dial.h"
+#include "plot/plot.h"
+#include "ui/platform.h"
+
+#include <QWidget>
+
+#include <array>
+#include <exception>
+#include <memory>
+#include <string>
+
+class QButtonGroup;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QTimer;
+class QToolButton;
+
+namespace dravo2 {
+
+class CanvasView;
+
+// A radio group: a captioned frame with exclusive items and an item index.
+struct RadioGroup {
+    QGroupBox* Box = nullptr;
+    QButtonGroup* Items = nullptr;
+    int ItemIndex() const;
+    void SetItemIndex(int index);
+};
+
+// The main window: every control of the instrument panel, the engine, the tables and the plot,
+// and the handlers that tie them together. Every handler runs through Guarded, so an error ends
+// the handler, is shown by the reporter, and the program goes on.
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Engine, tables and plot, for the handlers and for tests.
+    SweepSession Session;
+    std::unique_ptr<ExperimentData> Experiment = std::make_unique<ExperimentData>();
+    std::unique_ptr<SimulationData> Simulation = std::make_unique<SimulationData>();
+    std::unique_ptr<Plot> PlotState = std::make_unique<Plot>();
+    Canvas DialImage{kDialSize, kDialSize};
+    std::string ExpFileName;
+    int OpenFilterIndex = 2;
+    QString SaveFileName = QStringLiteral("dravoresult.dat");
+    char Separator = '.';
+
+    // Controls, named as on the panel.
+    CanvasView* Image1 = nullptr;
+    CanvasView* Image2 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLineEdit* Edit1M = nullptr;
+    QLineEdit* Edit1t = nullptr;
+    QLineEdit* Edit1K = nullptr;
+    QLineEdit* Edit1J = nullptr;
+    QLineEdit* Edit1J2 = nullptr;
+    QLineEdit* Edit2M = nullptr;
+    QLineEdit* Edit2t = nullptr;
+    QLineEdit* Edit2K = nullptr;
+    QLineEdit* Edit2J = nullptr;
+    QLineEdit* Edit2J2 = nullptr;
+    QLineEdit* Edit3M = nullptr;
+    QLineEdit* Edit3t = nullptr;
+    QLineEdit* Edit3K = nullptr;
+    QLineEdit* Edit3J = nullptr;
+    QLineEdit* Edit4M = nullptr;
+    QLineEdit* Edit4t = nullptr;
+    QLineEdit* Edit4K = nullptr;
+    QLineEdit* EditDR = nullptr;
+    QLineEdit* Editbias = nullptr;
+    QLineEdit* Edit_startF = nullptr;
+    QLineEdit* Edit_Nstep = nullptr;
+    QLineEdit* Edit_stepF = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QLineEdit* Edit_sp_Ramp = nullptr;
+    QLineEdit* Edit_sp_conv = nullptr;
+    QLineEdit* Edit_sp_maxiter = nullptr;
+    QScrollBar* ScrollBar1a = nullptr;
+    QScrollBar* ScrollBar2a = nullptr;
+    QScrollBar* ScrollBar3a = nullptr;
+    QScrollBar* ScrollBar4a = nullptr;
+    QScrollBar* ScrollBarHA = nullptr;
+    QScrollBar* ScrollBarHP = nullptr;
+    std::array<QGroupBox*, 4> AxisGroups{}; // GroupBox3_1aa .. GroupBox3_4aa
+    std::array<QRadioButton*, 4> PlanButtons{};
+    std::array<QRadioButton*, 4> PerpButtons{};
+    QPushButton* BOtworzDAT = nullptr;
+    QPushButton* BZapiszDAT = nullptr;
+    QPushButton* BReplot1 = nullptr;
+    QPushButton* BReplot2 = nullptr;
+    QPushButton* BNormalizeSim = nullptr;
+    QToolButton* SB2_Reverse = nullptr;
+    QPushButton* BitBtn1_Start = nullptr;
+    QToolButton* SB1_Stop = nullptr;
+    RadioGroup RadioGroup_p;
+    RadioGroup RadioGroup_px;
+    RadioGroup RadioGroup_py;
+    QGroupBox* RadioGroup_simdisp = nullptr;
+    QButtonGroup* DisplayModeGroup = nullptr;
+    QRadioButton* RadioButton4_MvH = nullptr;
+    QRadioButton* RadioButton4_MvHy = nullptr;
+    QRadioButton* RadioButton4_MvHz = nullptr;
+    QRadioButton* RadioButton4_tt = nullptr;
+    QRadioButton* RadioButton4_GMR = nullptr;
+    QRadioButton* RadioButton5FMR = nullptr;
+    QGroupBox* RadioGroup_a = nullptr;
+    QButtonGroup* AnisotropyGroup = nullptr;
+    QRadioButton* RadioButton2_ua = nullptr;
+    QRadioButton* RadioButton2_q = nullptr;
+    QLabel* LabelMinX = nullptr;
+    QLabel* LabelMaxX = nullptr;
+    QLabel* LabelMaxY = nullptr;
+    QLabel* LabelMinY = nullptr;
+    QLabel* LabelXH = nullptr;
+    QLabel* LabelYH = nullptr;
+    QLabel* Label_endF = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // Handlers, bound to the controls' events.
+    void FormCreate();
+    void BitBtn1_StartClick();
+    void SB1_StopClick();
+    void SB2_ReverseClick();
+    void Edit_startFChange();
+    void Edit_NstepChange();
+    void Edit_stepFChange();
+    void Timer1Timer();
+    void BOtworzDATClick();
+    void BZapiszDATClick();
+    void BReplot1Click();
+    void BReplot2Click();
+    void BNormalizeSimClick();
+    void RadioGroup_pClick();
+    void RadioGroup_pxClick();
+    void RadioGroup_pyClick();
+    void ScrollBarHPChange();
+    void ScrollBar1aChange();
+    void ScrollBar2aChange();
+    void ScrollBar3aChange();
+    void ScrollBar4aChange();
+    void ScrollBarHAChange();
+
+    // Drawing helpers of the handlers.
+    void ClearScreen();
+    void ReplotData(const double* xs, const double* ys, std::int32_t count);
+    void ReplotExperiment();
+    void ClearVectorScreen();
+    void ReplotVectorScreen();
+
+    // The checked display mode.
+    DisplayMode CurrentDisplayMode() const;
+
+    // Runs a handler: clears the floating-point flags, catches what it throws and shows the
+    // message, then brings the views up to date with whatever state the handler reached.
+    template <typename Handler> void Guarded(Handler&& handler);
+
+private:
+    void BuildControls();
+    void BindEvents();
+    ParameterTexts ReadParameterTexts() const;
+    void SweepFieldsChanged();
+    void EndSweep();
+    void AngleChanged(QScrollBar* bar, const char* hint, int layer);
+    void ColumnChosen(std::int32_t& column, const RadioGroup& group);
+    void RefreshViews();
+
+    ErrorReporter& Reporter;
+    FileDialogs& Dialogs;
+};
+
+template <typename Handler> void TForm1::Guarded(Handler&& handler) {
+    ClearFloatingPointFlags();
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ClearFloatingPointFlags();
+        RefreshViews();
+        Reporter.Report(QString::fromUtf8(error.what()));
+        return;
+    }
+    RefreshViews();
+}
+
+} // namespace dravo2
