@@ -103,7 +103,7 @@ TEST(Energy, AnisotropyPeriods) {
     model.Stack.J = {};
     model.Stack.Bias = 0;
     const AngleSet a{0.2L, 1.3L, -0.7L, 2.9L};
-    for (const auto [form, period] : {std::pair{kUniaxial, kPi}, std::pair{kQuartic, kPi / 2}}) {
+    for (const auto& [form, period] : {std::pair{kUniaxial, kPi}, std::pair{kQuartic, kPi / 2}}) {
         model.Stack.AnisoMode = form;
         const Real before = model.Energy(a);
         AngleSet shifted = a;

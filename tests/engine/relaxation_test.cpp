@@ -112,8 +112,8 @@ TEST(RelaxStep, ConvergedStartReturnsZero) {
 TEST(Relax, WrapsLayersOneAndTwoOnlyOncePerStep) {
     // A gradient that carries every angle from 6.9 to 7.0 in the first step, then vanishes.
     int calls = 0;
-    auto gradient = [&calls](const AngleSet&, AngleSet& grad) {
-        grad.fill(calls++ == 0 ? -100.0L : 0.0L);
+    auto gradient = [&calls](const AngleSet&, AngleSet& out) {
+        out.fill(calls++ == 0 ? -100.0L : 0.0L);
     };
     AngleSet a{6.9L, 6.9L, 6.9L, 6.9L};
     AngleSet grad{};
@@ -131,7 +131,7 @@ TEST(Relax, WrapsLayersOneAndTwoOnlyOncePerStep) {
     calls = 1;
     a = {-7.0L, -20.0L, -20.0L, 0};
     calls = 0;
-    auto push = [&calls](const AngleSet&, AngleSet& grad) { grad.fill(calls++ == 0 ? 1e-9L : 0.0L); };
+    auto push = [&calls](const AngleSet&, AngleSet& out) { out.fill(calls++ == 0 ? 1e-9L : 0.0L); };
     Relax(a, 1, 1.0, 1.0, 1e-30, push, grad);
     EXPECT_NEAR(static_cast<double>(a[0]), -7.0 + 2 * M_PI, 1e-12);
     EXPECT_NEAR(static_cast<double>(a[1]), -20.0 + 2 * M_PI, 1e-11);
