@@ -67,6 +67,23 @@ TEST(GeneralNumberText, RoundsTheDoubleOfADecimalTextBackToThatText) {
     }
 }
 
+// Cases met while fuzzing the formats: they pin what the formats are meant to do at their edges.
+TEST(NumberFormats, EdgesFoundByFuzzing) {
+    // The 18-digit expansion is rounded again at n digits: ...1600|464 becomes ...160|05, then up.
+    EXPECT_EQ(GeneralNumberText(-1.00000766152516004648L, 17), "-1.0000076615251601");
+    // Rounding the largest extended values names a number beyond the extended range.
+    EXPECT_EQ(GeneralNumberText(-1.18973e4932L, 4), "-1.19E4932");
+    // The 15-digit text of the largest double lies just beyond the double range.
+    EXPECT_EQ(ResultValueText(-1.7976931348623157e308), "-1.79769313486232E+0308");
+    // A message carries the field's text; it is cut at a NUL, which no field can hold.
+    try {
+        TextToReal(std::string("\0\x02", 2));
+        FAIL() << "converted";
+    } catch (const ConversionError& error) {
+        EXPECT_STREQ(error.what(), "'");
+    }
+}
+
 TEST(TextToReal, AcceptsTheFieldSyntax) {
     EXPECT_EQ(TextToReal("1.5"), 1.5L);
     EXPECT_EQ(TextToReal("  -250.0 "), -250.0L);
