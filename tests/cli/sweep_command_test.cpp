@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace dravo2 {
@@ -86,6 +87,34 @@ TEST(SweepCommand, AFullTableEndsTheSweepAndSaysSo) {
     EXPECT_EQ(outcome.status, kExitOk);
     EXPECT_EQ(outcome.out.size(), 4096u * 218);
     EXPECT_EQ(outcome.err, std::string(kTableFullMessage) + "\n");
+}
+
+// Absurd parameters give one of the floating-point messages or a table of finite numbers, never a
+// Nan or an infinity written as if it were a result.
+TEST(SweepCommand, AbsurdParametersGiveAMessageOrASoundTable) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"M1=1e300"}, {"M1=-1e300"}, {"M1=1e4000"}, {"M1=1e-4000"}, {"t1=1e300"}, {"t1=-1e300"},
+        {"K1=1e300"}, {"K4=-1e300"}, {"K1=1e4000"}, {"J1=1e300"}, {"J3=-1e300"}, {"Jbq1=1e300"},
+        {"bias=1e300"}, {"bias=-1e300"}, {"start=1e300"}, {"start=-1e300"}, {"step=1e300"}, {"noise=1e300"},
+        {"noise=-1e300"}, {"conv=1e4000"}, {"conv=-1e300"}, {"DR=1e4000"}, {"DR=-1e300"},
+        {"t1=0", "t2=0", "t3=0", "t4=0"}, {"M1=0"}, {"aniso=QU", "K1=1e300"}, {"mode=FMR", "M1=1e300"},
+        {"mode=theta-theta", "noise=1e300"}, {"mode=MvHy", "M1=1e300"}, {"mode=DeltaR", "DR=1e300"},
+    };
+    const std::set<std::string> messages = {"Invalid floating point operation\n", "Floating point division by zero\n",
+                                            "Floating point overflow\n"};
+    for (std::vector<std::string> args : cases) {
+        SCOPED_TRACE(args.front());
+        args.push_back("steps=4");
+        const Outcome outcome = RunCommand(args);
+        if (outcome.status == kExitOk) {
+            EXPECT_EQ(outcome.err, "");
+            EXPECT_EQ(outcome.out.size(), 4u * 218);
+        } else {
+            EXPECT_TRUE(messages.count(outcome.err)) << outcome.err;
+        }
+        EXPECT_EQ(outcome.out.find("Nan"), std::string::npos);
+        EXPECT_EQ(outcome.out.find("Inf"), std::string::npos);
+    }
 }
 
 TEST(SweepCommand, HelpListsEveryKey) {
