@@ -140,6 +140,13 @@ TEST(DatFormat, ShortAndLongRows) {
     EXPECT_EQ(l.At(1, 4), 13);
 }
 
+TEST(DatFormat, AWordEndsTheFirstRow) {
+    const Loaded l = Load("1 2 x 4\r\n5 6\r\n", Dat);
+    EXPECT_EQ(l.Cols(), 2);
+    EXPECT_EQ(l.Rows(), 2);
+    EXPECT_EQ(l.At(2, 2), 6);
+}
+
 TEST(DatFormat, NineValuesKeepEightColumns) {
     const Loaded l = Load("1 2 3 4 5 6 7 8 9\r\n11 12 13 14 15 16 17 18 19\r\n", Dat);
     EXPECT_EQ(l.Cols(), MaxCols);

@@ -70,6 +70,17 @@ TEST(SweepStart, RangePresetsOfEveryDisplayMode) {
     }
 }
 
+TEST(SweepStart, NoPresetWithoutAnEnabledDisplayMode) {
+    SweepRig rig;
+    rig.Range = {1, 2, 3, 4};
+    rig.Session.Theta = {1, 1, 1, 1};
+    const DisplayPreset preset = rig.Start(DisplayMode::MvHz);
+    EXPECT_FALSE(preset.Applied);
+    EXPECT_EQ(rig.Range.MinX, 1);
+    EXPECT_EQ(rig.Range.MaxY, 0.01); // Start's own y range only
+    EXPECT_EQ(rig.Session.Theta[0], 1);
+}
+
 TEST(SweepStart, EqualFieldsKeepTheAnglesAndSetMaxXToOne) {
     SweepRig rig;
     rig.Texts.Nstep = "0";
