@@ -61,8 +61,8 @@ void DescentIteration(benchmark::State& state) {
         iterations += Relax(a, budget, 100.0, 0.1, 0.0, kernel, grad);
         benchmark::DoNotOptimize(a);
     }
-    state.counters["ns_per_iteration"] = benchmark::Counter(
-        static_cast<double>(iterations), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_iteration"] =
+        benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(DescentIteration)->Unit(benchmark::kMicrosecond);
 

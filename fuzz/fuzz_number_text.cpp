@@ -25,8 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
             }
         } catch (const ConversionError& error) {
-            if (std::string(error.what()) != ("'" + text + "' is not a valid floating point value").substr(0, shown.size() + 1)
-                && std::string(error.what()) != "'" + text + "' is not a valid floating point value") {
+            if (std::string(error.what()) !=
+                    ("'" + text + "' is not a valid floating point value").substr(0, shown.size() + 1) &&
+                std::string(error.what()) != "'" + text + "' is not a valid floating point value") {
                 std::abort();
             }
         }
@@ -37,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
     } catch (const ConversionError& error) {
-        if (std::string(error.what()) != ("'" + text + "' is not a valid integer value").substr(0, shown.size() + 1)
-            && std::string(error.what()) != "'" + text + "' is not a valid integer value") {
+        if (std::string(error.what()) != ("'" + text + "' is not a valid integer value").substr(0, shown.size() + 1) &&
+            std::string(error.what()) != "'" + text + "' is not a valid integer value") {
             std::abort();
         }
     }

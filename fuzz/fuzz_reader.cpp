@@ -17,14 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     experiment->ClearExpTable();
     std::size_t statusCalls = 0;
     try {
-        ReadExperiment(bytes, (options & 1) ? ExperimentFormat::Da2 : ExperimentFormat::Dat, *experiment,
-                       (options & 4) ? ',' : '.', [&statusCalls](const std::string&) { ++statusCalls; },
-                       (options & 2) != 0);
+        ReadExperiment(
+            bytes, (options & 1) ? ExperimentFormat::Da2 : ExperimentFormat::Dat, *experiment,
+            (options & 4) ? ',' : '.', [&statusCalls](const std::string&) { ++statusCalls; }, (options & 2) != 0);
     } catch (const ProgramError&) {
         // a message for the user; what was read stays
     }
-    const bool countsInRange = experiment->ExpRows >= 0 && experiment->ExpRows <= MaxRows &&
-                               experiment->ExpCols >= 0 && experiment->ExpCols <= MaxCols;
+    const bool countsInRange = experiment->ExpRows >= 0 && experiment->ExpRows <= MaxRows && experiment->ExpCols >= 0 &&
+                               experiment->ExpCols <= MaxCols;
     const bool columnsForRows = experiment->ExpRows == 0 || experiment->ExpCols >= 1;
     const bool da2Columns = !(options & 1) || experiment->ExpCols <= 2;
     if (!countsInRange || !columnsForRows || !da2Columns || statusCalls > 3) {

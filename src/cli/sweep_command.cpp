@@ -15,40 +15,6 @@
 namespace dravo2 {
 namespace {
 
-// The sweep fields as plain texts; a changed text runs the change handling as typing does.
-class TextSweepFields : public SweepFieldAccess {
-public:
-    TextSweepFields(ParameterTexts& texts, SweepSession& session, char separator)
-        : Texts(texts), Session(session), Separator(separator) {}
-
-    std::string Text(SweepField field) const override { return Slot(field); }
-
-    void SetText(SweepField field, const std::string& text) override {
-        if (Slot(field) == text) {
-            return;
-        }
-        Slot(field) = text;
-        Session.TakeSweepFields(*this, Separator);
-    }
-
-private:
-    std::string& Slot(SweepField field) const {
-        switch (field) {
-        case SweepField::Start:
-            return Texts.StartF;
-        case SweepField::Nstep:
-            return Texts.Nstep;
-        case SweepField::Step:
-            break;
-        }
-        return Texts.StepF;
-    }
-
-    ParameterTexts& Texts;
-    SweepSession& Session;
-    char Separator;
-};
-
 struct Options {
     ParameterTexts Texts;
     std::string DeltaR = kDefaultDeltaRText;
@@ -85,7 +51,8 @@ std::vector<Key> Keys() {
         text(numbered("K", i), "J/m^3", [i](Options& o) { return &o.Texts.K[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        keys.push_back({numbered("axis", i), "deg, 0 to 90", nullptr, [i](Options& o) { return &o.Texts.AxisDegrees[i]; }});
+        keys.push_back(
+            {numbered("axis", i), "deg, 0 to 90", nullptr, [i](Options& o) { return &o.Texts.AxisDegrees[i]; }});
     }
     keys.push_back({"field_angle", "deg, 0 to 90", nullptr, [](Options& o) { return &o.Texts.FieldAngleDegrees; }});
     text("J1", "J/m^2, layers 1-2", [](Options& o) { return &o.Texts.J1; });
@@ -243,10 +210,9 @@ public:
                 break;
             }
             if (const auto columns = DisplayColumnsFor(Mode)) {
-                PlotState->SimXCol = PlotState->ExpXCol = (*columns)[0];
-                PlotState->SimYCol = PlotState->ExpYCol = (*columns)[1];
+                PlotState->ShowColumns(*columns);
             }
-            DrawLivePoint();
+            PlotState->PlotLivePoint(*Simulation);
             ShowProgress(label);
             if (Session.SweepOver()) {
                 break;
@@ -262,17 +228,6 @@ public:
     }
 
 private:
-    void DrawLivePoint() {
-        const DataTable& table = Simulation->SimTable;
-        const std::int32_t row = Simulation->SimRows;
-        if (row == 1) {
-            PlotState->ReplotData(table.Column(PlotState->ExpXCol), table.Column(PlotState->ExpYCol), row);
-        } else {
-            PlotState->PlotPoint(PlotState->PointType, 3, table.At(PlotState->SimXCol, row),
-                                 table.At(PlotState->SimYCol, row));
-        }
-    }
-
     void ShowProgress(const std::string& label) {
         if (!Progress) {
             return;
@@ -291,7 +246,7 @@ private:
     std::ostream& Err;
     bool Progress;
     SweepSession Session;
-    TextSweepFields Fields;
+    PlainSweepFields Fields;
     std::unique_ptr<SimulationData> Simulation = std::make_unique<SimulationData>();
     std::unique_ptr<Plot> PlotState = std::make_unique<Plot>();
     bool Filled = false;

@@ -4,7 +4,9 @@
 
 namespace dravo2 {
 
-void DataTable::Fill(double value) { std::fill(Cells.begin(), Cells.end(), value); }
+void DataTable::Fill(double value) {
+    std::fill(Cells.begin(), Cells.end(), value);
+}
 
 void ExperimentData::ClearExpTable() {
     ExpTable.Fill(0.0);

@@ -9,14 +9,18 @@ namespace {
 constexpr char kCtrlZ = 26;
 constexpr std::size_t kMaxNumberLength = 64;
 
-bool IsTokenSeparator(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == ',' || c == ';'; }
+bool IsTokenSeparator(char c) {
+    return c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == ',' || c == ';';
+}
 
 bool IsTokenCharacter(char c) {
     return c == '*' || c == '-' || c == '.' || (c >= '0' && c <= ':') || c == '=' || c == '?' || c == '@' ||
            (c >= 'A' && c <= 'Z') || c == '\\' || c == '_' || (c >= 'a' && c <= 'z');
 }
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 // A token taken as a number; false where it does not convert or does not fit a double.
 bool TryConvert(const std::string& token, char separator, double& value) {

@@ -11,7 +11,9 @@
 namespace dravo2 {
 namespace {
 
-[[noreturn]] void RaiseInputOutput(int errorNumber) { throw InputOutputError(InputOutputMessage(errorNumber)); }
+[[noreturn]] void RaiseInputOutput(int errorNumber) {
+    throw InputOutputError(InputOutputMessage(errorNumber));
+}
 
 class FileDescriptor {
 public:

@@ -14,7 +14,9 @@ inline constexpr const char* kOverflowMessage = "Floating point overflow";
 inline constexpr int kTrappedFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 
 // Forgets any earlier invalid, division-by-zero or overflow flag.
-inline void ClearFloatingPointFlags() { std::feclearexcept(kTrappedFlags); }
+inline void ClearFloatingPointFlags() {
+    std::feclearexcept(kTrappedFlags);
+}
 
 // Throws FloatingPointError for a raised flag (invalid before division by zero before overflow)
 // and clears the flags. Underflow, denormals and inexact results pass.

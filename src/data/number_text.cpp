@@ -12,7 +12,9 @@
 namespace dravo2 {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Checks the real-number syntax and writes the number with a full stop into `plain`.
 bool NormaliseRealSyntax(std::string_view text, char separator, std::string& plain) {
@@ -186,7 +188,9 @@ Real TextToReal(std::string_view text, char separator) {
     return value;
 }
 
-double TextToDouble(std::string_view text, char separator) { return StoreDouble(TextToReal(text, separator)); }
+double TextToDouble(std::string_view text, char separator) {
+    return StoreDouble(TextToReal(text, separator));
+}
 
 std::int32_t TextToInteger(std::string_view text) {
     const std::string_view trimmed = TrimSpaces(text);

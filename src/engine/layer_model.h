@@ -19,13 +19,13 @@ inline constexpr std::int32_t kQuartic = 2;
 // The stack of up to four layers, top to bottom; element k - 1 belongs to layer k. A layer is
 // present exactly when its thickness is above 0. J[k] and J2[k] couple layers k and k + 1.
 struct LayerStack {
-    std::array<Real, kLayers> M{};     // magnetisation, T
-    std::array<Real, kLayers> t{};     // thickness, m
-    std::array<Real, kLayers> K{};     // anisotropy constant, J/m^3
-    std::array<Real, kLayers> Alpha{}; // anisotropy axis, rad
-    std::array<Real, kLayers> J{};     // bilinear coupling to the next layer, J/m^2
-    std::array<Real, kLayers> J2{};    // biquadratic coupling to the next layer, J/m^2
-    double Bias = 0;                   // unidirectional anisotropy of layer 4, J/m^2
+    std::array<Real, kLayers> M{};          // magnetisation, T
+    std::array<Real, kLayers> t{};          // thickness, m
+    std::array<Real, kLayers> K{};          // anisotropy constant, J/m^3
+    std::array<Real, kLayers> Alpha{};      // anisotropy axis, rad
+    std::array<Real, kLayers> J{};          // bilinear coupling to the next layer, J/m^2
+    std::array<Real, kLayers> J2{};         // biquadratic coupling to the next layer, J/m^2
+    double Bias = 0;                        // unidirectional anisotropy of layer 4, J/m^2
     std::int32_t AnisoMode = kNoAnisotropy; // 1 uniaxial, 2 quartic, anything else none
 
     bool Present(int layer) const { return t[static_cast<std::size_t>(layer)] > 0; }

@@ -8,7 +8,9 @@
 namespace dravo2 {
 namespace {
 
-Real DegreesToRadians(int degrees) { return static_cast<Real>(degrees) * kPi / 180; }
+Real DegreesToRadians(int degrees) {
+    return static_cast<Real>(degrees) * kPi / 180;
+}
 
 } // namespace
 
@@ -27,6 +29,26 @@ std::optional<std::array<std::int32_t, 2>> DisplayColumnsFor(DisplayMode mode) {
         break;
     }
     return std::nullopt;
+}
+
+std::string& PlainSweepFields::Slot(SweepField field) const {
+    switch (field) {
+    case SweepField::Start:
+        return Texts.StartF;
+    case SweepField::Nstep:
+        return Texts.Nstep;
+    case SweepField::Step:
+        break;
+    }
+    return Texts.StepF;
+}
+
+void PlainSweepFields::SetText(SweepField field, const std::string& text) {
+    if (Slot(field) == text) {
+        return;
+    }
+    Slot(field) = text;
+    Session.TakeSweepFields(*this, Separator);
 }
 
 std::string FinalFieldCaption(double endF, int digits, char separator) {
@@ -227,14 +249,16 @@ StepOutcome SweepSession::Step(SimulationData& simulation, std::string_view delt
     // Resonance of layer 1 with the field taken along x and the uniaxial form of the anisotropy.
     const Real h = Model.FieldH;
     const Real a = std::cos(Theta[0]) * s.M[0] * h;
-    const Real b = a + 2 * s.K[0] * std::cos(2 * (Theta[0] - s.Alpha[0])) + s.J[0] * std::cos(Theta[0] - Theta[1]) / s.t[0];
+    const Real b =
+        a + 2 * s.K[0] * std::cos(2 * (Theta[0] - s.Alpha[0])) + s.J[0] * std::cos(Theta[0] - Theta[1]) / s.t[0];
     CheckFloatingPoint(b);
     const Real axisCos = std::cos(Theta[0] - s.Alpha[0]);
     const Real m2 = s.M[0] * s.M[0];
     const Real c = a + (2 * s.K[0]) * (axisCos * axisCos) + 800000 * m2;
     CheckFloatingPoint(c);
     const double radicand = StoreDouble(b * c / (m2 * 800000 * 800000));
-    table.At(8, row) = radicand >= 0 ? StoreDouble(std::sqrt(static_cast<Real>(radicand)) * 1.76e11L / (2 * kPi)) : -1.0;
+    table.At(8, row) =
+        radicand >= 0 ? StoreDouble(std::sqrt(static_cast<Real>(radicand)) * 1.76e11L / (2 * kPi)) : -1.0;
     return StepOutcome::Recorded;
 }
 

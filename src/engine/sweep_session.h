@@ -54,10 +54,29 @@ public:
     virtual void SetText(SweepField field, const std::string& text) = 0;
 };
 
+class SweepSession;
+
+// The sweep fields kept as plain texts (those of a ParameterTexts): a changed text runs the
+// session's change handling, as typing into the window's fields does.
+class PlainSweepFields : public SweepFieldAccess {
+public:
+    PlainSweepFields(ParameterTexts& texts, SweepSession& session, char separator)
+        : Texts(texts), Session(session), Separator(separator) {}
+    std::string Text(SweepField field) const override { return Slot(field); }
+    void SetText(SweepField field, const std::string& text) override;
+
+private:
+    std::string& Slot(SweepField field) const;
+
+    ParameterTexts& Texts;
+    SweepSession& Session;
+    char Separator;
+};
+
 // What a display-mode preset asks of the plot after it set the range and the angles.
 struct DisplayPreset {
-    bool Applied = false;        // false for "M vs Hz": no preset, the plot is not cleared
-    bool DrawExperiment = false; // draw the experimental curve after clearing the plot
+    bool Applied = false;                       // false for "M vs Hz": no preset, the plot is not cleared
+    bool DrawExperiment = false;                // draw the experimental curve after clearing the plot
     std::optional<std::uint8_t> SweepPointType; // point type of the sweep's own points
 };
 
@@ -104,8 +123,8 @@ public:
 
     // Start, the display-mode preset: columns, range and starting angles. "DeltaR" reads
     // `deltaRText` for its y range.
-    DisplayPreset PresetDisplayMode(DisplayMode mode, WorldBounds& range, std::int32_t& simXCol,
-                                    std::int32_t& simYCol, std::string_view deltaRText, char separator);
+    DisplayPreset PresetDisplayMode(DisplayMode mode, WorldBounds& range, std::int32_t& simXCol, std::int32_t& simYCol,
+                                    std::string_view deltaRText, char separator);
 
     // The sweep fields' change handling: StartF, Nstep and StepF in order, then EndF.
     void TakeSweepFields(const SweepFieldAccess& fields, char separator);

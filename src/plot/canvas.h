@@ -8,7 +8,9 @@ namespace dravo2 {
 // A colour as 0xRRGGBB.
 using Colour = std::uint32_t;
 
-constexpr Colour Rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) { return (r << 16) | (g << 8) | b; }
+constexpr Colour Rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+    return (r << 16) | (g << 8) | b;
+}
 
 inline constexpr Colour kWhite = Rgb(255, 255, 255);
 inline constexpr Colour kBlack = Rgb(0, 0, 0);

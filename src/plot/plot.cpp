@@ -100,6 +100,21 @@ void Plot::ReplotExperiment(const ExperimentData& experiment, const SimulationDa
     }
 }
 
+void Plot::ShowColumns(const std::array<std::int32_t, 2>& columns) {
+    SimXCol = ExpXCol = columns[0];
+    SimYCol = ExpYCol = columns[1];
+}
+
+void Plot::PlotLivePoint(const SimulationData& simulation) {
+    const DataTable& table = simulation.SimTable;
+    const std::int32_t row = simulation.SimRows;
+    if (row == 1) {
+        ReplotData(table.Column(ExpXCol), table.Column(ExpYCol), row);
+    } else {
+        PlotPoint(PointType, 3, table.At(SimXCol, row), table.At(SimYCol, row));
+    }
+}
+
 void Plot::ReplotBoth(const ExperimentData& experiment, const SimulationData& simulation) {
     if (experiment.ExpRows > 0) {
         ReplotData(experiment.ExpTable.Column(ExpXCol), experiment.ExpTable.Column(ExpYCol), experiment.ExpRows);

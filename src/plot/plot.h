@@ -4,6 +4,7 @@
 #include "plot/canvas.h"
 #include "plot/world_range.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -66,6 +67,13 @@ public:
     // and drawn as a solid line; nothing with neither.
     void ReplotExperiment(const ExperimentData& experiment, const SimulationData& simulation, int pointStyleItem,
                           char separator);
+
+    // The display columns of a sweep step: both the live point's and the replots' pair.
+    void ShowColumns(const std::array<std::int32_t, 2>& columns);
+
+    // The point of a sweep step just recorded: the first row of a sweep through ReplotData, every
+    // later one in PointType with half-size 3, joined to the last drawing in the solid style.
+    void PlotLivePoint(const SimulationData& simulation);
 
     // The experimental curve in the display columns (its count may be 0), then, when the
     // simulation has rows, the simulation in the same columns as a solid line.

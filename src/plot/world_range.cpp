@@ -75,6 +75,8 @@ void AutoRangeY(WorldBounds& bounds, const double* values, std::int32_t count) {
     AutoRange(bounds.MinY, bounds.MaxY, values, count);
 }
 
-std::int32_t Sign(double x) { return x > 0 ? 1 : (x < 0 ? -1 : 0); }
+std::int32_t Sign(double x) {
+    return x > 0 ? 1 : (x < 0 ? -1 : 0);
+}
 
 } // namespace dravo2

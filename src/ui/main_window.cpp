@@ -24,9 +24,13 @@
 namespace dravo2 {
 namespace {
 
-std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+std::string Text(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
 
-QString Caption(const std::string& text) { return QString::fromStdString(text); }
+QString Caption(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 // The sweep fields as the window's edits: writing a changed text runs its change handler.
 class EditSweepFields : public SweepFieldAccess {
@@ -159,8 +163,8 @@ void TForm1::BitBtn1_StartClick() {
     Session.BeginStart(*Simulation, PlotState->Range.Bounds);
     Session.TakeParameters(ReadParameterTexts(), Separator);
     Label_endF->setText(Caption(FinalFieldCaption(Session.EndF, 4, Separator)));
-    const DisplayPreset preset = Session.PresetDisplayMode(CurrentDisplayMode(), PlotState->Range.Bounds,
-                                                           PlotState->SimXCol, PlotState->SimYCol, Text(EditDR), Separator);
+    const DisplayPreset preset = Session.PresetDisplayMode(
+        CurrentDisplayMode(), PlotState->Range.Bounds, PlotState->SimXCol, PlotState->SimYCol, Text(EditDR), Separator);
     if (preset.Applied) {
         ClearScreen();
         if (preset.DrawExperiment && Experiment->ExpRows > 0) {
@@ -184,7 +188,9 @@ void TForm1::EndSweep() {
     BZapiszDAT->setEnabled(true);
 }
 
-void TForm1::SB1_StopClick() { EndSweep(); }
+void TForm1::SB1_StopClick() {
+    EndSweep();
+}
 
 void TForm1::SB2_ReverseClick() {
     EditSweepFields fields(*this);
@@ -202,22 +208,26 @@ void TForm1::SweepFieldsChanged() {
     Label_endF->setText(Caption(FinalFieldCaption(Session.EndF, 4, Separator)));
 }
 
-void TForm1::Edit_startFChange() { SweepFieldsChanged(); }
-void TForm1::Edit_NstepChange() { SweepFieldsChanged(); }
-void TForm1::Edit_stepFChange() { SweepFieldsChanged(); }
+void TForm1::Edit_startFChange() {
+    SweepFieldsChanged();
+}
+void TForm1::Edit_NstepChange() {
+    SweepFieldsChanged();
+}
+void TForm1::Edit_stepFChange() {
+    SweepFieldsChanged();
+}
 
 // ---- The sweep step ----
 
 void TForm1::Timer1Timer() {
     Timer1->stop();
-    if (Session.Step(*Simulation, Text(EditDR), Separator, RadioButton4_MvHy->isChecked()) ==
-        StepOutcome::TableFull) {
+    if (Session.Step(*Simulation, Text(EditDR), Separator, RadioButton4_MvHy->isChecked()) == StepOutcome::TableFull) {
         EndSweep();
         throw ProgramError(kTableFullMessage);
     }
     if (const auto columns = DisplayColumnsFor(CurrentDisplayMode())) {
-        PlotState->SimXCol = PlotState->ExpXCol = (*columns)[0];
-        PlotState->SimYCol = PlotState->ExpYCol = (*columns)[1];
+        PlotState->ShowColumns(*columns);
     }
     const LayerStack& stack = Session.Model.Stack;
     QLabel* const angleLabels[] = {Label1, Label2, Label3};
@@ -231,14 +241,7 @@ void TForm1::Timer1Timer() {
     Label5->setText(QString::number(Session.IterationCount));
     Label6->setText(QString::number(Session.StepIndex));
 
-    const std::int32_t row = Simulation->SimRows;
-    const DataTable& table = Simulation->SimTable;
-    if (row == 1) {
-        ReplotData(table.Column(PlotState->ExpXCol), table.Column(PlotState->ExpYCol), row);
-    } else {
-        PlotState->PlotPoint(PlotState->PointType, 3, table.At(PlotState->SimXCol, row),
-                             table.At(PlotState->SimYCol, row));
-    }
+    PlotState->PlotLivePoint(*Simulation);
     ReplotVectorScreen();
 
     if (Session.SweepOver()) {
@@ -253,9 +256,13 @@ void TForm1::Timer1Timer() {
 
 // ---- Plot ----
 
-void TForm1::ClearScreen() { PlotState->ClearScreen(RadioGroup_p.ItemIndex(), Separator); }
+void TForm1::ClearScreen() {
+    PlotState->ClearScreen(RadioGroup_p.ItemIndex(), Separator);
+}
 
-void TForm1::ReplotData(const double* xs, const double* ys, std::int32_t count) { PlotState->ReplotData(xs, ys, count); }
+void TForm1::ReplotData(const double* xs, const double* ys, std::int32_t count) {
+    PlotState->ReplotData(xs, ys, count);
+}
 
 void TForm1::ReplotExperiment() {
     if (Experiment->ExpRows > 0) {
@@ -265,7 +272,9 @@ void TForm1::ReplotExperiment() {
     PlotState->ReplotExperiment(*Experiment, *Simulation, RadioGroup_p.ItemIndex(), Separator);
 }
 
-void TForm1::BReplot1Click() { ReplotExperiment(); }
+void TForm1::BReplot1Click() {
+    ReplotExperiment();
+}
 
 void TForm1::BReplot2Click() {
     ScrollBarHP->setEnabled(false);
@@ -302,13 +311,16 @@ void TForm1::ColumnChosen(std::int32_t& column, const RadioGroup& group) {
                Experiment->ExpRows);
 }
 
-void TForm1::RadioGroup_pxClick() { ColumnChosen(PlotState->ExpXCol, RadioGroup_px); }
-void TForm1::RadioGroup_pyClick() { ColumnChosen(PlotState->ExpYCol, RadioGroup_py); }
+void TForm1::RadioGroup_pxClick() {
+    ColumnChosen(PlotState->ExpXCol, RadioGroup_px);
+}
+void TForm1::RadioGroup_pyClick() {
+    ColumnChosen(PlotState->ExpYCol, RadioGroup_py);
+}
 
 void TForm1::ScrollBarHPChange() {
     const Real span = ScrollBarHP->maximum() - ScrollBarHP->minimum();
-    const Real picked =
-        static_cast<Real>(static_cast<std::int64_t>(Experiment->ExpRows) * ScrollBarHP->value()) / span;
+    const Real picked = static_cast<Real>(static_cast<std::int64_t>(Experiment->ExpRows) * ScrollBarHP->value()) / span;
     CheckFloatingPoint(picked);
     PlotState->HighlightRow = static_cast<std::int32_t>(std::nearbyint(picked));
     const std::int32_t row = PlotState->HighlightRow;
@@ -343,11 +355,21 @@ void TForm1::AngleChanged(QScrollBar* bar, const char* hint, int layer) {
     ClearVectorScreen();
 }
 
-void TForm1::ScrollBar1aChange() { AngleChanged(ScrollBar1a, "1st layer anisotropy angle: ", 1); }
-void TForm1::ScrollBar2aChange() { AngleChanged(ScrollBar2a, "2nd layer anisotropy angle: ", 2); }
-void TForm1::ScrollBar3aChange() { AngleChanged(ScrollBar3a, "3rd layer anisotropy angle: ", 3); }
-void TForm1::ScrollBar4aChange() { AngleChanged(ScrollBar4a, "4rd layer anisotropy angle: ", 4); }
-void TForm1::ScrollBarHAChange() { AngleChanged(ScrollBarHA, "Field angle: ", 0); }
+void TForm1::ScrollBar1aChange() {
+    AngleChanged(ScrollBar1a, "1st layer anisotropy angle: ", 1);
+}
+void TForm1::ScrollBar2aChange() {
+    AngleChanged(ScrollBar2a, "2nd layer anisotropy angle: ", 2);
+}
+void TForm1::ScrollBar3aChange() {
+    AngleChanged(ScrollBar3a, "3rd layer anisotropy angle: ", 3);
+}
+void TForm1::ScrollBar4aChange() {
+    AngleChanged(ScrollBar4a, "4rd layer anisotropy angle: ", 4);
+}
+void TForm1::ScrollBarHAChange() {
+    AngleChanged(ScrollBarHA, "Field angle: ", 0);
+}
 
 // ---- Files ----
 

@@ -61,8 +61,8 @@ QScrollBar* MakeAngleBar(QWidget* parent, const char* name, QRect place, const c
 }
 
 // A label at (left, top); a right-aligned one keeps the right edge of its design caption.
-QLabel* MakeLabel(QWidget* parent, const char* name, int left, int top, const char* caption,
-                  bool rightAligned = false, int width = 112) {
+QLabel* MakeLabel(QWidget* parent, const char* name, int left, int top, const char* caption, bool rightAligned = false,
+                  int width = 112) {
     auto* label = new QLabel(QString::fromLatin1(caption), parent);
     label->setObjectName(QString::fromLatin1(name));
     const int designWidth = label->fontMetrics().horizontalAdvance(label->text());
@@ -90,8 +90,8 @@ QGroupBox* MakeGroup(QWidget* parent, const char* name, QRect place, const char*
     return group;
 }
 
-RadioGroup MakeRadioGroup(QWidget* parent, const char* name, QRect place, const char* caption,
-                          const QStringList& items, int columns, int itemIndex) {
+RadioGroup MakeRadioGroup(QWidget* parent, const char* name, QRect place, const char* caption, const QStringList& items,
+                          int columns, int itemIndex) {
     RadioGroup group;
     group.Box = MakeGroup(parent, name, place, caption);
     group.Items = new QButtonGroup(group.Box);
@@ -170,7 +170,9 @@ QIcon ReversePicture() {
 
 } // namespace
 
-int RadioGroup::ItemIndex() const { return Items->checkedId(); }
+int RadioGroup::ItemIndex() const {
+    return Items->checkedId();
+}
 
 void RadioGroup::SetItemIndex(int index) {
     if (QAbstractButton* button = Items->button(index)) {
@@ -234,8 +236,7 @@ void TForm1::BuildControls() {
     Edit_stepF = MakeEdit(this, "Edit_stepF", QRect(576, 8, 40, 21), "step [kA/m]", "1.0", Style::Bold);
 
     GroupBox2 = MakeGroup(this, "GroupBox2", QRect(8, 654, 121, 105), "Simulation parameters");
-    Edit_sp_Ramp =
-        MakeEdit(GroupBox2, "Edit_sp_Ramp", QRect(8, 16, 105, 21), "random thermal noise [a.u.]", "0.0005");
+    Edit_sp_Ramp = MakeEdit(GroupBox2, "Edit_sp_Ramp", QRect(8, 16, 105, 21), "random thermal noise [a.u.]", "0.0005");
     Edit_sp_conv = MakeEdit(GroupBox2, "Edit_sp_conv", QRect(8, 48, 105, 21), "convergency [au]", "0.0000000002");
     Edit_sp_maxiter =
         MakeEdit(GroupBox2, "Edit_sp_maxiter", QRect(8, 80, 105, 21), "max iterations", "6660", Style::Italic);
@@ -257,17 +258,17 @@ void TForm1::BuildControls() {
     for (std::size_t i = 0; i < 4; ++i) {
         QWidget* owner = i < 2 ? static_cast<QWidget*>(this) : Panel1;
         const QPoint origin = i < 2 ? QPoint(0, 0) : QPoint(px, py);
-        QGroupBox* group = MakeGroup(owner, axisNames[i], QRect(856 - origin.x(), axisTops[i] - origin.y(), 105, 37),
-                                     axisCaptions[i]);
+        QGroupBox* group =
+            MakeGroup(owner, axisNames[i], QRect(856 - origin.x(), axisTops[i] - origin.y(), 105, 37), axisCaptions[i]);
         QPalette palette = group->palette();
         palette.setColor(QPalette::WindowText, axisColours[i]);
         group->setPalette(palette);
         auto* exclusive = new QButtonGroup(group);
         const std::string layer = std::to_string(i + 1);
-        PlanButtons[i] = MakeRadio(group, exclusive, ("RadioButton_" + layer + "aplan").c_str(), QRect(8, 16, 45, 17),
-                                   "plan");
-        PerpButtons[i] = MakeRadio(group, exclusive, ("RadioButton_" + layer + "aperp").c_str(),
-                                   QRect(56, 16, 45, 17), "perp");
+        PlanButtons[i] =
+            MakeRadio(group, exclusive, ("RadioButton_" + layer + "aplan").c_str(), QRect(8, 16, 45, 17), "plan");
+        PerpButtons[i] =
+            MakeRadio(group, exclusive, ("RadioButton_" + layer + "aperp").c_str(), QRect(56, 16, 45, 17), "perp");
         PlanButtons[i]->setChecked(true);
         PlanButtons[i]->setEnabled(false);
         PerpButtons[i]->setEnabled(false);

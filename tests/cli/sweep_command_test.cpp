@@ -24,7 +24,9 @@ Outcome RunCommand(const std::vector<std::string>& args) {
     return {status, out.str(), err.str()};
 }
 
-std::string Line(const std::string& file, std::size_t row) { return file.substr((row - 1) * 218, 218); }
+std::string Line(const std::string& file, std::size_t row) {
+    return file.substr((row - 1) * 218, 218);
+}
 
 TEST(SweepCommand, DefaultRunWritesTheFiveHundredRowsOfStart) {
     const Outcome first = RunCommand({});
@@ -93,12 +95,36 @@ TEST(SweepCommand, AFullTableEndsTheSweepAndSaysSo) {
 // Nan or an infinity written as if it were a result.
 TEST(SweepCommand, AbsurdParametersGiveAMessageOrASoundTable) {
     const std::vector<std::vector<std::string>> cases = {
-        {"M1=1e300"}, {"M1=-1e300"}, {"M1=1e4000"}, {"M1=1e-4000"}, {"t1=1e300"}, {"t1=-1e300"},
-        {"K1=1e300"}, {"K4=-1e300"}, {"K1=1e4000"}, {"J1=1e300"}, {"J3=-1e300"}, {"Jbq1=1e300"},
-        {"bias=1e300"}, {"bias=-1e300"}, {"start=1e300"}, {"start=-1e300"}, {"step=1e300"}, {"noise=1e300"},
-        {"noise=-1e300"}, {"conv=1e4000"}, {"conv=-1e300"}, {"DR=1e4000"}, {"DR=-1e300"},
-        {"t1=0", "t2=0", "t3=0", "t4=0"}, {"M1=0"}, {"aniso=QU", "K1=1e300"}, {"mode=FMR", "M1=1e300"},
-        {"mode=theta-theta", "noise=1e300"}, {"mode=MvHy", "M1=1e300"}, {"mode=DeltaR", "DR=1e300"},
+        {"M1=1e300"},
+        {"M1=-1e300"},
+        {"M1=1e4000"},
+        {"M1=1e-4000"},
+        {"t1=1e300"},
+        {"t1=-1e300"},
+        {"K1=1e300"},
+        {"K4=-1e300"},
+        {"K1=1e4000"},
+        {"J1=1e300"},
+        {"J3=-1e300"},
+        {"Jbq1=1e300"},
+        {"bias=1e300"},
+        {"bias=-1e300"},
+        {"start=1e300"},
+        {"start=-1e300"},
+        {"step=1e300"},
+        {"noise=1e300"},
+        {"noise=-1e300"},
+        {"conv=1e4000"},
+        {"conv=-1e300"},
+        {"DR=1e4000"},
+        {"DR=-1e300"},
+        {"t1=0", "t2=0", "t3=0", "t4=0"},
+        {"M1=0"},
+        {"aniso=QU", "K1=1e300"},
+        {"mode=FMR", "M1=1e300"},
+        {"mode=theta-theta", "noise=1e300"},
+        {"mode=MvHy", "M1=1e300"},
+        {"mode=DeltaR", "DR=1e300"},
     };
     const std::set<std::string> messages = {"Invalid floating point operation\n", "Floating point division by zero\n",
                                             "Floating point overflow\n"};
@@ -120,8 +146,8 @@ TEST(SweepCommand, AbsurdParametersGiveAMessageOrASoundTable) {
 TEST(SweepCommand, HelpListsEveryKey) {
     const Outcome outcome = RunCommand({"--help"});
     EXPECT_EQ(outcome.status, kExitOk);
-    for (const char* key : {"M1", "t4", "K3", "axis4", "field_angle", "J1", "J3", "Jbq1", "Jbq2", "bias", "DR",
-                            "start", "steps", "step", "noise", "conv", "maxiter", "aniso", "mode"}) {
+    for (const char* key : {"M1", "t4", "K3", "axis4", "field_angle", "J1", "J3", "Jbq1", "Jbq2", "bias", "DR", "start",
+                            "steps", "step", "noise", "conv", "maxiter", "aniso", "mode"}) {
         EXPECT_NE(outcome.out.find(std::string("  ") + key + " "), std::string::npos) << key;
     }
 }

@@ -23,8 +23,9 @@ struct Loaded {
 Loaded Load(std::string_view bytes, ExperimentFormat format, char separator = '.', bool lfEndsLine = true) {
     Loaded loaded;
     try {
-        ReadExperiment(bytes, format, *loaded.Data, separator,
-                       [&loaded](const std::string& text) { loaded.Status.push_back(text); }, lfEndsLine);
+        ReadExperiment(
+            bytes, format, *loaded.Data, separator,
+            [&loaded](const std::string& text) { loaded.Status.push_back(text); }, lfEndsLine);
     } catch (const ProgramError& error) {
         loaded.Error = error.what();
     }

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <csignal>
+#include <filesystem>
 #include <sys/resource.h>
 #include <unistd.h>
 

@@ -99,8 +99,8 @@ TEST(TextToReal, AcceptsTheFieldSyntax) {
 }
 
 TEST(TextToReal, RefusesWhatIsNotANumberWithTheFieldText) {
-    for (const char* text : {"", " ", ".", "-", "1e", "1e+", "abc", "1.5x", "1 5", "--1", "1.2.3", "0x10", "1e5000",
-                             "nan", "inf"}) {
+    for (const char* text :
+         {"", " ", ".", "-", "1e", "1e+", "abc", "1.5x", "1 5", "--1", "1.2.3", "0x10", "1e5000", "nan", "inf"}) {
         SCOPED_TRACE(text);
         try {
             TextToReal(text);

@@ -13,7 +13,9 @@ namespace {
 
 using testing::DefaultStack;
 
-AngleSet All(Real angle) { return {angle, angle, angle, angle}; }
+AngleSet All(Real angle) {
+    return {angle, angle, angle, angle};
+}
 
 TEST(Energy, DefaultStackAtOneKiloAmpere) {
     LayerModel model;
@@ -151,7 +153,8 @@ TEST(EnergyGradient, MatchesCentralDifferenceAndTheFastKernel) {
             plus[k] += h;
             minus[k] -= h;
             const Real difference = (model.Energy(plus) - model.Energy(minus)) / (2 * h);
-            EXPECT_NEAR(static_cast<double>(difference), static_cast<double>(grad[k]), 1e-7 * static_cast<double>(scale));
+            EXPECT_NEAR(static_cast<double>(difference), static_cast<double>(grad[k]),
+                        1e-7 * static_cast<double>(scale));
             EXPECT_NEAR(static_cast<double>(fast[k]), static_cast<double>(grad[k]), 1e-16 * static_cast<double>(scale));
         }
     }

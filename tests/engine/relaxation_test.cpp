@@ -11,7 +11,9 @@ namespace {
 
 using testing::DefaultStack;
 
-SolverSettings FieldDefaults() { return SolverSettings{0.0005, 2e-10L, 6660}; }
+SolverSettings FieldDefaults() {
+    return SolverSettings{0.0005, 2e-10L, 6660};
+}
 
 TEST(RandomBelow, DrawsTheSameSequenceFromStateZero) {
     RandomGenerator random;
@@ -112,9 +114,7 @@ TEST(RelaxStep, ConvergedStartReturnsZero) {
 TEST(Relax, WrapsLayersOneAndTwoOnlyOncePerStep) {
     // A gradient that carries every angle from 6.9 to 7.0 in the first step, then vanishes.
     int calls = 0;
-    auto gradient = [&calls](const AngleSet&, AngleSet& out) {
-        out.fill(calls++ == 0 ? -100.0L : 0.0L);
-    };
+    auto gradient = [&calls](const AngleSet&, AngleSet& out) { out.fill(calls++ == 0 ? -100.0L : 0.0L); };
     AngleSet a{6.9L, 6.9L, 6.9L, 6.9L};
     AngleSet grad{};
     DescentEnd why = DescentEnd::BudgetSpent;

@@ -263,7 +263,8 @@ TEST(SweepReverse, AfterADefaultSweepRunsBackAndAppends) {
     rig.Session.Reverse(rig.Fields, '.');
     EXPECT_EQ(rig.Texts.StartF, "250");
     EXPECT_EQ(rig.Texts.StepF, "-1");
-    EXPECT_EQ(rig.Fields.Changes, 2);
+    EXPECT_EQ(rig.Session.StartF, 250);
+    EXPECT_EQ(rig.Session.StepF, -1);
     EXPECT_EQ(rig.Session.EndF, -250);
     EXPECT_EQ(FinalFieldCaption(rig.Session.EndF, 5, '.'), "fin. field: -250 kA/m");
     EXPECT_EQ(rig.Session.StepIndex, 0);
@@ -280,7 +281,8 @@ TEST(SweepReverse, AfterADefaultSweepRunsBackAndAppends) {
     double widest = 0;
     for (std::int32_t r = 1; r < 500; ++r) {
         ASSERT_EQ(rig.Simulation->SimTable.At(1, r), rig.Simulation->SimTable.At(1, 1000 - r));
-        widest = std::max(widest, std::fabs(rig.Simulation->SimTable.At(2, r) - rig.Simulation->SimTable.At(2, 1000 - r)));
+        widest =
+            std::max(widest, std::fabs(rig.Simulation->SimTable.At(2, r) - rig.Simulation->SimTable.At(2, 1000 - r)));
     }
     EXPECT_GT(widest, 0.5);
 }

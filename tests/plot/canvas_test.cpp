@@ -65,11 +65,7 @@ TEST(Canvas, DiagonalsAndFarEndPointsAreClipped) {
     c.MoveTo(2, 2147483647);
     c.LineTo(2, -2147483647);
     const std::vector<std::string> expected = {
-        "#.#..",
-        ".##..",
-        "#####",
-        "..##.",
-        "..#.#",
+        "#.#..", ".##..", "#####", "..##.", "..#.#",
     };
     EXPECT_EQ(Ascii(c), expected);
 }
@@ -105,14 +101,7 @@ TEST(Canvas, FillSetPixelAndEllipse) {
     dial.BrushColour = kSilver;
     dial.Ellipse(0, 0, 8, 8);
     const std::vector<std::string> disc = {
-        "..####..",
-        ".#ssss#.",
-        "#ssssss#",
-        "#ssssss#",
-        "#ssssss#",
-        "#ssssss#",
-        ".#ssss#.",
-        "..####..",
+        "..####..", ".#ssss#.", "#ssssss#", "#ssssss#", "#ssssss#", "#ssssss#", ".#ssss#.", "..####..",
     };
     EXPECT_EQ(Ascii(dial), disc);
 }

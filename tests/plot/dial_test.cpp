@@ -9,7 +9,9 @@ namespace {
 
 using Angles = std::array<long double, 4>;
 
-Canvas FreshDial() { return Canvas(kDialSize, kDialSize); }
+Canvas FreshDial() {
+    return Canvas(kDialSize, kDialSize);
+}
 
 TEST(Dial, EmptyDialOfAFreshProgram) {
     Canvas dial = FreshDial();

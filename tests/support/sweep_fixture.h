@@ -6,28 +6,6 @@
 
 namespace dravo2::testing {
 
-// Sweep fields kept as texts; a changed text runs the change handling, as the window's edits do.
-class PlainSweepFields : public SweepFieldAccess {
-public:
-    PlainSweepFields(ParameterTexts& texts, SweepSession& session) : Texts(texts), Session(session) {}
-    std::string Text(SweepField field) const override { return Slot(field); }
-    void SetText(SweepField field, const std::string& text) override {
-        if (Slot(field) != text) {
-            Slot(field) = text;
-            ++Changes;
-            Session.TakeSweepFields(*this, '.');
-        }
-    }
-    int Changes = 0;
-
-private:
-    std::string& Slot(SweepField field) const {
-        return field == SweepField::Start ? Texts.StartF : (field == SweepField::Nstep ? Texts.Nstep : Texts.StepF);
-    }
-    ParameterTexts& Texts;
-    SweepSession& Session;
-};
-
 // A session with its table, range and columns, driven as the window drives it.
 struct SweepRig {
     SweepSession Session;
@@ -37,7 +15,7 @@ struct SweepRig {
     std::int32_t SimXCol = 1;
     std::int32_t SimYCol = 2;
     std::string DeltaR = kDefaultDeltaRText;
-    PlainSweepFields Fields{Texts, Session};
+    PlainSweepFields Fields{Texts, Session, '.'};
 
     SweepRig() { Session.CreationDefaults(Fields, '.'); }
 

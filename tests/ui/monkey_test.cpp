@@ -27,11 +27,11 @@ namespace fs = std::filesystem;
 bool IsProgramMessage(const std::string& message) {
     static const std::vector<std::regex> patterns = [] {
         std::vector<std::regex> p;
-        for (const char* pattern : {R"('[\s\S]*' is not a valid floating point value)",
-                                    R"('[\s\S]*' is not a valid integer value)", "Invalid floating point operation",
-                                    "Floating point division by zero", "Floating point overflow",
-                                    "Invalid numeric input", "File not found", "Path not found", "File access denied",
-                                    "Disk full", "Invalid filename", "Too many open files", R"(I/O error \d+)"}) {
+        for (const char* pattern :
+             {R"('[\s\S]*' is not a valid floating point value)", R"('[\s\S]*' is not a valid integer value)",
+              "Invalid floating point operation", "Floating point division by zero", "Floating point overflow",
+              "Invalid numeric input", "File not found", "Path not found", "File access denied", "Disk full",
+              "Invalid filename", "Too many open files", R"(I/O error \d+)"}) {
             p.emplace_back(pattern);
         }
         return p;
@@ -58,11 +58,11 @@ protected:
         for (const QLineEdit* edit : Edits) {
             Defaults[edit] = edit->text().toStdString();
         }
-        Buttons = {Form->BOtworzDAT, Form->BZapiszDAT, Form->BReplot1,      Form->BReplot2,
+        Buttons = {Form->BOtworzDAT,    Form->BZapiszDAT,  Form->BReplot1,      Form->BReplot2,
                    Form->BNormalizeSim, Form->SB2_Reverse, Form->BitBtn1_Start, Form->SB1_Stop};
-        for (QRadioButton* r : {Form->RadioButton4_MvH, Form->RadioButton4_MvHy, Form->RadioButton4_MvHz,
-                                Form->RadioButton4_tt, Form->RadioButton4_GMR, Form->RadioButton5FMR,
-                                Form->RadioButton2_ua, Form->RadioButton2_q}) {
+        for (QRadioButton* r :
+             {Form->RadioButton4_MvH, Form->RadioButton4_MvHy, Form->RadioButton4_MvHz, Form->RadioButton4_tt,
+              Form->RadioButton4_GMR, Form->RadioButton5FMR, Form->RadioButton2_ua, Form->RadioButton2_q}) {
             Choices.push_back(r);
         }
         for (RadioGroup* group : {&Form->RadioGroup_p, &Form->RadioGroup_px, &Form->RadioGroup_py}) {
@@ -70,8 +70,8 @@ protected:
                 Choices.push_back(item);
             }
         }
-        Bars = {Form->ScrollBar1a, Form->ScrollBar2a, Form->ScrollBar3a, Form->ScrollBar4a, Form->ScrollBarHA,
-                Form->ScrollBarHP};
+        Bars = {Form->ScrollBar1a, Form->ScrollBar2a, Form->ScrollBar3a,
+                Form->ScrollBar4a, Form->ScrollBarHA, Form->ScrollBarHP};
     }
     void TearDown() override { fs::remove_all(Dir); }
 
@@ -100,11 +100,39 @@ protected:
     }
 
     std::string HostileText() {
-        static const char* texts[] = {"",        " ",     "-",      "+",      ".",      ",",       "1e",
-                                      "1e4000",  "-1e4000", "1e-4000", "1e300", "-1e300", "nan",     "inf",
-                                      "0x10",    "1,5",   "\xef\xbc\x91", "\t5", "5 ",   " 5",      "-0",
-                                      "99999999999999999999", "-2147483649", "2147483647", "1.5.5", "e5",
-                                      "\xc3\xa4", "'",    "%s%n",   "0",      "2e-9",   "-250.0",  "1000"};
+        static const char* texts[] = {"",
+                                      " ",
+                                      "-",
+                                      "+",
+                                      ".",
+                                      ",",
+                                      "1e",
+                                      "1e4000",
+                                      "-1e4000",
+                                      "1e-4000",
+                                      "1e300",
+                                      "-1e300",
+                                      "nan",
+                                      "inf",
+                                      "0x10",
+                                      "1,5",
+                                      "\xef\xbc\x91",
+                                      "\t5",
+                                      "5 ",
+                                      " 5",
+                                      "-0",
+                                      "99999999999999999999",
+                                      "-2147483649",
+                                      "2147483647",
+                                      "1.5.5",
+                                      "e5",
+                                      "\xc3\xa4",
+                                      "'",
+                                      "%s%n",
+                                      "0",
+                                      "2e-9",
+                                      "-250.0",
+                                      "1000"};
         const std::size_t pick = Random() % (std::size(texts) + 3);
         if (pick < std::size(texts)) {
             return texts[pick];
@@ -162,8 +190,8 @@ protected:
             break;
         }
         case 5:
-            Dialogs.OpenAnswers.push_back({Random() % 5 == 0 ? QString() : Files[Random() % Files.size()],
-                                           1 + static_cast<int>(Random() % 2)});
+            Dialogs.OpenAnswers.push_back(
+                {Random() % 5 == 0 ? QString() : Files[Random() % Files.size()], 1 + static_cast<int>(Random() % 2)});
             Form->BOtworzDAT->click();
             break;
         case 6: {
