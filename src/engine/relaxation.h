@@ -3,6 +3,7 @@
 #include "engine/gradient_kernel.h"
 #include "engine/layer_model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -58,7 +59,8 @@ template <typename Gradient> double GradientNorm(const Gradient& gradient, const
 template <typename Gradient>
 std::int32_t Relax(AngleSet& a, std::int32_t n, double scale, double rate, double conv, const Gradient& gradient,
                    AngleSet& grad, DescentEnd* why = nullptr) {
-    std::int32_t i = 0;
+    // Counted in 64 bits: with the largest budget the count reaches n + 1 = 2^31.
+    std::int64_t i = 0;
     DescentEnd end = DescentEnd::Converged;
     for (;;) {
         if (i > n) {
@@ -87,7 +89,7 @@ std::int32_t Relax(AngleSet& a, std::int32_t n, double scale, double rate, doubl
     if (why != nullptr) {
         *why = end;
     }
-    return i;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(i, INT32_MAX));
 }
 
 // One relaxation of a sweep step on `theta`: the noise kick (four draws), the energy scale from

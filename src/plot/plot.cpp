@@ -2,7 +2,19 @@
 
 #include "data/number_text.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace dravo2 {
+namespace {
+
+// p + d kept within the 32-bit range: a cross around a saturated coordinate stays off the image.
+std::int32_t Beside(std::int32_t p, std::int32_t d) {
+    const std::int64_t sum = static_cast<std::int64_t>(p) + d;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(sum, INT32_MIN, INT32_MAX));
+}
+
+} // namespace
 
 void Plot::CreationDefaults() {
     Range.Bounds = WorldBounds{};
@@ -56,10 +68,10 @@ void Plot::PlotPoint(std::uint8_t style, std::int32_t halfSize, double x, double
         Image.LineTo(px, py);
         return;
     case kCrossPoint:
-        Image.MoveTo(px - halfSize, py);
-        Image.LineTo(px + halfSize, py);
-        Image.MoveTo(px, py - halfSize);
-        Image.LineTo(px, py + halfSize);
+        Image.MoveTo(Beside(px, -halfSize), py);
+        Image.LineTo(Beside(px, halfSize), py);
+        Image.MoveTo(px, Beside(py, -halfSize));
+        Image.LineTo(px, Beside(py, halfSize));
         Image.MoveTo(px, py);
         return;
     default:

@@ -152,6 +152,20 @@ TEST(PlotPoint, TheFourStyles) {
     EXPECT_EQ(plot->Image.PenX(), 500);
 }
 
+// A cross around a saturated coordinate once overflowed the 32-bit arithmetic of its ends.
+TEST(PlotPoint, CrossesFarOutsideTheRangeStayOffTheImage) {
+    auto plot = FreshPlot();
+    plot->ClearScreen(3, '.');
+    const std::vector<Colour> before = plot->Image.Pixels();
+    for (const double far : {-1e12, 1e12}) {
+        plot->PlotPoint(kCrossPoint, 8, far, 0.5);
+        plot->PlotPoint(kCrossPoint, 8, 0.5, far);
+    }
+    EXPECT_EQ(plot->Image.Pixels(), before);
+    EXPECT_EQ(plot->Image.PenX(), 352);
+    EXPECT_EQ(plot->Image.PenY(), -2147483647);
+}
+
 TEST(ReplotData, MarksTheHighlightedRowWithARedCross) {
     auto plot = FreshPlot();
     plot->Range.Bounds = {0, kPlotWidth, 0, kPlotHeight};
