@@ -144,7 +144,7 @@ TEST(SweepStep, TheDefaultSweepRecordsFiveHundredRows) {
 }
 
 // The descent's fast gradient and the gradient as written give the same table.
-TEST(SweepStep, FastGradientKeepsTheTableWithinOneBillionth) {
+TEST(SweepStep, FastGradientKeepsTheAnglesWithinOneBillionth) {
     SweepRig fast;
     SweepRig literal;
     fast.Start();
