@@ -278,15 +278,7 @@ int ReadCommand(const Options& options, std::ostream& out, std::ostream& err, ch
         err << error.what() << "\n";
         status = kExitStepError;
     }
-    std::string text;
-    for (std::int32_t row = 1; row <= experiment->ExpRows; ++row) {
-        for (std::int32_t column = 1; column <= experiment->ExpCols; ++column) {
-            text += ResultValueText(experiment->ExpTable.At(column, row));
-            text += "    ";
-        }
-        text += "\r\n";
-    }
-    out << text << std::flush;
+    out << TableText(experiment->ExpTable, experiment->ExpRows, experiment->ExpCols) << std::flush;
     return status;
 }
 

@@ -6,8 +6,11 @@
 
 namespace dravo2 {
 
-// Rows 1..SimRows of the simulation table as a result file: per row the eight values in the
-// 23-character form, each followed by four spaces, then CR LF (218 bytes a line).
+// Rows 1..rows of columns 1..columns of a table: per row each value in the 23-character form
+// followed by four spaces, then CR LF.
+std::string TableText(const DataTable& table, std::int32_t rows, std::int32_t columns);
+
+// Rows 1..SimRows of the simulation table as a result file: all eight columns, 218 bytes a line.
 std::string ResultFileText(const SimulationData& simulation);
 
 } // namespace dravo2

@@ -85,16 +85,12 @@ TEST_F(FileIoTest, AFolderInTheWayIsNotReplaced) {
 }
 
 TEST_F(FileIoTest, MissingFilesAndFoldersAreReportedByName) {
-    EXPECT_THROW(
-        {
-            try {
-                ReadWholeFile((Dir / "missing.dat").string());
-            } catch (const InputOutputError& error) {
-                EXPECT_STREQ(error.what(), "File not found");
-                throw;
-            }
-        },
-        InputOutputError);
+    try {
+        ReadWholeFile((Dir / "missing.dat").string());
+        FAIL() << "read";
+    } catch (const InputOutputError& error) {
+        EXPECT_STREQ(error.what(), "File not found");
+    }
     EXPECT_THROW(WriteFileReplacing((Dir / "no" / "such.dat").string(), "x"), InputOutputError);
     EXPECT_THROW(ReadWholeFile(Dir.string()), InputOutputError);
     EXPECT_EQ(InputOutputMessage(ENOSPC), "Disk full");

@@ -128,7 +128,6 @@ TEST(Relax, WrapsLayersOneAndTwoOnlyOncePerStep) {
     EXPECT_NEAR(static_cast<double>(a[3]), 7.0, 1e-15);
 
     // Below -2 pi the wrap goes the other way; an angle more than 4 pi out is only brought back by 2 pi.
-    calls = 1;
     a = {-7.0L, -20.0L, -20.0L, 0};
     calls = 0;
     auto push = [&calls](const AngleSet&, AngleSet& out) { out.fill(calls++ == 0 ? 1e-9L : 0.0L); };
