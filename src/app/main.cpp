@@ -1,4 +1,4 @@
-#include "ui/main_window.h"
+#include "ui/app_window.h"
 #include "ui/platform.h"
 
 #include <QApplication>
@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
     QApplication::setStyle(QStringLiteral("Windows"));
     dravo2::MessageBoxReporter reporter(nullptr);
     dravo2::QtFileDialogs dialogs(nullptr);
-    dravo2::TForm1 form(reporter, dialogs);
-    form.show();
+    dravo2::AppWindow window(reporter, dialogs);
+    window.show();
     return QApplication::exec();
 }
