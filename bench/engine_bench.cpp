@@ -1,7 +1,7 @@
 // Costs of the engine's inner loop and of whole sweeps.
 #include "engine/gradient_kernel.h"
 #include "engine/relaxation.h"
-#include "engine/sweep_session.h"
+#include "sweep/sweep_driver.h"
 
 #include <benchmark/benchmark.h>
 
@@ -18,7 +18,7 @@ LayerModel DefaultModel() {
     s.K = {100, 100, 60, 1000};
     s.J = {-0.002e-3L, 0, 0.2e-3L, 0};
     s.Bias = 1e-3;
-    s.AnisoMode = kUniaxial;
+    s.Anisotropy = AnisotropyForm::Uniaxial;
     model.FieldH = 40000;
     return model;
 }
@@ -58,7 +58,7 @@ void DescentIteration(benchmark::State& state) {
     long long iterations = 0;
     for (auto _ : state) {
         AngleSet a{3, 3, 3, 3};
-        iterations += Relax(a, budget, 100.0, 0.1, 0.0, kernel, grad);
+        iterations += Relax(a, {budget, 100.0, 0.1, 0.0}, kernel, grad).Iterations;
         benchmark::DoNotOptimize(a);
     }
     state.counters["ns_per_iteration"] =
@@ -71,24 +71,20 @@ void Sweep(benchmark::State& state) {
     long long iterations = 0;
     std::int32_t rows = 0;
     for (auto _ : state) {
-        SweepSession session;
-        auto simulation = std::make_unique<SimulationData>();
-        ParameterTexts texts;
+        SweepDriver driver;
+        SweepParameters parameters;
         const std::int32_t steps = static_cast<std::int32_t>(state.range(0));
-        texts.Nstep = std::to_string(steps);
-        texts.StepF = steps > 500 ? "0.1220703125" : "1.0";
-        WorldBounds range;
-        std::int32_t x = 1;
-        std::int32_t y = 2;
-        session.BeginStart(*simulation, range);
-        session.TakeParameters(texts, '.');
-        session.PresetDisplayMode(DisplayMode::MvHx, range, x, y, kDefaultDeltaRText, '.');
+        parameters.Texts.Nstep = std::to_string(steps);
+        parameters.Texts.StepF = steps > 500 ? "0.1220703125" : "1.0";
+        driver.Create(SweepFieldsOf(parameters.Texts));
+        driver.Start(parameters, DisplayMode::MvHx);
         iterations = 0;
-        do {
-            session.Step(*simulation, kDefaultDeltaRText, '.', false);
-            iterations += session.IterationCount;
-        } while (!session.SweepOver());
-        rows = simulation->SimRows;
+        TickResult result = TickResult::Continue;
+        while (result == TickResult::Continue) {
+            result = driver.Tick(parameters.DeltaR, DisplayMode::MvHx);
+            iterations += driver.Session.IterationCount;
+        }
+        rows = driver.Simulation->SimRows;
     }
     state.counters["iterations"] = static_cast<double>(iterations);
     state.counters["rows"] = rows;

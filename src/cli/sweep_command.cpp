@@ -5,8 +5,7 @@
 #include "data/file_io.h"
 #include "data/number_text.h"
 #include "data/result_writer.h"
-#include "engine/sweep_session.h"
-#include "plot/plot.h"
+#include "sweep/sweep_driver.h"
 
 #include <functional>
 #include <memory>
@@ -16,8 +15,7 @@ namespace dravo2 {
 namespace {
 
 struct Options {
-    ParameterTexts Texts;
-    std::string DeltaR = kDefaultDeltaRText;
+    SweepParameters Sweep;
     std::string Mode = "MvHx";
     std::string Aniso = "UA";
     int Reversals = 0;
@@ -42,32 +40,33 @@ std::vector<Key> Keys() {
     };
     auto numbered = [](std::string stem, std::size_t i) { return stem.append(1, static_cast<char>('1' + i)); };
     for (std::size_t i = 0; i < 4; ++i) {
-        text(numbered("M", i), "T", [i](Options& o) { return &o.Texts.M[i]; });
+        text(numbered("M", i), "T", [i](Options& o) { return &o.Sweep.Texts.M[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        text(numbered("t", i), "m", [i](Options& o) { return &o.Texts.t[i]; });
+        text(numbered("t", i), "m", [i](Options& o) { return &o.Sweep.Texts.t[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        text(numbered("K", i), "J/m^3", [i](Options& o) { return &o.Texts.K[i]; });
+        text(numbered("K", i), "J/m^3", [i](Options& o) { return &o.Sweep.Texts.K[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
         keys.push_back(
-            {numbered("axis", i), "deg, 0 to 90", nullptr, [i](Options& o) { return &o.Texts.AxisDegrees[i]; }});
+            {numbered("axis", i), "deg, 0 to 90", nullptr, [i](Options& o) { return &o.Sweep.Texts.AxisDegrees[i]; }});
     }
-    keys.push_back({"field_angle", "deg, 0 to 90", nullptr, [](Options& o) { return &o.Texts.FieldAngleDegrees; }});
-    text("J1", "J/m^2, layers 1-2", [](Options& o) { return &o.Texts.J1; });
-    text("J2", "J/m^2, layers 2-3", [](Options& o) { return &o.Texts.J2; });
-    text("J3", "J/m^2, layers 3-4", [](Options& o) { return &o.Texts.J3; });
-    text("Jbq1", "J/m^2, biquadratic 1-2", [](Options& o) { return &o.Texts.J2_1; });
-    text("Jbq2", "J/m^2, biquadratic 2-3", [](Options& o) { return &o.Texts.J2_2; });
-    text("bias", "J/m^2, on layer 4", [](Options& o) { return &o.Texts.Bias; });
-    text("DR", "GMR %", [](Options& o) { return &o.DeltaR; });
-    text("start", "kA/m", [](Options& o) { return &o.Texts.StartF; });
-    text("steps", "count", [](Options& o) { return &o.Texts.Nstep; });
-    text("step", "kA/m", [](Options& o) { return &o.Texts.StepF; });
-    text("noise", "rad", [](Options& o) { return &o.Texts.Ramp; });
-    text("conv", "per rad", [](Options& o) { return &o.Texts.Conv; });
-    text("maxiter", "count", [](Options& o) { return &o.Texts.MaxIter; });
+    keys.push_back(
+        {"field_angle", "deg, 0 to 90", nullptr, [](Options& o) { return &o.Sweep.Texts.FieldAngleDegrees; }});
+    text("J1", "J/m^2, layers 1-2", [](Options& o) { return &o.Sweep.Texts.J1; });
+    text("J2", "J/m^2, layers 2-3", [](Options& o) { return &o.Sweep.Texts.J2; });
+    text("J3", "J/m^2, layers 3-4", [](Options& o) { return &o.Sweep.Texts.J3; });
+    text("Jbq1", "J/m^2, biquadratic 1-2", [](Options& o) { return &o.Sweep.Texts.Jbq1; });
+    text("Jbq2", "J/m^2, biquadratic 2-3", [](Options& o) { return &o.Sweep.Texts.Jbq2; });
+    text("bias", "J/m^2, on layer 4", [](Options& o) { return &o.Sweep.Texts.Bias; });
+    text("DR", "GMR %", [](Options& o) { return &o.Sweep.DeltaR; });
+    text("start", "kA/m", [](Options& o) { return &o.Sweep.Texts.StartF; });
+    text("steps", "count", [](Options& o) { return &o.Sweep.Texts.Nstep; });
+    text("step", "kA/m", [](Options& o) { return &o.Sweep.Texts.StepF; });
+    text("noise", "rad", [](Options& o) { return &o.Sweep.Texts.Ramp; });
+    text("conv", "per rad", [](Options& o) { return &o.Sweep.Texts.Conv; });
+    text("maxiter", "count", [](Options& o) { return &o.Sweep.Texts.MaxIter; });
     text("aniso", "UA or QU", [](Options& o) { return &o.Aniso; });
     text("mode", "MvHx, MvHy, theta-theta, DeltaR or FMR", [](Options& o) { return &o.Mode; });
     return keys;
@@ -144,8 +143,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
     if (options.Aniso != "UA" && options.Aniso != "QU") {
         throw ProgramError("'" + options.Aniso + "' is not an anisotropy form (UA or QU)");
     }
-    options.Texts.UniaxialChecked = options.Aniso == "UA";
-    options.Texts.QuarticChecked = options.Aniso == "QU";
+    options.Sweep.Texts.UniaxialChecked = options.Aniso == "UA";
+    options.Sweep.Texts.QuarticChecked = options.Aniso == "QU";
     return options;
 }
 
@@ -168,57 +167,35 @@ DisplayMode ModeNamed(const std::string& name) {
     throw ProgramError("'" + name + "' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)");
 }
 
-// The window's run of Start, ticks and Reverse on the engine, with the plot drawn as the window
-// draws it so that the same errors arise at the same points.
+// Start and the ticks of each branch, as the window runs them, with a progress bar on a terminal.
 class HeadlessRun {
 public:
-    HeadlessRun(Options& options, char separator, std::ostream& err, bool progress)
-        : Opts(options), Mode(ModeNamed(options.Mode)), Separator(separator), Err(err), Progress(progress),
-          Fields(options.Texts, Session, separator) {
-        Simulation->ClearSimTable();
-        PlotState->CreationDefaults();
+    HeadlessRun(const Options& options, char separator, std::ostream& err, bool progress)
+        : Opts(options), Mode(ModeNamed(options.Mode)), Err(err), Progress(progress), Driver(separator) {
+        Driver.Create(SweepFieldsOf(ParameterTexts{}));
     }
 
-    // Start up to arming the timer: intake, final field, display preset and the plot cleared.
-    void Start() {
-        Session.BeginStart(*Simulation, PlotState->Range.Bounds);
-        Session.TakeParameters(Opts.Texts, Separator);
-        const DisplayPreset preset = Session.PresetDisplayMode(Mode, PlotState->Range.Bounds, PlotState->SimXCol,
-                                                               PlotState->SimYCol, Opts.DeltaR, Separator);
-        if (preset.Applied) {
-            PlotState->ClearScreen(kCrossPoint, Separator);
-            if (preset.SweepPointType) {
-                PlotState->PointType = *preset.SweepPointType;
-            }
-        }
-    }
+    void Start() { Driver.Start(Opts.Sweep, Mode); }
 
     void Reverse(int branch) {
-        Session.Reverse(Fields, Separator);
+        Driver.Reverse();
         Sweep("reverse " + std::to_string(branch));
     }
 
-    const SimulationData& Table() const { return *Simulation; }
+    const SimulationData& Table() const { return *Driver.Simulation; }
     bool TableFilled() const { return Filled; }
 
     // The ticks of one branch until its last step, or until the table is full.
     void Sweep(const std::string& label) {
         for (;;) {
-            if (Session.Step(*Simulation, Opts.DeltaR, Separator, Mode == DisplayMode::MvHy) ==
-                StepOutcome::TableFull) {
+            const TickResult result = Driver.Tick(Opts.Sweep.DeltaR, Mode);
+            if (Driver.Recorded) {
+                ShowProgress(label);
+            }
+            if (result == TickResult::TableFull) {
                 Filled = true;
-                break;
             }
-            if (const auto columns = DisplayColumnsFor(Mode)) {
-                PlotState->ShowColumns(*columns);
-            }
-            PlotState->PlotLivePoint(*Simulation);
-            ShowProgress(label);
-            if (Session.SweepOver()) {
-                break;
-            }
-            if (Simulation->SimRows >= MaxRows) {
-                Filled = true;
+            if (result != TickResult::Continue) {
                 break;
             }
         }
@@ -232,23 +209,20 @@ private:
         if (!Progress) {
             return;
         }
-        const std::int32_t total = Session.Nstep > 0 ? Session.Nstep : 1;
+        const SweepSession& session = Driver.Session;
+        const std::int32_t total = session.Nstep > 0 ? session.Nstep : 1;
         const int width = 40;
-        const int filled = static_cast<int>(static_cast<long long>(Session.StepIndex) * width / total);
+        const int filled = static_cast<int>(static_cast<long long>(session.StepIndex) * width / total);
         Err << "\r" << label << " [" << std::string(static_cast<std::size_t>(filled > width ? width : filled), '#')
             << std::string(static_cast<std::size_t>(filled > width ? 0 : width - filled), ' ') << "] "
-            << Session.StepIndex << "/" << total << std::flush;
+            << session.StepIndex << "/" << total << std::flush;
     }
 
-    Options& Opts;
+    const Options& Opts;
     DisplayMode Mode;
-    char Separator;
     std::ostream& Err;
     bool Progress;
-    SweepSession Session;
-    PlainSweepFields Fields;
-    std::unique_ptr<SimulationData> Simulation = std::make_unique<SimulationData>();
-    std::unique_ptr<Plot> PlotState = std::make_unique<Plot>();
+    SweepDriver Driver;
     bool Filled = false;
 };
 
@@ -302,7 +276,7 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
             return ReadCommand(options, out, err, separator);
         }
         // The magnetoresistance amplitude is read at every step; a bad one is refused up front.
-        TextToReal(options.DeltaR, separator);
+        TextToReal(options.Sweep.DeltaR, separator);
         auto run = std::make_unique<HeadlessRun>(options, separator, err, progress);
         run->Start();
         int status = kExitOk;

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cfenv>
+#include <limits>
 
 namespace dravo2 {
 
 // Extended precision: the 80-bit x87 format with a 64-bit mantissa.
 using Real = long double;
+static_assert(std::numeric_limits<Real>::digits == 64 && std::numeric_limits<Real>::max_exponent == 16384,
+              "the number texts and the engine rely on the 80-bit extended long double");
 
 inline constexpr const char* kInvalidOperationMessage = "Invalid floating point operation";
 inline constexpr const char* kDivisionByZeroMessage = "Floating point division by zero";

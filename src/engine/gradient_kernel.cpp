@@ -4,7 +4,7 @@
 
 namespace dravo2 {
 
-GradientKernel::GradientKernel(LayerModel& model) : AnisoMode(model.Stack.AnisoMode) {
+GradientKernel::GradientKernel(const LayerModel& model) : Form(model.Stack.Anisotropy) {
     const LayerStack& s = model.Stack;
     bool anyPresent = false;
     for (std::size_t i = 0; i < kLayers; ++i) {
@@ -16,14 +16,13 @@ GradientKernel::GradientKernel(LayerModel& model) : AnisoMode(model.Stack.AnisoM
         SinAlpha[i] = std::sin(s.Alpha[i]);
         const bool pair = i + 1 < kLayers && Present[i] && s.t[i + 1] > 0;
         Bilinear[i] = pair ? s.J[i] : 0;
-        Biquadratic[i] = pair ? 2 * s.J2[i] : 0;
+        Biquadratic[i] = pair ? 2 * s.Jbq[i] : 0;
     }
     if (anyPresent) {
-        model.Hx = static_cast<double>(model.FieldH * std::cos(static_cast<Real>(model.FieldAngle)));
-        model.Hy = static_cast<double>(model.FieldH * std::sin(static_cast<Real>(model.FieldAngle)));
+        const FieldComponents field = model.Field();
+        Hx = field.Hx;
+        Hy = field.Hy;
     }
-    Hx = model.Hx;
-    Hy = model.Hy;
     Bias = Present[kLayers - 1] ? s.Bias : 0;
 }
 
@@ -35,11 +34,11 @@ void GradientKernel::operator()(const AngleSet& a, AngleSet& grad) const {
         if (Present[i]) {
             sincosl(a[i], &sn[i], &cs[i]);
             g = Zeeman[i] * (Hx * sn[i] - Hy * cs[i]);
-            if (AnisoMode == kUniaxial || AnisoMode == kQuartic) {
+            if (Form != AnisotropyForm::None) {
                 // x = a - Alpha: sin 2x = 2 sin x cos x, sin 4x = 2 sin 2x cos 2x
                 const Real sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
                 const Real cx = cs[i] * CosAlpha[i] + sn[i] * SinAlpha[i];
-                if (AnisoMode == kUniaxial) {
+                if (Form == AnisotropyForm::Uniaxial) {
                     g += Anisotropy[i] * (2 * sx * cx);
                 } else {
                     g -= Anisotropy[i] * (2 * sx * cx) * (cx * cx - sx * sx);

@@ -7,11 +7,10 @@ namespace dravo2 {
 // The energy gradient of a LayerModel, prepared once per relaxation for the descent's inner
 // loop. It takes one sine-cosine pair per present layer and forms the anisotropy, coupling and
 // double-angle terms from them by the angle-sum identities; it agrees with
-// LayerModel::EnergyGradient to rounding. The model's field components are refreshed as the
-// model's own gradient would.
+// LayerModel::EnergyGradient to rounding.
 class GradientKernel {
 public:
-    explicit GradientKernel(LayerModel& model);
+    explicit GradientKernel(const LayerModel& model);
 
     void operator()(const AngleSet& angles, AngleSet& grad) const;
 
@@ -22,11 +21,11 @@ private:
     std::array<Real, kLayers> CosAlpha{};
     std::array<Real, kLayers> SinAlpha{};
     std::array<Real, kLayers> Bilinear{};    // J of a pair whose layers are both present, else 0
-    std::array<Real, kLayers> Biquadratic{}; // 2 J2 likewise
+    std::array<Real, kLayers> Biquadratic{}; // 2 Jbq likewise
     Real Hx = 0;
     Real Hy = 0;
     Real Bias = 0;
-    std::int32_t AnisoMode = 0;
+    AnisotropyForm Form = AnisotropyForm::None;
 };
 
 } // namespace dravo2

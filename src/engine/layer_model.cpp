@@ -4,25 +4,25 @@
 
 namespace dravo2 {
 
-void LayerModel::RefreshFieldComponents() {
-    Hx = static_cast<double>(FieldH * std::cos(static_cast<Real>(FieldAngle)));
-    Hy = static_cast<double>(FieldH * std::sin(static_cast<Real>(FieldAngle)));
+FieldComponents LayerModel::Field() const {
+    return {static_cast<double>(FieldH * std::cos(static_cast<Real>(FieldAngle))),
+            static_cast<double>(FieldH * std::sin(static_cast<Real>(FieldAngle)))};
 }
 
-Real LayerModel::Energy(const AngleSet& a) {
+Real LayerModel::Energy(const AngleSet& a) const {
     const LayerStack& s = Stack;
+    const auto [Hx, Hy] = Field();
     double e = 0;
     for (std::size_t i = 0; i < kLayers; ++i) {
         if (!(s.t[i] > 0)) {
             continue;
         }
-        RefreshFieldComponents();
         e = static_cast<double>(e - s.M[i] * s.t[i] * (Hx * std::cos(a[i]) + Hy * std::sin(a[i])));
         const Real x = a[i] - s.Alpha[i];
-        if (s.AnisoMode == kUniaxial) {
+        if (s.Anisotropy == AnisotropyForm::Uniaxial) {
             const Real c = std::cos(x);
             e = static_cast<double>(e - (s.K[i] * s.t[i]) * (c * c));
-        } else if (s.AnisoMode == kQuartic) {
+        } else if (s.Anisotropy == AnisotropyForm::Quartic) {
             const Real c = std::cos(x);
             const Real sn = std::sin(x);
             e = static_cast<double>(e - (s.K[i] * s.t[i]) * (c * c) * (sn * sn));
@@ -32,9 +32,9 @@ Real LayerModel::Energy(const AngleSet& a) {
             if (s.J[i] != 0) {
                 e = static_cast<double>(e - s.J[i] * std::cos(d));
             }
-            if (s.J2[i] != 0) {
+            if (s.Jbq[i] != 0) {
                 const Real c = std::cos(d);
-                e = static_cast<double>(e - s.J2[i] * (c * c));
+                e = static_cast<double>(e - s.Jbq[i] * (c * c));
             }
         }
         if (i + 1 == kLayers) {
@@ -44,17 +44,17 @@ Real LayerModel::Energy(const AngleSet& a) {
     return e;
 }
 
-void LayerModel::EnergyGradient(const AngleSet& a, AngleSet& grad) {
+void LayerModel::EnergyGradient(const AngleSet& a, AngleSet& grad) const {
     const LayerStack& s = Stack;
+    const auto [Hx, Hy] = Field();
     for (std::size_t i = 0; i < kLayers; ++i) {
         Real g = 0;
         if (s.t[i] > 0) {
-            RefreshFieldComponents();
             g += s.M[i] * s.t[i] * (Hx * std::sin(a[i]) - Hy * std::cos(a[i]));
             const Real x = a[i] - s.Alpha[i];
-            if (s.AnisoMode == kUniaxial) {
+            if (s.Anisotropy == AnisotropyForm::Uniaxial) {
                 g += s.K[i] * s.t[i] * std::sin(2 * x);
-            } else if (s.AnisoMode == kQuartic) {
+            } else if (s.Anisotropy == AnisotropyForm::Quartic) {
                 g -= s.K[i] * s.t[i] * 0.5L * std::sin(4 * x);
             }
             const bool next = i + 1 < kLayers && s.t[i + 1] > 0;
@@ -65,11 +65,11 @@ void LayerModel::EnergyGradient(const AngleSet& a, AngleSet& grad) {
             if (previous && s.J[i - 1] != 0) {
                 g -= s.J[i - 1] * std::sin(a[i - 1] - a[i]);
             }
-            if (next && s.J2[i] != 0) {
-                g += s.J2[i] * std::sin(2 * (a[i] - a[i + 1]));
+            if (next && s.Jbq[i] != 0) {
+                g += s.Jbq[i] * std::sin(2 * (a[i] - a[i + 1]));
             }
-            if (previous && s.J2[i - 1] != 0) {
-                g -= s.J2[i - 1] * std::sin(2 * (a[i - 1] - a[i]));
+            if (previous && s.Jbq[i - 1] != 0) {
+                g -= s.Jbq[i - 1] * std::sin(2 * (a[i - 1] - a[i]));
             }
             if (i + 1 == kLayers) {
                 g += s.Bias * std::sin(a[i]);

@@ -12,50 +12,52 @@ inline constexpr int kLayers = 4;
 // Four in-plane angles in radians, counterclockwise from +x; element k - 1 belongs to layer k.
 using AngleSet = std::array<Real, kLayers>;
 
-inline constexpr std::int32_t kNoAnisotropy = 0;
-inline constexpr std::int32_t kUniaxial = 1;
-inline constexpr std::int32_t kQuartic = 2;
+// The form of every layer's in-plane anisotropy: none, uniaxial cos^2, or quartic cos^2 sin^2.
+enum class AnisotropyForm { None, Uniaxial, Quartic };
 
 // The stack of up to four layers, top to bottom; element k - 1 belongs to layer k. A layer is
-// present exactly when its thickness is above 0. J[k] and J2[k] couple layers k and k + 1.
+// present exactly when its thickness is above 0. J[k] and Jbq[k] couple layers k and k + 1.
 struct LayerStack {
-    std::array<Real, kLayers> M{};          // magnetisation, T
-    std::array<Real, kLayers> t{};          // thickness, m
-    std::array<Real, kLayers> K{};          // anisotropy constant, J/m^3
-    std::array<Real, kLayers> Alpha{};      // anisotropy axis, rad
-    std::array<Real, kLayers> J{};          // bilinear coupling to the next layer, J/m^2
-    std::array<Real, kLayers> J2{};         // biquadratic coupling to the next layer, J/m^2
-    double Bias = 0;                        // unidirectional anisotropy of layer 4, J/m^2
-    std::int32_t AnisoMode = kNoAnisotropy; // 1 uniaxial, 2 quartic, anything else none
+    std::array<Real, kLayers> M{};     // magnetisation, T
+    std::array<Real, kLayers> t{};     // thickness, m
+    std::array<Real, kLayers> K{};     // anisotropy constant, J/m^3
+    std::array<Real, kLayers> Alpha{}; // anisotropy axis, rad
+    std::array<Real, kLayers> J{};     // bilinear coupling to the next layer, J/m^2
+    std::array<Real, kLayers> Jbq{};   // biquadratic coupling to the next layer, J/m^2
+    double Bias = 0;                   // unidirectional anisotropy of layer 4, J/m^2
+    AnisotropyForm Anisotropy = AnisotropyForm::None;
 
     bool Present(int layer) const { return t[static_cast<std::size_t>(layer)] > 0; }
 };
 
-// The stack in its applied field. Energy and gradient refresh Hx and Hy as a side effect
-// (they keep their values when no layer is present); nothing else reads them.
+// The field's in-plane components (A/m), each rounded to double.
+struct FieldComponents {
+    double Hx = 0;
+    double Hy = 0;
+};
+
+// The stack in its applied field.
 class LayerModel {
 public:
     LayerStack Stack;
     double FieldH = 0;     // A/m, signed
     double FieldAngle = 0; // rad
-    double Hx = 0;
-    double Hy = 0;
+
+    // H cos(angle) and H sin(angle), formed in extended precision and rounded to double.
+    FieldComponents Field() const;
 
     // Energy per unit area (J/m^2): Zeeman, anisotropy, bilinear and biquadratic coupling of
     // present neighbours, bias on layer 4. Each term is formed in extended precision and the
     // running sum is rounded to double after every term, layer by layer.
-    Real Energy(const AngleSet& angles);
+    Real Energy(const AngleSet& angles) const;
 
     // grad[k] = dEnergy/dangle k (J/m^2 per rad), accumulated in extended precision term by
     // term as the energy is written; 0 for an absent layer.
-    void EnergyGradient(const AngleSet& angles, AngleSet& grad);
+    void EnergyGradient(const AngleSet& angles, AngleSet& grad) const;
 
     // Thickness-weighted mean magnetisation (T) of the layers with M > 0 and t > 0, projected on
     // x (cosines) or, with alongY, on y (sines); 0 when no layer qualifies.
     double MagnetisationProjection(const AngleSet& angles, bool alongY) const;
-
-private:
-    void RefreshFieldComponents();
 };
 
 } // namespace dravo2

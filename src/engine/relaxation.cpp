@@ -4,7 +4,7 @@ namespace dravo2 {
 namespace {
 
 // The kick and the energy scale; returns 1 / EnergyScale as the descent takes it.
-double KickAndScale(LayerModel& model, AngleSet& theta, const SolverSettings& settings, RandomGenerator& random) {
+double KickAndScale(const LayerModel& model, AngleSet& theta, const SolverSettings& settings, RandomGenerator& random) {
     ClearFloatingPointFlags();
     for (std::size_t k = 0; k < kLayers; ++k) {
         const std::uint32_t r = random.RandomBelow(10);
@@ -30,18 +30,18 @@ double KickAndScale(LayerModel& model, AngleSet& theta, const SolverSettings& se
 
 } // namespace
 
-std::int32_t RelaxStep(LayerModel& model, AngleSet& theta, const SolverSettings& settings, RandomGenerator& random,
-                       AngleSet& grad) {
+std::int32_t RelaxStep(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
+                       RandomGenerator& random, AngleSet& grad) {
     const double scale = KickAndScale(model, theta, settings, random);
     const GradientKernel kernel(model);
-    return Relax(theta, settings.MaxIter, scale, 0.1, StoreDouble(settings.Conv), kernel, grad);
+    return Relax(theta, {settings.MaxIter, scale, 0.1, StoreDouble(settings.Conv)}, kernel, grad).Iterations;
 }
 
-std::int32_t RelaxStepLiteral(LayerModel& model, AngleSet& theta, const SolverSettings& settings,
+std::int32_t RelaxStepLiteral(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
                               RandomGenerator& random, AngleSet& grad) {
     const double scale = KickAndScale(model, theta, settings, random);
     auto literal = [&model](const AngleSet& angles, AngleSet& out) { model.EnergyGradient(angles, out); };
-    return Relax(theta, settings.MaxIter, scale, 0.1, StoreDouble(settings.Conv), literal, grad);
+    return Relax(theta, {settings.MaxIter, scale, 0.1, StoreDouble(settings.Conv)}, literal, grad).Iterations;
 }
 
 } // namespace dravo2

@@ -2,29 +2,14 @@
 
 #include "engine/gradient_kernel.h"
 #include "engine/layer_model.h"
+#include "engine/physical_constants.h"
+#include "engine/random_generator.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
 namespace dravo2 {
-
-inline constexpr Real kPi = 3.14159265358979323846264338327950288L;
-inline constexpr Real kTwoPi = 6.28318530717958647692528676655900577L;
-
-// The program's one pseudo-random generator: a linear congruential generator whose state starts
-// at 0 and is never seeded, so every run draws the same sequence.
-class RandomGenerator {
-public:
-    std::uint32_t RandomState = 0;
-
-    // A whole number 0 .. n-1 (n >= 1): the state advances by x 134775813 + 1 mod 2^32, and the
-    // result is the upper half of the 64-bit product n x state.
-    std::uint32_t RandomBelow(std::uint32_t n) {
-        RandomState = RandomState * 134775813u + 1u;
-        return static_cast<std::uint32_t>((static_cast<std::uint64_t>(n) * RandomState) >> 32);
-    }
-};
 
 // Noise amplitude (rad), convergence threshold (on |grad| / energy scale, per rad) and the
 // descent's iteration budget.
@@ -51,14 +36,31 @@ template <typename Gradient> double GradientNorm(const Gradient& gradient, const
     return std::sqrt(sum);
 }
 
+// What one descent is given: the budget n, the energy scale's inverse, the rate and the threshold.
+struct DescentSettings {
+    std::int32_t Budget = 0;
+    double Scale = 1;
+    double Rate = 0.1;
+    double Conv = 0;
+};
+
+// How a descent ended: the steps it took and why it stopped.
+struct DescentResult {
+    std::int32_t Iterations = 0;
+    DescentEnd Why = DescentEnd::Converged;
+};
+
 // Plain gradient descent on `a` with a step factor falling linearly from 1.001 - 1/n to
 // 0.001 - 1/n over at most n + 1 steps, until |grad| x scale is no longer above conv. Layers 1
 // and 2 are wrapped back by 2 pi once per step when they leave -2 pi .. 2 pi; layers 3 and 4 are
-// left unbounded. Returns the number of steps. With n = 0 on an unconverged start the step
-// factor divides by zero: "Floating point division by zero", angles unmoved.
+// left unbounded. With n = 0 on an unconverged start the step factor divides by zero:
+// "Floating point division by zero", angles unmoved.
 template <typename Gradient>
-std::int32_t Relax(AngleSet& a, std::int32_t n, double scale, double rate, double conv, const Gradient& gradient,
-                   AngleSet& grad, DescentEnd* why = nullptr) {
+DescentResult Relax(AngleSet& a, const DescentSettings& settings, const Gradient& gradient, AngleSet& grad) {
+    const std::int32_t n = settings.Budget;
+    const double scale = settings.Scale;
+    const double rate = settings.Rate;
+    const double conv = settings.Conv;
     // Counted in 64 bits: with the largest budget the count reaches n + 1 = 2^31.
     std::int64_t i = 0;
     DescentEnd end = DescentEnd::Converged;
@@ -86,20 +88,17 @@ std::int32_t Relax(AngleSet& a, std::int32_t n, double scale, double rate, doubl
         }
     }
     CheckFloatingPoint(a);
-    if (why != nullptr) {
-        *why = end;
-    }
-    return static_cast<std::int32_t>(std::min<std::int64_t>(i, INT32_MAX));
+    return {static_cast<std::int32_t>(std::min<std::int64_t>(i, INT32_MAX)), end};
 }
 
 // One relaxation of a sweep step on `theta`: the noise kick (four draws), the energy scale from
 // the kicked angles and ten random angle sets (forty draws), then the descent. Returns the
 // descent's step count.
-std::int32_t RelaxStep(LayerModel& model, AngleSet& theta, const SolverSettings& settings, RandomGenerator& random,
-                       AngleSet& grad);
+std::int32_t RelaxStep(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
+                       RandomGenerator& random, AngleSet& grad);
 
 // The same with the gradient evaluated term by term as the energy is written (slower; for checks).
-std::int32_t RelaxStepLiteral(LayerModel& model, AngleSet& theta, const SolverSettings& settings,
+std::int32_t RelaxStepLiteral(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
                               RandomGenerator& random, AngleSet& grad);
 
 } // namespace dravo2

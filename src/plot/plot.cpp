@@ -18,7 +18,7 @@ std::int32_t Beside(std::int32_t p, std::int32_t d) {
 
 void Plot::CreationDefaults() {
     Range.Bounds = WorldBounds{};
-    PointType = kCrossPoint;
+    PointType = PointStyle::Cross;
     ExpXCol = 1;
     ExpYCol = 2;
     SimXCol = 1;
@@ -30,7 +30,7 @@ void Plot::CreationDefaults() {
 void Plot::ClearScreen(int pointStyleItem, char separator) {
     ClearFloatingPointFlags();
     if (pointStyleItem >= 0 && pointStyleItem <= 3) {
-        PointType = static_cast<std::uint8_t>(pointStyleItem);
+        PointType = static_cast<PointStyle>(pointStyleItem);
     }
     Range.FixScale(Image.Width(), Image.Height());
     Image.FillRect(0, 0, Range.PlotWidth, Range.PlotHeight);
@@ -57,24 +57,24 @@ void Plot::DrawYAxis() {
     Image.LineTo(Range.WorldToPixelX(0), Range.WorldToPixelY(Range.Bounds.MaxY));
 }
 
-void Plot::PlotPoint(std::uint8_t style, std::int32_t halfSize, double x, double y) {
+void Plot::PlotPoint(PointStyle style, std::int32_t halfSize, double x, double y) {
     const std::int32_t px = Range.WorldToPixelX(x);
     const std::int32_t py = Range.WorldToPixelY(y);
     switch (style) {
-    case kDotPoint:
+    case PointStyle::Dot:
         Image.SetPixel(px, py, kBlue);
         return;
-    case kSolidLine:
+    case PointStyle::SolidLine:
         Image.LineTo(px, py);
         return;
-    case kCrossPoint:
+    case PointStyle::Cross:
         Image.MoveTo(Beside(px, -halfSize), py);
         Image.LineTo(Beside(px, halfSize), py);
         Image.MoveTo(px, Beside(py, -halfSize));
         Image.LineTo(px, Beside(py, halfSize));
         Image.MoveTo(px, py);
         return;
-    default:
+    case PointStyle::None:
         Image.MoveTo(px, py);
         return;
     }
@@ -88,7 +88,7 @@ void Plot::ReplotData(const double* xs, const double* ys, std::int32_t count) {
         PlotPoint(PointType, PointSize, xs[r - 1], ys[r - 1]);
         if (r == HighlightRow) {
             Image.PenColour = kRed;
-            PlotPoint(kCrossPoint, 8, xs[r - 1], ys[r - 1]);
+            PlotPoint(PointStyle::Cross, 8, xs[r - 1], ys[r - 1]);
             Image.PenColour = kBlack;
         }
     }
@@ -107,7 +107,7 @@ void Plot::ReplotExperiment(const ExperimentData& experiment, const SimulationDa
         AutoRangeX(Range.Bounds, table.Column(ExpXCol), simulation.SimRows);
         AutoRangeY(Range.Bounds, table.Column(ExpYCol), simulation.SimRows);
         ClearScreen(pointStyleItem, separator);
-        PointType = kSolidLine;
+        PointType = PointStyle::SolidLine;
         ReplotData(table.Column(ExpXCol), table.Column(ExpYCol), simulation.SimRows);
     }
 }
@@ -132,7 +132,7 @@ void Plot::ReplotBoth(const ExperimentData& experiment, const SimulationData& si
         ReplotData(experiment.ExpTable.Column(ExpXCol), experiment.ExpTable.Column(ExpYCol), experiment.ExpRows);
     }
     if (simulation.SimRows > 0) {
-        PointType = kSolidLine;
+        PointType = PointStyle::SolidLine;
         ReplotData(simulation.SimTable.Column(ExpXCol), simulation.SimTable.Column(ExpYCol), simulation.SimRows);
     }
 }

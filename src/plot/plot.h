@@ -13,11 +13,11 @@ namespace dravo2 {
 inline constexpr std::int32_t kPlotWidth = 705;
 inline constexpr std::int32_t kPlotHeight = 761;
 
-// Point styles of a curve.
-inline constexpr std::uint8_t kNoPoint = 0;
-inline constexpr std::uint8_t kDotPoint = 1;
-inline constexpr std::uint8_t kSolidLine = 2;
-inline constexpr std::uint8_t kCrossPoint = 3;
+// Point styles of a curve, in the order of the point-type choice.
+enum class PointStyle : std::uint8_t { None, Dot, SolidLine, Cross };
+
+// The item of the point-type choice that picks crosses.
+inline constexpr int kCrossPointItem = static_cast<int>(PointStyle::Cross);
 
 // The plot image with its world range, point style, display columns and range labels.
 class Plot {
@@ -26,7 +26,7 @@ public:
 
     Canvas Image;
     WorldRange Range;
-    std::uint8_t PointType = kCrossPoint;
+    PointStyle PointType = PointStyle::Cross;
     std::int32_t PointSize = 2;
     std::int32_t HighlightRow = -1;
     std::int32_t ExpXCol = 1;
@@ -55,7 +55,7 @@ public:
     void DrawYAxis();
 
     // One point of a curve at world (x, y) in the given style with the given cross half-size.
-    void PlotPoint(std::uint8_t style, std::int32_t halfSize, double x, double y);
+    void PlotPoint(PointStyle style, std::int32_t halfSize, double x, double y);
 
     // A whole curve, rows 1..count of two columns, in PointType with PointSize, black; the row
     // HighlightRow gets a red cross of half-size 8 on top. The pen first moves to row 1, also

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/world_bounds.h"
+#include "plot/world_bounds.h"
 
 #include <cstdint>
 

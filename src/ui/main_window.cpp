@@ -5,6 +5,7 @@
 #include "data/file_io.h"
 #include "data/number_text.h"
 #include "data/result_writer.h"
+#include "engine/physical_constants.h"
 #include "plot/dial.h"
 #include "ui/canvas_view.h"
 
@@ -32,36 +33,13 @@ QString Caption(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The sweep fields as the window's edits: writing a changed text runs its change handler.
-class EditSweepFields : public SweepFieldAccess {
-public:
-    explicit EditSweepFields(const TForm1& form) : Form(form) {}
-
-    std::string Text(SweepField field) const override { return Edit(field)->text().toStdString(); }
-    void SetText(SweepField field, const std::string& text) override { Edit(field)->setText(Caption(text)); }
-
-private:
-    QLineEdit* Edit(SweepField field) const {
-        switch (field) {
-        case SweepField::Start:
-            return Form.Edit_startF;
-        case SweepField::Nstep:
-            return Form.Edit_Nstep;
-        case SweepField::Step:
-            break;
-        }
-        return Form.Edit_stepF;
-    }
-
-    const TForm1& Form;
-};
-
 } // namespace
 
 TForm1::TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent)
     : QWidget(parent), Reporter(reporter), Dialogs(dialogs) {
     setObjectName(QStringLiteral("Form1"));
     Separator = RegionalDecimalSeparator();
+    Driver.Separator = Separator;
     BuildControls();
     BindEvents();
     Guarded([this] { FormCreate(); });
@@ -97,10 +75,10 @@ void TForm1::BindEvents() {
 }
 
 void TForm1::RefreshViews() {
-    LabelMinX->setText(Caption(PlotState->LabelMinX));
-    LabelMaxX->setText(Caption(PlotState->LabelMaxX));
-    LabelMinY->setText(Caption(PlotState->LabelMinY));
-    LabelMaxY->setText(Caption(PlotState->LabelMaxY));
+    LabelMinX->setText(Caption(Driver.PlotState->LabelMinX));
+    LabelMaxX->setText(Caption(Driver.PlotState->LabelMaxX));
+    LabelMinY->setText(Caption(Driver.PlotState->LabelMinY));
+    LabelMaxY->setText(Caption(Driver.PlotState->LabelMaxY));
     Image1->update();
     Image2->update();
 }
@@ -130,9 +108,9 @@ ParameterTexts TForm1::ReadParameterTexts() const {
     texts.t = {Text(Edit1t), Text(Edit2t), Text(Edit3t), Text(Edit4t)};
     texts.K = {Text(Edit1K), Text(Edit2K), Text(Edit3K), Text(Edit4K)};
     texts.J1 = Text(Edit1J);
-    texts.J2_1 = Text(Edit1J2);
+    texts.Jbq1 = Text(Edit1J2);
     texts.J2 = Text(Edit2J);
-    texts.J2_2 = Text(Edit2J2);
+    texts.Jbq2 = Text(Edit2J2);
     texts.J3 = Text(Edit3J);
     texts.Bias = Text(Editbias);
     texts.Ramp = Text(Edit_sp_Ramp);
@@ -148,39 +126,30 @@ ParameterTexts TForm1::ReadParameterTexts() const {
     return texts;
 }
 
+SweepFieldTexts TForm1::ReadSweepFields() const {
+    return {Text(Edit_startF), Text(Edit_Nstep), Text(Edit_stepF)};
+}
+
 // ---- Creation, Start, Stop, Reverse and the sweep fields ----
 
 void TForm1::FormCreate() {
-    PlotState->CreationDefaults();
     ExpFileName.clear();
     Experiment->ClearExpTable();
-    Simulation->ClearSimTable();
-    Session.CreationDefaults(EditSweepFields(*this), Separator);
+    Driver.Create(ReadSweepFields());
     ClearVectorScreen();
 }
 
 void TForm1::BitBtn1_StartClick() {
-    Session.BeginStart(*Simulation, PlotState->Range.Bounds);
-    Session.TakeParameters(ReadParameterTexts(), Separator);
-    Label_endF->setText(Caption(FinalFieldCaption(Session.EndF, 4, Separator)));
-    const DisplayPreset preset = Session.PresetDisplayMode(
-        CurrentDisplayMode(), PlotState->Range.Bounds, PlotState->SimXCol, PlotState->SimYCol, Text(EditDR), Separator);
-    if (preset.Applied) {
-        ClearScreen();
-        if (preset.DrawExperiment && Experiment->ExpRows > 0) {
-            ReplotData(Experiment->ExpTable.Column(PlotState->ExpXCol), Experiment->ExpTable.Column(PlotState->ExpYCol),
-                       Experiment->ExpRows);
-        }
-        if (preset.SweepPointType) {
-            PlotState->PointType = *preset.SweepPointType;
-        }
-    }
+    const SweepParameters parameters{ReadParameterTexts(), Text(EditDR), RadioGroup_p.ItemIndex()};
+    Driver.Start(parameters, CurrentDisplayMode(), Experiment.get(),
+                 [this] { Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 4, Separator))); });
     BitBtn1_Start->setEnabled(false);
     SB1_Stop->setEnabled(true);
     Timer1->start();
 }
 
 void TForm1::EndSweep() {
+    Driver.Stop();
     Timer1->stop();
     BitBtn1_Start->setEnabled(true);
     SB1_Stop->setEnabled(false);
@@ -193,9 +162,13 @@ void TForm1::SB1_StopClick() {
 }
 
 void TForm1::SB2_ReverseClick() {
-    EditSweepFields fields(*this);
-    Session.Reverse(fields, Separator);
-    Label_endF->setText(Caption(FinalFieldCaption(Session.EndF, 5, Separator)));
+    // The fields as they stand are what is reversed: a text that does not convert halts here.
+    TakeSweepFields(Driver.Session, ReadSweepFields(), Separator);
+    const SweepFieldTexts reversed = Driver.Reverse();
+    // Rewriting the two fields runs their change handlers, as typing does.
+    Edit_startF->setText(Caption(reversed.StartF));
+    Edit_stepF->setText(Caption(reversed.StepF));
+    Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 5, Separator)));
     BZapiszDAT->setEnabled(false);
     BitBtn1_Start->setEnabled(false);
     SB2_Reverse->setEnabled(false);
@@ -204,8 +177,8 @@ void TForm1::SB2_ReverseClick() {
 }
 
 void TForm1::SweepFieldsChanged() {
-    Session.TakeSweepFields(EditSweepFields(*this), Separator);
-    Label_endF->setText(Caption(FinalFieldCaption(Session.EndF, 4, Separator)));
+    TakeSweepFields(Driver.Session, ReadSweepFields(), Separator);
+    Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 4, Separator)));
 }
 
 void TForm1::Edit_startFChange() {
@@ -218,50 +191,43 @@ void TForm1::Edit_stepFChange() {
     SweepFieldsChanged();
 }
 
-// ---- The sweep step ----
-
 void TForm1::Timer1Timer() {
     Timer1->stop();
-    if (Session.Step(*Simulation, Text(EditDR), Separator, RadioButton4_MvHy->isChecked()) == StepOutcome::TableFull) {
-        EndSweep();
-        throw ProgramError(kTableFullMessage);
-    }
-    if (const auto columns = DisplayColumnsFor(CurrentDisplayMode())) {
-        PlotState->ShowColumns(*columns);
-    }
-    const LayerStack& stack = Session.Model.Stack;
-    QLabel* const angleLabels[] = {Label1, Label2, Label3};
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (stack.t[i] > 0) {
-            angleLabels[i]->setText(Caption(GeneralNumberText(Session.Theta[i], 5, Separator)));
+    const TickResult result = Driver.Tick(Text(EditDR), CurrentDisplayMode());
+    if (Driver.Recorded) {
+        const SweepSession& session = Driver.Session;
+        const LayerStack& stack = session.Model.Stack;
+        QLabel* const angleLabels[] = {Label1, Label2, Label3};
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (stack.t[i] > 0) {
+                angleLabels[i]->setText(Caption(GeneralNumberText(session.Theta[i], 5, Separator)));
+            }
         }
+        Label7->setText(Caption(GeneralNumberText(session.Theta[3], 5, Separator)));
+        Label4->setText(Caption(GeneralNumberText(session.CurrentEnergy, 5, Separator)));
+        Label5->setText(QString::number(session.IterationCount));
+        Label6->setText(QString::number(session.StepIndex));
+        ReplotVectorScreen();
     }
-    Label7->setText(Caption(GeneralNumberText(Session.Theta[3], 5, Separator)));
-    Label4->setText(Caption(GeneralNumberText(Session.CurrentEnergy, 5, Separator)));
-    Label5->setText(QString::number(Session.IterationCount));
-    Label6->setText(QString::number(Session.StepIndex));
-
-    PlotState->PlotLivePoint(*Simulation);
-    ReplotVectorScreen();
-
-    if (Session.SweepOver()) {
+    switch (result) {
+    case TickResult::Continue:
+        Timer1->start();
+        break;
+    case TickResult::Ended:
         EndSweep();
-    } else if (Simulation->SimRows >= MaxRows) {
+        break;
+    case TickResult::TableFull:
         EndSweep();
         throw ProgramError(kTableFullMessage);
-    } else {
-        Timer1->start();
     }
 }
 
-// ---- Plot ----
-
 void TForm1::ClearScreen() {
-    PlotState->ClearScreen(RadioGroup_p.ItemIndex(), Separator);
+    Driver.PlotState->ClearScreen(RadioGroup_p.ItemIndex(), Separator);
 }
 
 void TForm1::ReplotData(const double* xs, const double* ys, std::int32_t count) {
-    PlotState->ReplotData(xs, ys, count);
+    Driver.PlotState->ReplotData(xs, ys, count);
 }
 
 void TForm1::ReplotExperiment() {
@@ -269,7 +235,7 @@ void TForm1::ReplotExperiment() {
         ScrollBarHP->setEnabled(true);
         ScrollBarHP->setMaximum(Experiment->ExpRows);
     }
-    PlotState->ReplotExperiment(*Experiment, *Simulation, RadioGroup_p.ItemIndex(), Separator);
+    Driver.PlotState->ReplotExperiment(*Experiment, *Driver.Simulation, RadioGroup_p.ItemIndex(), Separator);
 }
 
 void TForm1::BReplot1Click() {
@@ -279,26 +245,26 @@ void TForm1::BReplot1Click() {
 void TForm1::BReplot2Click() {
     ScrollBarHP->setEnabled(false);
     ClearScreen();
-    PlotState->ReplotBoth(*Experiment, *Simulation);
+    Driver.PlotState->ReplotBoth(*Experiment, *Driver.Simulation);
 }
 
 void TForm1::BNormalizeSimClick() {
-    const double first = Simulation->SimTable.At(2, 1);
+    const double first = Driver.Simulation->SimTable.At(2, 1);
     const double divisor = first != 0 ? std::fabs(first) : 1.0;
     // Row 1 is divided too, so it becomes +-1 and a second press changes nothing.
-    for (std::int32_t row = 1; row <= Simulation->SimRows; ++row) {
-        Simulation->SimTable.At(2, row) = Simulation->SimTable.At(2, row) / divisor;
+    for (std::int32_t row = 1; row <= Driver.Simulation->SimRows; ++row) {
+        Driver.Simulation->SimTable.At(2, row) = Driver.Simulation->SimTable.At(2, row) / divisor;
     }
     ReplotExperiment();
     ClearScreen();
     ScrollBarHP->setEnabled(false);
-    PlotState->ReplotBoth(*Experiment, *Simulation);
+    Driver.PlotState->ReplotBoth(*Experiment, *Driver.Simulation);
 }
 
 void TForm1::RadioGroup_pClick() {
     ClearScreen();
-    ReplotData(Experiment->ExpTable.Column(PlotState->ExpXCol), Experiment->ExpTable.Column(PlotState->ExpYCol),
-               Experiment->ExpRows);
+    ReplotData(Experiment->ExpTable.Column(Driver.PlotState->ExpXCol),
+               Experiment->ExpTable.Column(Driver.PlotState->ExpYCol), Experiment->ExpRows);
 }
 
 void TForm1::ColumnChosen(std::int32_t& column, const RadioGroup& group) {
@@ -307,50 +273,51 @@ void TForm1::ColumnChosen(std::int32_t& column, const RadioGroup& group) {
         column = chosen;
     }
     ClearScreen();
-    ReplotData(Experiment->ExpTable.Column(PlotState->ExpXCol), Experiment->ExpTable.Column(PlotState->ExpYCol),
-               Experiment->ExpRows);
+    ReplotData(Experiment->ExpTable.Column(Driver.PlotState->ExpXCol),
+               Experiment->ExpTable.Column(Driver.PlotState->ExpYCol), Experiment->ExpRows);
 }
 
 void TForm1::RadioGroup_pxClick() {
-    ColumnChosen(PlotState->ExpXCol, RadioGroup_px);
+    ColumnChosen(Driver.PlotState->ExpXCol, RadioGroup_px);
 }
 void TForm1::RadioGroup_pyClick() {
-    ColumnChosen(PlotState->ExpYCol, RadioGroup_py);
+    ColumnChosen(Driver.PlotState->ExpYCol, RadioGroup_py);
 }
 
 void TForm1::ScrollBarHPChange() {
     const Real span = ScrollBarHP->maximum() - ScrollBarHP->minimum();
     const Real picked = static_cast<Real>(static_cast<std::int64_t>(Experiment->ExpRows) * ScrollBarHP->value()) / span;
     CheckFloatingPoint(picked);
-    PlotState->HighlightRow = static_cast<std::int32_t>(std::nearbyint(picked));
-    const std::int32_t row = PlotState->HighlightRow;
+    Driver.PlotState->HighlightRow = static_cast<std::int32_t>(std::nearbyint(picked));
+    const std::int32_t row = Driver.PlotState->HighlightRow;
     const bool shown = row >= 1 && row <= MaxRows;
-    LabelXH->setText(shown ? Caption(GeneralNumberText(Experiment->ExpTable.At(PlotState->ExpXCol, row), 6, Separator))
-                           : QStringLiteral("XHighlit"));
-    LabelYH->setText(shown ? Caption(GeneralNumberText(Experiment->ExpTable.At(PlotState->ExpYCol, row), 6, Separator))
-                           : QStringLiteral("YHighlit"));
+    LabelXH->setText(
+        shown ? Caption(GeneralNumberText(Experiment->ExpTable.At(Driver.PlotState->ExpXCol, row), 6, Separator))
+              : QStringLiteral("XHighlit"));
+    LabelYH->setText(
+        shown ? Caption(GeneralNumberText(Experiment->ExpTable.At(Driver.PlotState->ExpYCol, row), 6, Separator))
+              : QStringLiteral("YHighlit"));
     ReplotExperiment();
 }
 
-// ---- Dial and angle scroll bars ----
-
 void TForm1::ClearVectorScreen() {
-    dravo2::ClearVectorScreen(DialImage, Session.Model.Stack.Alpha, Session.Model.FieldAngle, Session.StartF);
+    dravo2::ClearVectorScreen(DialImage, Driver.Session.Model.Stack.Alpha, Driver.Session.Model.FieldAngle,
+                              Driver.Session.StartF);
 }
 
 void TForm1::ReplotVectorScreen() {
-    dravo2::ReplotVectorScreen(DialImage, Session.Model.Stack.Alpha, Session.Model.FieldAngle, Session.StartF,
-                               Session.Theta);
+    dravo2::ReplotVectorScreen(DialImage, Driver.Session.Model.Stack.Alpha, Driver.Session.Model.FieldAngle,
+                               Driver.Session.StartF, Driver.Session.Theta);
 }
 
 void TForm1::AngleChanged(QScrollBar* bar, const char* hint, int layer) {
     const int degrees = bar->value();
     bar->setToolTip(QString::fromLatin1(hint) + QString::number(degrees));
-    const Real angle = static_cast<Real>(degrees) * kPi / 180;
+    const Real angle = DegreesToRadians(degrees);
     if (layer > 0) {
-        Session.Model.Stack.Alpha[static_cast<std::size_t>(layer - 1)] = angle;
+        Driver.Session.Model.Stack.Alpha[static_cast<std::size_t>(layer - 1)] = angle;
     } else {
-        Session.Model.FieldAngle = static_cast<double>(angle);
+        Driver.Session.Model.FieldAngle = static_cast<double>(angle);
     }
     ClearVectorScreen();
 }
@@ -370,8 +337,6 @@ void TForm1::ScrollBar4aChange() {
 void TForm1::ScrollBarHAChange() {
     AngleChanged(ScrollBarHA, "Field angle: ", 0);
 }
-
-// ---- Files ----
 
 void TForm1::BOtworzDATClick() {
     // The dialog comes first: a cancelled load keeps the experiment already loaded.
@@ -398,7 +363,7 @@ void TForm1::BOtworzDATClick() {
 }
 
 void TForm1::BZapiszDATClick() {
-    if (Simulation->SimRows <= 0) {
+    if (Driver.Simulation->SimRows <= 0) {
         return;
     }
     QString name = Dialogs.SaveResult(SaveFileName);
@@ -409,7 +374,7 @@ void TForm1::BZapiszDATClick() {
         name += QStringLiteral(".da2");
     }
     SaveFileName = name;
-    WriteFileReplacing(name.toStdString(), ResultFileText(*Simulation));
+    WriteFileReplacing(name.toStdString(), ResultFileText(*Driver.Simulation));
     BZapiszDAT->setEnabled(false);
 }
 

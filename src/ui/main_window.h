@@ -1,10 +1,10 @@
 #pragma once
 
 #include "data/data_table.h"
-#include "engine/sweep_session.h"
 #include "plot/canvas.h"
 #include "plot/dial.h"
 #include "plot/plot.h"
+#include "sweep/sweep_driver.h"
 #include "ui/platform.h"
 
 #include <QWidget>
@@ -46,11 +46,10 @@ public:
     TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Engine, tables and plot, for the handlers and for tests.
-    SweepSession Session;
+    // The sweep (session, simulation table and plot) and the measured curve, for the handlers
+    // and for tests.
+    SweepDriver Driver;
     std::unique_ptr<ExperimentData> Experiment = std::make_unique<ExperimentData>();
-    std::unique_ptr<SimulationData> Simulation = std::make_unique<SimulationData>();
-    std::unique_ptr<Plot> PlotState = std::make_unique<Plot>();
     Canvas DialImage{kDialSize, kDialSize};
     std::string ExpFileName;
     int OpenFilterIndex = 2;
@@ -178,6 +177,7 @@ private:
     void BuildControls();
     void BindEvents();
     ParameterTexts ReadParameterTexts() const;
+    SweepFieldTexts ReadSweepFields() const;
     void SweepFieldsChanged();
     void EndSweep();
     void AngleChanged(QScrollBar* bar, const char* hint, int layer);

@@ -1,5 +1,5 @@
 #include "cli/sweep_command.h"
-#include "engine/sweep_session.h"
+#include "sweep/sweep_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -117,10 +117,10 @@ TEST(Relax, WrapsLayersOneAndTwoOnlyOncePerStep) {
     auto gradient = [&calls](const AngleSet&, AngleSet& out) { out.fill(calls++ == 0 ? -100.0L : 0.0L); };
     AngleSet a{6.9L, 6.9L, 6.9L, 6.9L};
     AngleSet grad{};
-    DescentEnd why = DescentEnd::BudgetSpent;
     // n = 1: f = 1.001 - 1 = 0.001, so the move is 100 x 0.001 = 0.1
-    EXPECT_EQ(Relax(a, 1, 1.0, 1.0, 1e-12, gradient, grad, &why), 1);
-    EXPECT_EQ(why, DescentEnd::Converged);
+    const DescentResult result = Relax(a, {1, 1.0, 1.0, 1e-12}, gradient, grad);
+    EXPECT_EQ(result.Iterations, 1);
+    EXPECT_EQ(result.Why, DescentEnd::Converged);
     EXPECT_NEAR(static_cast<double>(a[0]), 7.0 - 2 * M_PI, 1e-15);
     EXPECT_NEAR(static_cast<double>(a[0]), 0.7168146928, 1e-10);
     EXPECT_NEAR(static_cast<double>(a[1]), 0.7168146928, 1e-10);
@@ -131,7 +131,7 @@ TEST(Relax, WrapsLayersOneAndTwoOnlyOncePerStep) {
     a = {-7.0L, -20.0L, -20.0L, 0};
     calls = 0;
     auto push = [&calls](const AngleSet&, AngleSet& out) { out.fill(calls++ == 0 ? 1e-9L : 0.0L); };
-    Relax(a, 1, 1.0, 1.0, 1e-30, push, grad);
+    Relax(a, {1, 1.0, 1.0, 1e-30}, push, grad);
     EXPECT_NEAR(static_cast<double>(a[0]), -7.0 + 2 * M_PI, 1e-12);
     EXPECT_NEAR(static_cast<double>(a[1]), -20.0 + 2 * M_PI, 1e-11);
     EXPECT_NEAR(static_cast<double>(a[2]), -20.0, 1e-12);
@@ -142,7 +142,7 @@ LayerModel Scaled(LayerModel model, Real factor) {
         model.Stack.M[i] *= factor;
         model.Stack.K[i] *= factor;
         model.Stack.J[i] *= factor;
-        model.Stack.J2[i] *= factor;
+        model.Stack.Jbq[i] *= factor;
     }
     model.Stack.Bias = static_cast<double>(model.Stack.Bias * factor);
     return model;

@@ -75,7 +75,7 @@ TEST(ClearScreen, WipesDrawsGreyAxesAndWritesTheLabels) {
     auto plot = FreshPlot();
     plot->Range.Bounds = {-2.75e5, 2.75e5, -1.1e5, 123456};
     plot->ClearScreen(1, '.');
-    EXPECT_EQ(plot->PointType, 1);
+    EXPECT_EQ(plot->PointType, PointStyle::Dot);
     EXPECT_EQ(plot->LabelMinX, "-2.75E5");
     EXPECT_EQ(plot->LabelMaxX, "2.75E5");
     EXPECT_EQ(plot->LabelMinY, "-1.1E5");
@@ -91,7 +91,7 @@ TEST(ClearScreen, WipesDrawsGreyAxesAndWritesTheLabels) {
     EXPECT_EQ(plot->Image.PixelAt(axisColumn, 0), kWhite);
     EXPECT_EQ(CountColour(plot->Image, kGrey), kPlotWidth + kPlotHeight - 2);
     plot->ClearScreen(7, '.');
-    EXPECT_EQ(plot->PointType, 1);
+    EXPECT_EQ(plot->PointType, PointStyle::Dot);
 }
 
 TEST(ClearScreen, ADegenerateRangeFailsAfterTheWipeAndBeforeTheLabels) {
@@ -108,7 +108,7 @@ TEST(ClearScreen, ADegenerateRangeFailsAfterTheWipeAndBeforeTheLabels) {
         EXPECT_STREQ(error.what(), "Invalid floating point operation");
     }
     EXPECT_EQ(plot->Image.PixelAt(5, 5), kWhite);
-    EXPECT_EQ(plot->PointType, 2);
+    EXPECT_EQ(plot->PointType, PointStyle::SolidLine);
     EXPECT_EQ(plot->LabelMaxX, "1");
     EXPECT_EQ(plot->LabelMaxY, "1");
     WorldRange flat;
@@ -128,7 +128,7 @@ TEST(PlotPoint, TheFourStyles) {
     plot->ClearScreen(3, '.');
     plot->Image.PenColour = kBlack;
     // A cross of half-size 2 at pixel (100, 200): columns 98..101 and rows 198..201.
-    plot->PlotPoint(kCrossPoint, 2, 100, kPlotHeight - 200);
+    plot->PlotPoint(PointStyle::Cross, 2, 100, kPlotHeight - 200);
     for (std::int32_t d = -2; d <= 1; ++d) {
         EXPECT_EQ(plot->Image.PixelAt(100 + d, 200), kBlack);
         EXPECT_EQ(plot->Image.PixelAt(100, 200 + d), kBlack);
@@ -139,17 +139,16 @@ TEST(PlotPoint, TheFourStyles) {
     EXPECT_EQ(plot->Image.PenX(), 100);
     EXPECT_EQ(plot->Image.PenY(), 200);
 
-    plot->PlotPoint(kDotPoint, 2, 300, kPlotHeight - 300);
+    plot->PlotPoint(PointStyle::Dot, 2, 300, kPlotHeight - 300);
     EXPECT_EQ(plot->Image.PixelAt(300, 300), kBlue);
     EXPECT_EQ(plot->Image.PenX(), 100);
-    plot->PlotPoint(kSolidLine, 2, 110, kPlotHeight - 200);
+    plot->PlotPoint(PointStyle::SolidLine, 2, 110, kPlotHeight - 200);
     EXPECT_EQ(plot->Image.PixelAt(105, 200), kBlack);
     EXPECT_EQ(plot->Image.PixelAt(110, 200), kWhite);
     const std::int32_t before = CountColour(plot->Image, kBlack);
-    plot->PlotPoint(kNoPoint, 2, 400, 400);
-    plot->PlotPoint(9, 2, 500, 500);
+    plot->PlotPoint(PointStyle::None, 2, 400, 400);
     EXPECT_EQ(CountColour(plot->Image, kBlack), before);
-    EXPECT_EQ(plot->Image.PenX(), 500);
+    EXPECT_EQ(plot->Image.PenX(), 400);
 }
 
 // A cross around a saturated coordinate once overflowed the 32-bit arithmetic of its ends.
@@ -158,8 +157,8 @@ TEST(PlotPoint, CrossesFarOutsideTheRangeStayOffTheImage) {
     plot->ClearScreen(3, '.');
     const std::vector<Colour> before = plot->Image.Pixels();
     for (const double far : {-1e12, 1e12}) {
-        plot->PlotPoint(kCrossPoint, 8, far, 0.5);
-        plot->PlotPoint(kCrossPoint, 8, 0.5, far);
+        plot->PlotPoint(PointStyle::Cross, 8, far, 0.5);
+        plot->PlotPoint(PointStyle::Cross, 8, 0.5, far);
     }
     EXPECT_EQ(plot->Image.Pixels(), before);
     EXPECT_EQ(plot->Image.PenX(), 352);
@@ -200,7 +199,7 @@ TEST(ReplotExperiment, RangesOnTheExperimentOrElseOnTheSimulation) {
     plot->ReplotExperiment(*experiment, *simulation, 3, '.');
     EXPECT_EQ(plot->LabelMinX, "-110");
     EXPECT_EQ(plot->LabelMaxY, "1.1");
-    EXPECT_EQ(plot->PointType, kSolidLine);
+    EXPECT_EQ(plot->PointType, PointStyle::SolidLine);
 
     experiment->ExpRows = 2;
     experiment->ExpCols = 1; // column 2 holds zeros: the y range collapses

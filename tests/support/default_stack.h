@@ -11,9 +11,9 @@ inline LayerStack DefaultStack() {
     s.t = {2e-9L, 2e-9L, 2e-9L, 20e-9L};
     s.K = {100, 100, 60, 1000};
     s.J = {-0.002e-3L, 0, 0.2e-3L, 0};
-    s.J2 = {0, 0, 0, 0};
+    s.Jbq = {0, 0, 0, 0};
     s.Bias = 1e-3;
-    s.AnisoMode = kUniaxial;
+    s.Anisotropy = AnisotropyForm::Uniaxial;
     return s;
 }
 

@@ -1,40 +1,47 @@
 #pragma once
 
-#include "engine/sweep_session.h"
+#include "sweep/sweep_driver.h"
 
 #include <memory>
 
 namespace dravo2::testing {
 
-// A session with its table, range and columns, driven as the window drives it.
+// A sweep driver with the parameter texts the tests edit, driven as the window drives it.
 struct SweepRig {
-    SweepSession Session;
-    std::unique_ptr<SimulationData> Simulation = std::make_unique<SimulationData>();
-    ParameterTexts Texts;
-    WorldBounds Range;
-    std::int32_t SimXCol = 1;
-    std::int32_t SimYCol = 2;
-    std::string DeltaR = kDefaultDeltaRText;
-    PlainSweepFields Fields{Texts, Session, '.'};
+    SweepDriver Driver;
+    SweepSession& Session = Driver.Session;
+    std::unique_ptr<SimulationData>& Simulation = Driver.Simulation;
+    SweepParameters Parameters;
+    ParameterTexts& Texts = Parameters.Texts;
+    std::string& DeltaR = Parameters.DeltaR;
+    WorldBounds& Range = Driver.PlotState->Range.Bounds;
+    std::int32_t& SimXCol = Driver.PlotState->SimXCol;
+    std::int32_t& SimYCol = Driver.PlotState->SimYCol;
+    DisplayMode Mode = DisplayMode::MvHx;
 
-    SweepRig() { Session.CreationDefaults(Fields, '.'); }
+    SweepRig() { Driver.Create(SweepFieldsOf(Texts)); }
+    SweepRig(const SweepRig&) = delete;
+    SweepRig& operator=(const SweepRig&) = delete;
 
     DisplayPreset Start(DisplayMode mode = DisplayMode::MvHx) {
-        Session.BeginStart(*Simulation, Range);
-        Session.TakeParameters(Texts, '.');
-        return Session.PresetDisplayMode(mode, Range, SimXCol, SimYCol, DeltaR, '.');
+        Mode = mode;
+        return Driver.Start(Parameters, mode);
     }
 
+    TickResult Tick() { return Driver.Tick(DeltaR, Mode); }
+
     // Ticks until the branch ends; returns the iterations of all its steps.
-    long long RunBranch(DisplayMode mode = DisplayMode::MvHx) {
+    long long RunBranch() {
         long long iterations = 0;
-        do {
-            if (Session.Step(*Simulation, DeltaR, '.', mode == DisplayMode::MvHy) == StepOutcome::TableFull) {
-                break;
+        for (;;) {
+            const TickResult result = Tick();
+            if (Driver.Recorded) {
+                iterations += Session.IterationCount;
             }
-            iterations += Session.IterationCount;
-        } while (!Session.SweepOver() && Simulation->SimRows < MaxRows);
-        return iterations;
+            if (result != TickResult::Continue) {
+                return iterations;
+            }
+        }
     }
 };
 

@@ -74,7 +74,9 @@ protected:
         return ticks;
     }
     void Start() { Form->BitBtn1_Start->click(); }
-    double Sim(std::int32_t column, std::int32_t row) const { return Form->Simulation->SimTable.At(column, row); }
+    double Sim(std::int32_t column, std::int32_t row) const {
+        return Form->Driver.Simulation->SimTable.At(column, row);
+    }
     std::string Caption(const QWidget* widget) const;
 };
 

@@ -176,25 +176,25 @@ TEST_F(FormTest, InitialChoicesAndExclusiveGroups) {
 }
 
 TEST_F(FormTest, CreationSetsTheDefaultsAndDrawsTheEmptyDial) {
-    EXPECT_EQ(Form->Session.StartF, -250);
-    EXPECT_EQ(Form->Session.Nstep, 500);
-    EXPECT_EQ(Form->Session.StepF, 1);
-    EXPECT_EQ(Form->Session.EndF, 0);
-    EXPECT_EQ(Form->Session.Solver.MaxIter, 66599);
-    EXPECT_EQ(Form->Session.Solver.Conv, 2e-10L);
-    EXPECT_EQ(Form->PlotState->HighlightRow, -1);
+    EXPECT_EQ(Form->Driver.Session.StartF, -250);
+    EXPECT_EQ(Form->Driver.Session.Nstep, 500);
+    EXPECT_EQ(Form->Driver.Session.StepF, 1);
+    EXPECT_EQ(Form->Driver.Session.EndF, 0);
+    EXPECT_EQ(Form->Driver.Session.Solver.MaxIter, 66599);
+    EXPECT_EQ(Form->Driver.Session.Solver.Conv, 2e-10L);
+    EXPECT_EQ(Form->Driver.PlotState->HighlightRow, -1);
     EXPECT_EQ(Form->DialImage.PixelAt(30, 30), kSilver);
     EXPECT_EQ(Form->DialImage.PixelAt(30, 60), kBlack);
-    EXPECT_EQ(Form->PlotState->Image.PixelAt(352, 380), kWhite); // the plot is not drawn
+    EXPECT_EQ(Form->Driver.PlotState->Image.PixelAt(352, 380), kWhite); // the plot is not drawn
 }
 
 TEST_F(FormTest, AnAngleBarSetsItsHintAngleAndDial) {
     Form->ScrollBar4a->setValue(30);
     EXPECT_EQ(Form->ScrollBar4a->toolTip(), QStringLiteral("4rd layer anisotropy angle: 30"));
-    EXPECT_EQ(Form->Session.Model.Stack.Alpha[3], 30 * kPi / 180);
+    EXPECT_EQ(Form->Driver.Session.Model.Stack.Alpha[3], 30 * kPi / 180);
     Form->ScrollBarHA->setValue(90);
     EXPECT_EQ(Form->ScrollBarHA->toolTip(), QStringLiteral("Field angle: 90"));
-    EXPECT_EQ(Form->Session.Model.FieldAngle, static_cast<double>(90 * kPi / 180));
+    EXPECT_EQ(Form->Driver.Session.Model.FieldAngle, static_cast<double>(90 * kPi / 180));
     // The field radius of the initial field -250 kA/m now points down to (59, 120).
     EXPECT_EQ(Form->DialImage.PixelAt(59, 110), kBlack);
     Form->ScrollBar1a->setValue(90);

@@ -217,19 +217,19 @@ protected:
     }
 
     void CheckInvariants() {
-        ASSERT_GE(Form->Simulation->SimRows, 0);
-        ASSERT_LE(Form->Simulation->SimRows, MaxRows);
+        ASSERT_GE(Form->Driver.Simulation->SimRows, 0);
+        ASSERT_LE(Form->Driver.Simulation->SimRows, MaxRows);
         ASSERT_GE(Form->Experiment->ExpRows, 0);
         ASSERT_LE(Form->Experiment->ExpRows, MaxRows);
         ASSERT_LE(Form->Experiment->ExpCols, MaxCols);
         ASSERT_TRUE(Form->Experiment->ExpRows == 0 || Form->Experiment->ExpCols >= 1);
         for (std::int32_t c = 1; c <= MaxCols; ++c) {
-            const double* column = Form->Simulation->SimTable.Column(c);
-            for (std::int32_t r = 0; r < Form->Simulation->SimRows; ++r) {
+            const double* column = Form->Driver.Simulation->SimTable.Column(c);
+            for (std::int32_t r = 0; r < Form->Driver.Simulation->SimRows; ++r) {
                 ASSERT_TRUE(std::isfinite(column[r])) << "column " << c << " row " << r + 1;
             }
         }
-        MostRows = std::max(MostRows, Form->Simulation->SimRows);
+        MostRows = std::max(MostRows, Form->Driver.Simulation->SimRows);
         LoadedRows = std::max(LoadedRows, Form->Experiment->ExpRows);
         for (; Checked < Reporter.Messages.size(); ++Checked) {
             ASSERT_TRUE(IsProgramMessage(Reporter.Messages[Checked])) << Reporter.Messages[Checked];

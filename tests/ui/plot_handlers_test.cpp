@@ -30,7 +30,7 @@ protected:
     }
     std::int32_t Count(Colour colour) const {
         std::int32_t n = 0;
-        for (const Colour c : Form->PlotState->Image.Pixels()) {
+        for (const Colour c : Form->Driver.PlotState->Image.Pixels()) {
             n += c == colour;
         }
         return n;
@@ -43,7 +43,7 @@ TEST_F(PlotHandlersTest, ReplotExpDrawsTheSimulationWhenNoExperimentIsLoaded) {
     EXPECT_EQ(Form->LabelMinX->text(), QStringLiteral("MinX")); // neither table: nothing happens
     RunShortSweep();
     Form->BReplot1->click();
-    EXPECT_EQ(Form->PlotState->PointType, kSolidLine);
+    EXPECT_EQ(Form->Driver.PlotState->PointType, PointStyle::SolidLine);
     EXPECT_EQ(Form->LabelMinX->text().toStdString(), GeneralNumberText(-249000 * 1.1, 5));
     EXPECT_FALSE(Form->ScrollBarHP->isEnabled());
     EXPECT_TRUE(Reporter.Messages.empty());
@@ -63,9 +63,9 @@ TEST_F(PlotHandlersTest, TrackerMarksARowAndShowsItsDisplayColumns) {
     LoadExperiment(50);
     Form->BReplot1->click();
     ClickItem(Form->RadioGroup_px, 2); // X column 3
-    EXPECT_EQ(Form->PlotState->ExpXCol, 3);
+    EXPECT_EQ(Form->Driver.PlotState->ExpXCol, 3);
     Form->ScrollBarHP->setValue(7);
-    EXPECT_EQ(Form->PlotState->HighlightRow, 7);
+    EXPECT_EQ(Form->Driver.PlotState->HighlightRow, 7);
     EXPECT_EQ(Form->LabelXH->text(), QStringLiteral("700"));
     EXPECT_EQ(Form->LabelYH->text(), QStringLiteral("70"));
     EXPECT_EQ(Count(kRed), 31);
@@ -79,25 +79,25 @@ TEST_F(PlotHandlersTest, TrackerMarksARowAndShowsItsDisplayColumns) {
     LoadExperiment(30);
     Form->BReplot1->click();
     EXPECT_EQ(Form->ScrollBarHP->value(), 30);
-    EXPECT_EQ(Form->PlotState->HighlightRow, 30);
+    EXPECT_EQ(Form->Driver.PlotState->HighlightRow, 30);
 }
 
 TEST_F(PlotHandlersTest, ColumnChoicesBeyondTheFileAreIgnored) {
     ClickItem(Form->RadioGroup_px, 2);
-    EXPECT_EQ(Form->PlotState->ExpXCol, 1); // no file: no column can be chosen
+    EXPECT_EQ(Form->Driver.PlotState->ExpXCol, 1); // no file: no column can be chosen
     LoadExperiment(10);
     Form->Experiment->ExpCols = 2;
     ClickItem(Form->RadioGroup_py, 3);
-    EXPECT_EQ(Form->PlotState->ExpYCol, 2);
+    EXPECT_EQ(Form->Driver.PlotState->ExpYCol, 2);
     ClickItem(Form->RadioGroup_py, 0);
-    EXPECT_EQ(Form->PlotState->ExpYCol, 1);
+    EXPECT_EQ(Form->Driver.PlotState->ExpYCol, 1);
 }
 
 TEST_F(PlotHandlersTest, PointStyleRedrawsTheExperimentInTheRange) {
     LoadExperiment(20);
     Form->BReplot1->click();
     ClickItem(Form->RadioGroup_p, 1);
-    EXPECT_EQ(Form->PlotState->PointType, kDotPoint);
+    EXPECT_EQ(Form->Driver.PlotState->PointType, PointStyle::Dot);
     EXPECT_EQ(Count(kBlue), 20);
     EXPECT_EQ(Count(kBlack), 0);
     ClickItem(Form->RadioGroup_p, 0);
@@ -108,11 +108,11 @@ TEST_F(PlotHandlersTest, ReplotSimKeepsTheRangeAndDrawsBothCurves) {
     RunShortSweep();
     LoadExperiment(20);
     Form->BReplot1->click();
-    const WorldBounds before = Form->PlotState->Range.Bounds;
+    const WorldBounds before = Form->Driver.PlotState->Range.Bounds;
     Form->BReplot2->click();
     EXPECT_FALSE(Form->ScrollBarHP->isEnabled());
-    EXPECT_EQ(Form->PlotState->Range.Bounds.MaxX, before.MaxX);
-    EXPECT_EQ(Form->PlotState->PointType, kSolidLine);
+    EXPECT_EQ(Form->Driver.PlotState->Range.Bounds.MaxX, before.MaxX);
+    EXPECT_EQ(Form->Driver.PlotState->PointType, PointStyle::SolidLine);
     EXPECT_TRUE(Reporter.Messages.empty());
 }
 
@@ -127,7 +127,7 @@ TEST_F(PlotHandlersTest, NormalizeDividesTheProjectionByItsFirstRow) {
     Form->BNormalizeSim->click(); // a second press changes nothing
     EXPECT_EQ(Sim(2, 10), tenth / std::fabs(first));
     EXPECT_FALSE(Form->ScrollBarHP->isEnabled());
-    EXPECT_EQ(Form->PlotState->PointType, kSolidLine);
+    EXPECT_EQ(Form->Driver.PlotState->PointType, PointStyle::SolidLine);
 }
 
 TEST_F(PlotHandlersTest, ASingleColumnExperimentCollapsesTheRange) {

@@ -42,32 +42,32 @@ TEST_F(FormTest, TheDefaultSweepFromStartToItsLastTick) {
     EXPECT_EQ(Form->Label_endF->text(), QStringLiteral("fin. field: 250 kA/m"));
     EXPECT_EQ(Form->LabelMinX->text(), QStringLiteral("-2.5E5"));
     EXPECT_EQ(Form->LabelMaxY->text(), QStringLiteral("1.0638"));
-    EXPECT_EQ(Form->PlotState->PointType, kSolidLine);
+    EXPECT_EQ(Form->Driver.PlotState->PointType, PointStyle::SolidLine);
 
     Tick();
     EXPECT_EQ(Form->Label6->text(), QStringLiteral("1"));
     EXPECT_EQ(Sim(1, 1), -249000);
-    EXPECT_EQ(Form->Simulation->SimRows, 1);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, 1);
     EXPECT_TRUE(Form->Timer1->isActive());
     EXPECT_NE(Form->Label1->text(), QStringLiteral("theta1"));
 
     EXPECT_EQ(RunSweep(), 499);
-    EXPECT_EQ(Form->Simulation->SimRows, 500);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, 500);
     EXPECT_EQ(Form->Label6->text(), QStringLiteral("500"));
-    EXPECT_EQ(Form->Label1->text().toStdString(), GeneralNumberText(Form->Session.Theta[0], 5));
-    EXPECT_EQ(Form->Label5->text(), QString::number(Form->Session.IterationCount));
+    EXPECT_EQ(Form->Label1->text().toStdString(), GeneralNumberText(Form->Driver.Session.Theta[0], 5));
+    EXPECT_EQ(Form->Label5->text(), QString::number(Form->Driver.Session.IterationCount));
     ExpectButtons(*Form, kEnded);
     EXPECT_TRUE(Reporter.Messages.empty());
 
     // The curve is drawn: black pixels on the plot, magnetisation radii on the dial.
     std::int32_t black = 0;
-    for (const Colour c : Form->PlotState->Image.Pixels()) {
+    for (const Colour c : Form->Driver.PlotState->Image.Pixels()) {
         black += c == kBlack;
     }
     EXPECT_GT(black, 1000);
 
     // The same table as the headless command writes for Start on the default fields.
-    EXPECT_EQ(ResultFileText(*Form->Simulation), CommandOutput({}));
+    EXPECT_EQ(ResultFileText(*Form->Driver.Simulation), CommandOutput({}));
 }
 
 TEST_F(FormTest, ReverseAfterTheEndRunsBackAndAppends) {
@@ -80,10 +80,10 @@ TEST_F(FormTest, ReverseAfterTheEndRunsBackAndAppends) {
     EXPECT_EQ(Form->Label_endF->text(), QStringLiteral("fin. field: 190 kA/m"));
     ExpectButtons(*Form, {false, true, false, false, true});
     EXPECT_EQ(RunSweep(), 60);
-    EXPECT_EQ(Form->Simulation->SimRows, 120);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, 120);
     EXPECT_EQ(Sim(1, 61), 249000);
     ExpectButtons(*Form, kEnded);
-    EXPECT_EQ(ResultFileText(*Form->Simulation), CommandOutput({"steps=60", "--reverse"}));
+    EXPECT_EQ(ResultFileText(*Form->Driver.Simulation), CommandOutput({"steps=60", "--reverse"}));
 }
 
 TEST_F(FormTest, ReverseOfTheDefaultSweepShowsMinus250) {
@@ -92,7 +92,7 @@ TEST_F(FormTest, ReverseOfTheDefaultSweepShowsMinus250) {
     Form->SB2_Reverse->click();
     EXPECT_EQ(Form->Label_endF->text(), QStringLiteral("fin. field: -250 kA/m"));
     RunSweep();
-    EXPECT_EQ(Form->Simulation->SimRows, 1000);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, 1000);
     EXPECT_EQ(Sim(1, 501), 249000);
     EXPECT_EQ(Sim(1, 1000), -250000);
 }
@@ -104,25 +104,25 @@ TEST_F(FormTest, StopInTheMiddleAndReverseDuringASweep) {
     }
     Form->SB1_Stop->click();
     ExpectButtons(*Form, kEnded);
-    EXPECT_EQ(Form->Simulation->SimRows, 10);
-    EXPECT_EQ(Form->Session.StepIndex, 10);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, 10);
+    EXPECT_EQ(Form->Driver.Session.StepIndex, 10);
 
     Start();
     Tick();
     Tick();
     Form->SB2_Reverse->click(); // reverses on the spot; the next step is the first of the new branch
     Tick();
-    EXPECT_EQ(Form->Simulation->SimRows, 3);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, 3);
     EXPECT_EQ(Sim(1, 3), 249000);
-    EXPECT_EQ(Form->Session.StepIndex, 1);
+    EXPECT_EQ(Form->Driver.Session.StepIndex, 1);
 }
 
 TEST_F(FormTest, NoStepsRecordsOneRowThenEnds) {
     Form->Edit_Nstep->setText(QStringLiteral("0"));
     Start();
-    EXPECT_EQ(Form->PlotState->Range.Bounds.MaxX, 1);
+    EXPECT_EQ(Form->Driver.PlotState->Range.Bounds.MaxX, 1);
     EXPECT_EQ(RunSweep(), 1);
-    EXPECT_EQ(Form->Simulation->SimRows, 1);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, 1);
     ExpectButtons(*Form, kEnded);
 }
 
@@ -132,7 +132,7 @@ TEST_F(FormTest, LayerOneWithoutThicknessHaltsAtTheFirstStep) {
     Tick();
     ASSERT_EQ(Reporter.Messages, std::vector<std::string>{"Floating point division by zero"});
     ExpectButtons(*Form, kHaltedAfterStart);
-    EXPECT_EQ(Form->Simulation->SimRows, 1);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, 1);
     EXPECT_EQ(Sim(1, 1), -249000);
     Form->SB1_Stop->click();
     ExpectButtons(*Form, kEnded);
@@ -164,7 +164,7 @@ TEST_F(FormTest, SweepFieldsFollowEachKeystroke) {
     Form->Edit_startF->setText(QStringLiteral("-"));
     Form->Edit_startF->setText(QStringLiteral("-2"));
     EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"'-' is not a valid floating point value"});
-    EXPECT_EQ(Form->Session.StartF, -2);
+    EXPECT_EQ(Form->Driver.Session.StartF, -2);
     EXPECT_EQ(Form->Label_endF->text(), QStringLiteral("fin. field: 498 kA/m"));
 
     // During a sweep the next step follows the edited fields.
@@ -181,10 +181,10 @@ TEST_F(FormTest, EditsBetweenTicksTakeEffectAtTheNextStep) {
     Form->Edit_stepF->setText(QStringLiteral("0.001"));
     Form->Edit_Nstep->setText(QStringLiteral("10"));
     Form->RadioButton4_GMR->click(); // keeps the angles: start antiparallel
-    Form->Session.Theta = {0, kPi, 0, 0};
+    Form->Driver.Session.Theta = {0, kPi, 0, 0};
     Start();
     Tick();
-    EXPECT_EQ(Form->PlotState->SimYCol, 7);
+    EXPECT_EQ(Form->Driver.PlotState->SimYCol, 7);
     EXPECT_NEAR(Sim(7, 1), 100, 1);
     Form->EditDR->setText(QStringLiteral("50"));
     Tick();
@@ -192,17 +192,17 @@ TEST_F(FormTest, EditsBetweenTicksTakeEffectAtTheNextStep) {
     // Switching to "M vs Hy" projects on y from the next step, and sets the columns 1, 2.
     Form->RadioButton4_tt->click();
     Tick();
-    EXPECT_EQ(Form->PlotState->SimXCol, 2);
-    EXPECT_EQ(Form->PlotState->SimYCol, 3);
-    const double alongX = Form->Session.Model.MagnetisationProjection(Form->Session.Theta, false);
+    EXPECT_EQ(Form->Driver.PlotState->SimXCol, 2);
+    EXPECT_EQ(Form->Driver.PlotState->SimYCol, 3);
+    const double alongX = Form->Driver.Session.Model.MagnetisationProjection(Form->Driver.Session.Theta, false);
     Form->RadioButton4_MvHy->click();
     Tick();
     EXPECT_NE(Sim(2, 4), alongX);
-    EXPECT_NEAR(Sim(2, 4), Form->Session.Model.MagnetisationProjection(Form->Session.Theta, true), 1e-15);
-    EXPECT_EQ(Form->PlotState->SimYCol, 2);
+    EXPECT_NEAR(Sim(2, 4), Form->Driver.Session.Model.MagnetisationProjection(Form->Driver.Session.Theta, true), 1e-15);
+    EXPECT_EQ(Form->Driver.PlotState->SimYCol, 2);
     // The angle bars change the anisotropy the next step works with.
     Form->ScrollBar1a->setValue(45);
-    EXPECT_EQ(Form->Session.Model.Stack.Alpha[0], 45 * kPi / 180);
+    EXPECT_EQ(Form->Driver.Session.Model.Stack.Alpha[0], 45 * kPi / 180);
 }
 
 TEST_F(FormTest, DisplayModePresets) {
@@ -210,14 +210,14 @@ TEST_F(FormTest, DisplayModePresets) {
         QRadioButton* TForm1::*button;
         const char* minX;
         const char* maxY;
-        std::uint8_t pointType;
+        PointStyle pointType;
     };
     const Case cases[] = {
-        {&TForm1::RadioButton4_MvH, "-2.5E5", "1.0638", kSolidLine},
-        {&TForm1::RadioButton4_MvHy, "-2.5E5", "1.0638", kSolidLine},
-        {&TForm1::RadioButton4_tt, "-6.2832", "6.2832", kCrossPoint},
-        {&TForm1::RadioButton5FMR, "-2.5E5", "1E10", kDotPoint},
-        {&TForm1::RadioButton4_GMR, "-2.5E5", "100", kCrossPoint},
+        {&TForm1::RadioButton4_MvH, "-2.5E5", "1.0638", PointStyle::SolidLine},
+        {&TForm1::RadioButton4_MvHy, "-2.5E5", "1.0638", PointStyle::SolidLine},
+        {&TForm1::RadioButton4_tt, "-6.2832", "6.2832", PointStyle::Cross},
+        {&TForm1::RadioButton5FMR, "-2.5E5", "1E10", PointStyle::Dot},
+        {&TForm1::RadioButton4_GMR, "-2.5E5", "100", PointStyle::Cross},
     };
     for (const Case& c : cases) {
         (Form.get()->*c.button)->click();
@@ -225,7 +225,7 @@ TEST_F(FormTest, DisplayModePresets) {
         SCOPED_TRACE((Form.get()->*c.button)->text().toStdString());
         EXPECT_EQ(Form->LabelMinX->text().toStdString(), c.minX);
         EXPECT_EQ(Form->LabelMaxY->text().toStdString(), c.maxY);
-        EXPECT_EQ(Form->PlotState->PointType, c.pointType);
+        EXPECT_EQ(Form->Driver.PlotState->PointType, c.pointType);
         Form->SB1_Stop->click();
     }
     // DeltaR with a zero amplitude has a flat range: Start stops in the plot's clearing.
@@ -240,13 +240,13 @@ TEST_F(FormTest, AFullTableEndsTheSweepWithAMessage) {
     Form->Edit_sp_maxiter->setText(QStringLiteral("2"));
     Start();
     EXPECT_EQ(RunSweep(), MaxRows);
-    EXPECT_EQ(Form->Simulation->SimRows, MaxRows);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, MaxRows);
     EXPECT_EQ(Reporter.Messages, std::vector<std::string>{kTableFullMessage});
     ExpectButtons(*Form, kEnded);
     // Reverse on a full table ends at once, recording nothing.
     Form->SB2_Reverse->click();
     Tick();
-    EXPECT_EQ(Form->Simulation->SimRows, MaxRows);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, MaxRows);
     EXPECT_EQ(Reporter.Messages.size(), 2u);
     ExpectButtons(*Form, kEnded);
 }

@@ -1,5 +1,5 @@
 #include "data/errors.h"
-#include "engine/sweep_session.h"
+#include "engine/physical_constants.h"
 #include "support/sweep_fixture.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@ TEST(SweepStart, DefaultsInMvsHx) {
     const DisplayPreset preset = rig.Start();
     EXPECT_TRUE(preset.Applied);
     EXPECT_TRUE(preset.DrawExperiment);
-    EXPECT_EQ(preset.SweepPointType, 2);
+    EXPECT_EQ(preset.SweepPointType, PointStyle::SolidLine);
     EXPECT_EQ(rig.Session.EndF, 250);
     EXPECT_EQ(FinalFieldCaption(rig.Session.EndF, 4, '.'), "fin. field: 250 kA/m");
     EXPECT_EQ(rig.Range.MinX, -250000);
@@ -27,7 +27,7 @@ TEST(SweepStart, DefaultsInMvsHx) {
         EXPECT_EQ(angle, -kPi);
     }
     EXPECT_EQ(rig.Session.Solver.MaxIter, 6660);
-    EXPECT_EQ(rig.Session.Model.Stack.AnisoMode, kUniaxial);
+    EXPECT_EQ(rig.Session.Model.Stack.Anisotropy, AnisotropyForm::Uniaxial);
 }
 
 TEST(SweepStart, RangePresetsOfEveryDisplayMode) {
@@ -98,9 +98,8 @@ TEST(SweepStart, ABadFieldStopsTheIntakeWithEarlierTargetsSet) {
     SweepRig rig;
     rig.Texts.M[0] = "2.5";
     rig.Texts.K[0] = "12x";
-    rig.Session.BeginStart(*rig.Simulation, rig.Range);
     try {
-        rig.Session.TakeParameters(rig.Texts, '.');
+        rig.Start();
         FAIL() << "no error";
     } catch (const ConversionError& error) {
         EXPECT_STREQ(error.what(), "'12x' is not a valid floating point value");
@@ -112,7 +111,7 @@ TEST(SweepStart, ABadFieldStopsTheIntakeWithEarlierTargetsSet) {
 
     rig.Texts.K[0] = "100";
     rig.Texts.MaxIter = "66.5";
-    EXPECT_THROW(rig.Session.TakeParameters(rig.Texts, '.'), ConversionError);
+    EXPECT_THROW(rig.Start(), ConversionError);
     EXPECT_EQ(rig.Session.Solver.Ramp, 0.0005);
 
     // DeltaR's amplitude is read by its preset after the whole intake, with MinY already 0.
@@ -126,7 +125,7 @@ TEST(SweepStart, ABadFieldStopsTheIntakeWithEarlierTargetsSet) {
 TEST(SweepStep, TheDefaultSweepRecordsFiveHundredRows) {
     SweepRig rig;
     rig.Start();
-    ASSERT_EQ(rig.Session.Step(*rig.Simulation, rig.DeltaR, '.', false), StepOutcome::Recorded);
+    ASSERT_EQ(rig.Tick(), TickResult::Continue);
     EXPECT_EQ(rig.Session.StepIndex, 1);
     EXPECT_EQ(rig.Simulation->SimRows, 1);
     EXPECT_EQ(rig.Simulation->SimTable.At(1, 1), -249000);
@@ -150,11 +149,12 @@ TEST(SweepStep, FastGradientKeepsTheAnglesWithinOneBillionth) {
     fast.Start();
     literal.Start();
     for (int step = 0; step < 500; ++step) {
-        fast.Session.Step(*fast.Simulation, fast.DeltaR, '.', false);
+        fast.Tick();
         // The literal path: the same step with the slow relaxation.
         SweepSession& s = literal.Session;
         ++s.StepIndex;
-        s.Model.FieldH = static_cast<double>((static_cast<Real>(s.StepIndex) * s.StepF + s.StartF) * 1000);
+        s.Model.FieldH =
+            static_cast<double>((static_cast<Real>(s.StepIndex) * s.StepF + s.StartF) * kAmperesPerKiloAmpere);
         RelaxStepLiteral(s.Model, s.Theta, s.Solver, s.Generator, s.Grad);
         for (std::size_t k = 0; k < kLayers; ++k) {
             ASSERT_NEAR(static_cast<double>(fast.Session.Theta[k]), static_cast<double>(s.Theta[k]), 1e-9)
@@ -195,7 +195,7 @@ TEST(SweepStep, LayerOneRequiredForTheResonance) {
         rig.Simulation->SimTable.At(8, 1) = 42;
         rig.Start();
         try {
-            rig.Session.Step(*rig.Simulation, rig.DeltaR, '.', false);
+            rig.Tick();
             FAIL() << "no error";
         } catch (const FloatingPointError& error) {
             EXPECT_STREQ(error.what(), "Floating point division by zero");
@@ -208,14 +208,20 @@ TEST(SweepStep, LayerOneRequiredForTheResonance) {
     }
 }
 
-TEST(SweepStep, ABadMagnetoresistanceAmplitudeStopsAfterTheAngles) {
+// A bad amplitude halts the sweep before the step, so no row is left half written.
+TEST(SweepStep, ABadMagnetoresistanceAmplitudeHaltsBeforeTheStep) {
     SweepRig rig;
+    rig.Texts.Nstep = "20";
     rig.Start();
+    rig.RunBranch();
+    rig.Driver.Reverse();
     rig.DeltaR = "abc";
-    rig.Simulation->SimTable.At(7, 1) = 5;
-    EXPECT_THROW(rig.Session.Step(*rig.Simulation, rig.DeltaR, '.', false), ConversionError);
-    EXPECT_NE(rig.Simulation->SimTable.At(6, 1), 0);
-    EXPECT_EQ(rig.Simulation->SimTable.At(7, 1), 5);
+    const std::uint32_t generator = rig.Session.Generator.RandomState;
+    EXPECT_THROW(rig.Tick(), ConversionError);
+    EXPECT_FALSE(rig.Driver.Recorded);
+    EXPECT_EQ(rig.Simulation->SimRows, 20);
+    EXPECT_EQ(rig.Session.StepIndex, 0);
+    EXPECT_EQ(rig.Session.Generator.RandomState, generator);
 }
 
 TEST(SweepStep, AbsentLayerKeepsItsColumnAndAntiparallelLayersGiveDeltaR) {
@@ -260,16 +266,16 @@ TEST(SweepReverse, AfterADefaultSweepRunsBackAndAppends) {
     SweepRig rig;
     rig.Start();
     rig.RunBranch();
-    rig.Session.Reverse(rig.Fields, '.');
-    EXPECT_EQ(rig.Texts.StartF, "250");
-    EXPECT_EQ(rig.Texts.StepF, "-1");
+    const SweepFieldTexts reversed = rig.Driver.Reverse();
+    EXPECT_EQ(reversed.StartF, "250");
+    EXPECT_EQ(reversed.StepF, "-1");
     EXPECT_EQ(rig.Session.StartF, 250);
     EXPECT_EQ(rig.Session.StepF, -1);
     EXPECT_EQ(rig.Session.EndF, -250);
     EXPECT_EQ(FinalFieldCaption(rig.Session.EndF, 5, '.'), "fin. field: -250 kA/m");
     EXPECT_EQ(rig.Session.StepIndex, 0);
     const AngleSet before = rig.Session.Theta;
-    rig.Session.Step(*rig.Simulation, rig.DeltaR, '.', false);
+    rig.Tick();
     EXPECT_EQ(rig.Simulation->SimRows, 501);
     EXPECT_EQ(rig.Simulation->SimTable.At(1, 501), 249000);
     EXPECT_NEAR(static_cast<double>(rig.Session.Theta[0]), static_cast<double>(before[0]), 0.01);
@@ -289,9 +295,9 @@ TEST(SweepReverse, AfterADefaultSweepRunsBackAndAppends) {
 
 TEST(SweepReverse, BeforeAnyStartHaltsOnTheEmptyStack) {
     SweepRig rig;
-    rig.Session.Reverse(rig.Fields, '.');
+    rig.Driver.Reverse();
     try {
-        rig.Session.Step(*rig.Simulation, rig.DeltaR, '.', false);
+        rig.Tick();
         FAIL() << "no error";
     } catch (const FloatingPointError& error) {
         EXPECT_STREQ(error.what(), "Invalid floating point operation");
@@ -299,27 +305,36 @@ TEST(SweepReverse, BeforeAnyStartHaltsOnTheEmptyStack) {
     EXPECT_EQ(rig.Simulation->SimRows, 1);
 }
 
-TEST(SweepReverse, ABadStepFieldStopsAfterNegatingTheStart) {
+// The reversed fields are rewritten with 15 digits, and the sweep goes on from what those texts
+// say, as the window's fields do.
+TEST(SweepReverse, ContinuesFromTheFifteenDigitTexts) {
     SweepRig rig;
-    rig.Texts.StepF = "x";
-    EXPECT_THROW(rig.Session.Reverse(rig.Fields, '.'), ConversionError);
-    EXPECT_EQ(rig.Texts.StartF, "250");
-    EXPECT_EQ(rig.Session.StartF, 250);
+    rig.Texts.StartF = "0.12345678901234567";
+    rig.Texts.StepF = "-0.000123456789012345678";
+    rig.Texts.Nstep = "3";
+    rig.Start();
+    rig.RunBranch();
+    const SweepFieldTexts reversed = rig.Driver.Reverse();
+    EXPECT_EQ(reversed.StartF, "-0.123456789012346");
+    EXPECT_EQ(reversed.StepF, "0.000123456789012346");
+    EXPECT_EQ(rig.Session.StartF, -0.123456789012346);
+    EXPECT_EQ(rig.Session.StepF, 0.000123456789012346);
+    EXPECT_EQ(rig.Session.EndF, static_cast<double>(3 * 0.000123456789012346L + -0.123456789012346));
 }
 
 TEST(SweepFields, ChangeHandlingTakesTheFieldsInOrder) {
     SweepRig rig;
     rig.Texts.StartF = "-";
-    EXPECT_THROW(rig.Session.TakeSweepFields(rig.Fields, '.'), ConversionError);
+    EXPECT_THROW(TakeSweepFields(rig.Session, SweepFieldsOf(rig.Texts), '.'), ConversionError);
     rig.Texts.StartF = "-2";
     rig.Texts.Nstep = "10";
     rig.Texts.StepF = "1e";
-    EXPECT_THROW(rig.Session.TakeSweepFields(rig.Fields, '.'), ConversionError);
+    EXPECT_THROW(TakeSweepFields(rig.Session, SweepFieldsOf(rig.Texts), '.'), ConversionError);
     EXPECT_EQ(rig.Session.StartF, -2);
     EXPECT_EQ(rig.Session.Nstep, 10);
     EXPECT_EQ(rig.Session.StepF, 1);
     rig.Texts.StepF = "0.5";
-    rig.Session.TakeSweepFields(rig.Fields, '.');
+    TakeSweepFields(rig.Session, SweepFieldsOf(rig.Texts), '.');
     EXPECT_EQ(rig.Session.EndF, 3);
 }
 
@@ -331,7 +346,8 @@ TEST(SweepStep, TheTableNeverGrowsPastItsCapacity) {
     rig.RunBranch();
     EXPECT_EQ(rig.Simulation->SimRows, MaxRows);
     EXPECT_FALSE(rig.Session.SweepOver());
-    EXPECT_EQ(rig.Session.Step(*rig.Simulation, rig.DeltaR, '.', false), StepOutcome::TableFull);
+    EXPECT_EQ(rig.Tick(), TickResult::TableFull);
+    EXPECT_FALSE(rig.Driver.Recorded);
     EXPECT_EQ(rig.Simulation->SimRows, MaxRows);
     EXPECT_EQ(rig.Session.StepIndex, MaxRows);
 }

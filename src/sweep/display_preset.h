@@ -1,0 +1,33 @@
+#pragma once
+
+#include "engine/sweep_session.h"
+#include "plot/plot.h"
+#include "plot/world_bounds.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace dravo2 {
+
+// The six display-mode buttons; exactly one is checked.
+enum class DisplayMode { MvHx, MvHy, MvHz, ThetaTheta, DeltaR, Fmr };
+
+// What a display-mode preset asks of the plot after it set the range and the angles.
+struct DisplayPreset {
+    bool Applied = false;                     // false for "M vs Hz": no preset, the plot is not cleared
+    bool DrawExperiment = false;              // draw the experimental curve after clearing the plot
+    std::optional<PointStyle> SweepPointType; // point type of the sweep's own points
+};
+
+// The live-point and display columns of a mode, (x, y); none for "M vs Hz".
+std::optional<std::array<std::int32_t, 2>> DisplayColumnsFor(DisplayMode mode);
+
+// Start's display-mode preset: the plot's columns and range and the session's starting angles.
+// The field range runs over StartF..EndF in A/m; "M vs Hx" and "M vs Hy" widen the y range by
+// the saturated projections; "DeltaR" reads `deltaRText` for its y range.
+DisplayPreset PresetDisplayMode(SweepSession& session, DisplayMode mode, WorldBounds& range, std::int32_t& simXCol,
+                                std::int32_t& simYCol, std::string_view deltaRText, char separator);
+
+} // namespace dravo2
