@@ -1,5 +1,6 @@
 // The cost of one sweep tick in the window, drawing included, on the default fields. Run it with
-// QT_QPA_PLATFORM=offscreen (set here when nothing else is).
+// the offscreen platform.
+#include "support/offscreen.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
@@ -55,7 +56,7 @@ BENCHMARK(WindowTick)->Unit(benchmark::kMicrosecond)->Iterations(1500);
 } // namespace dravo2
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    dravo2::testing::UseOffscreenPlatform();
     QApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -10,6 +10,9 @@ using Real = long double;
 static_assert(std::numeric_limits<Real>::digits == 64 && std::numeric_limits<Real>::max_exponent == 16384,
               "the number texts and the engine rely on the 80-bit extended long double");
 
+inline constexpr Real kPi = 3.14159265358979323846264338327950288L;
+inline constexpr Real kTwoPi = 2 * kPi;
+
 inline constexpr const char* kInvalidOperationMessage = "Invalid floating point operation";
 inline constexpr const char* kDivisionByZeroMessage = "Floating point division by zero";
 inline constexpr const char* kOverflowMessage = "Floating point overflow";

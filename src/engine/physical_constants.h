@@ -4,9 +4,6 @@
 
 namespace dravo2 {
 
-inline constexpr Real kPi = 3.14159265358979323846264338327950288L;
-inline constexpr Real kTwoPi = 2 * kPi;
-
 // Fields are entered in kA/m and computed in A/m.
 inline constexpr int kAmperesPerKiloAmpere = 1000;
 

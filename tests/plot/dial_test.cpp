@@ -1,4 +1,4 @@
-#include "engine/relaxation.h"
+#include "data/floating_point.h"
 #include "plot/dial.h"
 #include "plot/world_range.h"
 

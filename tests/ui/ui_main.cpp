@@ -1,14 +1,12 @@
 // Widget tests run on the offscreen platform with a fixed font resolution.
+#include "support/offscreen.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ::setenv("QT_FONT_DPI", "96", 1);
-    ::setenv("LC_ALL", "C", 1);
+    dravo2::testing::UseOffscreenPlatform();
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
