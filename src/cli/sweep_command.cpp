@@ -6,6 +6,7 @@
 #include "data/number_text.h"
 #include "data/result_writer.h"
 #include "sweep/sweep_driver.h"
+#include "version/version.h"
 
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@ struct Options {
     std::string ReadPath;
     std::string Filter;
     bool Help = false;
+    bool Version = false;
 };
 
 // One KEY=VALUE argument: a text field, a whole-degree scroll-bar position or a choice.
@@ -75,7 +77,8 @@ std::vector<Key> Keys() {
 void PrintHelp(std::ostream& out) {
     Options defaults;
     out << "Usage: dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE]\n"
-           "       dravo2-sweep --read FILE --filter dat|da2\n\n"
+           "  or:  dravo2-sweep --read FILE --filter dat|da2\n"
+           "  or:  dravo2-sweep --help | --version\n\n"
            "Runs a field sweep of the layer stack as the window's Start does (and one reversed\n"
            "branch per --reverse, as pressing Reverse after the sweep ended) and writes the\n"
            "result file, eight columns of 23 characters, CR LF lines, to FILE or standard output.\n"
@@ -112,6 +115,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
         };
         if (arg == "--help" || arg == "-h") {
             options.Help = true;
+        } else if (arg == "--version") {
+            options.Version = true;
         } else if (arg == "--reverse") {
             ++options.Reversals;
         } else if (arg == "-o") {
@@ -269,6 +274,10 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
     }
     if (options.Help) {
         PrintHelp(out);
+        return kExitOk;
+    }
+    if (options.Version) {
+        out << VersionText("dravo2-sweep");
         return kExitOk;
     }
     try {

@@ -1,5 +1,6 @@
 #include "cli/sweep_command.h"
 #include "sweep/sweep_driver.h"
+#include "version/version.h"
 
 #include <gtest/gtest.h>
 
@@ -150,6 +151,15 @@ TEST(SweepCommand, HelpListsEveryKey) {
                             "steps", "step", "noise", "conv", "maxiter", "aniso", "mode"}) {
         EXPECT_NE(outcome.out.find(std::string("  ") + key + " "), std::string::npos) << key;
     }
+}
+
+TEST(SweepCommand, VersionNamesTheCommandAndRunsNoSweep) {
+    const Outcome outcome = RunCommand({"steps=3", "--version"});
+    EXPECT_EQ(outcome.status, kExitOk);
+    EXPECT_EQ(outcome.err, "");
+    // help2man takes the first line, "NAME (PACKAGE) VERSION", for the man page.
+    EXPECT_EQ(outcome.out.substr(0, outcome.out.find('\n')), "dravo2-sweep (Dravo2) " + std::string(kVersion));
+    EXPECT_NE(outcome.out.find("License MIT"), std::string::npos);
 }
 
 TEST(SweepCommand, OutputFileAndReadBack) {
