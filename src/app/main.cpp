@@ -1,4 +1,5 @@
 #include "ui/app_window.h"
+#include "ui/desktop_integration.h"
 #include "ui/platform.h"
 #include "version/version.h"
 
@@ -33,11 +34,20 @@ int main(int argc, char** argv) {
         }
     }
     QApplication application(argc, argv);
+    QApplication::setApplicationVersion(QString::fromUtf8(dravo2::kVersion.data(), dravo2::kVersion.size()));
+    // Ties the window to the installed desktop entry and its icon (Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.dravo2.Dravo2"));
     // The classic style draws group captions on their frames, as the panel's layout expects.
     QApplication::setStyle(QStringLiteral("Windows"));
     dravo2::MessageBoxReporter reporter(nullptr);
-    dravo2::QtFileDialogs dialogs(nullptr);
+    dravo2::QtFileDialogs qtDialogs(nullptr);
+    dravo2::GivenFileDialogs dialogs(qtDialogs);
     dravo2::AppWindow window(reporter, dialogs);
+    dravo2::AcceptDroppedFiles(window, dialogs);
     window.show();
+    // QApplication took its own options out of argv; what is left first is the file to load.
+    if (argc > 1) {
+        dravo2::OpenGivenFile(window, dialogs, QString::fromLocal8Bit(argv[1]));
+    }
     return QApplication::exec();
 }

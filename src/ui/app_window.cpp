@@ -1,5 +1,7 @@
 #include "ui/app_window.h"
 
+#include "ui/desktop_integration.h"
+
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -26,6 +28,7 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
     statusBar()->setSizeGripEnabled(false);
 
     // Each capability adds its actions here, before empty menus are hidden.
+    InstallAboutActions(*this);
 
     HideEmptyMenus();
 
