@@ -10,7 +10,9 @@
 
 #include <functional>
 #include <memory>
+#include <new>
 #include <ostream>
+#include <sstream>
 
 namespace dravo2 {
 namespace {
@@ -25,7 +27,51 @@ struct Options {
     std::string Filter;
     bool Help = false;
     bool Version = false;
+    bool Reading = false;        // --read was given
+    bool OutputGiven = false;    // -o was given
+    bool SweepArguments = false; // a KEY=VALUE or --reverse was given
 };
+
+DisplayMode ModeNamed(const std::string& name) {
+    if (name == "MvHx") {
+        return DisplayMode::MvHx;
+    }
+    if (name == "MvHy") {
+        return DisplayMode::MvHy;
+    }
+    if (name == "theta-theta") {
+        return DisplayMode::ThetaTheta;
+    }
+    if (name == "DeltaR") {
+        return DisplayMode::DeltaR;
+    }
+    if (name == "FMR") {
+        return DisplayMode::Fmr;
+    }
+    throw ProgramError("'" + name + "' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)");
+}
+
+// The checks of a value as it is read, each with the conversion the sweep applies to that field,
+// so that a value overridden by a repeated key is refused with the same message.
+using ValueCheck = void (*)(const std::string&);
+
+void CheckReal(const std::string& text) {
+    TextToReal(text);
+}
+void CheckDouble(const std::string& text) {
+    TextToDouble(text);
+}
+void CheckInteger(const std::string& text) {
+    TextToInteger(text);
+}
+void CheckAniso(const std::string& text) {
+    if (text != "UA" && text != "QU") {
+        throw ProgramError("'" + text + "' is not an anisotropy form (UA or QU)");
+    }
+}
+void CheckMode(const std::string& text) {
+    ModeNamed(text);
+}
 
 // One KEY=VALUE argument: a text field, a whole-degree scroll-bar position or a choice.
 struct Key {
@@ -33,22 +79,24 @@ struct Key {
     std::string Unit;
     std::function<std::string*(Options&)> Text;
     std::function<int*(Options&)> Degrees;
+    ValueCheck Check = nullptr;
 };
 
 std::vector<Key> Keys() {
     std::vector<Key> keys;
-    auto text = [&keys](std::string name, std::string unit, std::function<std::string*(Options&)> field) {
-        keys.push_back({std::move(name), std::move(unit), std::move(field), nullptr});
+    auto text = [&keys](std::string name, std::string unit, ValueCheck check,
+                        std::function<std::string*(Options&)> field) {
+        keys.push_back({std::move(name), std::move(unit), std::move(field), nullptr, check});
     };
     auto numbered = [](std::string stem, std::size_t i) { return stem.append(1, static_cast<char>('1' + i)); };
     for (std::size_t i = 0; i < 4; ++i) {
-        text(numbered("M", i), "T", [i](Options& o) { return &o.Sweep.Texts.M[i]; });
+        text(numbered("M", i), "T", CheckReal, [i](Options& o) { return &o.Sweep.Texts.M[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        text(numbered("t", i), "m", [i](Options& o) { return &o.Sweep.Texts.t[i]; });
+        text(numbered("t", i), "m", CheckReal, [i](Options& o) { return &o.Sweep.Texts.t[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        text(numbered("K", i), "J/m^3", [i](Options& o) { return &o.Sweep.Texts.K[i]; });
+        text(numbered("K", i), "J/m^3", CheckReal, [i](Options& o) { return &o.Sweep.Texts.K[i]; });
     }
     for (std::size_t i = 0; i < 4; ++i) {
         keys.push_back(
@@ -56,21 +104,21 @@ std::vector<Key> Keys() {
     }
     keys.push_back(
         {"field_angle", "deg, 0 to 90", nullptr, [](Options& o) { return &o.Sweep.Texts.FieldAngleDegrees; }});
-    text("J1", "J/m^2, layers 1-2", [](Options& o) { return &o.Sweep.Texts.J1; });
-    text("J2", "J/m^2, layers 2-3", [](Options& o) { return &o.Sweep.Texts.J2; });
-    text("J3", "J/m^2, layers 3-4", [](Options& o) { return &o.Sweep.Texts.J3; });
-    text("Jbq1", "J/m^2, biquadratic 1-2", [](Options& o) { return &o.Sweep.Texts.Jbq1; });
-    text("Jbq2", "J/m^2, biquadratic 2-3", [](Options& o) { return &o.Sweep.Texts.Jbq2; });
-    text("bias", "J/m^2, on layer 4", [](Options& o) { return &o.Sweep.Texts.Bias; });
-    text("DR", "GMR %", [](Options& o) { return &o.Sweep.DeltaR; });
-    text("start", "kA/m", [](Options& o) { return &o.Sweep.Texts.StartF; });
-    text("steps", "count", [](Options& o) { return &o.Sweep.Texts.Nstep; });
-    text("step", "kA/m", [](Options& o) { return &o.Sweep.Texts.StepF; });
-    text("noise", "rad", [](Options& o) { return &o.Sweep.Texts.Ramp; });
-    text("conv", "per rad", [](Options& o) { return &o.Sweep.Texts.Conv; });
-    text("maxiter", "count", [](Options& o) { return &o.Sweep.Texts.MaxIter; });
-    text("aniso", "UA or QU", [](Options& o) { return &o.Aniso; });
-    text("mode", "MvHx, MvHy, theta-theta, DeltaR or FMR", [](Options& o) { return &o.Mode; });
+    text("J1", "J/m^2, layers 1-2", CheckReal, [](Options& o) { return &o.Sweep.Texts.J1; });
+    text("J2", "J/m^2, layers 2-3", CheckReal, [](Options& o) { return &o.Sweep.Texts.J2; });
+    text("J3", "J/m^2, layers 3-4", CheckReal, [](Options& o) { return &o.Sweep.Texts.J3; });
+    text("Jbq1", "J/m^2, biquadratic 1-2", CheckReal, [](Options& o) { return &o.Sweep.Texts.Jbq1; });
+    text("Jbq2", "J/m^2, biquadratic 2-3", CheckReal, [](Options& o) { return &o.Sweep.Texts.Jbq2; });
+    text("bias", "J/m^2, on layer 4", CheckDouble, [](Options& o) { return &o.Sweep.Texts.Bias; });
+    text("DR", "GMR %", CheckReal, [](Options& o) { return &o.Sweep.DeltaR; });
+    text("start", "kA/m", CheckDouble, [](Options& o) { return &o.Sweep.Texts.StartF; });
+    text("steps", "count", CheckInteger, [](Options& o) { return &o.Sweep.Texts.Nstep; });
+    text("step", "kA/m", CheckDouble, [](Options& o) { return &o.Sweep.Texts.StepF; });
+    text("noise", "rad", CheckDouble, [](Options& o) { return &o.Sweep.Texts.Ramp; });
+    text("conv", "per rad", CheckReal, [](Options& o) { return &o.Sweep.Texts.Conv; });
+    text("maxiter", "count", CheckInteger, [](Options& o) { return &o.Sweep.Texts.MaxIter; });
+    text("aniso", "UA or QU", CheckAniso, [](Options& o) { return &o.Aniso; });
+    text("mode", "MvHx, MvHy, theta-theta, DeltaR or FMR", CheckMode, [](Options& o) { return &o.Mode; });
     return keys;
 }
 
@@ -90,8 +138,10 @@ void PrintHelp(std::ostream& out) {
         name.resize(15, ' ');
         out << name << key.Unit << ", default " << value << "\n";
     }
-    out << "\nExit status: 0 done, 1 a floating-point error during a step (the rows recorded so far\n"
-           "are written), 2 a bad argument or value.\n";
+    out << "\nA repeated key takes its last value; every value is checked.\n"
+           "\nExit status: 0 done; 1 a floating-point error during a step; 2 a bad argument or value;\n"
+           "3 a file or standard output that cannot be read or written; 130 interrupted by Ctrl-C or\n"
+           "SIGTERM. After 1 and 130 the rows recorded so far are written; no rows leave FILE alone.\n";
 }
 
 int ParseDegrees(const std::string& text) {
@@ -119,10 +169,14 @@ Options ParseArguments(const std::vector<std::string>& args) {
             options.Version = true;
         } else if (arg == "--reverse") {
             ++options.Reversals;
+            options.SweepArguments = true;
         } else if (arg == "-o") {
             options.OutputPath = next();
+            CheckOutputName(options.OutputPath);
+            options.OutputGiven = true;
         } else if (arg == "--read") {
             options.ReadPath = next();
+            options.Reading = true;
         } else if (arg == "--filter") {
             options.Filter = next();
         } else {
@@ -133,11 +187,13 @@ Options ParseArguments(const std::vector<std::string>& args) {
                 if (equals != std::string::npos && key.Name == name) {
                     const std::string value = arg.substr(equals + 1);
                     if (key.Text) {
+                        key.Check(value);
                         *key.Text(options) = value;
                     } else {
                         *key.Degrees(options) = ParseDegrees(value);
                     }
                     known = true;
+                    options.SweepArguments = true;
                 }
             }
             if (!known) {
@@ -145,31 +201,15 @@ Options ParseArguments(const std::vector<std::string>& args) {
             }
         }
     }
-    if (options.Aniso != "UA" && options.Aniso != "QU") {
-        throw ProgramError("'" + options.Aniso + "' is not an anisotropy form (UA or QU)");
+    if (options.Reading && (options.OutputGiven || options.SweepArguments)) {
+        throw ProgramError("--read prints the rows it reads: -o, --reverse and KEY=VALUE do not go with it");
+    }
+    if (!options.Filter.empty() && !options.Reading) {
+        throw ProgramError("--filter goes with --read FILE");
     }
     options.Sweep.Texts.UniaxialChecked = options.Aniso == "UA";
     options.Sweep.Texts.QuarticChecked = options.Aniso == "QU";
     return options;
-}
-
-DisplayMode ModeNamed(const std::string& name) {
-    if (name == "MvHx") {
-        return DisplayMode::MvHx;
-    }
-    if (name == "MvHy") {
-        return DisplayMode::MvHy;
-    }
-    if (name == "theta-theta") {
-        return DisplayMode::ThetaTheta;
-    }
-    if (name == "DeltaR") {
-        return DisplayMode::DeltaR;
-    }
-    if (name == "FMR") {
-        return DisplayMode::Fmr;
-    }
-    throw ProgramError("'" + name + "' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)");
 }
 
 // Start and the ticks of each branch, as the window runs them, with a progress bar on a terminal.
@@ -189,10 +229,15 @@ public:
 
     const SimulationData& Table() const { return *Driver.Simulation; }
     bool TableFilled() const { return Filled; }
+    bool Interrupted() const { return Stopped; }
 
-    // The ticks of one branch until its last step, or until the table is full.
+    // The ticks of one branch until its last step, until the table is full or until Ctrl-C.
     void Sweep(const std::string& label) {
         for (;;) {
+            if (InterruptRequested()) {
+                Stopped = true;
+                break;
+            }
             const TickResult result = Driver.Tick(Opts.Sweep.DeltaR, Mode);
             if (Driver.Recorded) {
                 ShowProgress(label);
@@ -229,15 +274,8 @@ private:
     bool Progress;
     SweepDriver Driver;
     bool Filled = false;
+    bool Stopped = false;
 };
-
-void WriteOutput(const Options& options, const std::string& bytes, std::ostream& out) {
-    if (options.OutputPath.empty()) {
-        out << bytes << std::flush;
-    } else {
-        WriteFileReplacing(options.OutputPath, bytes);
-    }
-}
 
 int ReadCommand(const Options& options, std::ostream& out, std::ostream& err, char separator) {
     ExperimentFormat format = ExperimentFormat::Dat;
@@ -247,17 +285,20 @@ int ReadCommand(const Options& options, std::ostream& out, std::ostream& err, ch
         err << "'" << options.Filter << "' is not a filter (dat or da2)\n";
         return kExitBadInput;
     }
-    const std::string bytes = ReadWholeFile(options.ReadPath);
+    InputFile file(options.ReadPath);
+    TextReader text([&file](char* buffer, std::size_t size) { return file.Read(buffer, size); }, true);
     auto experiment = std::make_unique<ExperimentData>();
     experiment->ClearExpTable();
     int status = kExitOk;
     try {
-        ReadExperiment(bytes, format, *experiment, separator, nullptr);
+        if (ReadExperiment(text, format, *experiment, separator, nullptr)) {
+            err << kRowsCutMessage << "\n";
+        }
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
-        status = kExitStepError;
+        status = kExitFileError;
     }
-    out << TableText(experiment->ExpTable, experiment->ExpRows, experiment->ExpCols) << std::flush;
+    WriteStandardOutput(out, TableText(experiment->ExpTable, experiment->ExpRows, experiment->ExpCols));
     return status;
 }
 
@@ -271,19 +312,25 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
         return kExitBadInput;
-    }
-    if (options.Help) {
-        PrintHelp(out);
-        return kExitOk;
+    } catch (const std::bad_alloc&) {
+        err << kOutOfMemoryMessage << "\n";
+        return kExitFileError;
     }
     if (options.Version) {
         out << VersionText("dravo2-sweep");
         return kExitOk;
     }
     try {
-        if (!options.ReadPath.empty()) {
+        if (options.Help) {
+            std::ostringstream help;
+            PrintHelp(help);
+            WriteStandardOutput(out, help.str());
+            return kExitOk;
+        }
+        if (options.Reading) {
             return ReadCommand(options, out, err, separator);
         }
+        CheckOutputLocation(options.OutputPath);
         // The magnetoresistance amplitude is read at every step; a bad one is refused up front.
         TextToReal(options.Sweep.DeltaR, separator);
         auto run = std::make_unique<HeadlessRun>(options, separator, err, progress);
@@ -291,7 +338,7 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
         int status = kExitOk;
         try {
             run->Sweep("start");
-            for (int branch = 1; branch <= options.Reversals && !run->TableFilled(); ++branch) {
+            for (int branch = 1; branch <= options.Reversals && !run->TableFilled() && !run->Interrupted(); ++branch) {
                 run->Reverse(branch);
             }
         } catch (const ProgramError& error) {
@@ -301,11 +348,21 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
         if (run->TableFilled()) {
             err << kTableFullMessage << "\n";
         }
-        WriteOutput(options, ResultFileText(run->Table()), out);
+        if (run->Interrupted()) {
+            err << kInterruptedMessage << "\n";
+            status = kExitInterrupted;
+        }
+        WriteResult(options.OutputPath, ResultFileText(run->Table()), out, err);
         return status;
+    } catch (const InputOutputError& error) {
+        err << error.what() << "\n";
+        return kExitFileError;
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
         return kExitBadInput;
+    } catch (const std::bad_alloc&) {
+        err << kOutOfMemoryMessage << "\n";
+        return kExitFileError;
     }
 }
 

@@ -29,4 +29,10 @@ public:
     using ProgramError::ProgramError;
 };
 
+// A path to read that names a FIFO, a device, a socket or a folder rather than a regular file.
+class NotRegularFileError : public InputOutputError {
+public:
+    using InputOutputError::InputOutputError;
+};
+
 } // namespace dravo2

@@ -3,6 +3,8 @@
 #include "data/errors.h"
 #include "data/number_text.h"
 
+#include <utility>
+
 namespace dravo2 {
 namespace {
 
@@ -22,21 +24,27 @@ bool IsBlank(char c) {
     return static_cast<unsigned char>(c) <= 32;
 }
 
-// A token taken as a number; false where it does not convert or does not fit a double.
+// A token taken as a number; false where it does not convert or does not fit a double. A token
+// beyond the extended range leaves the overflow flag raised by the conversion; it is cleared so
+// that the next number read is not taken to have overflowed.
 bool TryConvert(const std::string& token, char separator, double& value) {
     try {
         value = TextToDouble(token, separator);
         return true;
     } catch (const ProgramError&) {
+        ClearFloatingPointFlags();
         return false;
     }
 }
 
 class Load {
 public:
-    Load(std::string_view bytes, bool lfEndsLine, ExperimentData& experiment, char separator,
+    Load(TextReader& file, ExperimentData& experiment, char separator,
          const std::function<void(const std::string&)>& showStatus)
-        : File(bytes, lfEndsLine), Experiment(experiment), Separator(separator), ShowStatus(showStatus) {}
+        : File(file), Experiment(experiment), Separator(separator), ShowStatus(showStatus) {}
+
+    // Whether data rows followed the last one the table could hold.
+    bool RowsCut() const { return Cut; }
 
     void Da2() {
         Token = File.ReadToken();
@@ -133,21 +141,49 @@ private:
                 Experiment.ExpTable.At(column, Experiment.ExpRows) = File.ReadNumber();
             }
         }
+        if (Experiment.ExpRows >= MaxRows) {
+            File.SkipLine();
+            Cut = File.SkipBlanks();
+        }
     }
 
-    TextReader File;
+    TextReader& File;
     ExperimentData& Experiment;
     char Separator;
     const std::function<void(const std::string&)>& ShowStatus;
     std::string Token;
     double Value = NoValue;
+    bool Cut = false;
 };
 
 } // namespace
 
-TextReader::TextReader(std::string_view bytes, bool lfEndsLine) : Bytes(bytes), LfEndsLine(lfEndsLine) {
-    const std::size_t stop = bytes.find(kCtrlZ);
-    End = stop == std::string_view::npos ? bytes.size() : stop;
+TextReader::TextReader(std::string_view bytes, bool lfEndsLine)
+    : Bytes(bytes.substr(0, bytes.find(kCtrlZ))), End(Bytes.size()), LfEndsLine(lfEndsLine), Ended(true) {}
+
+TextReader::TextReader(TextSource source, bool lfEndsLine) : LfEndsLine(lfEndsLine), Source(std::move(source)) {}
+
+bool TextReader::Refill() {
+    while (!Ended) {
+        Piece.resize(65536);
+        const std::size_t count = Source(Piece.data(), Piece.size());
+        if (count == 0) {
+            Ended = true;
+            break;
+        }
+        Bytes = std::string_view(Piece.data(), count);
+        const std::size_t stop = Bytes.find(kCtrlZ);
+        if (stop != std::string_view::npos) {
+            Bytes = Bytes.substr(0, stop);
+            Ended = true;
+        }
+        Pos = 0;
+        End = Bytes.size();
+        if (End > 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void TextReader::SkipLine() {
@@ -158,19 +194,24 @@ void TextReader::SkipLine() {
     }
 }
 
-double TextReader::ReadNumber() {
+bool TextReader::SkipBlanks() {
     while (!Eof() && IsBlank(Bytes[Pos])) {
         ++Pos;
     }
-    if (Eof()) {
+    return !Eof();
+}
+
+double TextReader::ReadNumber() {
+    if (!SkipBlanks()) {
         return 0.0;
     }
-    const std::size_t start = Pos;
-    while (!Eof() && !IsBlank(Bytes[Pos]) && Pos - start < kMaxNumberLength) {
-        ++Pos;
+    char number[kMaxNumberLength];
+    std::size_t length = 0;
+    while (!Eof() && !IsBlank(Bytes[Pos]) && length < kMaxNumberLength) {
+        number[length++] = Bytes[Pos++];
     }
     Real value = 0;
-    if (!ParseDataNumber(Bytes.substr(start, Pos - start), value)) {
+    if (!ParseDataNumber(std::string_view(number, length), value)) {
         throw InputOutputError("Invalid numeric input");
     }
     return StoreDouble(value);
@@ -183,21 +224,28 @@ std::string TextReader::ReadToken() {
         const char c = Bytes[Pos++];
         if (IsTokenSeparator(c)) {
             finished = !token.empty();
-        } else if (IsTokenCharacter(c)) {
+        } else if (IsTokenCharacter(c) && token.size() < kMaxTokenLength) {
             token += c;
         }
     }
     return token;
 }
 
-void ReadExperiment(std::string_view bytes, ExperimentFormat format, ExperimentData& experiment, char separator,
-                    const std::function<void(const std::string&)>& showStatus, bool lfEndsLine) {
-    Load load(bytes, lfEndsLine, experiment, separator, showStatus);
+bool ReadExperiment(TextReader& text, ExperimentFormat format, ExperimentData& experiment, char separator,
+                    const std::function<void(const std::string&)>& showStatus) {
+    Load load(text, experiment, separator, showStatus);
     if (format == ExperimentFormat::Da2) {
         load.Da2();
     } else {
         load.Dat();
     }
+    return load.RowsCut();
+}
+
+bool ReadExperiment(std::string_view bytes, ExperimentFormat format, ExperimentData& experiment, char separator,
+                    const std::function<void(const std::string&)>& showStatus, bool lfEndsLine) {
+    TextReader text(bytes, lfEndsLine);
+    return ReadExperiment(text, format, experiment, separator, showStatus);
 }
 
 } // namespace dravo2

@@ -3,8 +3,11 @@
 #include "data/errors.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <fcntl.h>
+#include <linux/falloc.h>
+#include <random>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +20,7 @@ namespace {
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : Fd(fd) {}
+    explicit FileDescriptor(int fd = -1) : Fd(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     ~FileDescriptor() {
@@ -26,16 +29,253 @@ public:
         }
     }
     int Get() const { return Fd; }
+    void Reset(int fd) {
+        if (Fd >= 0) {
+            ::close(Fd);
+        }
+        Fd = fd;
+    }
     // Closes now and reports a failure of the close itself (a delayed write error).
-    int Close() {
+    void Close() {
         const int result = ::close(Fd);
         Fd = -1;
-        return result;
+        if (result != 0 && errno != EINTR) {
+            RaiseInputOutput(errno);
+        }
     }
 
 private:
     int Fd;
 };
+
+// Writes every byte at the current offset, or at `offset` onwards when it is not negative.
+void WriteAll(int fd, std::string_view bytes, off_t offset = -1) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const char* from = bytes.data() + written;
+        const std::size_t left = bytes.size() - written;
+        const ssize_t count =
+            offset < 0 ? ::write(fd, from, left) : ::pwrite(fd, from, left, offset + static_cast<off_t>(written));
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            RaiseInputOutput(errno);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+// Flushes a regular file to the disk; a file system that cannot (EINVAL) is taken as it is.
+void SyncFile(int fd) {
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        RaiseInputOutput(errno);
+    }
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The path that symbolic links lead to: each link is replaced by its target, read relative to the
+// link's folder, until a path that is no link or does not exist yet.
+std::string FollowLinks(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0;; ++hops) {
+        struct stat status {};
+        if (::lstat(target.c_str(), &status) != 0) {
+            if (errno == ENOENT) {
+                return target;
+            }
+            RaiseInputOutput(errno);
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            return target;
+        }
+        if (hops >= 40) {
+            RaiseInputOutput(ELOOP);
+        }
+        std::string link(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
+        if (length < 0) {
+            RaiseInputOutput(errno);
+        }
+        link.resize(static_cast<std::size_t>(length));
+        target = link.front() == '/' ? link : FolderOf(target) + "/" + link;
+    }
+}
+
+bool MayWrite(const std::string& path, int mode = W_OK) {
+    return ::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0;
+}
+
+// Flushes a folder so that a new name in it survives a power cut. A folder that cannot be opened
+// for this (write and search rights only) or whose file system cannot flush it is left as it is:
+// the new content is already in place.
+void SyncFolder(const std::string& folder) {
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.Get() >= 0) {
+        SyncFile(directory.Get());
+    }
+}
+
+// Writes into a FIFO, a device or a regular file that must keep its identity (hard links, a
+// folder that may not be written). A regular file is first given room for the new content, so
+// that a full disk stops the write before any old byte is lost, then overwritten, cut to the new
+// length and flushed.
+void WriteInPlace(const std::string& target, std::string_view bytes, bool regular) {
+    FileDescriptor file(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    if (file.Get() < 0) {
+        RaiseInputOutput(errno);
+    }
+    if (!regular) {
+        WriteAll(file.Get(), bytes);
+        file.Close();
+        return;
+    }
+    const auto size = static_cast<off_t>(bytes.size());
+    // A file-size limit would stop the write half-way, with the old content partly overwritten.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(size) > limit.rlim_cur) {
+        RaiseInputOutput(EFBIG);
+    }
+    // The room is reserved without changing the length, so a refusal leaves the file as it was.
+    if (size > 0 && ::fallocate(file.Get(), FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS) {
+        RaiseInputOutput(errno);
+    }
+    WriteAll(file.Get(), bytes, 0);
+    if (::ftruncate(file.Get(), size) != 0) {
+        RaiseInputOutput(errno);
+    }
+    SyncFile(file.Get());
+    file.Close();
+}
+
+// A short name of its own in `folder`, such as ".dravo2-a8Zq0x", whatever the length of the name
+// it stands in for.
+std::string TemporaryName(const std::string& folder) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device entropy;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    std::string name = folder + "/.dravo2-";
+    for (int i = 0; i < 6; ++i) {
+        name += kLetters[pick(entropy)];
+    }
+    return name;
+}
+
+// The new content on its way into the folder: unnamed while it is written where the file system
+// allows, so that a process killed half-way leaves nothing behind.
+class TemporaryFile {
+public:
+    // Creates the file with `mode` (the process's umask applies); Error() tells whether it failed.
+    TemporaryFile(const std::string& folder, mode_t mode) : Folder(folder) {
+        File.Reset(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        if (File.Get() >= 0) {
+            return;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            Failure = errno;
+            return;
+        }
+        // No unnamed files here: a short hidden name instead.
+        for (int attempt = 0;; ++attempt) {
+            Name = TemporaryName(folder);
+            File.Reset(::open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+            if (File.Get() >= 0) {
+                return;
+            }
+            if (errno != EEXIST || attempt >= 100) {
+                Failure = errno;
+                Name.clear();
+                return;
+            }
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (!Name.empty()) {
+            ::unlink(Name.c_str());
+        }
+    }
+
+    // The errno value of a failed creation, 0 when the file is open.
+    int Error() const { return Failure; }
+    int Get() const { return File.Get(); }
+
+    // Puts the written file under `target`, replacing what was there, and closes it.
+    void MoveTo(const std::string& target, bool targetExists) {
+        if (Name.empty()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(File.Get());
+            // A new file gets its name in one step; one that replaces another needs a name of its
+            // own first, since a link never replaces an existing name.
+            if (!targetExists && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                File.Close();
+                return;
+            }
+            for (int attempt = 0;; ++attempt) {
+                const std::string name = TemporaryName(Folder);
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                    Name = name;
+                    break;
+                }
+                if (errno != EEXIST || attempt >= 100) {
+                    RaiseInputOutput(errno);
+                }
+            }
+        }
+        File.Close();
+        if (::rename(Name.c_str(), target.c_str()) != 0) {
+            RaiseInputOutput(errno);
+        }
+        Name.clear();
+    }
+
+private:
+    std::string Folder;
+    std::string Name; // empty while the file has no name
+    FileDescriptor File;
+    int Failure = 0;
+};
+
+// Replaces (or creates, when `old` is null) the regular file `target` through a temporary file.
+// Returns false, having written nothing, when the folder refuses new files but `target` exists.
+bool WriteReplacing(const std::string& target, std::string_view bytes, const struct stat* old) {
+    const std::string folder = FolderOf(target);
+    TemporaryFile temporary(folder, old != nullptr ? 0600 : 0666);
+    if (const int error = temporary.Error()) {
+        if (old != nullptr && (error == EACCES || error == EPERM)) {
+            return false;
+        }
+        RaiseInputOutput(error);
+    }
+    WriteAll(temporary.Get(), bytes);
+    if (old != nullptr) {
+        // The owner first: changing it may clear the set-user and set-group bits.
+        if (::fchown(temporary.Get(), old->st_uid, old->st_gid) != 0) {
+            (void)!::fchown(temporary.Get(), static_cast<uid_t>(-1), old->st_gid);
+        }
+        if (::fchmod(temporary.Get(), old->st_mode & 07777) != 0) {
+            RaiseInputOutput(errno);
+        }
+    }
+    SyncFile(temporary.Get());
+    temporary.MoveTo(target, old != nullptr);
+    SyncFolder(folder);
+    return true;
+}
 
 } // namespace
 
@@ -60,74 +300,117 @@ std::string InputOutputMessage(int errorNumber) {
     case EMFILE:
     case ENFILE:
         return "Too many open files";
+    case EBADF:
+        return "Invalid file handle";
     default:
         return "I/O error " + std::to_string(errorNumber);
     }
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) {
+InputFile::InputFile(const std::string& path) {
+    // O_NONBLOCK: opening a FIFO with no writer returns at once, to be refused below.
+    Fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (Fd < 0) {
         RaiseInputOutput(errno);
     }
     struct stat status {};
-    if (::fstat(file.Get(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        RaiseInputOutput(EISDIR);
+    if (::fstat(Fd, &status) != 0) {
+        const int error = errno;
+        ::close(Fd);
+        RaiseInputOutput(error);
     }
-    std::string bytes;
-    char buffer[65536];
+    if (!S_ISREG(status.st_mode)) {
+        ::close(Fd);
+        throw NotRegularFileError("'" + path + "' is not a regular file");
+    }
+    ::fcntl(Fd, F_SETFL, ::fcntl(Fd, F_GETFL) & ~O_NONBLOCK);
+}
+
+InputFile::~InputFile() {
+    ::close(Fd);
+}
+
+std::size_t InputFile::Read(char* buffer, std::size_t size) {
     for (;;) {
-        const ssize_t count = ::read(file.Get(), buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        const ssize_t count = ::read(Fd, buffer, size);
+        if (count >= 0) {
+            return static_cast<std::size_t>(count);
+        }
+        if (errno != EINTR) {
             RaiseInputOutput(errno);
         }
-        if (count == 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    InputFile file(path);
+    std::string bytes;
+    char buffer[65536];
+    while (const std::size_t count = file.Read(buffer, sizeof buffer)) {
+        bytes.append(buffer, count);
     }
     return bytes;
 }
 
-void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+void WriteFileSafely(const std::string& path, std::string_view bytes) {
     if (path.empty()) {
         RaiseInputOutput(ENOENT);
     }
-    std::string temporary = path + ".XXXXXX";
-    FileDescriptor file(::mkstemp(temporary.data()));
-    if (file.Get() < 0) {
+    const std::string target = FollowLinks(path);
+    struct stat status {};
+    if (::stat(target.c_str(), &status) != 0) {
+        if (errno != ENOENT) {
+            RaiseInputOutput(errno);
+        }
+        WriteReplacing(target, bytes, nullptr);
+        return;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        RaiseInputOutput(EISDIR);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        WriteInPlace(target, bytes, false);
+        return;
+    }
+    if (!MayWrite(target)) {
+        RaiseInputOutput(EACCES);
+    }
+    if (status.st_nlink > 1 || !WriteReplacing(target, bytes, &status)) {
+        WriteInPlace(target, bytes, true);
+    }
+}
+
+void CheckWritable(const std::string& path) {
+    if (path.empty()) {
+        RaiseInputOutput(ENOENT);
+    }
+    const std::string target = FollowLinks(path);
+    struct stat status {};
+    if (::stat(target.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            RaiseInputOutput(EISDIR);
+        }
+        if (!MayWrite(target)) {
+            RaiseInputOutput(errno);
+        }
+        return;
+    }
+    if (errno != ENOENT) {
         RaiseInputOutput(errno);
     }
-    auto fail = [&](int errorNumber) {
-        ::unlink(temporary.c_str());
-        RaiseInputOutput(errorNumber);
-    };
-    // mkstemp creates the file for its owner alone; a result file is as readable as any other.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(file.Get(), 0666 & ~mask);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::write(file.Get(), bytes.data() + written, bytes.size() - written);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail(errno);
-        }
-        written += static_cast<std::size_t>(count);
+    const std::string folder = FolderOf(target);
+    if (::stat(folder.c_str(), &status) != 0) {
+        RaiseInputOutput(errno);
     }
-    if (::fsync(file.Get()) != 0 && errno != EINVAL) {
-        fail(errno);
+    if (!S_ISDIR(status.st_mode)) {
+        RaiseInputOutput(ENOTDIR);
     }
-    if (file.Close() != 0) {
-        fail(errno);
+    if (!MayWrite(folder, W_OK | X_OK)) {
+        RaiseInputOutput(errno);
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        fail(errno);
+    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (longest > 0 && NameOf(target).size() > static_cast<std::size_t>(longest)) {
+        RaiseInputOutput(ENAMETOOLONG);
     }
 }
 

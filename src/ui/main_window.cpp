@@ -41,6 +41,13 @@ TForm1::TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent)
     Separator = RegionalDecimalSeparator();
     Driver.Separator = Separator;
     BuildControls();
+    // The default texts are written with a full stop; where the regional separator differs they
+    // are shown with it, so that Start with the defaults converts them.
+    if (Separator != '.') {
+        for (QLineEdit* edit : findChildren<QLineEdit*>()) {
+            edit->setText(edit->text().replace(QLatin1Char('.'), QLatin1Char(Separator)));
+        }
+    }
     BindEvents();
     Guarded([this] { FormCreate(); });
 }
@@ -348,17 +355,23 @@ void TForm1::BOtworzDATClick() {
     OpenFilterIndex = filterIndex;
     Experiment->ClearExpTable();
     ExpFileName = name.toStdString();
-    std::string bytes;
+    std::unique_ptr<InputFile> file;
     try {
-        bytes = ReadWholeFile(ExpFileName);
+        file = std::make_unique<InputFile>(ExpFileName);
+    } catch (const NotRegularFileError&) {
+        throw; // a FIFO or a device is refused with a message, never waited for
     } catch (const InputOutputError&) {
         return; // a file that cannot be opened loads nothing, without a message
     }
+    TextReader text([&file](char* buffer, std::size_t size) { return file->Read(buffer, size); }, true);
     const ExperimentFormat format = OpenFilterIndex == 1 ? ExperimentFormat::Da2 : ExperimentFormat::Dat;
-    ReadExperiment(bytes, format, *Experiment, Separator,
-                   [this](const std::string& status) { Label1->setText(Caption(status)); });
+    const bool rowsCut = ReadExperiment(text, format, *Experiment, Separator,
+                                        [this](const std::string& status) { Label1->setText(Caption(status)); });
     if (Experiment->ExpRows > 0) {
         ReplotExperiment();
+    }
+    if (rowsCut) {
+        Reporter.Report(QString::fromLatin1(kRowsCutMessage));
     }
 }
 
@@ -374,7 +387,7 @@ void TForm1::BZapiszDATClick() {
         name += QStringLiteral(".da2");
     }
     SaveFileName = name;
-    WriteFileReplacing(name.toStdString(), ResultFileText(*Driver.Simulation));
+    WriteFileSafely(name.toStdString(), ResultFileText(*Driver.Simulation));
     BZapiszDAT->setEnabled(false);
 }
 

@@ -180,7 +180,7 @@ TEST(SweepCommand, OutputFileAndReadBack) {
     EXPECT_EQ(da2.out.substr(0, 54), bytes.substr(0, 54));
 
     const Outcome missing = RunCommand({"--read", path + ".missing"});
-    EXPECT_EQ(missing.status, kExitBadInput);
+    EXPECT_EQ(missing.status, kExitFileError);
     EXPECT_EQ(missing.err, "File not found\n");
     std::remove(path.c_str());
 }

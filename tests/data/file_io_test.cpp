@@ -5,8 +5,13 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <pwd.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace dravo2 {
@@ -25,26 +30,47 @@ protected:
         fs::permissions(Dir, fs::perms::owner_all);
         fs::remove_all(Dir);
     }
+    std::size_t Entries(const fs::path& folder) const {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+    }
+    static std::string Content(const fs::path& path) { return ReadWholeFile(path.string()); }
+    static mode_t Mode(const fs::path& path) {
+        struct stat status {};
+        EXPECT_EQ(::stat(path.c_str(), &status), 0);
+        return status.st_mode & 07777;
+    }
     fs::path Dir;
 };
 
+// The message of the InputOutputError that `action` throws, or "" when it throws none.
+template <typename Action> std::string FailureOf(Action action) {
+    try {
+        action();
+    } catch (const InputOutputError& error) {
+        return error.what();
+    }
+    return "";
+}
+
 TEST_F(FileIoTest, WritesAndReplacesThroughATemporaryFile) {
     const std::string path = (Dir / "result.dat").string();
-    WriteFileReplacing(path, "first");
-    WriteFileReplacing(path, "second\r\n");
+    WriteFileSafely(path, "first");
+    WriteFileSafely(path, "second\r\n");
     EXPECT_EQ(ReadWholeFile(path), "second\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()), 1);
 }
 
 TEST_F(FileIoTest, AFailedWriteLeavesTheOldFileAlone) {
     const std::string path = (Dir / "result.dat").string();
-    WriteFileReplacing(path, "kept");
+    WriteFileSafely(path, "kept");
+    // Neither the file nor its folder may be written.
+    fs::permissions(path, fs::perms::owner_read);
     fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
     if (::access(Dir.c_str(), W_OK) == 0) {
         GTEST_SKIP() << "running with the right to write anywhere";
     }
     try {
-        WriteFileReplacing(path, "lost");
+        WriteFileSafely(path, "lost");
         FAIL() << "written";
     } catch (const InputOutputError& error) {
         EXPECT_STREQ(error.what(), "File access denied");
@@ -56,7 +82,7 @@ TEST_F(FileIoTest, AFailedWriteLeavesTheOldFileAlone) {
 // leaves the earlier file as it was and no temporary file behind.
 TEST_F(FileIoTest, AWriteFailingHalfWayKeepsTheEarlierFile) {
     const std::string path = (Dir / "result.dat").string();
-    WriteFileReplacing(path, "kept");
+    WriteFileSafely(path, "kept");
     rlimit old{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -65,7 +91,7 @@ TEST_F(FileIoTest, AWriteFailingHalfWayKeepsTheEarlierFile) {
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string message;
     try {
-        WriteFileReplacing(path, std::string(1000, 'x'));
+        WriteFileSafely(path, std::string(1000, 'x'));
     } catch (const InputOutputError& error) {
         message = error.what();
     }
@@ -79,7 +105,7 @@ TEST_F(FileIoTest, AWriteFailingHalfWayKeepsTheEarlierFile) {
 TEST_F(FileIoTest, AFolderInTheWayIsNotReplaced) {
     const fs::path folder = Dir / "result.dat";
     fs::create_directories(folder / "inside");
-    EXPECT_THROW(WriteFileReplacing(folder.string(), "x"), InputOutputError);
+    EXPECT_THROW(WriteFileSafely(folder.string(), "x"), InputOutputError);
     EXPECT_TRUE(fs::is_directory(folder / "inside"));
     EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()), 1);
 }
@@ -91,10 +117,187 @@ TEST_F(FileIoTest, MissingFilesAndFoldersAreReportedByName) {
     } catch (const InputOutputError& error) {
         EXPECT_STREQ(error.what(), "File not found");
     }
-    EXPECT_THROW(WriteFileReplacing((Dir / "no" / "such.dat").string(), "x"), InputOutputError);
+    EXPECT_THROW(WriteFileSafely((Dir / "no" / "such.dat").string(), "x"), InputOutputError);
     EXPECT_THROW(ReadWholeFile(Dir.string()), InputOutputError);
     EXPECT_EQ(InputOutputMessage(ENOSPC), "Disk full");
     EXPECT_EQ(InputOutputMessage(EIO), "I/O error 5");
+}
+
+TEST_F(FileIoTest, SymbolicLinksAreWrittenThroughToTheirTargets) {
+    fs::create_directories(Dir / "data");
+    const fs::path target = Dir / "data" / "result.dat";
+    WriteFileSafely(target.string(), "old");
+    fs::create_symlink("data/result.dat", Dir / "relative");
+    fs::create_symlink(target, Dir / "absolute");
+    fs::create_symlink("relative", Dir / "chain");
+    fs::create_symlink("data/new.dat", Dir / "dangling");
+    const std::pair<const char*, const char*> writes[] = {{"relative", "one"}, {"absolute", "two"}, {"chain", "three"}};
+    for (const auto& [link, bytes] : writes) {
+        WriteFileSafely((Dir / link).string(), bytes);
+        EXPECT_EQ(Content(target), bytes) << link;
+    }
+    EXPECT_NO_THROW(CheckWritable((Dir / "dangling").string()));
+    WriteFileSafely((Dir / "dangling").string(), "four");
+    EXPECT_EQ(Content(Dir / "data" / "new.dat"), "four");
+    for (const char* link : {"relative", "absolute", "chain", "dangling"}) {
+        EXPECT_TRUE(fs::is_symlink(Dir / link)) << link;
+    }
+    EXPECT_EQ(Entries(Dir / "data"), 2u);
+}
+
+// A FIFO is written into, never replaced, and is refused for reading instead of waited on.
+TEST_F(FileIoTest, AFifoIsWrittenDirectlyAndNeverRead) {
+    const fs::path fifo = Dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(ReadWholeFile(fifo.string()), NotRegularFileError);
+    EXPECT_THROW(ReadWholeFile(Dir.string()), NotRegularFileError);
+    EXPECT_NO_THROW(CheckWritable(fifo.string())); // without opening it, which would wait for a reader
+    std::string received;
+    std::thread reader([&] {
+        const int fd = ::open(fifo.c_str(), O_RDONLY);
+        char buffer[256];
+        ssize_t count = 0;
+        while ((count = ::read(fd, buffer, sizeof buffer)) > 0) {
+            received.append(buffer, static_cast<std::size_t>(count));
+        }
+        ::close(fd);
+    });
+    WriteFileSafely(fifo.string(), "rows\r\n");
+    reader.join();
+    EXPECT_EQ(received, "rows\r\n");
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(Entries(Dir), 1u);
+}
+
+TEST_F(FileIoTest, HardLinksAreKeptByWritingInPlace) {
+    const fs::path first = Dir / "a.dat";
+    const fs::path second = Dir / "b.dat";
+    WriteFileSafely(first.string(), "a longer old content");
+    fs::create_hard_link(first, second);
+    WriteFileSafely(second.string(), "new");
+    EXPECT_EQ(Content(first), "new");
+    EXPECT_EQ(fs::hard_link_count(first), 2u);
+    EXPECT_EQ(Entries(Dir), 2u);
+
+    // The file-size limit is met before any old byte is overwritten.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string message = FailureOf([&] { WriteFileSafely(first.string(), std::string(1000, 'x')); });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(message, "I/O error 27");
+    EXPECT_EQ(Content(second), "new");
+}
+
+TEST_F(FileIoTest, AReplacedFileKeepsItsModeAndANewOneFollowsTheUmask) {
+    for (const mode_t mode : {0600, 0755, 0640}) {
+        const fs::path path = Dir / ("mode" + std::to_string(mode));
+        WriteFileSafely(path.string(), "old");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        WriteFileSafely(path.string(), "new");
+        EXPECT_EQ(Mode(path), mode);
+        EXPECT_EQ(Content(path), "new");
+    }
+    const mode_t mask = ::umask(027);
+    WriteFileSafely((Dir / "fresh").string(), "x");
+    ::umask(mask);
+    EXPECT_EQ(Mode(Dir / "fresh"), 0640u);
+}
+
+TEST_F(FileIoTest, AReplacedFileKeepsItsOwner) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr) {
+        GTEST_SKIP() << "giving a file to another owner needs root and the user nobody";
+    }
+    const fs::path path = Dir / "owned.dat";
+    WriteFileSafely(path.string(), "old");
+    ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    WriteFileSafely(path.string(), "new");
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, nobody->pw_uid);
+    EXPECT_EQ(status.st_gid, nobody->pw_gid);
+    EXPECT_EQ(Content(path), "new");
+}
+
+// As an unprivileged user (the user nobody in a child process when the tests run as root).
+TEST_F(FileIoTest, AWritableFileInAFolderThatIsNotIsWrittenInPlace) {
+    const fs::path folder = Dir / "locked";
+    const fs::path path = folder / "result.dat";
+    fs::create_directories(folder);
+    WriteFileSafely(path.string(), "old");
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+        WriteFileSafely(path.string(), "new");
+    } else {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (nobody == nullptr) {
+            GTEST_SKIP() << "running as root with no user nobody to run the write as";
+        }
+        ASSERT_EQ(::chmod(Dir.c_str(), 0755), 0);
+        ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0 || ::access(folder.c_str(), W_OK) == 0) {
+                ::_exit(2);
+            }
+            ::_exit(FailureOf([&] { WriteFileSafely(path.string(), "new"); }).empty() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_EQ(Content(path), "new");
+    EXPECT_EQ(Entries(folder), 1u);
+    ::chmod(folder.c_str(), 0755);
+}
+
+TEST_F(FileIoTest, ANameOf255CharactersIsWrittenAndReplaced) {
+    const fs::path path = Dir / std::string(255, 'n');
+    EXPECT_NO_THROW(CheckWritable(path.string()));
+    WriteFileSafely(path.string(), "first");
+    WriteFileSafely(path.string(), "second");
+    EXPECT_EQ(Content(path), "second");
+    EXPECT_EQ(Entries(Dir), 1u);
+    EXPECT_EQ(FailureOf([&] { CheckWritable((Dir / std::string(256, 'n')).string()); }), "Invalid filename");
+}
+
+// The new content is an unnamed file until it is complete: a process killed by the file-size
+// limit half-way leaves the old file and nothing else.
+TEST_F(FileIoTest, AProcessKilledWhileWritingLeavesNoTemporaryFile) {
+    const fs::path path = Dir / "result.dat";
+    WriteFileSafely(path.string(), "kept");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit small{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        WriteFileSafely(path.string(), std::string(100000, 'x'));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_EQ(Content(path), "kept");
+    EXPECT_EQ(Entries(Dir), 1u);
+}
+
+TEST_F(FileIoTest, CheckWritableFindsWhatTheWriteWouldMeetAndCreatesNothing) {
+    const fs::path file = Dir / "file.dat";
+    WriteFileSafely(file.string(), "x");
+    fs::create_directories(Dir / "folder");
+    EXPECT_NO_THROW(CheckWritable((Dir / "new.dat").string()));
+    EXPECT_NO_THROW(CheckWritable(file.string()));
+    EXPECT_EQ(FailureOf([&] { CheckWritable((Dir / "no" / "such.dat").string()); }), "File not found");
+    EXPECT_EQ(FailureOf([&] { CheckWritable((Dir / "folder").string()); }), "File access denied");
+    EXPECT_EQ(FailureOf([&] { CheckWritable((file / "x.dat").string()); }), "Path not found");
+    EXPECT_EQ(FailureOf([&] { CheckWritable(""); }), "File not found");
+    EXPECT_EQ(Entries(Dir), 2u);
 }
 
 } // namespace
