@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -14,18 +15,33 @@ struct Loaded {
     std::unique_ptr<ExperimentData> Data = std::make_unique<ExperimentData>();
     std::vector<std::string> Status;
     std::string Error;
+    bool Cut = false;
 
     std::int32_t Rows() const { return Data->ExpRows; }
     std::int32_t Cols() const { return Data->ExpCols; }
     double At(std::int32_t c, std::int32_t r) const { return Data->ExpTable.At(c, r); }
 };
 
-Loaded Load(std::string_view bytes, ExperimentFormat format, char separator = '.', bool lfEndsLine = true) {
+// Loads `bytes` held in memory, or, with a `pieceSize`, handed over that many bytes at a time as
+// a file is read.
+Loaded Load(std::string_view bytes, ExperimentFormat format, char separator = '.', bool lfEndsLine = true,
+            std::size_t pieceSize = 0) {
     Loaded loaded;
+    const auto status = [&loaded](const std::string& text) { loaded.Status.push_back(text); };
     try {
-        ReadExperiment(
-            bytes, format, *loaded.Data, separator,
-            [&loaded](const std::string& text) { loaded.Status.push_back(text); }, lfEndsLine);
+        if (pieceSize == 0) {
+            loaded.Cut = ReadExperiment(bytes, format, *loaded.Data, separator, status, lfEndsLine);
+        } else {
+            TextReader text(
+                [&bytes, pieceSize](char* buffer, std::size_t size) {
+                    const std::size_t count = std::min({size, pieceSize, bytes.size()});
+                    bytes.copy(buffer, count);
+                    bytes.remove_prefix(count);
+                    return count;
+                },
+                lfEndsLine);
+            loaded.Cut = ReadExperiment(text, format, *loaded.Data, separator, status);
+        }
     } catch (const ProgramError& error) {
         loaded.Error = error.what();
     }
@@ -199,6 +215,72 @@ TEST(Reader, StopsAtTheTableCapacity) {
         const Loaded l = Load(file, format);
         EXPECT_EQ(l.Rows(), MaxRows);
         EXPECT_EQ(l.At(1, MaxRows), MaxRows);
+    }
+}
+
+// Rows beyond the table are reported; blank lines after the last row the table holds are not rows.
+TEST(Reader, TellsWhenRowsAreCut) {
+    std::string full;
+    for (int r = 1; r <= MaxRows; ++r) {
+        full += std::to_string(r) + " 1\r\n";
+    }
+    for (const auto format : {Dat, Da2}) {
+        const Loaded exact = Load(full + "\r\n \r\n\t", format);
+        EXPECT_EQ(exact.Rows(), MaxRows);
+        EXPECT_FALSE(exact.Cut);
+        const Loaded over = Load(full + "4097 1\r\n", format);
+        EXPECT_EQ(over.Rows(), MaxRows);
+        EXPECT_TRUE(over.Cut);
+        EXPECT_FALSE(Load(full + "\x1a" + "4097 1\r\n", format).Cut); // Ctrl-Z ends the file
+    }
+    EXPECT_FALSE(Load("1 2\r\n3 4\r\n", Dat).Cut);
+}
+
+// A file read in pieces (down to single bytes, so that every line end, number and token is split
+// somewhere) gives what the whole text gives.
+TEST(Reader, ReadingInPiecesGivesTheSameTable) {
+    std::string many;
+    for (int r = 1; r <= MaxRows + 3; ++r) {
+        many += std::to_string(r * 0.25) + "\t-1.5e-3 7\n";
+    }
+    const std::string files[] = {
+        "sample 7\r\nT=300K 1 2\r\n@\r\n1.5 2\r\n3 4\r\n",
+        "1 2 3\r\n4 5\r\n6 7 8\r\n9 10 11 12\r\n13 14 15",
+        "1 2\r\n3 4\r\n5,6\r\n",
+        "1\r\n\r\n  2.5e1 \x1a 3\r\n",
+        "header\n" + std::string(10000, 'w') + " @\n1 2\n",
+        many,
+    };
+    for (const std::string& file : files) {
+        for (const auto format : {Dat, Da2}) {
+            const Loaded whole = Load(file, format);
+            for (const std::size_t piece : {1u, 2u, 7u, 65536u}) {
+                SCOPED_TRACE(file.substr(0, 20) + " in pieces of " + std::to_string(piece));
+                const Loaded split = Load(file, format, '.', true, piece);
+                EXPECT_EQ(split.Error, whole.Error);
+                EXPECT_EQ(split.Status, whole.Status);
+                EXPECT_EQ(split.Cut, whole.Cut);
+                ASSERT_EQ(split.Rows(), whole.Rows());
+                ASSERT_EQ(split.Cols(), whole.Cols());
+                for (std::int32_t r = 1; r <= whole.Rows(); ++r) {
+                    for (std::int32_t c = 1; c <= whole.Cols(); ++c) {
+                        ASSERT_EQ(split.At(c, r), whole.At(c, r)) << c << "," << r;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A header token beyond the extended range is no number; the overflow its conversion met must
+// not be charged to the first data number.
+TEST(Reader, AnOverflowingHeaderTokenLeavesNoFlagBehind) {
+    for (const char* file :
+         {"1e5000 header\r\n@\r\n1.5 2\r\n3 4\r\n", "1e5000 x\r\nmore @ words\r\n1.5 2\r\n3 4\r\n"}) {
+        const Loaded l = Load(file, Dat);
+        EXPECT_EQ(l.Error, "") << file;
+        EXPECT_EQ(l.At(1, 1), 1.5) << file;
+        EXPECT_EQ(l.At(2, 2), 4) << file;
     }
 }
 
