@@ -1,4 +1,7 @@
 #include "cli/sweep_command.h"
+#include "data/experiment_reader.h"
+#include "data/file_io.h"
+#include "support/temp_folder.h"
 #include "sweep/sweep_driver.h"
 #include "version/version.h"
 
@@ -6,8 +9,13 @@
 
 #include <cstdio>
 #include <fstream>
+#include <malloc.h>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace dravo2 {
 namespace {
@@ -183,6 +191,128 @@ TEST(SweepCommand, OutputFileAndReadBack) {
     EXPECT_EQ(missing.status, kExitFileError);
     EXPECT_EQ(missing.err, "File not found\n");
     std::remove(path.c_str());
+}
+
+TEST(SweepCommand, ArgumentsThatWouldBeIgnoredAreRefused) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::string readOnly = "--read prints the rows it reads: -o, --reverse and KEY=VALUE do not go with it\n";
+    const Case cases[] = {
+        {{"--read", "m.dat", "-o", "r.dat"}, readOnly},
+        {{"--reverse", "--read", "m.dat"}, readOnly},
+        {{"--read", "m.dat", "M1=1"}, readOnly},
+        {{"--filter", "dat"}, "--filter goes with --read FILE\n"},
+        {{"-o", ""}, "Option -o needs a file name\n"},
+        {{"M1=abc", "M1=1"}, "'abc' is not a valid floating point value\n"},
+        {{"steps=1e3", "steps=3"}, "'1e3' is not a valid integer value\n"},
+        {{"start=1e400", "start=1"}, "Floating point overflow\n"},
+        {{"mode=Hx", "mode=MvHx"}, "'Hx' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const Outcome outcome = RunCommand(c.args);
+        EXPECT_EQ(outcome.status, kExitBadInput);
+        EXPECT_EQ(outcome.err, c.message);
+        EXPECT_EQ(outcome.out, "");
+    }
+    // The last of repeated valid keys wins.
+    EXPECT_EQ(RunCommand({"steps=9", "steps=2"}).out.size(), 2u * 218);
+}
+
+// The output location is checked before the sweep (the sweep's own error never shows), and a
+// sweep that records no row leaves an earlier result file as it was.
+TEST(SweepCommand, TheOutputFileIsCheckedFirstAndNeverEmptied) {
+    const testing::TempFolder dir;
+    const Outcome missing = RunCommand({"t1=0", "-o", dir / "no/such.dat"});
+    EXPECT_EQ(missing.status, kExitFileError);
+    EXPECT_EQ(missing.err, "File not found\n");
+
+    const std::string result = dir / "result.dat";
+    WriteFileSafely(result, "a good result");
+    const Outcome failed = RunCommand({"start=1e308", "-o", result});
+    EXPECT_EQ(failed.status, kExitStepError);
+    EXPECT_EQ(failed.err, "Floating point overflow\nNo rows were recorded: nothing is written to '" + result + "'.\n");
+    EXPECT_EQ(ReadWholeFile(result), "a good result");
+}
+
+TEST(SweepCommand, ReadRefusesAFifoAndTellsWhenRowsAreCut) {
+    const testing::TempFolder dir;
+    const std::string fifo = dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const Outcome refused = RunCommand({"--read", fifo});
+    EXPECT_EQ(refused.status, kExitFileError);
+    EXPECT_EQ(refused.err, "'" + fifo + "' is not a regular file\n");
+
+    std::string rows;
+    for (int r = 1; r <= MaxRows + 1; ++r) {
+        rows += std::to_string(r) + " 2\r\n";
+    }
+    WriteFileSafely(dir / "long.dat", rows);
+    const Outcome cut = RunCommand({"--read", dir / "long.dat"});
+    EXPECT_EQ(cut.status, kExitOk);
+    EXPECT_EQ(cut.err, std::string(kRowsCutMessage) + "\n");
+    EXPECT_EQ(cut.out.size(), static_cast<std::size_t>(MaxRows) * 56);
+}
+
+// Runs `body` in a child process whose address space may grow by `room` bytes at most; returns
+// the child's exit status.
+int WithMemoryLimit(std::size_t room, const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Large blocks come straight from the system, never from what the parent freed earlier.
+        ::mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+        ::malloc_trim(0);
+        std::ifstream statm("/proc/self/statm");
+        std::size_t pages = 0;
+        statm >> pages;
+        const auto limit = static_cast<rlim_t>(pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + room);
+        rlimit address{limit, limit};
+        ::setrlimit(RLIMIT_AS, &address);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A 100 MB file is read with memory for the table and a buffer; with no memory at all the
+// command says so instead of aborting.
+TEST(SweepCommand, ReadingAHugeFileUnderAMemoryLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
+#else
+    const testing::TempFolder dir;
+    const std::string huge = dir / "huge.dat";
+    {
+        std::ofstream file(huge, std::ios::binary);
+        const std::string block = [] {
+            std::string rows;
+            for (int r = 0; r < 10000; ++r) {
+                rows += "1.25 -2.5\r\n";
+            }
+            return rows;
+        }();
+        while (file.tellp() < 100'000'000) {
+            file << block;
+        }
+    }
+    const int loaded = WithMemoryLimit(32u << 20, [&] {
+        const Outcome outcome = RunCommand({"--read", huge});
+        const bool sound = outcome.status == kExitOk && outcome.err == std::string(kRowsCutMessage) + "\n" &&
+                           outcome.out.size() == static_cast<std::size_t>(MaxRows) * 56;
+        return sound ? 0 : 1;
+    });
+    EXPECT_EQ(loaded, 0);
+    const int starved = WithMemoryLimit(0, [&] {
+        std::ostringstream out;
+        std::ostringstream err;
+        const int status = RunSweepCommand({"--read", huge}, out, err, false);
+        return status == kExitFileError && err.str().rfind(kOutOfMemoryMessage, 0) == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(starved, 0);
+#endif
 }
 
 } // namespace
