@@ -270,7 +270,12 @@ int WithMemoryLimit(std::size_t room, const std::function<int()>& body) {
         const auto limit = static_cast<rlim_t>(pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + room);
         rlimit address{limit, limit};
         ::setrlimit(RLIMIT_AS, &address);
-        ::_exit(body());
+        int status = 2;
+        try {
+            status = body();
+        } catch (...) {
+        }
+        ::_exit(status);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -298,8 +303,9 @@ TEST(SweepCommand, ReadingAHugeFileUnderAMemoryLimit) {
             file << block;
         }
     }
+    const std::vector<std::string> args = {"--read", huge};
     const int loaded = WithMemoryLimit(32u << 20, [&] {
-        const Outcome outcome = RunCommand({"--read", huge});
+        const Outcome outcome = RunCommand(args);
         const bool sound = outcome.status == kExitOk && outcome.err == std::string(kRowsCutMessage) + "\n" &&
                            outcome.out.size() == static_cast<std::size_t>(MaxRows) * 56;
         return sound ? 0 : 1;
@@ -308,7 +314,7 @@ TEST(SweepCommand, ReadingAHugeFileUnderAMemoryLimit) {
     const int starved = WithMemoryLimit(0, [&] {
         std::ostringstream out;
         std::ostringstream err;
-        const int status = RunSweepCommand({"--read", huge}, out, err, false);
+        const int status = RunSweepCommand(args, out, err, false);
         return status == kExitFileError && err.str().rfind(kOutOfMemoryMessage, 0) == 0 ? 0 : 1;
     });
     EXPECT_EQ(starved, 0);
