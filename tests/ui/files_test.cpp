@@ -1,10 +1,15 @@
+#include "data/experiment_reader.h"
 #include "data/file_io.h"
 #include "ui/form_fixture.h"
+#include "ui/platform.h"
 
 #include <QLabel>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace dravo2::testing {
@@ -113,6 +118,58 @@ TEST_F(FilesTest, ACancelledSaveWritesNothingAndAFailedOneKeepsTheButton) {
     EXPECT_EQ(fs::file_size(existing), 5u * 218);
     EXPECT_EQ(Form->SaveFileName.toStdString(), existing.string());
     fs::current_path(fs::temp_directory_path());
+}
+
+// A FIFO is refused with a message instead of waited for; a file longer than the table loads its
+// first 4096 rows and says so.
+TEST_F(FilesTest, AFifoIsRefusedAndCutRowsAreReported) {
+    const fs::path fifo = Dir / "pipe.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Load(QString::fromStdString(fifo.string()), 2);
+    EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"'" + fifo.string() + "' is not a regular file"});
+    EXPECT_EQ(Form->Experiment->ExpRows, 0);
+
+    std::string rows;
+    for (int r = 1; r <= MaxRows + 1; ++r) {
+        rows += std::to_string(r) + " 2\r\n";
+    }
+    Reporter.Messages.clear();
+    Load(Write("long.dat", rows), 2);
+    EXPECT_EQ(Reporter.Messages, std::vector<std::string>{kRowsCutMessage});
+    EXPECT_EQ(Form->Experiment->ExpRows, MaxRows);
+    EXPECT_TRUE(Form->ScrollBarHP->isEnabled()); // drawn as usual
+}
+
+// Under a locale with a decimal comma the fields show their defaults with a comma, and Start with
+// them works. The test runs itself again in a child process under such a locale.
+class RegionalSeparatorTest : public FormTest {};
+
+TEST_F(RegionalSeparatorTest, DefaultTextsUseTheCommaAndStartTakesThem) {
+    if (std::getenv("DRAVO2_TEST_LOCALE") == nullptr) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::setenv("DRAVO2_TEST_LOCALE", "de_DE.UTF-8", 1);
+            ::execl("/proc/self/exe", "ui_tests", "--gtest_filter=RegionalSeparatorTest.*", nullptr);
+            ::_exit(127);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the run under de_DE.UTF-8 failed: " << status;
+        return;
+    }
+    ASSERT_EQ(RegionalDecimalSeparator(), ',');
+    EXPECT_TRUE(Reporter.Messages.empty());
+    EXPECT_EQ(Form->Edit_startF->text(), QStringLiteral("-250,0"));
+    EXPECT_EQ(Form->Edit_stepF->text(), QStringLiteral("1,0"));
+    EXPECT_EQ(Form->Edit_sp_conv->text(), QStringLiteral("0,0000000002"));
+    EXPECT_EQ(Form->Edit1J->text(), QStringLiteral("-0,002e-3"));
+    EXPECT_EQ(Form->Edit1t->text(), QStringLiteral("2e-9"));
+    Form->Edit_Nstep->setText(QStringLiteral("3"));
+    Start();
+    EXPECT_EQ(RunSweep(), 3);
+    EXPECT_TRUE(Reporter.Messages.empty()) << Reporter.Messages.front();
+    EXPECT_EQ(Form->Simulation->SimRows, 3);
+    EXPECT_EQ(Sim(1, 3), -247000);
 }
 
 } // namespace
