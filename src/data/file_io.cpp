@@ -110,7 +110,7 @@ std::string FollowLinks(const std::string& path) {
             RaiseInputOutput(errno);
         }
         link.resize(static_cast<std::size_t>(length));
-        target = link.front() == '/' ? link : FolderOf(target) + "/" + link;
+        target = !link.empty() && link.front() == '/' ? link : FolderOf(target) + "/" + link;
     }
 }
 

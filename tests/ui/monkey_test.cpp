@@ -31,12 +31,12 @@ bool IsProgramMessage(const std::string& message) {
              {R"('[\s\S]*' is not a valid floating point value)", R"('[\s\S]*' is not a valid integer value)",
               "Invalid floating point operation", "Floating point division by zero", "Floating point overflow",
               "Invalid numeric input", "File not found", "Path not found", "File access denied", "Disk full",
-              "Invalid filename", "Too many open files", R"(I/O error \d+)"}) {
+              "Invalid filename", "Too many open files", R"(I/O error \d+)", R"('[\s\S]*' is not a regular file)"}) {
             p.emplace_back(pattern);
         }
         return p;
     }();
-    if (message == kTableFullMessage) {
+    if (message == kTableFullMessage || message == kRowsCutMessage) {
         return true;
     }
     for (const std::regex& pattern : patterns) {
