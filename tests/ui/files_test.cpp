@@ -168,7 +168,7 @@ TEST_F(RegionalSeparatorTest, DefaultTextsUseTheCommaAndStartTakesThem) {
     Start();
     EXPECT_EQ(RunSweep(), 3);
     EXPECT_TRUE(Reporter.Messages.empty()) << Reporter.Messages.front();
-    EXPECT_EQ(Form->Simulation->SimRows, 3);
+    EXPECT_EQ(Form->Driver.Simulation->SimRows, 3);
     EXPECT_EQ(Sim(1, 3), -247000);
 }
 
