@@ -137,8 +137,6 @@ SweepFieldTexts TForm1::ReadSweepFields() const {
     return {Text(Edit_startF), Text(Edit_Nstep), Text(Edit_stepF)};
 }
 
-// ---- Creation, Start, Stop, Reverse and the sweep fields ----
-
 void TForm1::FormCreate() {
     ExpFileName.clear();
     Experiment->ClearExpTable();

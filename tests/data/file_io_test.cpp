@@ -60,22 +60,37 @@ TEST_F(FileIoTest, WritesAndReplacesThroughATemporaryFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()), 1);
 }
 
+// Neither the file nor its folder may be written: as the user nobody in a child process when the
+// tests run as root, since root may write anywhere.
 TEST_F(FileIoTest, AFailedWriteLeavesTheOldFileAlone) {
     const std::string path = (Dir / "result.dat").string();
     WriteFileSafely(path, "kept");
-    // Neither the file nor its folder may be written.
-    fs::permissions(path, fs::perms::owner_read);
-    fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
-    if (::access(Dir.c_str(), W_OK) == 0) {
-        GTEST_SKIP() << "running with the right to write anywhere";
-    }
-    try {
-        WriteFileSafely(path, "lost");
-        FAIL() << "written";
-    } catch (const InputOutputError& error) {
-        EXPECT_STREQ(error.what(), "File access denied");
+    const auto attempt = [&path] { return FailureOf([&] { WriteFileSafely(path, "lost"); }); };
+    if (::geteuid() != 0) {
+        fs::permissions(path, fs::perms::owner_read);
+        fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_EQ(attempt(), "File access denied");
+    } else {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (nobody == nullptr) {
+            GTEST_SKIP() << "running as root with no user nobody to run the write as";
+        }
+        ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+        ASSERT_EQ(::chmod(Dir.c_str(), 0555), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) {
+                ::_exit(2);
+            }
+            ::_exit(attempt() == "File access denied" ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
     EXPECT_EQ(ReadWholeFile(path), "kept");
+    EXPECT_EQ(Entries(Dir), 1u);
+    ::chmod(Dir.c_str(), 0755);
 }
 
 // A write that fails half-way (here the file-size limit, as a full disk would) reports the error,
