@@ -1,6 +1,7 @@
 #include "cli/sweep_command.h"
 #include "data/result_writer.h"
 #include "ui/form_fixture.h"
+#include "ui/golden_image.h"
 
 #include <QLabel>
 #include <QRadioButton>
@@ -59,12 +60,9 @@ TEST_F(FormTest, TheDefaultSweepFromStartToItsLastTick) {
     ExpectButtons(*Form, kEnded);
     EXPECT_TRUE(Reporter.Messages.empty());
 
-    // The curve is drawn: black pixels on the plot, magnetisation radii on the dial.
-    std::int32_t black = 0;
-    for (const Colour c : Form->Driver.PlotState->Image.Pixels()) {
-        black += c == kBlack;
-    }
-    EXPECT_GT(black, 1000);
+    // The loop drawn point by point as the ticks came, and the dial with the last angles.
+    ExpectMatchesGolden(Form->Driver.PlotState->Image, "default-sweep-plot");
+    ExpectMatchesGolden(Form->DialImage, "default-sweep-dial");
 
     // The same table as the headless command writes for Start on the default fields.
     EXPECT_EQ(ResultFileText(*Form->Driver.Simulation), CommandOutput({}));
@@ -84,6 +82,8 @@ TEST_F(FormTest, ReverseAfterTheEndRunsBackAndAppends) {
     EXPECT_EQ(Sim(1, 61), 249000);
     ExpectButtons(*Form, kEnded);
     EXPECT_EQ(ResultFileText(*Form->Driver.Simulation), CommandOutput({"steps=60", "--reverse"}));
+    // The reversed branch drawn on the plot of the first one.
+    ExpectMatchesGolden(Form->Driver.PlotState->Image, "reverse-60-plot");
 }
 
 TEST_F(FormTest, ReverseOfTheDefaultSweepShowsMinus250) {
