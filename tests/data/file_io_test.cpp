@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -43,6 +45,19 @@ protected:
 };
 
 // The message of the InputOutputError that `action` throws, or "" when it throws none.
+// Runs `check` as the user nobody in a child process; true when it held there.
+bool HoldsAsNobody(const passwd& nobody, const std::function<bool()>& check) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(nobody.pw_gid) != 0 || ::setuid(nobody.pw_uid) != 0) {
+            ::_exit(2);
+        }
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 template <typename Action> std::string FailureOf(Action action) {
     try {
         action();
@@ -77,16 +92,7 @@ TEST_F(FileIoTest, AFailedWriteLeavesTheOldFileAlone) {
         }
         ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
         ASSERT_EQ(::chmod(Dir.c_str(), 0555), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) {
-                ::_exit(2);
-            }
-            ::_exit(attempt() == "File access denied" ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(HoldsAsNobody(*nobody, [&] { return attempt() == "File access denied"; }));
     }
     EXPECT_EQ(ReadWholeFile(path), "kept");
     EXPECT_EQ(Entries(Dir), 1u);
@@ -256,16 +262,10 @@ TEST_F(FileIoTest, AWritableFileInAFolderThatIsNotIsWrittenInPlace) {
         ASSERT_EQ(::chmod(Dir.c_str(), 0755), 0);
         ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
         ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0 || ::access(folder.c_str(), W_OK) == 0) {
-                ::_exit(2);
-            }
-            ::_exit(FailureOf([&] { WriteFileSafely(path.string(), "new"); }).empty() ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(HoldsAsNobody(*nobody, [&] {
+            return ::access(folder.c_str(), W_OK) != 0 &&
+                   FailureOf([&] { WriteFileSafely(path.string(), "new"); }).empty();
+        }));
     }
     EXPECT_EQ(Content(path), "new");
     EXPECT_EQ(Entries(folder), 1u);
