@@ -256,6 +256,7 @@ TEST(SweepCommand, ReadRefusesAFifoAndTellsWhenRowsAreCut) {
     EXPECT_EQ(cut.out.size(), static_cast<std::size_t>(MaxRows) * 56);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 // Runs `body` in a child process whose address space may grow by `room` bytes at most; returns
 // the child's exit status.
 int WithMemoryLimit(std::size_t room, const std::function<int()>& body) {
@@ -281,6 +282,7 @@ int WithMemoryLimit(std::size_t room, const std::function<int()>& body) {
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+#endif
 
 // A 100 MB file is read with memory for the table and a buffer; with no memory at all the
 // command says so instead of aborting.
