@@ -1,0 +1,696 @@
+#include "data/curve_import.h"
+
+#include "data/errors.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace dravo2 {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kMu0 = 4e-7 * std::numbers::pi;
+
+struct Line {
+    std::int32_t Number;
+    std::string_view Text;
+};
+
+// Lines ending at CR LF, LF or a lone CR, without their ends.
+std::vector<Line> SplitLines(std::string_view bytes) {
+    std::vector<Line> lines;
+    std::size_t begin = 0;
+    std::int32_t number = 1;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n' || bytes[i] == '\r') {
+            lines.push_back({number++, bytes.substr(begin, i - begin)});
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+                ++i;
+            }
+            begin = i + 1;
+        }
+    }
+    if (begin < bytes.size()) {
+        lines.push_back({number, bytes.substr(begin)});
+    }
+    return lines;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
+enum class FieldKind { Empty, Number, Text };
+
+// A field as a number: optional sign, digits with an optional decimal separator (the comma too
+// where `decimalComma`), optional exponent. "NaN" and "Inf" in any case count as empty, because
+// neither can be drawn or compared.
+FieldKind ReadField(std::string_view text, bool decimalComma, double& value) {
+    text = Trim(text);
+    if (text.empty()) {
+        return FieldKind::Empty;
+    }
+    const std::string lower = Lower(text);
+    if (lower == "nan" || lower == "inf" || lower == "+inf" || lower == "-inf") {
+        return FieldKind::Empty;
+    }
+    std::string buffer(text.front() == '+' ? text.substr(1) : text);
+    if (buffer.empty() || !(std::isdigit(static_cast<unsigned char>(buffer.front())) || buffer.front() == '.' ||
+                            buffer.front() == '-' || (decimalComma && buffer.front() == ','))) {
+        return FieldKind::Text;
+    }
+    if (decimalComma) {
+        std::replace(buffer.begin(), buffer.end(), ',', '.');
+    }
+    const char* first = buffer.data();
+    const char* last = first + buffer.size();
+    const auto [end, error] = std::from_chars(first, last, value, std::chars_format::general);
+    if (error != std::errc() || end != last || !std::isfinite(value)) {
+        return FieldKind::Text;
+    }
+    return FieldKind::Number;
+}
+
+// Fields of a line separated by `separator`, each trimmed; a field in double quotes may hold the
+// separator (a doubled quote stands for one). A space separator splits at runs of spaces and TABs.
+std::vector<std::string> SplitFields(std::string_view line, char separator) {
+    std::vector<std::string> fields;
+    if (separator == ' ') {
+        std::size_t i = 0;
+        while (i < line.size()) {
+            while (i < line.size() && IsBlank(line[i])) {
+                ++i;
+            }
+            const std::size_t begin = i;
+            while (i < line.size() && !IsBlank(line[i])) {
+                ++i;
+            }
+            if (i > begin) {
+                fields.emplace_back(line.substr(begin, i - begin));
+            }
+        }
+        return fields;
+    }
+    std::string field;
+    bool quoted = false;
+    bool wasQuoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"' && Trim(field).empty()) {
+            quoted = true;
+            wasQuoted = true;
+            field.clear();
+        } else if (c == separator) {
+            fields.push_back(wasQuoted ? field : std::string(Trim(field)));
+            field.clear();
+            wasQuoted = false;
+        } else if (!(wasQuoted && IsBlank(c))) {
+            field += c;
+        }
+    }
+    fields.push_back(wasQuoted ? field : std::string(Trim(field)));
+    return fields;
+}
+
+[[noreturn]] void FailAt(std::int32_t line, const std::string& problem) {
+    throw InputOutputError("Line " + std::to_string(line) + ": " + problem);
+}
+
+// The last group in round or square brackets of a column name ("Mag (Data) (kA/m)" -> "kA/m").
+std::string BracketedUnit(std::string_view name) {
+    name = Trim(name);
+    if (name.empty() || (name.back() != ')' && name.back() != ']')) {
+        return {};
+    }
+    const char open = name.back() == ')' ? '(' : '[';
+    const std::size_t at = name.rfind(open);
+    if (at == std::string_view::npos) {
+        return {};
+    }
+    return std::string(Trim(name.substr(at + 1, name.size() - at - 2)));
+}
+
+// A name without its bracketed unit, lower case ("Magnetic Field (Oe)" -> "magnetic field").
+std::string BareName(const CurveColumn& column) {
+    std::string_view name = Trim(column.Name);
+    if (!BracketedUnit(name).empty() || (name.size() >= 2 && (name.substr(name.size() - 2) == "()"))) {
+        const char open = name.back() == ')' ? '(' : '[';
+        name = Trim(name.substr(0, name.rfind(open)));
+    }
+    return Lower(name);
+}
+
+std::string UnitCell(std::string_view text) {
+    text = Trim(text);
+    if (text.size() >= 2 &&
+        ((text.front() == '(' && text.back() == ')') || (text.front() == '[' && text.back() == ']'))) {
+        text = Trim(text.substr(1, text.size() - 2));
+    }
+    return std::string(text);
+}
+
+void GenericNames(std::vector<CurveColumn>& columns, std::size_t from) {
+    for (std::size_t i = from; i < columns.size(); ++i) {
+        columns[i].Name = "Column " + std::to_string(i + 1);
+    }
+}
+
+void MarkValues(ParsedCurveFile& file) {
+    for (const std::vector<double>& row : file.Rows) {
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            if (!std::isnan(row[c])) {
+                file.Columns[c].HasValues = true;
+            }
+        }
+    }
+}
+
+bool IsComment(std::string_view text) {
+    text = Trim(text);
+    return !text.empty() && (text.front() == '#' || text.front() == '%' || text.front() == '!');
+}
+
+bool LooksLikeData(std::string_view text) {
+    text = Trim(text);
+    return !text.empty() && (std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '-' ||
+                             text.front() == '+' || text.front() == '.');
+}
+
+// Space-separated names that carry their unit after a space ("H (Oe) M (emu)"): a bracketed
+// token joins the name before it.
+std::vector<std::string> JoinBracketedTokens(const std::vector<std::string>& tokens) {
+    std::vector<std::string> names;
+    for (const std::string& token : tokens) {
+        if (!names.empty() && (token.front() == '(' || token.front() == '[')) {
+            names.back() += " " + token;
+        } else {
+            names.push_back(token);
+        }
+    }
+    return names;
+}
+
+// The result file's line: eight values of 23 characters, each followed by four spaces.
+bool IsResultLine(std::string_view text) {
+    if (text.size() != static_cast<std::size_t>(MaxCols) * 27) {
+        return false;
+    }
+    for (std::size_t c = 0; c < static_cast<std::size_t>(MaxCols); ++c) {
+        double value = 0;
+        if (text.substr(c * 27 + 23, 4) != "    " ||
+            ReadField(text.substr(c * 27, 23), false, value) == FieldKind::Text) {
+            return false;
+        }
+    }
+    return true;
+}
+
+ParsedCurveFile ParseMagnetometer(const std::vector<Line>& lines, std::size_t dataAt) {
+    ParsedCurveFile file;
+    file.Kind = CurveFileKind::Magnetometer;
+    file.Separator = ',';
+    std::size_t i = dataAt + 1;
+    while (i < lines.size() && Trim(lines[i].Text).empty()) {
+        ++i;
+    }
+    if (i >= lines.size()) {
+        FailAt(lines[dataAt].Number, "the [Data] section has no row of column names");
+    }
+    for (const std::string& name : SplitFields(lines[i].Text, ',')) {
+        file.Columns.push_back({name, BracketedUnit(name), false});
+    }
+    for (++i; i < lines.size(); ++i) {
+        const std::vector<std::string> fields = SplitFields(lines[i].Text, ',');
+        std::vector<double> row(std::max(fields.size(), file.Columns.size()), kNaN);
+        bool any = false;
+        for (std::size_t c = 0; c < fields.size(); ++c) {
+            double value = 0;
+            if (ReadField(fields[c], false, value) == FieldKind::Number) {
+                row[c] = value;
+                any = true;
+            }
+        }
+        if (!any) {
+            continue; // a blank line or a note of the instrument
+        }
+        if (row.size() > file.Columns.size()) {
+            const std::size_t named = file.Columns.size();
+            file.Columns.resize(row.size());
+            GenericNames(file.Columns, named);
+        }
+        file.Rows.push_back(std::move(row));
+        file.RowLines.push_back(lines[i].Number);
+    }
+    for (std::vector<double>& row : file.Rows) {
+        row.resize(file.Columns.size(), kNaN);
+    }
+    if (file.Rows.empty()) {
+        throw InputOutputError("The [Data] section holds no rows of numbers");
+    }
+    MarkValues(file);
+    return file;
+}
+
+ParsedCurveFile ParseDelimited(const std::vector<Line>& lines) {
+    ParsedCurveFile file;
+    std::vector<const Line*> content;
+    std::vector<const Line*> commentBefore; // the comment line met last before each content line
+    const Line* lastComment = nullptr;
+    for (const Line& line : lines) {
+        if (Trim(line.Text).empty()) {
+            continue;
+        }
+        if (IsComment(line.Text)) {
+            lastComment = &line;
+            continue;
+        }
+        content.push_back(&line);
+        commentBefore.push_back(lastComment);
+    }
+    if (content.empty()) {
+        throw InputOutputError(lines.empty() || lastComment == nullptr ? "The file is empty"
+                                                                       : "The file holds only comments");
+    }
+
+    // The separator, judged on the lines that start like a number (the names row may differ).
+    std::vector<std::string_view> judged;
+    for (const Line* line : content) {
+        if (LooksLikeData(line->Text)) {
+            judged.push_back(line->Text);
+        }
+    }
+    if (judged.empty()) {
+        for (const Line* line : content) {
+            judged.push_back(line->Text);
+        }
+    }
+    auto anyHas = [&judged](char c) {
+        return std::any_of(judged.begin(), judged.end(),
+                           [c](std::string_view text) { return text.find(c) != std::string_view::npos; });
+    };
+    file.Separator = anyHas('\t') ? '\t' : anyHas(';') ? ';' : anyHas(',') ? ',' : ' ';
+    if (file.Separator == ';' || file.Separator == '\t') {
+        for (std::string_view text : judged) {
+            for (const std::string& field : SplitFields(text, file.Separator)) {
+                double value = 0;
+                if (field.find(',') != std::string::npos && field.find('.') == std::string::npos &&
+                    ReadField(field, true, value) == FieldKind::Number) {
+                    file.DecimalComma = true;
+                }
+            }
+        }
+    }
+
+    std::vector<std::vector<std::string>> header;
+    std::int32_t firstDataLine = 0;
+    std::size_t columns = 0;
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        const Line& line = *content[i];
+        const std::vector<std::string> fields = SplitFields(line.Text, file.Separator);
+        std::vector<double> row(fields.size(), kNaN);
+        std::size_t numbers = 0;
+        std::size_t firstText = fields.size();
+        for (std::size_t c = 0; c < fields.size(); ++c) {
+            const FieldKind kind = ReadField(fields[c], file.DecimalComma, row[c]);
+            if (kind == FieldKind::Number) {
+                ++numbers;
+            } else {
+                row[c] = kNaN;
+                if (kind == FieldKind::Text && firstText == fields.size()) {
+                    firstText = c;
+                }
+            }
+        }
+        if (numbers == 0 && firstText == fields.size()) {
+            continue; // only separators
+        }
+        if (firstText < fields.size()) {
+            if (!file.Rows.empty()) {
+                FailAt(line.Number,
+                       "'" + fields[firstText] + "' in column " + std::to_string(firstText + 1) + " is not a number");
+            }
+            if (header.size() == 2) {
+                FailAt(line.Number, "a third row of text before the numbers: only a row of names and a row of "
+                                    "units may precede them");
+            }
+            header.push_back(fields);
+            continue;
+        }
+        if (file.Rows.empty()) {
+            firstDataLine = line.Number;
+        }
+        columns = std::max(columns, row.size());
+        file.Rows.push_back(std::move(row));
+        file.RowLines.push_back(line.Number);
+    }
+    if (file.Rows.empty()) {
+        throw InputOutputError("The file holds no rows of numbers, only " + std::to_string(header.size()) +
+                               (header.size() == 1 ? " row of text" : " rows of text"));
+    }
+
+    std::vector<std::string> names;
+    if (!header.empty()) {
+        names = header[0];
+        if (file.Separator == ' ' && names.size() > columns) {
+            names = JoinBracketedTokens(names);
+        }
+    } else {
+        // A names row written as the last comment before the numbers ("# Field (T),Moment (emu)").
+        std::size_t at = 0;
+        while (at < content.size() && content[at]->Number != firstDataLine) {
+            ++at;
+        }
+        if (const Line* comment = commentBefore[at]) {
+            std::string_view text = Trim(comment->Text);
+            text.remove_prefix(1);
+            std::vector<std::string> fields = SplitFields(text, file.Separator);
+            if (file.Separator == ' ') {
+                fields = JoinBracketedTokens(fields);
+            }
+            double value = 0;
+            if (fields.size() == columns && std::any_of(fields.begin(), fields.end(), [&](const std::string& f) {
+                    return ReadField(f, file.DecimalComma, value) == FieldKind::Text;
+                })) {
+                names = fields;
+            }
+        }
+    }
+    if (file.Separator != ' ' || names.size() <= columns) {
+        columns = std::max(columns, names.size());
+    } else {
+        names.clear(); // space-separated names with spaces in them cannot be told apart
+    }
+    file.Columns.resize(columns);
+    GenericNames(file.Columns, 0);
+    for (std::size_t c = 0; c < names.size() && c < columns; ++c) {
+        if (!names[c].empty()) {
+            file.Columns[c].Name = names[c];
+        }
+        file.Columns[c].Unit = BracketedUnit(names[c]);
+    }
+    if (header.size() == 2) {
+        for (std::size_t c = 0; c < header[1].size() && c < columns; ++c) {
+            if (!UnitCell(header[1][c]).empty()) {
+                file.Columns[c].Unit = UnitCell(header[1][c]);
+            }
+        }
+    }
+    for (std::vector<double>& row : file.Rows) {
+        row.resize(columns, kNaN);
+    }
+    MarkValues(file);
+    return file;
+}
+
+bool NameIn(const std::string& bare, std::initializer_list<std::string_view> list) {
+    return std::any_of(list.begin(), list.end(), [&bare](std::string_view name) { return bare == name; });
+}
+
+bool NameHas(const std::string& bare, std::initializer_list<std::string_view> list) {
+    return std::any_of(list.begin(), list.end(),
+                       [&bare](std::string_view part) { return bare.find(part) != std::string::npos; });
+}
+
+} // namespace
+
+std::string FieldUnitName(FieldUnit unit) {
+    switch (unit) {
+    case FieldUnit::AmperePerMetre:
+        return "A/m";
+    case FieldUnit::KiloAmperePerMetre:
+        return "kA/m";
+    case FieldUnit::Oersted:
+        return "Oe";
+    case FieldUnit::MilliTesla:
+        return "mT";
+    case FieldUnit::Tesla:
+        return "T";
+    }
+    return "A/m";
+}
+
+double FieldUnitToAmperePerMetre(FieldUnit unit) {
+    switch (unit) {
+    case FieldUnit::AmperePerMetre:
+        return 1.0;
+    case FieldUnit::KiloAmperePerMetre:
+        return 1e3;
+    case FieldUnit::Oersted:
+        return 1e3 / (4 * std::numbers::pi);
+    case FieldUnit::MilliTesla:
+        return 1e-3 / kMu0;
+    case FieldUnit::Tesla:
+        return 1.0 / kMu0;
+    }
+    return 1.0;
+}
+
+std::optional<FieldUnit> FieldUnitFromText(std::string_view text) {
+    std::string unit = Lower(UnitCell(text));
+    std::erase(unit, ' ');
+    if (unit == "a/m" || unit == "am^-1" || unit == "am-1") {
+        return FieldUnit::AmperePerMetre;
+    }
+    if (unit == "ka/m" || unit == "kam^-1" || unit == "kam-1") {
+        return FieldUnit::KiloAmperePerMetre;
+    }
+    if (unit == "oe" || unit == "oersted") {
+        return FieldUnit::Oersted;
+    }
+    if (unit == "mt" || unit == "millitesla") {
+        return FieldUnit::MilliTesla;
+    }
+    if (unit == "t" || unit == "tesla") {
+        return FieldUnit::Tesla;
+    }
+    return std::nullopt;
+}
+
+ParsedCurveFile ParseCurveFile(std::string_view bytes) {
+    const std::vector<Line> lines = SplitLines(bytes);
+    std::optional<std::size_t> header;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string section = Lower(Trim(lines[i].Text));
+        if (section == "[data]") {
+            return ParseMagnetometer(lines, i);
+        }
+        if (section == "[header]" && !header) {
+            header = i;
+        }
+    }
+    if (header) {
+        throw InputOutputError("The file has a [Header] section but no [Data] section");
+    }
+    const auto first = std::find_if(lines.begin(), lines.end(), [](const Line& l) { return !Trim(l.Text).empty(); });
+    ParsedCurveFile file = ParseDelimited(lines);
+    if (first != lines.end() && IsResultLine(first->Text) && file.Columns.size() == static_cast<std::size_t>(MaxCols)) {
+        file.Kind = CurveFileKind::ResultFile;
+        const char* names[] = {"Field", "Projection", "Angle 1", "Angle 2", "Angle 3", "Angle 4", "GMR", "FMR"};
+        const char* units[] = {"A/m", "T", "rad", "rad", "rad", "rad", "%", "Hz"};
+        for (std::size_t c = 0; c < file.Columns.size(); ++c) {
+            file.Columns[c].Name = names[c];
+            file.Columns[c].Unit = units[c];
+        }
+    }
+    return file;
+}
+
+std::string DescribeCurveFile(const ParsedCurveFile& file) {
+    switch (file.Kind) {
+    case CurveFileKind::Magnetometer:
+        return "Magnetometer export ([Header] and [Data])";
+    case CurveFileKind::ResultFile:
+        return "Result file of this program";
+    case CurveFileKind::Delimited:
+        break;
+    }
+    std::string text = "Delimited text (";
+    switch (file.Separator) {
+    case ',':
+        text += "commas";
+        break;
+    case ';':
+        text += "semicolons";
+        break;
+    case '\t':
+        text += "TABs";
+        break;
+    default:
+        text += "spaces";
+        break;
+    }
+    return text + (file.DecimalComma ? ", decimal commas)" : ")");
+}
+
+ImportSuggestion SuggestImport(const ParsedCurveFile& file) {
+    ImportSuggestion suggestion;
+    const auto count = static_cast<std::int32_t>(file.Columns.size());
+    auto pick = [&](auto matches, std::int32_t other) {
+        for (std::int32_t c = 0; c < count; ++c) {
+            const CurveColumn& column = file.Columns[static_cast<std::size_t>(c)];
+            if (c != other && column.HasValues && matches(BareName(column))) {
+                return c;
+            }
+        }
+        return -1;
+    };
+    const auto fieldExact = [](const std::string& n) {
+        return NameIn(n, {"magnetic field", "field", "h", "applied field", "mu0h", "mu0 h", "mu_0h", "µ0h"});
+    };
+    const auto fieldPart = [](const std::string& n) { return NameHas(n, {"field"}); };
+    const auto momentExact = [](const std::string& n) {
+        return NameIn(n, {"moment", "m. long", "m", "dc moment free ctr", "magnetization", "magnetisation", "mag"});
+    };
+    const auto momentPart = [](const std::string& n) {
+        return NameHas(n, {"moment", "m. long", "magnetiz", "magnetis", "mag"}) && !NameHas(n, {"err", "std"});
+    };
+    const auto any = [](const std::string&) { return true; };
+
+    suggestion.FieldColumn = pick(fieldExact, -1);
+    if (suggestion.FieldColumn < 0) {
+        suggestion.FieldColumn = pick(fieldPart, -1);
+    }
+    suggestion.MomentColumn = pick(momentExact, suggestion.FieldColumn);
+    if (suggestion.MomentColumn < 0) {
+        suggestion.MomentColumn = pick(momentPart, suggestion.FieldColumn);
+    }
+    if (suggestion.FieldColumn < 0) {
+        suggestion.FieldColumn = pick(any, suggestion.MomentColumn);
+    }
+    if (suggestion.MomentColumn < 0) {
+        // the first column with values after the field, else before it
+        for (std::int32_t c = suggestion.FieldColumn + 1; c < count && suggestion.MomentColumn < 0; ++c) {
+            if (file.Columns[static_cast<std::size_t>(c)].HasValues) {
+                suggestion.MomentColumn = c;
+            }
+        }
+        if (suggestion.MomentColumn < 0) {
+            suggestion.MomentColumn = pick(any, suggestion.FieldColumn);
+        }
+    }
+    if (suggestion.FieldColumn >= 0) {
+        suggestion.StatedUnit = FieldUnitFromText(file.Columns[static_cast<std::size_t>(suggestion.FieldColumn)].Unit);
+    }
+    return suggestion;
+}
+
+std::int32_t FindColumn(const ParsedCurveFile& file, std::string_view text) {
+    const std::string_view wanted = Trim(text);
+    const auto count = static_cast<std::int32_t>(file.Columns.size());
+    if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        std::int32_t number = 0;
+        const auto [end, error] = std::from_chars(wanted.data(), wanted.data() + wanted.size(), number);
+        if (error == std::errc() && number >= 1 && number <= count) {
+            return number - 1;
+        }
+        throw ProgramError("There is no column " + std::string(wanted) + ": the file has " + std::to_string(count) +
+                           " columns");
+    }
+    const std::string lower = Lower(wanted);
+    for (std::int32_t c = 0; c < count; ++c) {
+        const CurveColumn& column = file.Columns[static_cast<std::size_t>(c)];
+        if (Lower(Trim(column.Name)) == lower || BareName(column) == lower) {
+            return c;
+        }
+    }
+    throw ProgramError("There is no column named '" + std::string(wanted) + "'");
+}
+
+std::int32_t UsableRowCount(const ParsedCurveFile& file, std::int32_t fieldColumn, std::int32_t momentColumn) {
+    const auto f = static_cast<std::size_t>(fieldColumn);
+    const auto m = static_cast<std::size_t>(momentColumn);
+    return static_cast<std::int32_t>(std::count_if(file.Rows.begin(), file.Rows.end(), [f, m](const auto& row) {
+        return f < row.size() && m < row.size() && !std::isnan(row[f]) && !std::isnan(row[m]);
+    }));
+}
+
+ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& choice, ExperimentData& experiment) {
+    const auto count = static_cast<std::int32_t>(file.Columns.size());
+    if (choice.FieldColumn < 0 || choice.FieldColumn >= count || choice.MomentColumn < 0 ||
+        choice.MomentColumn >= count) {
+        throw ProgramError("The file has no such column");
+    }
+    const auto f = static_cast<std::size_t>(choice.FieldColumn);
+    const auto m = static_cast<std::size_t>(choice.MomentColumn);
+    std::vector<std::size_t> usable;
+    for (std::size_t r = 0; r < file.Rows.size(); ++r) {
+        if (!std::isnan(file.Rows[r][f]) && !std::isnan(file.Rows[r][m])) {
+            usable.push_back(r);
+        }
+    }
+    if (usable.empty()) {
+        throw ProgramError("No row holds both a value of '" + file.Columns[f].Name + "' and of '" +
+                           file.Columns[m].Name + "'");
+    }
+    ImportSummary summary;
+    summary.UsableRows = static_cast<std::int32_t>(usable.size());
+    summary.SkippedRows = static_cast<std::int32_t>(file.Rows.size() - usable.size());
+    std::vector<std::size_t> kept;
+    if (usable.size() > static_cast<std::size_t>(MaxRows) && choice.Long == LongCurve::Thin) {
+        const std::size_t stride = (usable.size() + MaxRows - 1) / MaxRows;
+        summary.Stride = static_cast<std::int32_t>(stride);
+        for (std::size_t i = 0; i < usable.size(); i += stride) {
+            kept.push_back(usable[i]);
+        }
+    } else {
+        kept.assign(usable.begin(), usable.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(
+                                                         usable.size(), static_cast<std::size_t>(MaxRows))));
+    }
+    summary.KeptRows = static_cast<std::int32_t>(kept.size());
+    for (std::size_t c = 0; c < file.Columns.size() && summary.ExtraColumns.size() < MaxCols - 2; ++c) {
+        if (c != f && c != m &&
+            std::none_of(kept.begin(), kept.end(), [&](std::size_t r) { return std::isnan(file.Rows[r][c]); })) {
+            summary.ExtraColumns.push_back(static_cast<std::int32_t>(c));
+        }
+    }
+
+    const double factor = FieldUnitToAmperePerMetre(choice.Unit);
+    experiment.ClearExpTable();
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const std::vector<double>& row = file.Rows[kept[i]];
+        const auto tableRow = static_cast<std::int32_t>(i + 1);
+        experiment.ExpTable.At(1, tableRow) = row[f] * factor;
+        experiment.ExpTable.At(2, tableRow) = row[m];
+        for (std::size_t e = 0; e < summary.ExtraColumns.size(); ++e) {
+            experiment.ExpTable.At(static_cast<std::int32_t>(e + 3), tableRow) =
+                row[static_cast<std::size_t>(summary.ExtraColumns[e])];
+        }
+    }
+    experiment.ExpRows = summary.KeptRows;
+    experiment.ExpCols = 2 + static_cast<std::int32_t>(summary.ExtraColumns.size());
+    return summary;
+}
+
+} // namespace dravo2

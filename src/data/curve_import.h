@@ -1,0 +1,102 @@
+#pragma once
+
+#include "data/data_table.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dravo2 {
+
+// The units a measured field may be given in; mT and T are those of mu0 H.
+enum class FieldUnit { AmperePerMetre, KiloAmperePerMetre, Oersted, MilliTesla, Tesla };
+
+inline constexpr FieldUnit kFieldUnits[] = {FieldUnit::AmperePerMetre, FieldUnit::KiloAmperePerMetre,
+                                            FieldUnit::Oersted, FieldUnit::MilliTesla, FieldUnit::Tesla};
+
+// "A/m", "kA/m", "Oe", "mT", "T".
+std::string FieldUnitName(FieldUnit unit);
+
+// The factor that turns a field in `unit` into A/m: 1 Oe = 1000 / (4 pi) A/m, mu0 H of 1 T is
+// 1 / mu0 A/m with mu0 = 4 pi 1e-7 V s / (A m).
+double FieldUnitToAmperePerMetre(FieldUnit unit);
+
+// A unit text as a header writes it ("Oe", "(kA/m)", "[mT]", "tesla", ...), case ignored;
+// nothing where it names no field unit.
+std::optional<FieldUnit> FieldUnitFromText(std::string_view text);
+
+// How the columns of a file were recognised.
+enum class CurveFileKind {
+    Delimited,    // text columns separated by commas, semicolons, TABs or runs of spaces
+    Magnetometer, // an instrument export with a [Header] and a [Data] section
+    ResultFile,   // this program's result file: eight columns of 23 characters
+};
+
+struct CurveColumn {
+    std::string Name; // from the names row, else "Column N"
+    std::string Unit; // from the units row, else the last bracketed group of the name; may be empty
+    bool HasValues = false;
+};
+
+// A file's rows of numbers as read, before any column is chosen. An empty field, and a text
+// field of an instrument export, is NaN.
+struct ParsedCurveFile {
+    CurveFileKind Kind = CurveFileKind::Delimited;
+    char Separator = ','; // ',' ';' '\t', or ' ' for runs of spaces
+    bool DecimalComma = false;
+    std::vector<CurveColumn> Columns;
+    std::vector<std::vector<double>> Rows; // each as long as Columns
+    std::vector<std::int32_t> RowLines;    // the file line (from 1) of each row
+};
+
+// Reads `bytes`, recognising the kind from the content. Throws InputOutputError
+// "Line N: <problem>" (or a message for the whole file: empty, no rows of numbers).
+ParsedCurveFile ParseCurveFile(std::string_view bytes);
+
+// "Magnetometer export", "Delimited text (semicolons, decimal commas)", ...
+std::string DescribeCurveFile(const ParsedCurveFile& file);
+
+// The columns and unit the import starts with: field and moment picked by name among the columns
+// that hold values (else the first two such columns), and the field unit the header states.
+struct ImportSuggestion {
+    std::int32_t FieldColumn = -1; // from 0; -1 where the file has no such column
+    std::int32_t MomentColumn = -1;
+    std::optional<FieldUnit> StatedUnit; // none: the file does not state it
+};
+
+ImportSuggestion SuggestImport(const ParsedCurveFile& file);
+
+// A column given by number (from 1) or by name (case ignored, with or without its unit).
+// Throws ProgramError naming the text when no column matches.
+std::int32_t FindColumn(const ParsedCurveFile& file, std::string_view text);
+
+// What to do with more than MaxRows usable rows.
+enum class LongCurve { Thin, FirstRows };
+
+struct ImportChoice {
+    std::int32_t FieldColumn = 0;
+    std::int32_t MomentColumn = 1;
+    FieldUnit Unit = FieldUnit::AmperePerMetre;
+    LongCurve Long = LongCurve::Thin;
+};
+
+// The rows that hold both chosen columns.
+std::int32_t UsableRowCount(const ParsedCurveFile& file, std::int32_t fieldColumn, std::int32_t momentColumn);
+
+struct ImportSummary {
+    std::int32_t UsableRows = 0; // rows with both chosen columns filled
+    std::int32_t SkippedRows = 0;
+    std::int32_t Stride = 1; // every Stride-th usable row was kept
+    std::int32_t KeptRows = 0;
+    std::vector<std::int32_t> ExtraColumns; // file columns (from 0) that became table columns 3...
+};
+
+// Fills `experiment` as a load would: column 1 the field in A/m, column 2 the moment as in the
+// file, then up to six further columns in file order that hold a value in every kept row.
+// Thinning keeps usable rows 1, 1 + k, 1 + 2k, ... with k the smallest step that fits MaxRows.
+// Throws ProgramError (and leaves `experiment` untouched) when no row holds both columns.
+ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& choice, ExperimentData& experiment);
+
+} // namespace dravo2

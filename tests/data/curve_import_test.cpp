@@ -1,0 +1,209 @@
+#include "data/curve_import.h"
+#include "data/errors.h"
+#include "data/result_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+namespace dravo2 {
+namespace {
+
+constexpr double kOersted = 79.57747154594767; // A/m
+constexpr double kTesla = 795774.7154594767;   // A/m of mu0 H = 1 T
+
+std::string ErrorOf(std::string_view bytes) {
+    try {
+        ParseCurveFile(bytes);
+    } catch (const ProgramError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+struct Imported {
+    ParsedCurveFile File;
+    ImportSuggestion Suggestion;
+    ImportSummary Summary;
+    std::unique_ptr<ExperimentData> Data = std::make_unique<ExperimentData>();
+
+    double At(std::int32_t c, std::int32_t r) const { return Data->ExpTable.At(c, r); }
+};
+
+// Parses and imports with the suggested columns and unit (A/m where none is stated).
+Imported Import(std::string_view bytes, LongCurve longCurve = LongCurve::Thin) {
+    Imported imported;
+    imported.File = ParseCurveFile(bytes);
+    imported.Suggestion = SuggestImport(imported.File);
+    ImportChoice choice{imported.Suggestion.FieldColumn, imported.Suggestion.MomentColumn,
+                        imported.Suggestion.StatedUnit.value_or(FieldUnit::AmperePerMetre), longCurve};
+    imported.Summary = FillExperiment(imported.File, choice, *imported.Data);
+    return imported;
+}
+
+TEST(FieldUnits, FactorsAndHeaderTexts) {
+    EXPECT_DOUBLE_EQ(FieldUnitToAmperePerMetre(FieldUnit::AmperePerMetre), 1.0);
+    EXPECT_DOUBLE_EQ(FieldUnitToAmperePerMetre(FieldUnit::KiloAmperePerMetre), 1000.0);
+    EXPECT_DOUBLE_EQ(FieldUnitToAmperePerMetre(FieldUnit::Oersted), kOersted);
+    EXPECT_DOUBLE_EQ(FieldUnitToAmperePerMetre(FieldUnit::MilliTesla), kTesla / 1000);
+    EXPECT_DOUBLE_EQ(FieldUnitToAmperePerMetre(FieldUnit::Tesla), kTesla);
+    EXPECT_EQ(FieldUnitFromText("(Oe)"), FieldUnit::Oersted);
+    EXPECT_EQ(FieldUnitFromText(" [kA/m] "), FieldUnit::KiloAmperePerMetre);
+    EXPECT_EQ(FieldUnitFromText("mT"), FieldUnit::MilliTesla);
+    EXPECT_EQ(FieldUnitFromText("Tesla"), FieldUnit::Tesla);
+    EXPECT_EQ(FieldUnitFromText("A/m"), FieldUnit::AmperePerMetre);
+    EXPECT_EQ(FieldUnitFromText("emu"), std::nullopt);
+    EXPECT_EQ(FieldUnitFromText(""), std::nullopt);
+    for (FieldUnit unit : kFieldUnits) {
+        EXPECT_EQ(FieldUnitFromText(FieldUnitName(unit)), unit);
+    }
+}
+
+TEST(CurveImport, MagnetometerExportInOersted) {
+    const std::string bytes =
+        "[Header]\r\n"
+        "; instrument notes, 1.5\r\n"
+        "TITLE,SAMPLE 3\r\n"
+        "[Data]\r\n"
+        "Comment,Time Stamp (sec),Magnetic Field (Oe),Moment (emu),M. Std. Err. (emu),Coil \"x\" (mV)\r\n"
+        "\"start, 300 K\",10.5\r\n"
+        ",11,100,2.5E-5,,7\r\n"
+        ",12,0.5,,1e-7,7\r\n"
+        ",13,-100,-2.5E-5,1e-7,8\r\n";
+    const Imported imported = Import(bytes);
+    EXPECT_EQ(imported.File.Kind, CurveFileKind::Magnetometer);
+    ASSERT_EQ(imported.File.Columns.size(), 6u);
+    EXPECT_EQ(imported.File.Columns[5].Name, "Coil \"x\" (mV)");
+    EXPECT_FALSE(imported.File.Columns[0].HasValues);
+    EXPECT_EQ(imported.Suggestion.FieldColumn, 2);
+    EXPECT_EQ(imported.Suggestion.MomentColumn, 3);
+    EXPECT_EQ(imported.Suggestion.StatedUnit, FieldUnit::Oersted);
+    // The comment row and the row without a moment are left out.
+    EXPECT_EQ(imported.Summary.UsableRows, 2);
+    EXPECT_EQ(imported.Summary.SkippedRows, 2);
+    ASSERT_EQ(imported.Data->ExpRows, 2);
+    EXPECT_DOUBLE_EQ(imported.At(1, 1), 100 * kOersted);
+    EXPECT_DOUBLE_EQ(imported.At(2, 1), 2.5e-5);
+    EXPECT_DOUBLE_EQ(imported.At(1, 2), -100 * kOersted);
+    // Further columns: those filled in every kept row, in file order.
+    EXPECT_EQ(imported.Summary.ExtraColumns, (std::vector<std::int32_t>{1, 5}));
+    EXPECT_EQ(imported.Data->ExpCols, 4);
+    EXPECT_DOUBLE_EQ(imported.At(3, 2), 13);
+    EXPECT_DOUBLE_EQ(imported.At(4, 2), 8);
+}
+
+TEST(CurveImport, MomentColumnWithValuesIsPreferred) {
+    const Imported imported = Import("[Data]\nMagnetic Field (Oe),Moment (emu),DC Moment Err Free Ctr (emu),"
+                                     "DC Moment Free Ctr (emu)\n5,,1e-9,3e-4\n6,,1e-9,4e-4\n");
+    EXPECT_EQ(imported.Suggestion.MomentColumn, 3);
+    EXPECT_DOUBLE_EQ(imported.At(2, 2), 4e-4);
+}
+
+TEST(CurveImport, SpacesWithNamesAndUnitsRowInMillitesla) {
+    const Imported imported = Import("% loop at 300 K\n"
+                                     "H   M   T_sample\n"
+                                     "mT  emu K\n"
+                                     "  100  1.5e-3   300\n"
+                                     "  -20  -1.e-3   301\n");
+    EXPECT_EQ(imported.File.Kind, CurveFileKind::Delimited);
+    EXPECT_EQ(imported.File.Separator, ' ');
+    EXPECT_EQ(imported.File.Columns[2].Name, "T_sample");
+    EXPECT_EQ(imported.Suggestion.StatedUnit, FieldUnit::MilliTesla);
+    EXPECT_DOUBLE_EQ(imported.At(1, 1), 100 * kTesla / 1000);
+    EXPECT_DOUBLE_EQ(imported.At(2, 2), -1e-3);
+    EXPECT_DOUBLE_EQ(imported.At(3, 2), 301);
+}
+
+TEST(CurveImport, SemicolonsWithDecimalCommasAndEmptyFields) {
+    const Imported imported = Import("Field (kA/m);Moment (emu);Note\n1,5;2,25e-3;\n-0,5;;1\n-1,5;-2,25e-3;2\n");
+    EXPECT_EQ(imported.File.Separator, ';');
+    EXPECT_TRUE(imported.File.DecimalComma);
+    EXPECT_EQ(imported.Suggestion.StatedUnit, FieldUnit::KiloAmperePerMetre);
+    ASSERT_EQ(imported.Data->ExpRows, 2);
+    EXPECT_DOUBLE_EQ(imported.At(1, 1), 1500);
+    EXPECT_DOUBLE_EQ(imported.At(2, 2), -2.25e-3);
+    EXPECT_EQ(imported.Data->ExpCols, 2); // the note is empty in a kept row
+}
+
+TEST(CurveImport, TabsWithoutHeaderStateNoUnit) {
+    const Imported imported = Import("0.5\t1e-4\r\n1.0\t2e-4\r\n1.5\t3e-4");
+    EXPECT_EQ(imported.File.Separator, '\t');
+    EXPECT_FALSE(imported.File.DecimalComma);
+    EXPECT_EQ(imported.File.Columns[0].Name, "Column 1");
+    EXPECT_EQ(imported.Suggestion.StatedUnit, std::nullopt);
+    EXPECT_EQ(imported.Data->ExpRows, 3);
+    EXPECT_DOUBLE_EQ(imported.At(1, 3), 1.5);
+}
+
+TEST(CurveImport, NamesInTheLastCommentAndCommaColumns) {
+    const Imported imported = Import("# fitted\n#\n# Field (T),Mag (Data) (kA/m)\n0.0,1\n1e-2 , 2\n");
+    EXPECT_EQ(imported.File.Columns[1].Name, "Mag (Data) (kA/m)");
+    EXPECT_EQ(imported.File.Columns[1].Unit, "kA/m");
+    EXPECT_EQ(imported.Suggestion.StatedUnit, FieldUnit::Tesla);
+    EXPECT_DOUBLE_EQ(imported.At(1, 2), 1e-2 * kTesla);
+}
+
+TEST(CurveImport, ResultFileOfThisProgram) {
+    auto simulation = std::make_unique<SimulationData>();
+    simulation->ClearSimTable();
+    for (std::int32_t row = 1; row <= 3; ++row) {
+        for (std::int32_t column = 1; column <= MaxCols; ++column) {
+            simulation->SimTable.At(column, row) = row * 1000.0 + column;
+        }
+        simulation->SimRows = row;
+    }
+    const Imported imported = Import(ResultFileText(*simulation));
+    EXPECT_EQ(imported.File.Kind, CurveFileKind::ResultFile);
+    EXPECT_EQ(imported.Suggestion.FieldColumn, 0);
+    EXPECT_EQ(imported.Suggestion.MomentColumn, 1);
+    EXPECT_EQ(imported.Suggestion.StatedUnit, FieldUnit::AmperePerMetre);
+    EXPECT_EQ(imported.Data->ExpCols, MaxCols);
+    EXPECT_DOUBLE_EQ(imported.At(1, 3), 3001);
+    EXPECT_DOUBLE_EQ(imported.At(8, 2), 2008);
+}
+
+TEST(CurveImport, LongCurveThinnedOrCut) {
+    std::string bytes = "H,M\n";
+    for (int i = 0; i < 5000; ++i) {
+        bytes += std::to_string(i) + "," + std::to_string(2 * i) + "\n";
+    }
+    const Imported thinned = Import(bytes, LongCurve::Thin);
+    EXPECT_EQ(thinned.Summary.UsableRows, 5000);
+    EXPECT_EQ(thinned.Summary.Stride, 2);
+    ASSERT_EQ(thinned.Data->ExpRows, 2500);
+    EXPECT_DOUBLE_EQ(thinned.At(1, 2500), 4998);
+    EXPECT_DOUBLE_EQ(thinned.At(2, 2500), 9996);
+    const Imported cut = Import(bytes, LongCurve::FirstRows);
+    ASSERT_EQ(cut.Data->ExpRows, MaxRows);
+    EXPECT_DOUBLE_EQ(cut.At(1, MaxRows), MaxRows - 1);
+}
+
+TEST(CurveImport, FailuresNameTheLineAndProblem) {
+    EXPECT_EQ(ErrorOf(""), "The file is empty");
+    EXPECT_EQ(ErrorOf("# only\n# notes\n"), "The file holds only comments");
+    EXPECT_EQ(ErrorOf("Field (Oe),Moment (emu)\n"), "The file holds no rows of numbers, only 1 row of text");
+    EXPECT_EQ(ErrorOf("H;M\n1;2\n3;x4\n"), "Line 3: 'x4' in column 2 is not a number");
+    EXPECT_EQ(ErrorOf("H M\nOe emu\nrun 2\n1 2\n"),
+              "Line 3: a third row of text before the numbers: only a row of names and a row of units may precede "
+              "them");
+    EXPECT_EQ(ErrorOf("[Header]\nTITLE,x\n"), "The file has a [Header] section but no [Data] section");
+    EXPECT_EQ(ErrorOf("[Header]\n[Data]\n\n"), "Line 2: the [Data] section has no row of column names");
+    EXPECT_EQ(ErrorOf("[Data]\nH (Oe),M (emu)\nnote,\n"), "The [Data] section holds no rows of numbers");
+
+    const ParsedCurveFile file = ParseCurveFile("Field (Oe),Moment (emu),T\n1,,3\n");
+    EXPECT_EQ(FindColumn(file, "3"), 2);
+    EXPECT_EQ(FindColumn(file, "moment"), 1);
+    EXPECT_EQ(FindColumn(file, "Field (Oe)"), 0);
+    EXPECT_THROW(FindColumn(file, "4"), ProgramError);
+    EXPECT_THROW(FindColumn(file, "volume"), ProgramError);
+    auto experiment = std::make_unique<ExperimentData>();
+    experiment->ExpRows = 7;
+    EXPECT_THROW(FillExperiment(file, ImportChoice{0, 1, FieldUnit::Oersted, LongCurve::Thin}, *experiment),
+                 ProgramError);
+    EXPECT_EQ(experiment->ExpRows, 7); // a failed import keeps what was loaded
+}
+
+} // namespace
+} // namespace dravo2
