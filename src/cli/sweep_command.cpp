@@ -1,5 +1,7 @@
 #include "cli/sweep_command.h"
 
+#include "cli/measured_options.h"
+
 #include "data/errors.h"
 #include "data/experiment_reader.h"
 #include "data/file_io.h"
@@ -25,6 +27,7 @@ struct Options {
     std::string OutputPath;
     std::string ReadPath;
     std::string Filter;
+    MeasuredOptions Measured;
     bool Help = false;
     bool Version = false;
     bool Reading = false;        // --read was given
@@ -125,13 +128,16 @@ std::vector<Key> Keys() {
 void PrintHelp(std::ostream& out) {
     Options defaults;
     out << "Usage: dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE]\n"
-           "  or:  dravo2-sweep --read FILE --filter dat|da2\n"
-           "  or:  dravo2-sweep --help | --version\n\n"
+           "  or:  dravo2-sweep --read FILE --filter dat|da2\n";
+    PrintMeasuredUsage(out);
+    out << "  or:  dravo2-sweep --help | --version\n\n"
            "Runs a field sweep of the layer stack as the window's Start does (and one reversed\n"
            "branch per --reverse, as pressing Reverse after the sweep ended) and writes the\n"
            "result file, eight columns of 23 characters, CR LF lines, to FILE or standard output.\n"
            "With --read, loads FILE as the window's \"Read .DA2\" would with that filter and prints\n"
-           "the rows it would hold.\n\nKeys (unit, default):\n";
+           "the rows it would hold.\n";
+    PrintMeasuredHelp(out);
+    out << "\nKeys (unit, default):\n";
     for (const Key& key : Keys()) {
         const std::string value = key.Text ? *key.Text(defaults) : std::to_string(*key.Degrees(defaults));
         std::string name = "  " + key.Name;
@@ -179,6 +185,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
             options.Reading = true;
         } else if (arg == "--filter") {
             options.Filter = next();
+        } else if (TakeMeasuredOption(args, i, options.Measured)) {
+            continue;
         } else {
             const std::size_t equals = arg.find('=');
             const std::string name = arg.substr(0, equals);
@@ -207,6 +215,11 @@ Options ParseArguments(const std::vector<std::string>& args) {
     if (!options.Filter.empty() && !options.Reading) {
         throw ProgramError("--filter goes with --read FILE");
     }
+    if (!options.Measured.ImportPath.empty() && (options.Reading || options.OutputGiven || options.SweepArguments)) {
+        throw ProgramError("--import prints the table it would load: --read, -o, --reverse and KEY=VALUE do not go "
+                           "with it");
+    }
+    CheckMeasuredOptions(options.Measured);
     options.Sweep.Texts.UniaxialChecked = options.Aniso == "UA";
     options.Sweep.Texts.QuarticChecked = options.Aniso == "QU";
     return options;
@@ -228,6 +241,7 @@ public:
     }
 
     const SimulationData& Table() const { return *Driver.Simulation; }
+    const LayerStack& Stack() const { return Driver.Session.Model.Stack; }
     bool TableFilled() const { return Filled; }
     bool Interrupted() const { return Stopped; }
 
@@ -331,6 +345,13 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
             return ReadCommand(options, out, err, separator);
         }
         CheckOutputLocation(options.OutputPath);
+        if (!options.Measured.ImportPath.empty()) {
+            return RunImportCommand(options.Measured, out, err);
+        }
+        auto measured = std::make_unique<ExperimentData>();
+        if (!options.Measured.ComparePath.empty()) {
+            ImportMeasured(options.Measured.ComparePath, options.Measured, *measured, err);
+        }
         // The magnetoresistance amplitude is read at every step; a bad one is refused up front.
         TextToReal(options.Sweep.DeltaR, separator);
         auto run = std::make_unique<HeadlessRun>(options, separator, err, progress);
@@ -353,6 +374,9 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
             status = kExitInterrupted;
         }
         WriteResult(options.OutputPath, ResultFileText(run->Table()), out, err);
+        if (!options.Measured.ComparePath.empty()) {
+            err << CompareLine(*measured, run->Table(), run->Stack(), options.Measured, separator) << "\n";
+        }
         return status;
     } catch (const InputOutputError& error) {
         err << error.what() << "\n";

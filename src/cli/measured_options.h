@@ -1,0 +1,55 @@
+#pragma once
+
+#include "analysis/misfit.h"
+#include "data/curve_import.h"
+#include "data/data_table.h"
+#include "engine/layer_model.h"
+
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace dravo2 {
+
+// The headless command's options for a measured curve: --import FILE, --compare FILE and the
+// choices both take.
+struct MeasuredOptions {
+    std::string ImportPath;
+    std::string ComparePath;
+    std::string Columns;    // "FIELD,MOMENT", each a number from 1 or a name
+    std::string FieldUnit;  // A/m, kA/m, Oe, mT or T
+    std::string Background; // slope, offset or both
+    std::string Rows;       // thin or first, for more rows than the table holds
+};
+
+// Takes args[i] when it is one of these options, with its value (advancing i); false otherwise.
+// Throws ProgramError for a missing value.
+bool TakeMeasuredOption(const std::vector<std::string>& args, std::size_t& i, MeasuredOptions& options);
+
+// Refuses a choice without --import or --compare and a value that is not one of the choices.
+void CheckMeasuredOptions(const MeasuredOptions& options);
+
+// The usage lines and the description of these options.
+void PrintMeasuredUsage(std::ostream& out);
+void PrintMeasuredHelp(std::ostream& out);
+
+// Reads `path` and fills `experiment` with the columns and unit of `options` (else those the file
+// suggests), saying on `err` which columns, unit and rows were taken. Throws ProgramError.
+void ImportMeasured(const std::string& path, const MeasuredOptions& options, ExperimentData& experiment,
+                    std::ostream& err);
+
+// --import: prints the table the import would load, as --read prints it. Returns the exit status.
+int RunImportCommand(const MeasuredOptions& options, std::ostream& out, std::ostream& err);
+
+// The background terms --background asks for.
+MisfitOptions BackgroundOf(const MeasuredOptions& options);
+
+// "misfit M scale S slope B offset C points N/TOTAL", or "misfit none (why) points N/TOTAL".
+std::string MisfitLine(const MisfitResult& result, char separator);
+
+// The misfit line of a measured curve against the simulated table of a stack.
+std::string CompareLine(const ExperimentData& measured, const SimulationData& simulated, const LayerStack& stack,
+                        const MeasuredOptions& options, char separator);
+
+} // namespace dravo2

@@ -1,0 +1,131 @@
+#include "cli/sweep_command.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace dravo2 {
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome RunCommand(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunSweepCommand(args, out, err, false);
+    return {status, out.str(), err.str()};
+}
+
+class MeasuredCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "dravo2_measured_XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        Folder = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(Folder); }
+
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        const std::string path = (Folder / name).string();
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    std::filesystem::path Folder;
+};
+
+TEST_F(MeasuredCommand, ImportPrintsTheTableAndStatesItsChoices) {
+    const std::string path = Write("vsm.dat", "[Header]\r\nTITLE,x\r\n[Data]\r\n"
+                                              "Comment,Temperature (K),Magnetic Field (Oe),Moment (emu)\r\n"
+                                              ",300,1000,2E-5\r\n,300,-1000,\r\n,301,-2000,-3E-5\r\n");
+    const Outcome outcome = RunCommand({"--import", path});
+    EXPECT_EQ(outcome.status, kExitOk);
+    EXPECT_EQ(outcome.out, " 7.95774715459477E+0004     2.00000000000000E-0005     3.00000000000000E+0002    \r\n"
+                           "-1.59154943091895E+0005    -3.00000000000000E-0005     3.01000000000000E+0002    \r\n");
+    EXPECT_EQ(outcome.err, "Magnetometer export ([Header] and [Data])\n"
+                           "field: column 3 'Magnetic Field (Oe)' in Oe (as the file states)\n"
+                           "moment: column 4 'Moment (emu)'\n"
+                           "rows: 2 loaded, 1 without both values skipped\n");
+
+    const Outcome chosen = RunCommand({"--import", path, "--columns", "temperature,3", "--field-unit", "kA/m"});
+    EXPECT_EQ(chosen.status, kExitOk);
+    EXPECT_EQ(chosen.out.substr(0, 54), " 3.00000000000000E+0005     1.00000000000000E+0003    ");
+    EXPECT_NE(chosen.err.find("field: column 2 'Temperature (K)' in kA/m (as given)\n"), std::string::npos);
+
+    const std::string plain = Write("plain.txt", "1 2\n3 4\n");
+    EXPECT_NE(RunCommand({"--import", plain}).err.find("in A/m (the file does not state the unit; give --field-unit)"),
+              std::string::npos);
+}
+
+TEST_F(MeasuredCommand, CompareWithTheSweepsOwnResultGivesNoMisfit) {
+    const std::string result = (Folder / "loop.dat").string();
+    ASSERT_EQ(RunCommand({"steps=40", "--reverse", "-o", result}).status, kExitOk);
+    const Outcome same =
+        RunCommand({"steps=40", "--reverse", "--compare", result, "-o", (Folder / "again.dat").string()});
+    EXPECT_EQ(same.status, kExitOk);
+    const std::size_t line = same.err.rfind("misfit ");
+    ASSERT_NE(line, std::string::npos) << same.err;
+    std::istringstream words(same.err.substr(line));
+    std::string misfit, scale, slope, offset, points;
+    double values[4] = {};
+    words >> misfit >> values[0] >> scale >> values[1] >> slope >> values[2] >> offset >> values[3] >> points;
+    EXPECT_LT(values[0], 1e-9);
+    // The default stack saturates at (1.5 * 2 + 1.5 * 2 + 0.7 * 2 + 1 * 20) / 26 T.
+    EXPECT_NEAR(values[1], 27.4 / 26, 1e-5);
+    EXPECT_TRUE(same.err.ends_with(" slope 0 offset 0 points 80/80\n")) << same.err;
+
+    const Outcome other =
+        RunCommand({"steps=40", "start=100", "--compare", result, "-o", (Folder / "other.dat").string()});
+    EXPECT_NE(other.err.find("misfit none (only 0 measured points of 80 lie within a simulated branch"),
+              std::string::npos)
+        << other.err;
+}
+
+TEST_F(MeasuredCommand, BadChoicesAreRefused) {
+    const std::string path = Write("m.csv", "H (Oe),M (emu)\n1,2\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--import", path, "--field-unit", "G"}, "'G' is not a field unit (A/m, kA/m, Oe, mT or T)\n"},
+        {{"--compare", path, "--background", "quadratic"}, "'quadratic' is not a background (slope, offset or both)\n"},
+        {{"--import", path, "--columns", "1"}, "--columns takes FIELD,MOMENT\n"},
+        {{"--import", path, "--columns", "1,3"}, "There is no column 3: the file has 2 columns\n"},
+        {{"--columns", "1,2"}, "--columns, --field-unit and --rows go with --import or --compare\n"},
+        {{"--import", path, "-o", "out.dat"},
+         "--import prints the table it would load: --read, -o, --reverse and KEY=VALUE do not go with it\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = RunCommand(c.args);
+        EXPECT_EQ(outcome.status, kExitBadInput) << c.message;
+        EXPECT_EQ(outcome.err, c.message);
+        EXPECT_EQ(outcome.out, "");
+    }
+}
+
+TEST_F(MeasuredCommand, AFileThatDoesNotReadIsAFileError) {
+    const struct {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {Write("h.csv", "H (Oe),M (emu)\n"), "The file holds no rows of numbers, only 1 row of text\n"},
+        {Write("x.csv", "H,M\n1,2\n2,z\n"), "Line 3: 'z' in column 2 is not a number\n"},
+        {(Folder / "missing.csv").string(), "File not found\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = RunCommand({"--import", c.path});
+        EXPECT_EQ(outcome.status, kExitFileError) << c.message;
+        EXPECT_EQ(outcome.err, c.message);
+        EXPECT_EQ(outcome.out, "");
+    }
+}
+
+} // namespace
+} // namespace dravo2
