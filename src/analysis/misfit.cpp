@@ -83,10 +83,6 @@ bool Solve(std::array<std::array<long double, N>, N> a, std::array<long double, 
     return true;
 }
 
-std::string PointsText(std::int32_t count) {
-    return std::to_string(count) + (count == 1 ? " measured point" : " measured points");
-}
-
 } // namespace
 
 CurveView MeasuredCurve(const ExperimentData& experiment) {
@@ -188,8 +184,9 @@ MisfitResult ComputeMisfit(const CurveView& measured, const CurveView& simulated
     }
     result.Covered = static_cast<std::int32_t>(std::count(covered.begin(), covered.end(), true));
     if (result.Covered < 3) {
-        result.Reason = "only " + PointsText(result.Covered) + " of " + std::to_string(result.Total) +
-                        " lie within a simulated branch of their direction; at least 3 are needed";
+        result.Reason = "only " + std::to_string(result.Covered) + " of " + std::to_string(result.Total) +
+                        (result.Covered == 1 ? " measured points lies" : " measured points lie") +
+                        " within a simulated branch of their direction; at least 3 are needed";
         return result;
     }
 

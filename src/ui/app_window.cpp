@@ -1,6 +1,7 @@
 #include "ui/app_window.h"
 
 #include "ui/desktop_integration.h"
+#include "ui/import_actions.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -29,6 +30,7 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
 
     // Each capability adds its actions here, before empty menus are hidden.
     InstallAboutActions(*this);
+    InstallImportActions(*this);
 
     HideEmptyMenus();
 

@@ -157,7 +157,7 @@ TEST(Misfit, NoMisfitAndWhy) {
     MisfitResult result = ComputeMisfit(measured.View(), simulated.View(), 1.0, {});
     EXPECT_FALSE(result.Valid);
     EXPECT_EQ(result.Covered, 2);
-    EXPECT_EQ(result.Reason, "only 2 measured points of 3 lie within a simulated branch of their direction; at least "
+    EXPECT_EQ(result.Reason, "only 2 of 3 measured points lie within a simulated branch of their direction; at least "
                              "3 are needed");
 
     measured.Field[2] = 20;

@@ -83,7 +83,7 @@ TEST_F(MeasuredCommand, CompareWithTheSweepsOwnResultGivesNoMisfit) {
 
     const Outcome other =
         RunCommand({"steps=40", "start=100", "--compare", result, "-o", (Folder / "other.dat").string()});
-    EXPECT_NE(other.err.find("misfit none (only 0 measured points of 80 lie within a simulated branch"),
+    EXPECT_NE(other.err.find("misfit none (only 0 of 80 measured points lie within a simulated branch"),
               std::string::npos)
         << other.err;
 }

@@ -1,0 +1,141 @@
+#include "ui/import_actions.h"
+
+#include "data/curve_import.h"
+#include "data/file_io.h"
+#include "data/number_text.h"
+#include "ui/app_window.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include <array>
+
+namespace dravo2 {
+namespace {
+
+// The local file a drag carries, if it carries exactly one.
+QString DraggedFile(const QMimeData* mime) {
+    if (mime == nullptr || !mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().constFirst().isLocalFile()) {
+        return {};
+    }
+    return mime->urls().constFirst().toLocalFile();
+}
+
+} // namespace
+
+MeasuredCurveActions::MeasuredCurveActions(AppWindow& window, std::unique_ptr<ImportDialogs> dialogs)
+    : QObject(&window), Window(window), Dialogs(std::move(dialogs)) {
+    setObjectName(QStringLiteral("MeasuredCurveActions"));
+    ImportAction = Window.FileMenu->addAction(tr("&Import measured curve..."));
+    ImportAction->setObjectName(QStringLiteral("ImportMeasuredCurve"));
+    connect(ImportAction, &QAction::triggered, this, [this] { ImportChosenFile(); });
+
+    SlopeAction = Window.CompareMenu->addAction(tr("Background &slope"));
+    SlopeAction->setObjectName(QStringLiteral("CompareSlope"));
+    OffsetAction = Window.CompareMenu->addAction(tr("&Offset"));
+    OffsetAction->setObjectName(QStringLiteral("CompareOffset"));
+    for (QAction* action : {SlopeAction, OffsetAction}) {
+        action->setCheckable(true);
+        connect(action, &QAction::toggled, this, [this] { UpdateMisfit(); });
+    }
+
+    // These connections are made after the panel's own, so they run once its handler is done.
+    TForm1& form = Window.Form();
+    const auto update = [this] { UpdateMisfit(); };
+    connect(form.Timer1, &QTimer::timeout, this, update);
+    for (QPushButton* button : {form.BOtworzDAT, form.BitBtn1_Start, form.BNormalizeSim}) {
+        connect(button, &QPushButton::clicked, this, update);
+    }
+    connect(form.SB2_Reverse, &QToolButton::clicked, this, update);
+
+    Window.setAcceptDrops(true);
+    Window.installEventFilter(this);
+    UpdateMisfit();
+}
+
+MeasuredCurveActions::~MeasuredCurveActions() = default;
+
+bool MeasuredCurveActions::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &Window && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)) {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (!DraggedFile(drag->mimeData()).isEmpty()) {
+            drag->acceptProposedAction();
+            return true;
+        }
+    } else if (watched == &Window && event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QString path = DraggedFile(drop->mimeData());
+        if (!path.isEmpty()) {
+            drop->acceptProposedAction();
+            // The dialog opens once the drop has finished, not inside the drag's event.
+            QTimer::singleShot(0, this, [this, path] { ImportFile(path); });
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MeasuredCurveActions::ImportChosenFile() {
+    const QString path = Dialogs->OpenMeasuredCurve();
+    if (!path.isEmpty()) {
+        ImportFile(path);
+    }
+}
+
+void MeasuredCurveActions::ImportFile(const QString& path) {
+    TForm1& form = Window.Form();
+    form.Guarded([&] {
+        const ParsedCurveFile file = ParseCurveFile(ReadWholeFile(path.toStdString()));
+        const ImportSuggestion suggestion = SuggestImport(file);
+        ImportChoice choice;
+        choice.FieldColumn = suggestion.FieldColumn;
+        choice.MomentColumn = suggestion.MomentColumn;
+        choice.Unit = suggestion.StatedUnit.value_or(FieldUnit::AmperePerMetre);
+        if (!Dialogs->ChooseImport(file, path, suggestion, choice)) {
+            return;
+        }
+        // FillExperiment changes nothing before it knows the import succeeds.
+        FillExperiment(file, choice, *form.Experiment);
+        form.ExpFileName = path.toStdString();
+        form.ReplotExperiment();
+    });
+    UpdateMisfit();
+}
+
+void MeasuredCurveActions::UpdateMisfit() {
+    TForm1& form = Window.Form();
+    std::array<double, kLayers> magnetisation{};
+    std::array<double, kLayers> thickness{};
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        magnetisation[i] = static_cast<double>(form.Driver.Session.Model.Stack.M[i]);
+        thickness[i] = static_cast<double>(form.Driver.Session.Model.Stack.t[i]);
+    }
+    Last = ComputeMisfit(MeasuredCurve(*form.Experiment), SimulatedCurve(*form.Driver.Simulation),
+                         SaturationProjection(magnetisation, thickness),
+                         {SlopeAction->isChecked(), OffsetAction->isChecked()});
+    Window.StatusText->setText(MisfitStatusText(Last, form.Separator));
+}
+
+MeasuredCurveActions* InstallImportActions(AppWindow& window) {
+    return new MeasuredCurveActions(window, std::make_unique<QtImportDialogs>(&window));
+}
+
+QString MisfitStatusText(const MisfitResult& result, char separator) {
+    if (!result.Valid) {
+        return QStringLiteral("no misfit: ") + QString::fromStdString(result.Reason);
+    }
+    return QStringLiteral("misfit %1 of saturation over %2 of %3 measured points")
+        .arg(QString::fromStdString(GeneralNumberText(result.Misfit, 3, separator)))
+        .arg(result.Covered)
+        .arg(result.Total);
+}
+
+} // namespace dravo2
