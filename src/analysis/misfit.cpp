@@ -178,7 +178,11 @@ MisfitResult ComputeMisfit(const CurveView& measured, const CurveView& simulated
             if (j < branch.Last) {
                 weight += 0.5 * std::fabs(measured.Field[j + 1] - h);
             }
-            comparisons.push_back({j, weight, Interpolate(simulated, match->Points, h) / saturation});
+            const double model = Interpolate(simulated, match->Points, h) / saturation;
+            if (!std::isfinite(model) || !std::isfinite(measured.Value[j])) {
+                continue; // a row the sweep could not finish compares with nothing
+            }
+            comparisons.push_back({j, weight, model});
             covered[static_cast<std::size_t>(j)] = true;
         }
     }

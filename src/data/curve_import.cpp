@@ -677,6 +677,11 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
     }
 
     const double factor = FieldUnitToAmperePerMetre(choice.Unit);
+    for (const std::size_t r : kept) {
+        if (!std::isfinite(file.Rows[r][f] * factor)) {
+            FailAt(file.RowLines[r], "the field in " + FieldUnitName(choice.Unit) + " is beyond the range of A/m");
+        }
+    }
     experiment.ClearExpTable();
     for (std::size_t i = 0; i < kept.size(); ++i) {
         const std::vector<double>& row = file.Rows[kept[i]];

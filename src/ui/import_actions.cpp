@@ -2,6 +2,7 @@
 
 #include "data/curve_import.h"
 #include "data/file_io.h"
+#include "data/floating_point.h"
 #include "data/number_text.h"
 #include "ui/app_window.h"
 
@@ -17,6 +18,7 @@
 #include <QUrl>
 
 #include <array>
+#include <cfenv>
 
 namespace dravo2 {
 namespace {
@@ -111,6 +113,10 @@ void MeasuredCurveActions::ImportFile(const QString& path) {
 }
 
 void MeasuredCurveActions::UpdateMisfit() {
+    // The comparison runs beside the panel's handlers, so it leaves the floating-point flags as
+    // it found them: a NaN met in a table must not surface later as an error of another handler.
+    std::fexcept_t flags{};
+    std::fegetexceptflag(&flags, kTrappedFlags);
     TForm1& form = Window.Form();
     std::array<double, kLayers> magnetisation{};
     std::array<double, kLayers> thickness{};
@@ -121,6 +127,7 @@ void MeasuredCurveActions::UpdateMisfit() {
     Last = ComputeMisfit(MeasuredCurve(*form.Experiment), SimulatedCurve(*form.Driver.Simulation),
                          SaturationProjection(magnetisation, thickness),
                          {SlopeAction->isChecked(), OffsetAction->isChecked()});
+    std::fesetexceptflag(&flags, kTrappedFlags);
     Window.StatusText->setText(MisfitStatusText(Last, form.Separator));
 }
 

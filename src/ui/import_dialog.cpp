@@ -65,6 +65,9 @@ ImportDialog::ImportDialog(const ParsedCurveFile& file, const QString& fileName,
             }
         }
     }
+    for (std::size_t c = 0; c < file.Columns.size(); ++c) {
+        Preview->setColumnHidden(static_cast<int>(c), !file.Columns[c].HasValues); // instruments leave many empty
+    }
     Preview->resizeColumnsToContents();
     Preview->setMinimumSize(640, 300);
     layout->addWidget(Preview);

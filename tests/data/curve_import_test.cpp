@@ -192,6 +192,16 @@ TEST(CurveImport, FailuresNameTheLineAndProblem) {
     EXPECT_EQ(ErrorOf("[Header]\n[Data]\n\n"), "Line 2: the [Data] section has no row of column names");
     EXPECT_EQ(ErrorOf("[Data]\nH (Oe),M (emu)\nnote,\n"), "The [Data] section holds no rows of numbers");
 
+    auto huge = std::make_unique<ExperimentData>();
+    try {
+        FillExperiment(ParseCurveFile("H M\n1 2\n1e305 3\n"), ImportChoice{0, 1, FieldUnit::Tesla, LongCurve::Thin},
+                       *huge);
+        ADD_FAILURE() << "a field beyond the range was taken";
+    } catch (const ProgramError& error) {
+        EXPECT_STREQ(error.what(), "Line 3: the field in T is beyond the range of A/m");
+    }
+    EXPECT_EQ(huge->ExpRows, 0);
+
     const ParsedCurveFile file = ParseCurveFile("Field (Oe),Moment (emu),T\n1,,3\n");
     EXPECT_EQ(FindColumn(file, "3"), 2);
     EXPECT_EQ(FindColumn(file, "moment"), 1);
