@@ -1,6 +1,7 @@
 #include "ui/import_actions.h"
 
 #include "data/curve_import.h"
+#include "data/errors.h"
 #include "data/file_io.h"
 #include "data/floating_point.h"
 #include "data/number_text.h"
@@ -97,6 +98,9 @@ void MeasuredCurveActions::ImportFile(const QString& path) {
     form.Guarded([&] {
         const ParsedCurveFile file = ParseCurveFile(ReadWholeFile(path.toStdString()));
         const ImportSuggestion suggestion = SuggestImport(file);
+        if (suggestion.FieldColumn < 0 || suggestion.MomentColumn < 0) {
+            throw ProgramError("The file has fewer than two columns with values");
+        }
         ImportChoice choice;
         choice.FieldColumn = suggestion.FieldColumn;
         choice.MomentColumn = suggestion.MomentColumn;

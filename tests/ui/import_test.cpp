@@ -164,10 +164,12 @@ TEST_F(ImportTest, ACancelledOrFailedImportKeepsTheCurve) {
     Script->Accept = true;
     Import(Write("header.csv", "Field (Oe);Moment (emu)\n"));
     Import(Write("bad.csv", "H,M\n1,2\n2,x\n"));
+    Import(Write("one.csv", "H,M\n1,\n2,\n"));
     Import(QString());
     EXPECT_EQ(Script->Asked, 2);
     EXPECT_EQ(Reporter.Messages, (std::vector<std::string>{"The file holds no rows of numbers, only 1 row of text",
-                                                           "Line 3: 'x' in column 2 is not a number"}));
+                                                           "Line 3: 'x' in column 2 is not a number",
+                                                           "The file has fewer than two columns with values"}));
     EXPECT_EQ(Window->Form().Experiment->ExpRows, 3);
     EXPECT_DOUBLE_EQ(Window->Form().Experiment->ExpTable.At(2, 1), 1e-5);
 }
