@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -109,6 +110,10 @@ TEST_F(ImportTest, MenusAndTheStatusBeforeAnyCurve) {
     EXPECT_FALSE(Actions->SlopeAction->isChecked());
     EXPECT_FALSE(Actions->OffsetAction->isChecked());
     EXPECT_EQ(Status(), "no misfit: no measured curve is loaded");
+    // A load through "Read .DA2" updates it too.
+    FileAnswers.OpenAnswers.push_back({Write("curve.dat", "1 2\r\n3 4\r\n"), 2});
+    Window->Form().BOtworzDAT->click();
+    EXPECT_EQ(Status(), "no misfit: there is no simulated curve yet");
 }
 
 TEST_F(ImportTest, AnOerstedExportIsConvertedDrawnAndCompared) {
