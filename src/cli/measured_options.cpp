@@ -73,8 +73,8 @@ void CheckMeasuredOptions(const MeasuredOptions& options) {
 
 void PrintMeasuredUsage(std::ostream& out) {
     out << "  or:  dravo2-sweep --import FILE [--columns FIELD,MOMENT] [--field-unit UNIT] [--rows thin|first]\n"
-           "  or:  dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE] --compare FILE [--columns FIELD,MOMENT]\n"
-           "                    [--field-unit UNIT] [--rows thin|first] [--background slope|offset|both]\n";
+           "  or:  dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE] --compare FILE [--background "
+           "slope|offset|both]\n";
 }
 
 void PrintMeasuredHelp(std::ostream& out) {
@@ -84,7 +84,8 @@ void PrintMeasuredHelp(std::ostream& out) {
            "unit taken are stated on standard error. With --compare, runs the sweep, writes the result\n"
            "and prints on standard error \"misfit M scale S slope B offset C points N/TOTAL\": the\n"
            "weighted RMS difference of the measured curve from s m + b H + c, in units of the fitted\n"
-           "saturation, with m the simulated projection over its saturation.\n"
+           "saturation, with m the simulated projection over its saturation. --compare takes\n"
+           "--columns, --field-unit and --rows as --import does.\n"
            "  --columns      the field and moment columns, by number from 1 or by name\n"
            "  --field-unit   A/m, kA/m, Oe, mT or T (mT and T of mu0 H); default the unit the file states\n"
            "  --rows         thin (every k-th row, the default) or first (the first 4096) for longer curves\n"
