@@ -108,6 +108,9 @@ void MeasuredCurveActions::ImportFile(const QString& path) {
         if (!Dialogs->ChooseImport(file, path, suggestion, choice)) {
             return;
         }
+        // The dialog's own event loop may leave floating-point flags behind (Qt's layout and
+        // painting are no computation of ours); the load and the drawing start from clear flags.
+        ClearFloatingPointFlags();
         // FillExperiment changes nothing before it knows the import succeeds.
         FillExperiment(file, choice, *form.Experiment);
         form.ExpFileName = path.toStdString();
