@@ -219,6 +219,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
         throw ProgramError("--import prints the table it would load: --read, -o, --reverse and KEY=VALUE do not go "
                            "with it");
     }
+    if (options.Reading && !options.Measured.ComparePath.empty()) {
+        throw ProgramError("--read and --compare do not go together");
+    }
     CheckMeasuredOptions(options.Measured);
     options.Sweep.Texts.UniaxialChecked = options.Aniso == "UA";
     options.Sweep.Texts.QuarticChecked = options.Aniso == "QU";

@@ -99,6 +99,7 @@ TEST_F(MeasuredCommand, BadChoicesAreRefused) {
         {{"--import", path, "--columns", "1"}, "--columns takes FIELD,MOMENT\n"},
         {{"--import", path, "--columns", "1,3"}, "There is no column 3: the file has 2 columns\n"},
         {{"--columns", "1,2"}, "--columns, --field-unit and --rows go with --import or --compare\n"},
+        {{"--read", path, "--compare", path}, "--read and --compare do not go together\n"},
         {{"--import", path, "-o", "out.dat"},
          "--import prints the table it would load: --read, -o, --reverse and KEY=VALUE do not go with it\n"},
     };
