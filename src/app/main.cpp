@@ -1,9 +1,10 @@
 #include "ui/app_window.h"
-#include "ui/desktop_integration.h"
+#include "ui/import_actions.h"
 #include "ui/platform.h"
 #include "version/version.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <string_view>
@@ -11,8 +12,8 @@
 namespace {
 
 constexpr const char* kHelp = "Usage: dravo2 [FILE]\n"
-                              "Opens the window of the thin magnetic multilayer simulator. A FILE given is\n"
-                              "loaded as a measured curve, as \"Read .DA2\" loads it with the \"dat\" filter.\n\n"
+                              "Opens the window of the thin magnetic multilayer simulator. A FILE given (or\n"
+                              "dropped on the window) opens in the import of measured curves.\n\n"
                               "  -h, --help     show this help and exit\n"
                               "      --version  show the version and exit\n\n"
                               "The options of every Qt program (-platform, -style...) are accepted too.\n"
@@ -40,14 +41,14 @@ int main(int argc, char** argv) {
     // The classic style draws group captions on their frames, as the panel's layout expects.
     QApplication::setStyle(QStringLiteral("Windows"));
     dravo2::MessageBoxReporter reporter(nullptr);
-    dravo2::QtFileDialogs qtDialogs(nullptr);
-    dravo2::GivenFileDialogs dialogs(qtDialogs);
+    dravo2::QtFileDialogs dialogs(nullptr);
     dravo2::AppWindow window(reporter, dialogs);
-    dravo2::AcceptDroppedFiles(window, dialogs);
     window.show();
-    // QApplication took its own options out of argv; what is left first is the file to load.
+    // QApplication took its own options out of argv; what is left first is the file to import,
+    // once the window is up.
     if (argc > 1) {
-        dravo2::OpenGivenFile(window, dialogs, QString::fromLocal8Bit(argv[1]));
+        const QString file = QString::fromLocal8Bit(argv[1]);
+        QTimer::singleShot(0, &window, [&window, file] { window.MeasuredCurve->ImportFile(file); });
     }
     return QApplication::exec();
 }

@@ -30,7 +30,7 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
 
     // Each capability adds its actions here, before empty menus are hidden.
     InstallAboutActions(*this);
-    InstallImportActions(*this);
+    MeasuredCurve = InstallImportActions(*this);
 
     HideEmptyMenus();
 

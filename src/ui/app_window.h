@@ -8,6 +8,10 @@ class QLabel;
 class QMenu;
 
 namespace dravo2 {
+class MeasuredCurveActions;
+}
+
+namespace dravo2 {
 
 // The program's top-level window: the instrument panel as its central widget, unchanged in
 // size and layout, with a menu bar above it and a status bar below it. The window grows by
@@ -27,6 +31,8 @@ public:
     QMenu* FitMenu = nullptr;
     QMenu* HelpMenu = nullptr;
     QLabel* StatusText = nullptr;
+    // The import of measured curves (menu, dropped files) and the misfit in the status bar.
+    MeasuredCurveActions* MeasuredCurve = nullptr;
 
 private:
     void HideEmptyMenus();

@@ -4,14 +4,9 @@
 #include "version/version.h"
 
 #include <QAction>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMimeData>
-#include <QPushButton>
-#include <QUrl>
 
 // The resources of a static library are linked only when something names them.
 static void InitIconResource() {
@@ -19,48 +14,7 @@ static void InitIconResource() {
 }
 
 namespace dravo2 {
-namespace {
-
-constexpr int kDatFilter = 2;
-
-// The one local file of a drag, or an empty name when the drag holds anything else.
-QString DraggedFile(const QMimeData* data) {
-    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || !data->urls().constFirst().isLocalFile()) {
-        return {};
-    }
-    return data->urls().constFirst().toLocalFile();
-}
-
-class DropFilter : public QObject {
-public:
-    DropFilter(AppWindow& window, GivenFileDialogs& dialogs) : QObject(&window), Window(window), Dialogs(dialogs) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::DragEnter) {
-            auto* drag = static_cast<QDragEnterEvent*>(event);
-            if (!DraggedFile(drag->mimeData()).isEmpty()) {
-                drag->acceptProposedAction();
-                return true;
-            }
-        } else if (event->type() == QEvent::Drop) {
-            auto* drop = static_cast<QDropEvent*>(event);
-            const QString name = DraggedFile(drop->mimeData());
-            if (!name.isEmpty()) {
-                drop->acceptProposedAction();
-                OpenGivenFile(Window, Dialogs, name);
-                return true;
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    AppWindow& Window;
-    GivenFileDialogs& Dialogs;
-};
-
-} // namespace
+namespace {} // namespace
 
 QString AboutText() {
     return QStringLiteral("<h3>Dravo2 %1</h3>"
@@ -95,27 +49,6 @@ void InstallAboutActions(AppWindow& window) {
         box->setIconPixmap(window.windowIcon().pixmap(64, 64));
         box->open();
     });
-}
-
-QString GivenFileDialogs::OpenExperiment(int& filterIndex) {
-    if (Given.isEmpty()) {
-        return Dialogs.OpenExperiment(filterIndex);
-    }
-    filterIndex = kDatFilter;
-    QString name;
-    name.swap(Given);
-    return name;
-}
-
-void OpenGivenFile(AppWindow& window, GivenFileDialogs& dialogs, const QString& name) {
-    dialogs.Give(name);
-    window.Form().BOtworzDAT->click();
-    dialogs.Give(QString());
-}
-
-void AcceptDroppedFiles(AppWindow& window, GivenFileDialogs& dialogs) {
-    window.setAcceptDrops(true);
-    window.installEventFilter(new DropFilter(window, dialogs));
 }
 
 } // namespace dravo2

@@ -38,8 +38,7 @@ protected:
     fs::path Dir;
     RecordingReporter Reporter;
     ScriptedDialogs Scripted;
-    GivenFileDialogs Dialogs{Scripted};
-    AppWindow Window{Reporter, Dialogs};
+    AppWindow Window{Reporter, Scripted};
 };
 
 TEST_F(DesktopTest, IconAndAboutBoxWithVersionLicenceAndLibraries) {
@@ -63,46 +62,6 @@ TEST_F(DesktopTest, IconAndAboutBoxWithVersionLicenceAndLibraries) {
     EXPECT_TRUE(text.contains(QStringLiteral("MIT licence")));
     EXPECT_TRUE(text.contains(QStringLiteral("Qt ") + QString::fromLatin1(qVersion()) + QStringLiteral(" (GNU LGPL")));
     box->close();
-}
-
-TEST_F(DesktopTest, AGivenFileLoadsThroughReadDa2WithTheDatFilter) {
-    Window.Form().OpenFilterIndex = 1;
-    OpenGivenFile(Window, Dialogs, Write("curve.txt", "sample\r\n@\r\n1 2\r\n3 4\r\n5 6\r\n"));
-    EXPECT_EQ(Scripted.OfferedFilter, 0); // no dialog was shown
-    EXPECT_EQ(Window.Form().OpenFilterIndex, 2);
-    EXPECT_EQ(Window.Form().Experiment->ExpRows, 3);
-    EXPECT_EQ(Window.Form().Experiment->ExpCols, 2);
-
-    // The given file is used once; "Read .DA2" asks again afterwards.
-    Window.Form().BOtworzDAT->click();
-    EXPECT_EQ(Scripted.OfferedFilter, 2);
-    EXPECT_EQ(Window.Form().Experiment->ExpRows, 3);
-    EXPECT_TRUE(Reporter.Messages.empty());
-}
-
-TEST_F(DesktopTest, OneDroppedLocalFileLoadsAndOtherDragsAreRefused) {
-    AcceptDroppedFiles(Window, Dialogs);
-    EXPECT_TRUE(Window.acceptDrops());
-    const QPointF at(100, 100);
-
-    QMimeData two;
-    two.setUrls({QUrl::fromLocalFile(Write("a.dat", "1 2\r\n")), QUrl::fromLocalFile(Write("b.dat", "1 2\r\n"))});
-    QDragEnterEvent refused(at.toPoint(), Qt::CopyAction, &two, Qt::LeftButton, Qt::NoModifier);
-    refused.setAccepted(false);
-    QApplication::sendEvent(&Window, &refused);
-    EXPECT_FALSE(refused.isAccepted());
-
-    QMimeData one;
-    one.setUrls({QUrl::fromLocalFile(Write("c.dat", "1 2\r\n3 4\r\n"))});
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &one, Qt::LeftButton, Qt::NoModifier);
-    enter.setAccepted(false);
-    QApplication::sendEvent(&Window, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(at, Qt::CopyAction, &one, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&Window, &drop);
-    EXPECT_EQ(Window.Form().Experiment->ExpRows, 2);
-    EXPECT_EQ(Window.Form().Experiment->ExpTable.At(2, 2), 4);
-    EXPECT_EQ(Scripted.OfferedFilter, 0);
 }
 
 } // namespace
