@@ -11,12 +11,16 @@
 
 namespace dravo2 {
 
-// Noise amplitude (rad), convergence threshold (on |grad| / energy scale, per rad) and the
-// descent's iteration budget.
+// How a sweep step relaxes after its kick: the gradient descent, or Newton's method (newton.h).
+enum class SolverMethod { Descent, Newton };
+
+// Noise amplitude (rad), convergence threshold (on |grad| / energy scale, per rad), the
+// iteration budget and the method.
 struct SolverSettings {
     double Ramp = 0;
     Real Conv = 0;
     std::int32_t MaxIter = 0;
+    SolverMethod Method = SolverMethod::Descent;
 };
 
 // Why a descent ended.

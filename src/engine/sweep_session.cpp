@@ -1,5 +1,6 @@
 #include "engine/sweep_session.h"
 
+#include "engine/newton.h"
 #include "engine/physical_constants.h"
 
 #include <cmath>
@@ -59,7 +60,8 @@ StepOutcome SweepSession::Step(SimulationData& simulation, Real deltaR, bool alo
     ++simulation.SimRows;
     const std::int32_t row = simulation.SimRows;
 
-    IterationCount = RelaxStep(Model, Theta, Solver, Generator, Grad);
+    IterationCount = Solver.Method == SolverMethod::Newton ? RelaxStepNewton(Model, Theta, Solver, Generator, Grad)
+                                                           : RelaxStep(Model, Theta, Solver, Generator, Grad);
     MagProj = Model.MagnetisationProjection(Theta, alongY);
     CheckFloatingPoint(MagProj);
     CurrentEnergy = Model.Energy(Theta);

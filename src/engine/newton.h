@@ -1,0 +1,39 @@
+#pragma once
+
+#include "engine/hessian.h"
+#include "engine/relaxation.h"
+
+#include <cstdint>
+
+namespace dravo2 {
+
+inline constexpr double kNewtonStepCap = 0.05;    // rad: the largest move of any angle in one iteration
+inline constexpr double kSaddleEscapeStep = 0.02; // rad: the step off a stationary point that is no minimum
+inline constexpr double kArmijoFraction = 1e-4;   // of the predicted decrease that a step must achieve
+
+// Newton's method on the angles of the present layers, in double precision, from `theta` to the
+// nearest energy minimum, until |grad| x scale is no longer above conv (the descent's test) at a
+// point whose Hessian has no clearly negative eigenvalue, or until n + 1 iterations are spent
+// (none when n < 0). Each iteration takes one of:
+//  - the modified Newton direction: Cholesky of H + tau I with tau raised from 0 until it succeeds
+//    (Nocedal and Wright, algorithm 3.3), else steepest descent; no angle moves more than
+//    kNewtonStepCap, so the path follows the downhill flow instead of jumping a barrier into
+//    another minimum; then halving until the energy falls by kArmijoFraction of the predicted
+//    decrease;
+//  - at a stationary point that is not a minimum, a step of kSaddleEscapeStep along the direction
+//    of most negative curvature, to the side where the energy falls more.
+// Layers 1 and 2 are wrapped back by 2 pi once per iteration when they leave -2 pi .. 2 pi, as the
+// descent wraps them. `theta` follows every iteration, so a floating-point error leaves it where
+// the last complete iteration put it; an angle that does not move keeps its extended value.
+// `grad` receives the last gradient evaluated. Returns the number of iterations.
+std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::int32_t n, double scale, double conv,
+                         AngleSet& grad);
+
+// One relaxation of a sweep step by Newton's method: the same noise kick and the same forty draws
+// of the energy-scale stage as RelaxStep (the energies in double precision), so that the generator
+// stays in step with the descent's, then RelaxNewton with the iteration budget and threshold of
+// `settings`. Returns the iteration count.
+std::int32_t RelaxStepNewton(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
+                             RandomGenerator& random, AngleSet& grad);
+
+} // namespace dravo2

@@ -1,0 +1,254 @@
+#include "engine/newton.h"
+#include "support/default_stack.h"
+
+#include <Eigen/Eigenvalues>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace dravo2 {
+namespace {
+
+using testing::DefaultStack;
+
+// A stack in a field with every parameter drawn at random: either anisotropy form, couplings of
+// both signs, bias, axes and field angle; each layer absent with probability 1/5.
+LayerModel RandomModel(std::mt19937_64& rng) {
+    std::uniform_real_distribution<double> u(0, 1);
+    LayerModel model;
+    LayerStack& s = model.Stack;
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        s.M[i] = 0.3 + 1.7 * u(rng);
+        s.t[i] = u(rng) < 0.2 ? 0 : (1 + 19 * u(rng)) * 1e-9;
+        s.K[i] = -1000 + 5000 * u(rng);
+        s.Alpha[i] = 1.6 * u(rng);
+        s.J[i] = (2 * u(rng) - 1) * 1e-3;
+        s.Jbq[i] = (2 * u(rng) - 1) * 3e-4;
+    }
+    s.Bias = 2e-3 * u(rng);
+    s.Anisotropy = u(rng) < 0.5 ? AnisotropyForm::Uniaxial : AnisotropyForm::Quartic;
+    model.FieldH = (2 * u(rng) - 1) * 3e5;
+    model.FieldAngle = 1.6 * u(rng);
+    return model;
+}
+
+// The sum of the magnitudes of every energy coefficient (J/m^2): the yardstick for rounding.
+double EnergySize(const LayerModel& model) {
+    const LayerStack& s = model.Stack;
+    Real size = std::fabs(s.Bias);
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        size += s.M[i] * s.t[i] * std::fabs(model.FieldH) + std::fabs(s.K[i] * s.t[i]) + std::fabs(s.J[i]) +
+                std::fabs(s.Jbq[i]);
+    }
+    return static_cast<double>(size);
+}
+
+AngleSet ToAngles(const Vector4& v) {
+    return {v[0], v[1], v[2], v[3]};
+}
+
+Vector4 ToVector(const AngleSet& a) {
+    return {static_cast<double>(a[0]), static_cast<double>(a[1]), static_cast<double>(a[2]), static_cast<double>(a[3])};
+}
+
+TEST(EnergyDerivatives, AgreeWithTheModelAndWithFiniteDifferencesOfItsGradient) {
+    std::mt19937_64 rng(13);
+    std::uniform_real_distribution<double> angle(-7, 7);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    for (int trial = 0; trial < 200; ++trial) {
+        SCOPED_TRACE(trial);
+        LayerModel model = RandomModel(rng);
+        const EnergyDerivatives energy(model);
+        const double size = EnergySize(model);
+        const Vector4 a(angle(rng), angle(rng), angle(rng), angle(rng));
+        const AngleSet theta = ToAngles(a);
+
+        EXPECT_NEAR(energy.Energy(a), static_cast<double>(model.Energy(theta)), 1e-13 * size);
+        Vector4 g;
+        Matrix4 h;
+        energy.GradientAndHessian(a, g, h);
+        AngleSet modelGrad{};
+        model.EnergyGradient(theta, modelGrad);
+        const Real d = 1e-5L;
+        for (std::size_t j = 0; j < kLayers; ++j) {
+            const auto jj = static_cast<Eigen::Index>(j);
+            EXPECT_NEAR(g[jj], static_cast<double>(modelGrad[j]), 1e-13 * size) << j;
+            AngleSet up = theta;
+            AngleSet down = theta;
+            up[j] += d;
+            down[j] -= d;
+            AngleSet gradUp{};
+            AngleSet gradDown{};
+            model.EnergyGradient(up, gradUp);
+            model.EnergyGradient(down, gradDown);
+            for (std::size_t k = 0; k < kLayers; ++k) {
+                const auto kk = static_cast<Eigen::Index>(k);
+                const double difference = static_cast<double>((gradUp[k] - gradDown[k]) / (2 * d));
+                EXPECT_NEAR(h(kk, jj), difference, 1e-8 * size) << k << "," << j;
+                if (!model.Stack.Present(static_cast<int>(j))) {
+                    EXPECT_EQ(h(kk, jj), 0.0);
+                    EXPECT_EQ(h(jj, kk), 0.0);
+                }
+            }
+            if (!model.Stack.Present(static_cast<int>(j))) {
+                EXPECT_EQ(g[jj], 0.0);
+            }
+        }
+
+        // A long step against the model's energies; a tiny one against the quadratic model,
+        // which a difference of two energies could not resolve (it would be off by ~1e-16 size).
+        const Vector4 step = 0.5 * Vector4(unit(rng), unit(rng), unit(rng), unit(rng));
+        EXPECT_NEAR(energy.EnergyChange(a, step),
+                    static_cast<double>(model.Energy(ToAngles(a + step)) - model.Energy(theta)), 1e-13 * size);
+        const Vector4 tiny = 1e-7 * Vector4(unit(rng), unit(rng), unit(rng), unit(rng));
+        EXPECT_NEAR(energy.EnergyChange(a, tiny), g.dot(tiny) + 0.5 * tiny.dot(h * tiny), 1e-18 * size);
+    }
+}
+
+// The smallest eigenvalue of the Hessian over the present layers.
+double LowestCurvature(const EnergyDerivatives& energy, const Vector4& a) {
+    Vector4 g;
+    Matrix4 h;
+    energy.GradientAndHessian(a, g, h);
+    std::vector<Eigen::Index> present;
+    for (Eigen::Index k = 0; k < kLayers; ++k) {
+        if (energy.Present(static_cast<int>(k))) {
+            present.push_back(k);
+        }
+    }
+    const auto n = static_cast<Eigen::Index>(present.size());
+    Eigen::MatrixXd block(n, n);
+    for (Eigen::Index r = 0; r < n; ++r) {
+        for (Eigen::Index c = 0; c < n; ++c) {
+            block(r, c) = h(present[static_cast<std::size_t>(r)], present[static_cast<std::size_t>(c)]);
+        }
+    }
+    return Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>(block).eigenvalues().minCoeff();
+}
+
+TEST(RelaxNewton, EndsAtAMinimumOfRandomStacks) {
+    std::mt19937_64 rng(2026);
+    std::uniform_real_distribution<double> angle(-M_PI, M_PI);
+    const double conv = 2e-10;
+    const std::int32_t budget = 100000;
+    int minima = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        SCOPED_TRACE(trial);
+        LayerModel model = RandomModel(rng);
+        const EnergyDerivatives energy(model);
+        const double scale = 1 / EnergySize(model);
+        const AngleSet start{angle(rng), angle(rng), angle(rng), angle(rng)};
+        AngleSet theta = start;
+        AngleSet grad{};
+        EXPECT_LE(RelaxNewton(energy, theta, budget, scale, conv, grad), budget);
+
+        AngleSet modelGrad{};
+        const auto literal = [&model](const AngleSet& angles, AngleSet& out) { model.EnergyGradient(angles, out); };
+        EXPECT_LE(GradientNorm(literal, theta, modelGrad) * scale, conv);
+        EXPECT_LE(model.Energy(theta), model.Energy(start));
+        bool anyPresent = false;
+        for (std::size_t k = 0; k < kLayers; ++k) {
+            if (!model.Stack.Present(static_cast<int>(k))) {
+                EXPECT_EQ(theta[k], start[k]) << "absent layer " << k + 1 << " moved";
+            }
+            anyPresent = anyPresent || model.Stack.Present(static_cast<int>(k));
+        }
+        if (anyPresent) {
+            EXPECT_GT(LowestCurvature(energy, ToVector(theta)), 0);
+            ++minima;
+        }
+    }
+    EXPECT_GT(minima, 250);
+}
+
+TEST(RelaxNewton, WrapsLayersOneAndTwoAsTheDescentDoes) {
+    // Layers 1 and 3 alone (no neighbours, so no coupling) in a field at 0.5 rad, from just
+    // below 2 pi: the way to the minimum at 2 pi + 0.5 crosses 2 pi, where only layer 1 wraps.
+    LayerModel model;
+    model.Stack.M = {1, 0, 1, 0};
+    model.Stack.t = {1e-9L, 0, 1e-9L, 0};
+    model.FieldH = 1e5;
+    model.FieldAngle = 0.5;
+    const EnergyDerivatives energy(model);
+    AngleSet theta{kTwoPi - 0.1L, 0, kTwoPi - 0.1L, 0};
+    AngleSet grad{};
+    EXPECT_GT(RelaxNewton(energy, theta, 6660, 1e4, 2e-10, grad), 0);
+    EXPECT_NEAR(static_cast<double>(theta[0]), 0.5, 1e-9);
+    EXPECT_NEAR(static_cast<double>(theta[2]), 2 * M_PI + 0.5, 1e-9);
+}
+
+SolverSettings FieldDefaults() {
+    return SolverSettings{0.0005, 2e-10L, 6660};
+}
+
+// The default stack just past a switching field, far from its minimum.
+LayerModel SwitchingModel() {
+    LayerModel model;
+    model.Stack = DefaultStack();
+    model.FieldH = 40000;
+    return model;
+}
+
+TEST(RelaxStepNewton, DrawsAndKicksAsTheDescentAndCountsLikeIt) {
+    {
+        // Near a minimum with a threshold that any gradient meets: both leave the angles as
+        // kicked, and the generator at the same state.
+        SolverSettings settings = FieldDefaults();
+        settings.Conv = 1e6L;
+        LayerModel model = SwitchingModel();
+        model.FieldH = 250000;
+        AngleSet descent{};
+        AngleSet newton{};
+        AngleSet grad{};
+        RandomGenerator a;
+        RandomGenerator b;
+        EXPECT_EQ(RelaxStep(model, descent, settings, a, grad), 0);
+        EXPECT_EQ(RelaxStepNewton(model, newton, settings, b, grad), 0);
+        EXPECT_EQ(newton, descent);
+        EXPECT_EQ(b.RandomState, a.RandomState);
+    }
+    struct Case {
+        std::int32_t maxIter;
+        std::int32_t expected;
+    };
+    for (const Case c : {Case{-1, 0}, Case{0, 1}, Case{1, 2}}) {
+        SCOPED_TRACE(c.maxIter);
+        SolverSettings settings = FieldDefaults();
+        settings.MaxIter = c.maxIter;
+        LayerModel model = SwitchingModel();
+        AngleSet theta{3, 3, 3, 3};
+        AngleSet grad{};
+        RandomGenerator random;
+        EXPECT_EQ(RelaxStepNewton(model, theta, settings, random, grad), c.expected);
+        EXPECT_EQ(random.RandomState, 93097076u);
+    }
+}
+
+TEST(RelaxStepNewton, LeavesASymmetricStackPlacedOnAnUnstableEquilibrium) {
+    // Two equal layers coupled antiparallel, easy axis along x, no field, set parallel: a
+    // stationary point (every torque is exactly zero) with negative curvature against the
+    // antiparallel turn. Without noise, only the curvature can move it.
+    LayerModel model;
+    model.Stack.M = {1, 1, 0, 0};
+    model.Stack.t = {2e-9L, 2e-9L, 0, 0};
+    model.Stack.K = {100, 100, 0, 0};
+    model.Stack.J = {-1e-4L, 0, 0, 0};
+    model.Stack.Anisotropy = AnisotropyForm::Uniaxial;
+    AngleSet theta{};
+    AngleSet grad{};
+    model.EnergyGradient(theta, grad);
+    ASSERT_EQ(grad, AngleSet{});
+    const Real before = model.Energy(theta);
+
+    SolverSettings settings = FieldDefaults();
+    settings.Ramp = 0;
+    RandomGenerator random;
+    EXPECT_GT(RelaxStepNewton(model, theta, settings, random, grad), 0);
+    EXPECT_NEAR(std::fabs(std::remainder(static_cast<double>(theta[0] - theta[1]), 2 * M_PI)), M_PI, 1e-6);
+    EXPECT_LT(model.Energy(theta), before);
+}
+
+} // namespace
+} // namespace dravo2

@@ -1,0 +1,141 @@
+#include "support/sweep_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace dravo2 {
+namespace {
+
+using testing::SweepRig;
+
+// One stack of the comparison with the converged descent: its fields as the window takes them
+// and a short sweep across its switching fields (no step at exactly zero field, where the
+// descent may stop on a saddle).
+struct LoopCase {
+    const char* Name;
+    std::function<void(ParameterTexts&)> Edit;
+    const char* Start;
+    const char* Steps;
+    const char* Step;
+};
+
+std::ostream& operator<<(std::ostream& out, const LoopCase& c) {
+    return out << c.Name;
+}
+
+class NewtonLoop : public ::testing::TestWithParam<LoopCase> {};
+
+// The Start and Reverse branches of one solver.
+std::unique_ptr<SweepRig> RunLoop(const LoopCase& c, SolverMethod method, const char* maxIter) {
+    auto rig = std::make_unique<SweepRig>();
+    c.Edit(rig->Texts);
+    rig->Texts.StartF = c.Start;
+    rig->Texts.Nstep = c.Steps;
+    rig->Texts.StepF = c.Step;
+    rig->Texts.MaxIter = maxIter;
+    rig->Session.Solver.Method = method;
+    rig->Start();
+    rig->RunBranch();
+    rig->Driver.Reverse();
+    rig->RunBranch();
+    return rig;
+}
+
+TEST_P(NewtonLoop, FollowsTheConvergedDescent) {
+    const LoopCase& c = GetParam();
+    const auto descent = RunLoop(c, SolverMethod::Descent, "2000000");
+    const auto newton = RunLoop(c, SolverMethod::Newton, "6660");
+    const SimulationData& d = *descent->Simulation;
+    const SimulationData& n = *newton->Simulation;
+    ASSERT_EQ(d.SimRows, 2 * std::stoi(c.Steps));
+    ASSERT_EQ(n.SimRows, d.SimRows);
+    EXPECT_EQ(newton->Session.Generator.RandomState, descent->Session.Generator.RandomState);
+
+    const LayerModel& model = newton->Session.Model;
+    const double saturation = model.MagnetisationProjection(AngleSet{}, false);
+    // A switching: some layer turns by more than a right angle from one row to the next.
+    auto switched = [&model](const SimulationData& table, std::int32_t row) {
+        for (int layer = 0; layer < kLayers; ++layer) {
+            const double turn = table.SimTable.At(3 + layer, row) - table.SimTable.At(3 + layer, row - 1);
+            if (model.Stack.Present(layer) && std::fabs(std::remainder(turn, 2 * M_PI)) > M_PI / 2) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::vector<std::int32_t> descentSwitches;
+    std::vector<std::int32_t> newtonSwitches;
+    for (std::int32_t row = 1; row <= d.SimRows; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(n.SimTable.At(1, row), d.SimTable.At(1, row));
+        EXPECT_NEAR(n.SimTable.At(2, row), d.SimTable.At(2, row), 1e-6 * saturation);
+        for (int layer = 0; layer < kLayers; ++layer) {
+            if (model.Stack.Present(layer)) {
+                const double turn = n.SimTable.At(3 + layer, row) - d.SimTable.At(3 + layer, row);
+                EXPECT_NEAR(std::remainder(turn, 2 * M_PI), 0, 1e-5) << "layer " << layer + 1;
+            }
+        }
+        if (row > 1 && switched(d, row)) {
+            descentSwitches.push_back(row);
+        }
+        if (row > 1 && switched(n, row)) {
+            newtonSwitches.push_back(row);
+        }
+    }
+    EXPECT_EQ(newtonSwitches, descentSwitches);
+    EXPECT_GE(descentSwitches.size(), 2u) << "the sweep should cross a switching field both ways";
+}
+
+std::vector<LoopCase> LoopCases() {
+    return {
+        {"DefaultStack", [](ParameterTexts&) {}, "-63.75", "9", "7.5"},
+        {"QuarticWithAxesAndFieldAngle",
+         [](ParameterTexts& texts) {
+             texts.UniaxialChecked = false;
+             texts.QuarticChecked = true;
+             texts.AxisDegrees = {10, 30, 45, 80};
+             texts.FieldAngleDegrees = 20;
+         },
+         "-65", "9", "10"},
+        {"BiquadraticCoupling",
+         [](ParameterTexts& texts) {
+             texts.J1 = "-0.02e-3";
+             texts.Jbq1 = "-0.05e-3";
+             texts.J2 = "0.01e-3";
+             texts.Jbq2 = "-0.02e-3";
+         },
+         "-62.5", "10", "12.5"},
+        {"SecondLayerAbsent", [](ParameterTexts& texts) { texts.t[1] = "0"; }, "-65", "9", "10"},
+        {"TwoLayerAntiferromagnet",
+         [](ParameterTexts& texts) {
+             // unequal moments, so that the net moment flips at low field
+             texts.t[2] = "0";
+             texts.t[3] = "0";
+             texts.M[1] = "1.0";
+             texts.J1 = "-0.1e-3";
+         },
+         "-82.5", "10", "15"},
+        {"UniaxialAxesAndFieldAngle",
+         [](ParameterTexts& texts) {
+             texts.AxisDegrees = {30, 60, 0, 90};
+             texts.FieldAngleDegrees = 45;
+             texts.J1 = "0.01e-3";
+         },
+         "-55", "8", "10"},
+    };
+}
+
+std::string CaseName(const ::testing::TestParamInfo<LoopCase>& param) {
+    return param.param.Name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Stacks, NewtonLoop, ::testing::ValuesIn(LoopCases()), CaseName);
+
+} // namespace
+} // namespace dravo2
