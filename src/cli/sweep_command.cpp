@@ -23,6 +23,7 @@ struct Options {
     SweepParameters Sweep;
     std::string Mode = "MvHx";
     std::string Aniso = "UA";
+    std::string Solver = "descent";
     int Reversals = 0;
     std::string OutputPath;
     std::string ReadPath;
@@ -75,6 +76,11 @@ void CheckAniso(const std::string& text) {
 void CheckMode(const std::string& text) {
     ModeNamed(text);
 }
+void CheckSolver(const std::string& text) {
+    if (text != "descent" && text != "newton") {
+        throw ProgramError("'" + text + "' is not a solver (descent or newton)");
+    }
+}
 
 // One KEY=VALUE argument: a text field, a whole-degree scroll-bar position or a choice.
 struct Key {
@@ -122,6 +128,7 @@ std::vector<Key> Keys() {
     text("maxiter", "count", CheckInteger, [](Options& o) { return &o.Sweep.Texts.MaxIter; });
     text("aniso", "UA or QU", CheckAniso, [](Options& o) { return &o.Aniso; });
     text("mode", "MvHx, MvHy, theta-theta, DeltaR or FMR", CheckMode, [](Options& o) { return &o.Mode; });
+    text("solver", "descent (gradient descent) or newton (fast)", CheckSolver, [](Options& o) { return &o.Solver; });
     return keys;
 }
 
@@ -234,6 +241,7 @@ public:
     HeadlessRun(const Options& options, char separator, std::ostream& err, bool progress)
         : Opts(options), Mode(ModeNamed(options.Mode)), Err(err), Progress(progress), Driver(separator) {
         Driver.Create(SweepFieldsOf(ParameterTexts{}));
+        Driver.Session.Solver.Method = options.Solver == "newton" ? SolverMethod::Newton : SolverMethod::Descent;
     }
 
     void Start() { Driver.Start(Opts.Sweep, Mode); }

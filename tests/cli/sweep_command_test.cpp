@@ -70,6 +70,7 @@ TEST(SweepCommand, BadValuesAreRefusedWithTheWindowsMessage) {
         {{"axis2=91"}, "'91' is not a whole number of degrees from 0 to 90\n"},
         {{"mode=MvHz"}, "'MvHz' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)\n"},
         {{"aniso=XY"}, "'XY' is not an anisotropy form (UA or QU)\n"},
+        {{"solver=fast"}, "'fast' is not a solver (descent or newton)\n"},
         {{"colour=red"}, "Unknown argument 'colour=red' (see --help)\n"},
         {{"bias=1e4000"}, "Floating point overflow\n"},
         {{"mode=DeltaR", "DR=0"}, "Invalid floating point operation\n"},
@@ -81,6 +82,18 @@ TEST(SweepCommand, BadValuesAreRefusedWithTheWindowsMessage) {
         EXPECT_EQ(outcome.status, kExitBadInput);
         EXPECT_EQ(outcome.err, c.message);
         EXPECT_EQ(outcome.out, "");
+    }
+}
+
+TEST(SweepCommand, SolverChoice) {
+    const Outcome plain = RunCommand({"steps=30", "step=10", "--reverse"});
+    EXPECT_EQ(RunCommand({"steps=30", "step=10", "--reverse", "solver=descent"}).out, plain.out);
+    const Outcome newton = RunCommand({"steps=30", "step=10", "--reverse", "solver=newton"});
+    EXPECT_EQ(newton.status, kExitOk);
+    ASSERT_EQ(newton.out.size(), plain.out.size());
+    EXPECT_NE(newton.out, plain.out);
+    for (std::size_t row = 1; row <= 60; ++row) {
+        EXPECT_EQ(Line(newton.out, row).substr(0, 23), Line(plain.out, row).substr(0, 23)) << row;
     }
 }
 
@@ -155,8 +168,9 @@ TEST(SweepCommand, AbsurdParametersGiveAMessageOrASoundTable) {
 TEST(SweepCommand, HelpListsEveryKey) {
     const Outcome outcome = RunCommand({"--help"});
     EXPECT_EQ(outcome.status, kExitOk);
-    for (const char* key : {"M1", "t4", "K3", "axis4", "field_angle", "J1", "J3", "Jbq1", "Jbq2", "bias", "DR", "start",
-                            "steps", "step", "noise", "conv", "maxiter", "aniso", "mode"}) {
+    for (const char* key :
+         {"M1", "t4",    "K3",    "axis4", "field_angle", "J1",   "J3",      "Jbq1",  "Jbq2", "bias",
+          "DR", "start", "steps", "step",  "noise",       "conv", "maxiter", "aniso", "mode", "solver"}) {
         EXPECT_NE(outcome.out.find(std::string("  ") + key + " "), std::string::npos) << key;
     }
 }
