@@ -1,11 +1,14 @@
 // Costs of the engine's inner loop and of whole sweeps.
 #include "engine/gradient_kernel.h"
+#include "engine/newton.h"
 #include "engine/relaxation.h"
 #include "sweep/sweep_driver.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace dravo2 {
 namespace {
@@ -66,10 +69,30 @@ void DescentIteration(benchmark::State& state) {
 }
 BENCHMARK(DescentIteration)->Unit(benchmark::kMicrosecond);
 
-// A whole sweep from Start on the window's default fields, with the given step count.
+// Newton iterations from far off the minimum to convergence (a layer reversal of the default stack
+// just past its switching field), with the window's threshold and an energy scale of 100.
+void NewtonIteration(benchmark::State& state) {
+    LayerModel model = DefaultModel();
+    const EnergyDerivatives energy(model);
+    AngleSet grad{};
+    long long iterations = 0;
+    for (auto _ : state) {
+        AngleSet a{3, 3, 3, 3};
+        iterations += RelaxNewton(energy, a, 6660, 100.0, 2e-10, grad);
+        benchmark::DoNotOptimize(a);
+    }
+    state.counters["iterations_per_run"] = static_cast<double>(iterations) / static_cast<double>(state.iterations());
+    state.counters["ns_per_iteration"] =
+        benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(NewtonIteration)->Unit(benchmark::kMicrosecond);
+
+// A whole sweep from Start on the window's default fields, with the given step count and solver
+// (0 descent, 1 Newton); the iterations of each step are counted.
 void Sweep(benchmark::State& state) {
     long long iterations = 0;
     std::int32_t rows = 0;
+    std::vector<std::int32_t> perStep;
     for (auto _ : state) {
         SweepDriver driver;
         SweepParameters parameters;
@@ -77,19 +100,31 @@ void Sweep(benchmark::State& state) {
         parameters.Texts.Nstep = std::to_string(steps);
         parameters.Texts.StepF = steps > 500 ? "0.1220703125" : "1.0";
         driver.Create(SweepFieldsOf(parameters.Texts));
+        driver.Session.Solver.Method = state.range(1) == 1 ? SolverMethod::Newton : SolverMethod::Descent;
         driver.Start(parameters, DisplayMode::MvHx);
         iterations = 0;
+        perStep.clear();
         TickResult result = TickResult::Continue;
         while (result == TickResult::Continue) {
             result = driver.Tick(parameters.DeltaR, DisplayMode::MvHx);
             iterations += driver.Session.IterationCount;
+            perStep.push_back(driver.Session.IterationCount);
         }
         rows = driver.Simulation->SimRows;
     }
+    std::sort(perStep.begin(), perStep.end());
     state.counters["iterations"] = static_cast<double>(iterations);
     state.counters["rows"] = rows;
+    state.counters["median_per_step"] = perStep[perStep.size() / 2];
+    state.counters["max_per_step"] = perStep.back();
 }
-BENCHMARK(Sweep)->Arg(500)->Arg(4096)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(Sweep)
+    ->ArgNames({"steps", "newton"})
+    ->Args({500, 0})
+    ->Args({4096, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+BENCHMARK(Sweep)->ArgNames({"steps", "newton"})->Args({500, 1})->Args({4096, 1})->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace dravo2
