@@ -29,10 +29,12 @@ public:
 };
 
 // Each benchmark iteration is one tick; a finished sweep is started again outside the timing.
+// The argument chooses the solver: 0 the gradient descent, 1 Newton's method.
 void WindowTick(benchmark::State& state) {
     SilentReporter reporter;
     NoDialogs dialogs;
     auto form = std::make_unique<TForm1>(reporter, dialogs);
+    form->Driver.Session.Solver.Method = state.range(0) == 1 ? SolverMethod::Newton : SolverMethod::Descent;
     double slowest = 0;
     long long ticks = 0;
     for (auto _ : state) {
@@ -50,7 +52,7 @@ void WindowTick(benchmark::State& state) {
     state.counters["slowest_ms"] = slowest;
     state.counters["errors"] = reporter.Count;
 }
-BENCHMARK(WindowTick)->Unit(benchmark::kMicrosecond)->Iterations(1500);
+BENCHMARK(WindowTick)->ArgName("newton")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(1500);
 
 } // namespace
 } // namespace dravo2

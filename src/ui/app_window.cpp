@@ -2,6 +2,7 @@
 
 #include "ui/desktop_integration.h"
 #include "ui/import_actions.h"
+#include "ui/solver_actions.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -31,6 +32,7 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
     // Each capability adds its actions here, before empty menus are hidden.
     InstallAboutActions(*this);
     MeasuredCurve = InstallImportActions(*this);
+    InstallSolverActions(*this);
 
     HideEmptyMenus();
 
