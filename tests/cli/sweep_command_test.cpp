@@ -150,18 +150,21 @@ TEST(SweepCommand, AbsurdParametersGiveAMessageOrASoundTable) {
     };
     const std::set<std::string> messages = {"Invalid floating point operation\n", "Floating point division by zero\n",
                                             "Floating point overflow\n"};
-    for (std::vector<std::string> args : cases) {
-        SCOPED_TRACE(args.front());
-        args.push_back("steps=4");
-        const Outcome outcome = RunCommand(args);
-        if (outcome.status == kExitOk) {
-            EXPECT_EQ(outcome.err, "");
-            EXPECT_EQ(outcome.out.size(), 4u * 218);
-        } else {
-            EXPECT_TRUE(messages.count(outcome.err)) << outcome.err;
+    for (const char* solver : {"solver=descent", "solver=newton"}) {
+        for (std::vector<std::string> args : cases) {
+            SCOPED_TRACE(args.front() + " " + solver);
+            args.push_back("steps=4");
+            args.push_back(solver);
+            const Outcome outcome = RunCommand(args);
+            if (outcome.status == kExitOk) {
+                EXPECT_EQ(outcome.err, "");
+                EXPECT_EQ(outcome.out.size(), 4u * 218);
+            } else {
+                EXPECT_TRUE(messages.count(outcome.err)) << outcome.err;
+            }
+            EXPECT_EQ(outcome.out.find("Nan"), std::string::npos);
+            EXPECT_EQ(outcome.out.find("Inf"), std::string::npos);
         }
-        EXPECT_EQ(outcome.out.find("Nan"), std::string::npos);
-        EXPECT_EQ(outcome.out.find("Inf"), std::string::npos);
     }
 }
 
