@@ -134,13 +134,13 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
                 p *= kNewtonStepCap / largest;
             }
             double slope = g.dot(p);
-            int halvings = 0;
-            while (energy.EnergyChange(a, p) > kArmijoFraction * slope && halvings < kMaxHalvings) {
+            bool sufficient = energy.EnergyChange(a, p) <= kArmijoFraction * slope;
+            for (int halving = 0; !sufficient && halving < kMaxHalvings; ++halving) {
                 p *= 0.5;
                 slope *= 0.5;
-                ++halvings;
+                sufficient = energy.EnergyChange(a, p) <= kArmijoFraction * slope;
             }
-            if (halvings == kMaxHalvings) {
+            if (!sufficient) {
                 break;
             }
         }

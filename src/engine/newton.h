@@ -14,12 +14,14 @@ inline constexpr double kArmijoFraction = 1e-4;   // of the predicted decrease t
 // Newton's method on the angles of the present layers, in double precision, from `theta` to the
 // nearest energy minimum, until |grad| x scale is no longer above conv (the descent's test) at a
 // point whose Hessian has no clearly negative eigenvalue, or until n + 1 iterations are spent
-// (none when n < 0). Each iteration takes one of:
+// (none when n < 0; with n = 0 one iteration, as Newton has no step factor to divide by n). Each
+// iteration takes one of:
 //  - the modified Newton direction: Cholesky of H + tau I with tau raised from 0 until it succeeds
 //    (Nocedal and Wright, algorithm 3.3), else steepest descent; no angle moves more than
 //    kNewtonStepCap, so the path follows the downhill flow instead of jumping a barrier into
 //    another minimum; then halving until the energy falls by kArmijoFraction of the predicted
-//    decrease;
+//    decrease (when fifty halvings do not achieve that, rounding has stopped all progress and
+//    the relaxation ends there);
 //  - at a stationary point that is not a minimum, a step of kSaddleEscapeStep along the direction
 //    of most negative curvature, to the side where the energy falls more.
 // Layers 1 and 2 are wrapped back by 2 pi once per iteration when they leave -2 pi .. 2 pi, as the
