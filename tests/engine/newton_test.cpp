@@ -179,6 +179,27 @@ TEST(RelaxNewton, WrapsLayersOneAndTwoAsTheDescentDoes) {
     EXPECT_NEAR(static_cast<double>(theta[2]), 2 * M_PI + 0.5, 1e-9);
 }
 
+TEST(RelaxNewton, StaysInTheBasinItStartsIn) {
+    // One layer with its easy axis along a weak field: the minimum against the field (pi) is
+    // metastable behind barriers at +-acos(-M t H / 2 K t). From anywhere between them the
+    // downhill path ends at pi, though the minimum along the field lies lower.
+    LayerModel model;
+    model.Stack.M = {1, 0, 0, 0};
+    model.Stack.t = {2e-9L, 0, 0, 0};
+    model.Stack.K = {1000, 0, 0, 0};
+    model.Stack.Anisotropy = AnisotropyForm::Uniaxial;
+    model.FieldH = 500;
+    const EnergyDerivatives energy(model);
+    const double barrier = std::acos(-(2e-9 * 500) / (2 * 2e-6));
+    for (double start = barrier + 0.01; start < 2 * M_PI - barrier - 0.01; start += 0.01) {
+        SCOPED_TRACE(start);
+        AngleSet theta{start, 0, 0, 0};
+        AngleSet grad{};
+        RelaxNewton(energy, theta, 6660, 1e6, 2e-10, grad);
+        EXPECT_NEAR(std::remainder(static_cast<double>(theta[0]) - M_PI, 2 * M_PI), 0, 1e-6);
+    }
+}
+
 SolverSettings FieldDefaults() {
     return SolverSettings{0.0005, 2e-10L, 6660};
 }
