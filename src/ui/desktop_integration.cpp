@@ -22,6 +22,7 @@ QString AboutText() {
                           "<p>Copyright &copy; The Dravo2 developers.<br>Released under the MIT licence.</p>"
                           "<p>Libraries used:</p><ul>"
                           "<li>Qt %2 (GNU LGPL version 3)</li>"
+                          "<li>Eigen 3 (Mozilla Public License 2.0)</li>"
                           "<li>GNU C++ standard library (GNU GPL version 3 with the GCC Runtime Library "
                           "Exception)</li>"
                           "</ul>")

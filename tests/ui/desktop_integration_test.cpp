@@ -61,6 +61,7 @@ TEST_F(DesktopTest, IconAndAboutBoxWithVersionLicenceAndLibraries) {
     EXPECT_TRUE(text.contains(QStringLiteral("Dravo2 ") + QString::fromUtf8(kVersion.data(), kVersion.size())));
     EXPECT_TRUE(text.contains(QStringLiteral("MIT licence")));
     EXPECT_TRUE(text.contains(QStringLiteral("Qt ") + QString::fromLatin1(qVersion()) + QStringLiteral(" (GNU LGPL")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Eigen 3 (Mozilla Public License 2.0)")));
     box->close();
 }
 
