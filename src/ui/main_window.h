@@ -135,6 +135,20 @@ public:
     QLabel* Label6 = nullptr;
     QTimer* Timer1 = nullptr;
 
+    // One step of a running sweep, as Timer1 delivers it.
+    void Timer1Timer();
+
+    // The measured curve replotted as "Replot Exp" does (after a load or an import).
+    void ReplotExperiment();
+
+    // The checked display mode.
+    DisplayMode CurrentDisplayMode() const;
+
+    // Runs a handler: clears the floating-point flags, catches what it throws and shows the
+    // message, then brings the views up to date with whatever state the handler reached.
+    template <typename Handler> void Guarded(Handler&& handler);
+
+private:
     // Handlers, bound to the controls' events.
     void FormCreate();
     void BitBtn1_StartClick();
@@ -143,7 +157,6 @@ public:
     void Edit_startFChange();
     void Edit_NstepChange();
     void Edit_stepFChange();
-    void Timer1Timer();
     void BOtworzDATClick();
     void BZapiszDATClick();
     void BReplot1Click();
@@ -162,18 +175,9 @@ public:
     // Drawing helpers of the handlers.
     void ClearScreen();
     void ReplotData(const double* xs, const double* ys, std::int32_t count);
-    void ReplotExperiment();
     void ClearVectorScreen();
     void ReplotVectorScreen();
 
-    // The checked display mode.
-    DisplayMode CurrentDisplayMode() const;
-
-    // Runs a handler: clears the floating-point flags, catches what it throws and shows the
-    // message, then brings the views up to date with whatever state the handler reached.
-    template <typename Handler> void Guarded(Handler&& handler);
-
-private:
     void BuildControls();
     void BindEvents();
     ParameterTexts ReadParameterTexts() const;
