@@ -1,5 +1,6 @@
 #include "cli/sweep_command.h"
 
+#include "cli/figure_output.h"
 #include "cli/measured_options.h"
 
 #include "data/errors.h"
@@ -29,6 +30,7 @@ struct Options {
     std::string ReadPath;
     std::string Filter;
     MeasuredOptions Measured;
+    OutputOptions Output;
     bool Help = false;
     bool Version = false;
     bool Reading = false;        // --read was given
@@ -134,7 +136,7 @@ std::vector<Key> Keys() {
 
 void PrintHelp(std::ostream& out) {
     Options defaults;
-    out << "Usage: dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE]\n"
+    out << "Usage: dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE] [--format dat|csv] [--plot FILE]\n"
            "  or:  dravo2-sweep --read FILE --filter dat|da2\n";
     PrintMeasuredUsage(out);
     out << "  or:  dravo2-sweep --help | --version\n\n"
@@ -151,6 +153,7 @@ void PrintHelp(std::ostream& out) {
         name.resize(15, ' ');
         out << name << key.Unit << ", default " << value << "\n";
     }
+    out << "\nOutput options:\n" << OutputOptionsHelp();
     out << "\nA repeated key takes its last value; every value is checked.\n"
            "\nExit status: 0 done; 1 a floating-point error during a step; 2 a bad argument or value;\n"
            "3 a file or standard output that cannot be read or written; 130 interrupted by Ctrl-C or\n"
@@ -194,6 +197,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
             options.Filter = next();
         } else if (TakeMeasuredOption(args, i, options.Measured)) {
             continue;
+        } else if (ParseOutputOption(arg, next, options.Output)) {
+            // taken into options.Output
         } else {
             const std::size_t equals = arg.find('=');
             const std::string name = arg.substr(0, equals);
@@ -230,6 +235,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
         throw ProgramError("--read and --compare do not go together");
     }
     CheckMeasuredOptions(options.Measured);
+    CheckOutputOptions(options.Output);
     options.Sweep.Texts.UniaxialChecked = options.Aniso == "UA";
     options.Sweep.Texts.QuarticChecked = options.Aniso == "QU";
     return options;
@@ -363,6 +369,7 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
         if (!options.Measured.ComparePath.empty()) {
             ImportMeasured(options.Measured.ComparePath, options.Measured, *measured, err);
         }
+        CheckOutputLocation(options.Output.PlotPath);
         // The magnetoresistance amplitude is read at every step; a bad one is refused up front.
         TextToReal(options.Sweep.DeltaR, separator);
         auto run = std::make_unique<HeadlessRun>(options, separator, err, progress);
@@ -384,7 +391,10 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
             err << kInterruptedMessage << "\n";
             status = kExitInterrupted;
         }
-        WriteResult(options.OutputPath, ResultFileText(run->Table()), out, err);
+        WriteResult(options.OutputPath, TableOutputText(options.Output, run->Table(), options.Sweep.Texts, separator),
+                    out, err);
+        WritePlotFile(options.Output, run->Table(), ModeNamed(options.Mode),
+                      options.Measured.ComparePath.empty() ? nullptr : measured.get());
         if (!options.Measured.ComparePath.empty()) {
             err << CompareLine(*measured, run->Table(), run->Stack(), options.Measured, separator) << "\n";
         }

@@ -1,0 +1,105 @@
+#include "cli/figure_output.h"
+
+#include "data/csv_writer.h"
+#include "data/errors.h"
+#include "data/file_io.h"
+#include "data/number_text.h"
+#include "data/result_writer.h"
+#include "figure/figure_export.h"
+#include "plot/figure.h"
+
+#include <cmath>
+
+namespace dravo2 {
+namespace {
+
+double PositiveNumber(const std::string& option, const std::string& text, double most) {
+    const double value = TextToDouble(text, '.');
+    if (!(value > 0 && value <= most)) {
+        throw ProgramError("Option " + option + " needs a number above 0 and at most " +
+                           GeneralNumberText(most, 5, '.'));
+    }
+    return value;
+}
+
+} // namespace
+
+bool ParseOutputOption(const std::string& arg, const std::function<std::string()>& next, OutputOptions& options) {
+    if (arg == "--format") {
+        options.Format = next();
+    } else if (arg == "--plot") {
+        options.PlotPath = next();
+    } else if (arg == "--dpi") {
+        options.Dpi = static_cast<int>(std::lround(PositiveNumber(arg, next(), 2400)));
+    } else if (arg == "--plot-size") {
+        const std::string size = next();
+        const std::size_t cross = size.find('x');
+        if (cross == std::string::npos) {
+            throw ProgramError("Option --plot-size needs WIDTHxHEIGHT in cm, for example 8.5x6.5");
+        }
+        options.WidthCm = PositiveNumber(arg, size.substr(0, cross), 100);
+        options.HeightCm = PositiveNumber(arg, size.substr(cross + 1), 100);
+    } else if (arg == "--font-size") {
+        options.FontPt = PositiveNumber(arg, next(), 72);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void CheckOutputOptions(const OutputOptions& options) {
+    if (options.Format != "dat" && options.Format != "csv") {
+        throw ProgramError("'" + options.Format + "' is not a table format (dat or csv)");
+    }
+    if (!options.PlotPath.empty() && !FigureFormatForPath(options.PlotPath)) {
+        throw ProgramError("'" + options.PlotPath + "' is not a figure file name (.png, .svg or .pdf)");
+    }
+}
+
+std::string OutputOptionsHelp() {
+    return "  --format dat|csv     the table as the result file (dat, default) or as CSV with a header\n"
+           "                       of names and units and the branch number of each row\n"
+           "  --plot FILE          also draw the figure of the display mode into FILE (.png, .svg, .pdf)\n"
+           "  --dpi N              resolution of a PNG figure (default 300)\n"
+           "  --plot-size WxH      figure size in cm (default 8.5x6.5)\n"
+           "  --font-size PT       figure font size in points (default 8)\n";
+}
+
+std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const ParameterTexts& texts,
+                            char separator) {
+    if (options.Format != "csv") {
+        return ResultFileText(simulation);
+    }
+    if (simulation.SimRows <= 0) {
+        return {}; // as for the result file: no rows, nothing to write over a file
+    }
+    // A layer takes part in the sweep, and has its angle recorded, when its thickness is above 0.
+    std::array<bool, 4> present{};
+    for (std::size_t i = 0; i < present.size(); ++i) {
+        present[i] = TextToReal(texts.t[i], separator) > 0;
+    }
+    return CsvTableText(simulation, present);
+}
+
+void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
+                   const ExperimentData* measured) {
+    if (options.PlotPath.empty()) {
+        return;
+    }
+    const auto columns = DisplayColumnsFor(mode);
+    FigureColumns figureColumns;
+    if (columns) {
+        figureColumns.X = (*columns)[0];
+        figureColumns.Y = (*columns)[1];
+    }
+    figureColumns.ProjectionAlongY = mode == DisplayMode::MvHy;
+    FigureDescription figure = BuildFigure(simulation, figureColumns, measured);
+    figure.WidthCm = options.WidthCm;
+    figure.HeightCm = options.HeightCm;
+    figure.FontPt = options.FontPt;
+    const OffscreenGui gui;
+    const std::string bytes = FigureFileBytes(figure, *FigureFormatForPath(options.PlotPath), options.Dpi);
+    WriteFileSafely(options.PlotPath, bytes);
+}
+
+} // namespace dravo2

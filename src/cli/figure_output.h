@@ -1,0 +1,42 @@
+#pragma once
+
+#include "data/data_table.h"
+#include "sweep/display_preset.h"
+#include "sweep/parameter_intake.h"
+
+#include <functional>
+#include <string>
+
+namespace dravo2 {
+
+// The command's choices of what it writes besides the sweep: the table's format and a figure.
+struct OutputOptions {
+    std::string Format = "dat"; // "dat": the result file; "csv": the table with names and units
+    std::string PlotPath;       // a figure of the sweep, its format from the extension
+    int Dpi = 300;
+    double WidthCm = 8.5;
+    double HeightCm = 6.5;
+    double FontPt = 8;
+};
+
+// Takes one of --format, --plot, --dpi, --plot-size and --font-size (with its value from `next`)
+// into `options`; false for any other argument. A bad value throws ProgramError.
+bool ParseOutputOption(const std::string& arg, const std::function<std::string()>& next, OutputOptions& options);
+
+// Refuses a format other than dat or csv, and a figure file of another type, before the sweep.
+void CheckOutputOptions(const OutputOptions& options);
+
+// The help lines of these options.
+std::string OutputOptionsHelp();
+
+// The table in the chosen format: the result file, or CSV with the angles of the layers of no
+// thickness left empty. Empty when the sweep recorded no rows.
+std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const ParameterTexts& texts,
+                            char separator);
+
+// Draws the figure of the sweep in the display mode (and the measured curve when given) into
+// PlotPath, on Qt's offscreen platform when no application is running. Nothing without a path.
+void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
+                   const ExperimentData* measured = nullptr);
+
+} // namespace dravo2

@@ -1,0 +1,363 @@
+#include "figure/figure_export.h"
+
+#include <QBuffer>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPageSize>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPdfWriter>
+#include <QSvgGenerator>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+namespace dravo2 {
+namespace {
+
+constexpr double kPointsPerInch = 72.0;
+constexpr double kMmPerInch = 25.4;
+
+// Lengths of the drawing in points.
+constexpr double kTickLength = 3.5;
+constexpr double kFrameWidth = 0.8;
+constexpr double kLineWidth = 1.0;
+constexpr double kMarkerRadius = 1.3;
+constexpr double kLegendSample = 14;
+
+QColor SeriesColour(SeriesKind kind) {
+    switch (kind) {
+    case SeriesKind::Measured:
+        return QColor(60, 60, 60);
+    case SeriesKind::Downward:
+        return QColor(31, 91, 180);
+    case SeriesKind::Upward:
+        return QColor(200, 40, 40);
+    case SeriesKind::Fitted:
+        break;
+    }
+    return QColor(20, 140, 60);
+}
+
+// Lines differ in dash as well as colour, so that a grey-scale print still tells them apart.
+QPen SeriesPen(SeriesKind kind, double unit) {
+    QPen pen(SeriesColour(kind), kLineWidth * unit);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    if (kind == SeriesKind::Upward) {
+        pen.setDashPattern({4.0, 2.0});
+    } else if (kind == SeriesKind::Fitted) {
+        pen.setWidthF(1.3 * unit);
+        pen.setDashPattern({1.0, 1.5});
+    } else if (kind == SeriesKind::Measured) {
+        pen.setWidthF(0.6 * unit);
+    }
+    return pen;
+}
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// A tick label with a typographic minus sign.
+QString TickText(double value, double step) {
+    QString text = Text(TickLabel(value, step));
+    text.replace(QLatin1Char('-'), QChar(0x2212));
+    return text;
+}
+
+QFont FigureFont(double points) {
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("Helvetica")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    return font;
+}
+
+// Maps world coordinates of the axes onto the frame rectangle.
+struct AxisMap {
+    QRectF Frame;
+    AxisTicks X;
+    AxisTicks Y;
+    double ToX(double x) const { return Frame.left() + (x - X.Low) / (X.High - X.Low) * Frame.width(); }
+    double ToY(double y) const { return Frame.bottom() - (y - Y.Low) / (Y.High - Y.Low) * Frame.height(); }
+    QPointF To(const FigurePoint& p) const { return {ToX(p.X), ToY(p.Y)}; }
+};
+
+void DrawMarker(QPainter& painter, const QPointF& at, double radius) {
+    painter.drawEllipse(at, radius, radius);
+}
+
+void DrawSeries(QPainter& painter, const AxisMap& map, const FigureSeries& series, double unit) {
+    painter.setPen(SeriesPen(series.Kind, unit));
+    if (series.Kind == SeriesKind::Measured) {
+        painter.setBrush(Qt::NoBrush);
+        for (const FigurePoint& p : series.Points) {
+            DrawMarker(painter, map.To(p), kMarkerRadius * unit);
+        }
+        return;
+    }
+    QPolygonF line;
+    line.reserve(static_cast<qsizetype>(series.Points.size()));
+    for (const FigurePoint& p : series.Points) {
+        line << map.To(p);
+    }
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPolyline(line);
+}
+
+void DrawLegendSample(QPainter& painter, SeriesKind kind, const QPointF& left, double unit) {
+    painter.setPen(SeriesPen(kind, unit));
+    painter.setBrush(Qt::NoBrush);
+    const double length = kLegendSample * unit;
+    if (kind == SeriesKind::Measured) {
+        for (double f : {0.2, 0.5, 0.8}) {
+            DrawMarker(painter, left + QPointF(f * length, 0), kMarkerRadius * unit);
+        }
+    } else {
+        painter.drawLine(left, left + QPointF(length, 0));
+    }
+}
+
+// The legend goes into the corner of the frame that hides the fewest points.
+void DrawLegend(QPainter& painter, const AxisMap& map, const FigureDescription& figure, const QFontMetricsF& metrics,
+                double unit) {
+    const std::vector<SeriesKind> kinds = LegendKinds(figure);
+    if (kinds.empty()) {
+        return;
+    }
+    const double pad = 3 * unit;
+    const double lineHeight = metrics.height();
+    double textWidth = 0;
+    for (SeriesKind kind : kinds) {
+        textWidth = std::max(textWidth, metrics.horizontalAdvance(Text(SeriesLegend(kind))));
+    }
+    const QSizeF size(pad + kLegendSample * unit + pad + textWidth + pad,
+                      pad + lineHeight * static_cast<double>(kinds.size()) + pad * 0.5);
+    const double inset = 2 * unit;
+    const QRectF& f = map.Frame;
+    const std::array<QRectF, 4> corners{
+        QRectF(QPointF(f.left() + inset, f.top() + inset), size),
+        QRectF(QPointF(f.right() - inset - size.width(), f.top() + inset), size),
+        QRectF(QPointF(f.left() + inset, f.bottom() - inset - size.height()), size),
+        QRectF(QPointF(f.right() - inset - size.width(), f.bottom() - inset - size.height()), size)};
+    std::size_t best = 0;
+    std::size_t fewest = static_cast<std::size_t>(-1);
+    for (std::size_t c = 0; c < corners.size(); ++c) {
+        std::size_t hidden = 0;
+        for (const FigureSeries& series : figure.Series) {
+            for (const FigurePoint& p : series.Points) {
+                hidden += corners[c].adjusted(-pad, -pad, pad, pad).contains(map.To(p)) ? 1 : 0;
+            }
+        }
+        if (hidden < fewest) {
+            fewest = hidden;
+            best = c;
+        }
+    }
+    const QRectF box = corners[best];
+    painter.setPen(QPen(QColor(120, 120, 120), 0.5 * unit));
+    painter.setBrush(QColor(255, 255, 255, 230));
+    painter.drawRect(box);
+    double y = box.top() + pad * 0.5;
+    for (SeriesKind kind : kinds) {
+        const double middle = y + lineHeight / 2;
+        DrawLegendSample(painter, kind, QPointF(box.left() + pad, middle), unit);
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(box.left() + pad + kLegendSample * unit + pad, y, textWidth + pad, lineHeight),
+                         Qt::AlignLeft | Qt::AlignVCenter, Text(SeriesLegend(kind)));
+        y += lineHeight;
+    }
+}
+
+} // namespace
+
+std::optional<FigureFormat> FigureFormatForPath(const std::string& path) {
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return std::nullopt;
+    }
+    std::string extension = path.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == "png") {
+        return FigureFormat::Png;
+    }
+    if (extension == "svg") {
+        return FigureFormat::Svg;
+    }
+    if (extension == "pdf") {
+        return FigureFormat::Pdf;
+    }
+    return std::nullopt;
+}
+
+void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRectF& area, double pointsToDevice) {
+    const double unit = pointsToDevice;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    painter.fillRect(area, Qt::white);
+
+    const QFont font = FigureFont(figure.FontPt);
+    painter.setFont(font);
+    const QFontMetricsF metrics(painter.font(), painter.device());
+    const double textHeight = metrics.height();
+    const double gap = 0.35 * textHeight;
+    const double outer = 0.3 * textHeight;
+
+    const AxisTicks& xt = figure.XTicks;
+    const AxisTicks& yt = figure.YTicks;
+    double yLabelWidth = 0;
+    for (double v : yt.Values) {
+        yLabelWidth = std::max(yLabelWidth, metrics.horizontalAdvance(TickText(v, yt.Step)));
+    }
+    double lastXLabel = 0;
+    if (!xt.Values.empty()) {
+        lastXLabel = metrics.horizontalAdvance(TickText(xt.Values.back(), xt.Step));
+    }
+
+    const double left = area.left() + outer + textHeight + gap + yLabelWidth + gap;
+    const double right = area.right() - std::max(outer, lastXLabel / 2 + outer);
+    const double top = area.top() + std::max(outer, textHeight / 2 + outer / 2);
+    const double bottom = area.bottom() - (outer + textHeight + gap + textHeight + gap);
+    AxisMap map{QRectF(QPointF(left, top), QPointF(right, bottom)), xt, yt};
+    if (map.Frame.width() <= 0 || map.Frame.height() <= 0 || xt.High <= xt.Low || yt.High <= yt.Low) {
+        painter.restore();
+        return; // too small to hold axes
+    }
+
+    // Zero lines, faint, where they fall inside the frame.
+    painter.setPen(QPen(QColor(190, 190, 190), 0.4 * unit));
+    if (xt.Low < 0 && xt.High > 0) {
+        painter.drawLine(QPointF(map.ToX(0), top), QPointF(map.ToX(0), bottom));
+    }
+    if (yt.Low < 0 && yt.High > 0) {
+        painter.drawLine(QPointF(left, map.ToY(0)), QPointF(right, map.ToY(0)));
+    }
+
+    painter.save();
+    painter.setClipRect(map.Frame);
+    for (const FigureSeries& series : figure.Series) {
+        DrawSeries(painter, map, series, unit);
+    }
+    painter.restore();
+
+    // Frame, ticks inward on all four sides, labels on the bottom and left.
+    const QPen framePen(Qt::black, kFrameWidth * unit, Qt::SolidLine, Qt::SquareCap);
+    painter.setPen(framePen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(map.Frame);
+    const double tick = kTickLength * unit;
+    for (double v : xt.Values) {
+        const double x = map.ToX(v);
+        painter.setPen(framePen);
+        painter.drawLine(QPointF(x, bottom), QPointF(x, bottom - tick));
+        painter.drawLine(QPointF(x, top), QPointF(x, top + tick));
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(x - 50 * textHeight, bottom + gap, 100 * textHeight, textHeight), Qt::AlignCenter,
+                         TickText(v, xt.Step));
+    }
+    for (double v : yt.Values) {
+        const double y = map.ToY(v);
+        painter.setPen(framePen);
+        painter.drawLine(QPointF(left, y), QPointF(left + tick, y));
+        painter.drawLine(QPointF(right, y), QPointF(right - tick, y));
+        painter.setPen(Qt::black);
+        painter.drawText(
+            QRectF(left - gap - yLabelWidth - textHeight, y - textHeight / 2, yLabelWidth + textHeight, textHeight),
+            Qt::AlignRight | Qt::AlignVCenter, TickText(v, yt.Step));
+    }
+
+    painter.setPen(Qt::black);
+    painter.drawText(QRectF(left, bottom + gap + textHeight + gap, right - left, textHeight), Qt::AlignCenter,
+                     Text(figure.XTitle));
+    painter.save();
+    painter.translate(area.left() + outer, (top + bottom) / 2);
+    painter.rotate(-90);
+    painter.drawText(QRectF(-(bottom - top) / 2, 0, bottom - top, textHeight), Qt::AlignCenter, Text(figure.YTitle));
+    painter.restore();
+
+    DrawLegend(painter, map, figure, metrics, unit);
+    painter.restore();
+}
+
+QImage RenderFigureImage(const FigureDescription& figure, int dpi) {
+    const int width = std::max(1, static_cast<int>(std::lround(figure.WidthCm * 10 / kMmPerInch * dpi)));
+    const int height = std::max(1, static_cast<int>(std::lround(figure.HeightCm * 10 / kMmPerInch * dpi)));
+    QImage image(width, height, QImage::Format_RGB32);
+    const int dotsPerMeter = static_cast<int>(std::lround(dpi / 0.0254));
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    PaintFigure(painter, figure, QRectF(0, 0, width, height), dpi / kPointsPerInch);
+    painter.end();
+    return image;
+}
+
+std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format, int dpi) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    const double widthPt = figure.WidthCm * 10 / kMmPerInch * kPointsPerInch;
+    const double heightPt = figure.HeightCm * 10 / kMmPerInch * kPointsPerInch;
+    switch (format) {
+    case FigureFormat::Png:
+        RenderFigureImage(figure, dpi).save(&buffer, "PNG");
+        break;
+    case FigureFormat::Svg: {
+        // One SVG unit is one point; the size is written in millimetres.
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setResolution(static_cast<int>(kPointsPerInch));
+        svg.setSize(QSize(static_cast<int>(std::ceil(widthPt)), static_cast<int>(std::ceil(heightPt))));
+        svg.setViewBox(QRectF(0, 0, widthPt, heightPt));
+        svg.setTitle(QStringLiteral("Dravo2 figure"));
+        QPainter painter(&svg);
+        PaintFigure(painter, figure, QRectF(0, 0, widthPt, heightPt), 1.0);
+        painter.end();
+        break;
+    }
+    case FigureFormat::Pdf: {
+        QPdfWriter pdf(&buffer);
+        pdf.setCreator(QStringLiteral("Dravo2"));
+        pdf.setTitle(QStringLiteral("Dravo2 figure"));
+        pdf.setPageSize(QPageSize(QSizeF(figure.WidthCm * 10, figure.HeightCm * 10), QPageSize::Millimeter, QString(),
+                                  QPageSize::ExactMatch));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        const int resolution = 1200;
+        pdf.setResolution(resolution);
+        QPainter painter(&pdf);
+        const QRectF area(0, 0, pdf.width(), pdf.height());
+        PaintFigure(painter, figure, area, resolution / kPointsPerInch);
+        painter.end();
+        break;
+    }
+    }
+    buffer.close();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+OffscreenGui::OffscreenGui() {
+    if (QGuiApplication::instance() != nullptr) {
+        return;
+    }
+    static char program[] = "dravo2";
+    static char option[] = "-platform";
+    static char platform[] = "offscreen";
+    Argc = 3;
+    Argv[0] = program;
+    Argv[1] = option;
+    Argv[2] = platform;
+    Argv[3] = nullptr;
+    Owned = std::make_unique<QGuiApplication>(Argc, Argv);
+}
+
+OffscreenGui::~OffscreenGui() = default;
+
+} // namespace dravo2

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "plot/figure.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QGuiApplication;
+class QImage;
+class QPainter;
+class QRectF;
+
+namespace dravo2 {
+
+enum class FigureFormat { Png, Svg, Pdf };
+
+inline constexpr int kDefaultFigureDpi = 300;
+
+// The format named by a file's extension (.png, .svg, .pdf in any case), or none.
+std::optional<FigureFormat> FigureFormatForPath(const std::string& path);
+
+// Draws the figure into `area` of a painter whose device has `pointsToDevice` device units per
+// typographic point (1/72 inch); fonts are sized in points through the device's resolution.
+void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRectF& area, double pointsToDevice);
+
+// The figure as a white picture of its size at `dpi` dots per inch, with the resolution recorded.
+QImage RenderFigureImage(const FigureDescription& figure, int dpi);
+
+// The bytes of a figure file: PNG at `dpi`, SVG (in points, with its size in millimetres) or a
+// one-page PDF of exactly the figure's size. Needs a QGuiApplication (for the fonts).
+std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format, int dpi = kDefaultFigureDpi);
+
+// Makes sure a QGuiApplication exists for drawing: when there is none, one is created on Qt's
+// offscreen platform for the lifetime of this object; an existing one is used as it is.
+class OffscreenGui {
+public:
+    OffscreenGui();
+    ~OffscreenGui();
+    OffscreenGui(const OffscreenGui&) = delete;
+    OffscreenGui& operator=(const OffscreenGui&) = delete;
+
+private:
+    // The arguments the application keeps a reference to; declared first so they outlive it.
+    int Argc = 0;
+    char* Argv[4] = {};
+    std::unique_ptr<QGuiApplication> Owned;
+};
+
+} // namespace dravo2

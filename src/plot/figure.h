@@ -1,0 +1,81 @@
+#pragma once
+
+#include "data/data_table.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dravo2 {
+
+// Tick marks of one axis at round numbers: multiples of Step, which is 1, 2 or 5 times a power
+// of ten, from Low to High (both ticks), covering the data range asked for.
+struct AxisTicks {
+    double Low = 0;
+    double High = 1;
+    double Step = 0.2;
+    std::vector<double> Values;
+};
+
+// Ticks for data spanning [low, high] with about `target` intervals (at least 2 intervals unless
+// the span is degenerate). A single value, or a span of no width, gets a round interval around
+// it; non-finite input gives 0..1.
+AxisTicks NiceTicks(double low, double high, int target = 5);
+
+// The text of a tick value: just enough decimals for the step, no exponent for the usual ranges.
+std::string TickLabel(double value, double step);
+
+struct FigurePoint {
+    double X = 0;
+    double Y = 0;
+};
+
+enum class SeriesKind {
+    Measured, // small markers
+    Downward, // simulated branch with decreasing field: a solid line
+    Upward,   // simulated branch with increasing field: a dashed line
+    Fitted,   // the fitted loop: a line of its own colour
+};
+
+struct FigureSeries {
+    SeriesKind Kind = SeriesKind::Measured;
+    std::vector<FigurePoint> Points;
+};
+
+// A figure for print, free of any drawing library: axes, series and physical size.
+struct FigureDescription {
+    std::string XTitle;
+    std::string YTitle;
+    AxisTicks XTicks;
+    AxisTicks YTicks;
+    std::vector<FigureSeries> Series;
+    double WidthCm = 8.5; // one journal column
+    double HeightCm = 6.5;
+    double FontPt = 8;
+};
+
+// The legend text of a kind of series.
+std::string SeriesLegend(SeriesKind kind);
+
+// The kinds present in the figure, in legend order (measured, downward, upward, fitted).
+std::vector<SeriesKind> LegendKinds(const FigureDescription& figure);
+
+// What to plot: the two display columns of the tables and whether the projection is along y.
+struct FigureColumns {
+    std::int32_t X = 1;
+    std::int32_t Y = 2;
+    bool ProjectionAlongY = false;
+};
+
+// The axis title with its unit for a column of the simulation table.
+std::string ColumnTitle(std::int32_t column, bool projectionAlongY);
+
+// The figure of the current display: the measured curve (when it has the display columns) as
+// markers, each simulated branch (split at the field's direction flips) as a line, and the fitted
+// loop when given. Fields are shown in kA/m and frequencies in GHz; resonance markers of -1 are
+// left out. The axes get round ticks covering every point drawn.
+FigureDescription BuildFigure(const SimulationData& simulation, const FigureColumns& columns,
+                              const ExperimentData* measured = nullptr, const SimulationData* fitted = nullptr);
+
+} // namespace dravo2
