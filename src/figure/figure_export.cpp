@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 
 namespace dravo2 {
 namespace {
@@ -75,6 +77,51 @@ QFont FigureFont(double points) {
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
     return font;
+}
+
+// An axis title in which "_" sets the following letters and digits as a subscript ("M_x",
+// "theta_1"), centred in `box`.
+void DrawTitle(QPainter& painter, const QRectF& box, const std::string& title) {
+    struct Piece {
+        QString Text;
+        bool Subscript;
+    };
+    std::vector<Piece> pieces;
+    const QString text = Text(title);
+    QString plain;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('_') && i + 1 < text.size() && text[i + 1].isLetterOrNumber()) {
+            pieces.push_back({plain, false});
+            plain.clear();
+            QString sub;
+            while (i + 1 < text.size() && text[i + 1].isLetterOrNumber()) {
+                sub += text[++i];
+            }
+            pieces.push_back({sub, true});
+        } else {
+            plain += text[i];
+        }
+    }
+    pieces.push_back({plain, false});
+
+    const QFont font = painter.font();
+    QFont small = font;
+    small.setPointSizeF(font.pointSizeF() * 0.72);
+    const QFontMetricsF metrics(font, painter.device());
+    const QFontMetricsF smallMetrics(small, painter.device());
+    double width = 0;
+    for (const Piece& piece : pieces) {
+        width += (piece.Subscript ? smallMetrics : metrics).horizontalAdvance(piece.Text);
+    }
+    double x = box.center().x() - width / 2;
+    const double baseline = box.center().y() + (metrics.ascent() - metrics.descent()) / 2;
+    for (const Piece& piece : pieces) {
+        painter.setFont(piece.Subscript ? small : font);
+        const double lowered = piece.Subscript ? 0.3 * metrics.ascent() : 0;
+        painter.drawText(QPointF(x, baseline + lowered), piece.Text);
+        x += (piece.Subscript ? smallMetrics : metrics).horizontalAdvance(piece.Text);
+    }
+    painter.setFont(font);
 }
 
 // Maps world coordinates of the axes onto the frame rectangle.
@@ -145,12 +192,28 @@ void DrawLegend(QPainter& painter, const AxisMap& map, const FigureDescription& 
         QRectF(QPointF(f.left() + inset, f.bottom() - inset - size.height()), size),
         QRectF(QPointF(f.right() - inset - size.width(), f.bottom() - inset - size.height()), size)};
     std::size_t best = 0;
-    std::size_t fewest = static_cast<std::size_t>(-1);
+    double fewest = std::numeric_limits<double>::infinity();
     for (std::size_t c = 0; c < corners.size(); ++c) {
-        std::size_t hidden = 0;
+        // The ink the box would hide: the length of line inside it (each segment sampled at eight
+        // points) and a marker's width for each marker.
+        const QRectF cover = corners[c].adjusted(-pad, -pad, pad, pad);
+        double hidden = 0;
         for (const FigureSeries& series : figure.Series) {
-            for (const FigurePoint& p : series.Points) {
-                hidden += corners[c].adjusted(-pad, -pad, pad, pad).contains(map.To(p)) ? 1 : 0;
+            for (std::size_t i = 0; i < series.Points.size(); ++i) {
+                const QPointF end = map.To(series.Points[i]);
+                if (series.Kind == SeriesKind::Measured) {
+                    hidden += cover.contains(end) ? 2 * kMarkerRadius * unit : 0;
+                    continue;
+                }
+                if (i == 0) {
+                    continue;
+                }
+                const QPointF start = map.To(series.Points[i - 1]);
+                int inside = 0;
+                for (int k = 0; k < 8; ++k) {
+                    inside += cover.contains(start + (end - start) * ((k + 0.5) / 8)) ? 1 : 0;
+                }
+                hidden += QLineF(start, end).length() * inside / 8;
             }
         }
         if (hidden < fewest) {
@@ -274,12 +337,11 @@ void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRect
     }
 
     painter.setPen(Qt::black);
-    painter.drawText(QRectF(left, bottom + gap + textHeight + gap, right - left, textHeight), Qt::AlignCenter,
-                     Text(figure.XTitle));
+    DrawTitle(painter, QRectF(left, bottom + gap + textHeight + gap, right - left, textHeight), figure.XTitle);
     painter.save();
     painter.translate(area.left() + outer, (top + bottom) / 2);
     painter.rotate(-90);
-    painter.drawText(QRectF(-(bottom - top) / 2, 0, bottom - top, textHeight), Qt::AlignCenter, Text(figure.YTitle));
+    DrawTitle(painter, QRectF(-(bottom - top) / 2, 0, bottom - top, textHeight), figure.YTitle);
     painter.restore();
 
     DrawLegend(painter, map, figure, metrics, unit);
@@ -343,10 +405,30 @@ std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+namespace {
+
+QtMessageHandler PreviousHandler = nullptr;
+
+// A command on the offscreen platform has no session runtime folder; Qt's note about it is noise
+// on the command's error stream. Every other message goes on as before.
+void QuietRuntimeFolderNote(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR not set"))) {
+        return;
+    }
+    if (PreviousHandler != nullptr) {
+        PreviousHandler(type, context, message);
+    } else {
+        std::fputs(qPrintable(qFormatLogMessage(type, context, message) + QLatin1Char('\n')), stderr);
+    }
+}
+
+} // namespace
+
 OffscreenGui::OffscreenGui() {
     if (QGuiApplication::instance() != nullptr) {
         return;
     }
+    PreviousHandler = qInstallMessageHandler(QuietRuntimeFolderNote);
     static char program[] = "dravo2";
     static char option[] = "-platform";
     static char platform[] = "offscreen";
@@ -358,6 +440,11 @@ OffscreenGui::OffscreenGui() {
     Owned = std::make_unique<QGuiApplication>(Argc, Argv);
 }
 
-OffscreenGui::~OffscreenGui() = default;
+OffscreenGui::~OffscreenGui() {
+    if (Owned) {
+        Owned.reset();
+        qInstallMessageHandler(PreviousHandler);
+    }
+}
 
 } // namespace dravo2

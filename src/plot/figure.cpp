@@ -162,12 +162,12 @@ std::string ColumnTitle(std::int32_t column, bool projectionAlongY) {
     case 1:
         return "H (kA/m)";
     case 2:
-        return projectionAlongY ? "M_y (T)" : "M_x (T)";
+        return projectionAlongY ? "M_y (T)" : "M_x (T)"; // "_": the letter after it is a subscript
     case 3:
     case 4:
     case 5:
     case 6:
-        return "\u03b8" + std::to_string(column - 2) + " (rad)";
+        return "\u03b8_" + std::to_string(column - 2) + " (rad)";
     case 7:
         return "\u0394R (%)";
     case 8:

@@ -45,7 +45,7 @@ struct FigureSeries {
 
 // A figure for print, free of any drawing library: axes, series and physical size.
 struct FigureDescription {
-    std::string XTitle;
+    std::string XTitle; // with its unit; "_" sets the letters or digits after it as a subscript
     std::string YTitle;
     AxisTicks XTicks;
     AxisTicks YTicks;

@@ -1,0 +1,148 @@
+#include "cli/figure_output.h"
+#include "cli/sweep_command.h"
+#include "data/csv_writer.h"
+#include "data/file_io.h"
+#include "support/sweep_fixture.h"
+
+#include <QXmlStreamReader>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+namespace dravo2 {
+namespace {
+
+class FigureOutput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = ::testing::TempDir() + "dravo2_figure_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        Folder = pattern + "/";
+    }
+    void TearDown() override { std::filesystem::remove_all(Folder); }
+
+    int Run(std::vector<std::string> args, std::string* out = nullptr) {
+        std::ostringstream outStream;
+        std::ostringstream err;
+        const int status = RunSweepCommand(args, outStream, err, false);
+        Err = err.str();
+        if (out != nullptr) {
+            *out = outStream.str();
+        }
+        return status;
+    }
+
+    std::string Folder;
+    std::string Err;
+};
+
+TEST_F(FigureOutput, CsvOfTheDefaultSweepReadsBackToTheTablesDoubles) {
+    testing::SweepRig rig;
+    rig.Start();
+    rig.RunBranch();
+    ASSERT_EQ(rig.Simulation->SimRows, 500);
+    const std::string csv = CsvTableText(*rig.Simulation, {true, true, true, true});
+
+    std::string out;
+    ASSERT_EQ(Run({"--format", "csv"}, &out), kExitOk);
+    EXPECT_EQ(out, csv) << "the command writes the same table";
+
+    std::istringstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, kCsvHeader);
+    std::int32_t row = 0;
+    int emptyResonances = 0;
+    while (std::getline(in, line)) {
+        ++row;
+        const char* cursor = line.c_str();
+        char* end = nullptr;
+        EXPECT_EQ(std::strtol(cursor, &end, 10), 1);
+        for (std::int32_t column = 1; column <= MaxCols; ++column) {
+            ASSERT_EQ(*end, ',');
+            cursor = end + 1;
+            const double read = std::strtod(cursor, &end);
+            const double expected = rig.Simulation->SimTable.At(column, row);
+            if (end == cursor) {
+                EXPECT_TRUE(column == 8 && expected == -1) << "row " << row << " column " << column;
+                ++emptyResonances;
+                continue;
+            }
+            EXPECT_EQ(std::memcmp(&read, &expected, sizeof read), 0) << "row " << row << " column " << column;
+        }
+        EXPECT_EQ(*end, '\0');
+    }
+    EXPECT_EQ(row, 500);
+    EXPECT_GT(emptyResonances, 0) << "the default loop has steps without a resonance";
+}
+
+TEST_F(FigureOutput, PlotFilesOfTheRequestedSizes) {
+    // SVG: one polyline per branch, the turning row in both.
+    ASSERT_EQ(Run({"steps=40", "--reverse", "-o", Folder + "loop.dat", "--plot", Folder + "loop.svg"}), kExitOk);
+    EXPECT_EQ(Err, "");
+    QXmlStreamReader svg(QByteArray::fromStdString(ReadWholeFile(Folder + "loop.svg")));
+    std::vector<std::size_t> lines;
+    while (!svg.atEnd()) {
+        if (svg.readNext() == QXmlStreamReader::StartElement &&
+            (svg.name() == QStringLiteral("polyline") || svg.name() == QStringLiteral("path"))) {
+            const QString points = svg.attributes().value(QStringLiteral("points")).toString().trimmed();
+            const auto count = static_cast<std::size_t>(points.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
+            if (count > 2) { // frame, ticks and legend samples are single strokes
+                lines.push_back(count);
+            }
+        }
+    }
+    EXPECT_FALSE(svg.hasError()) << svg.errorString().toStdString();
+    EXPECT_EQ(lines, (std::vector<std::size_t>{41, 40})); // the reverse starts at the negated start field
+
+    // PDF: one page of 10 cm x 5 cm (Qt writes the page size in whole points).
+    ASSERT_EQ(Run({"steps=40", "-o", Folder + "loop.dat", "--plot", Folder + "loop.pdf", "--plot-size", "10x5"}),
+              kExitOk);
+    const std::string pdf = ReadWholeFile(Folder + "loop.pdf");
+    EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+    const std::regex pageRe(R"(/Type\s*/Page[^s])");
+    EXPECT_EQ(std::distance(std::sregex_iterator(pdf.begin(), pdf.end(), pageRe), std::sregex_iterator()), 1);
+    std::smatch box;
+    ASSERT_TRUE(std::regex_search(pdf, box, std::regex(R"(/MediaBox\s*\[\s*0\s+0\s+([0-9.]+)\s+([0-9.]+)\s*\])")));
+    EXPECT_NEAR(std::stod(box[1]), 100 / 25.4 * 72, 0.6);
+    EXPECT_NEAR(std::stod(box[2]), 50 / 25.4 * 72, 0.6);
+
+    // PNG: the size in pixels at the resolution, read from the IHDR chunk.
+    ASSERT_EQ(Run({"steps=40", "-o", Folder + "loop.dat", "--plot", Folder + "loop.png", "--dpi", "120"}), kExitOk);
+    const std::string png = ReadWholeFile(Folder + "loop.png");
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    auto bigEndian = [&png](std::size_t at) {
+        std::uint32_t value = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            value = value << 8 | static_cast<unsigned char>(png[at + i]);
+        }
+        return value;
+    };
+    EXPECT_EQ(bigEndian(16), 402u); // 8.5 cm at 120 dpi
+    EXPECT_EQ(bigEndian(20), 307u); // 6.5 cm
+}
+
+TEST_F(FigureOutput, BadOutputOptionsAreRefusedBeforeTheSweep) {
+    const std::vector<std::string> bad[] = {{"--format", "xls"},
+                                            {"--plot", Folder + "loop.gif"},
+                                            {"--dpi", "0"},
+                                            {"--plot-size", "8.5"},
+                                            {"--font-size", "x"}};
+    for (const auto& args : bad) {
+        SCOPED_TRACE(args[0]);
+        std::string out;
+        EXPECT_EQ(Run(args, &out), kExitBadInput);
+        EXPECT_NE(Err, "");
+        EXPECT_EQ(out, "");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(Folder));
+}
+
+} // namespace
+} // namespace dravo2
