@@ -1,6 +1,7 @@
 #include "ui/app_window.h"
 
 #include "ui/desktop_integration.h"
+#include "ui/export_actions.h"
 #include "ui/import_actions.h"
 #include "ui/solver_actions.h"
 
@@ -33,6 +34,7 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
     InstallAboutActions(*this);
     MeasuredCurve = InstallImportActions(*this);
     InstallSolverActions(*this);
+    InstallExportActions(*this);
 
     HideEmptyMenus();
 
