@@ -305,8 +305,13 @@ void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRect
 
     painter.save();
     painter.setClipRect(map.Frame);
-    for (const FigureSeries& series : figure.Series) {
-        DrawSeries(painter, map, series, unit);
+    // The lines first, then the measured markers on top, so that no measured point is hidden.
+    for (const bool measured : {false, true}) {
+        for (const FigureSeries& series : figure.Series) {
+            if ((series.Kind == SeriesKind::Measured) == measured) {
+                DrawSeries(painter, map, series, unit);
+            }
+        }
     }
     painter.restore();
 
