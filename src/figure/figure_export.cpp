@@ -1,5 +1,7 @@
 #include "figure/figure_export.h"
 
+#include "data/errors.h"
+
 #include <QBuffer>
 #include <QFont>
 #include <QFontMetricsF>
@@ -368,6 +370,9 @@ QImage RenderFigureImage(const FigureDescription& figure, int dpi) {
 }
 
 std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format, int dpi) {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+        throw ProgramError("A figure is drawn only while a graphical Qt application runs");
+    }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);

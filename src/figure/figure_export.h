@@ -28,7 +28,8 @@ void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRect
 QImage RenderFigureImage(const FigureDescription& figure, int dpi);
 
 // The bytes of a figure file: PNG at `dpi`, SVG (in points, with its size in millimetres) or a
-// one-page PDF of exactly the figure's size. Needs a QGuiApplication (for the fonts).
+// one-page PDF of the figure's size (in whole points). Needs a QGuiApplication (for the fonts); throws
+// ProgramError without one.
 std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format, int dpi = kDefaultFigureDpi);
 
 // Makes sure a QGuiApplication exists for drawing: when there is none, one is created on Qt's

@@ -3,6 +3,7 @@
 #include "data/csv_writer.h"
 #include "data/errors.h"
 #include "data/file_io.h"
+#include "data/floating_point.h"
 #include "figure/figure_export.h"
 #include "plot/figure.h"
 #include "ui/app_window.h"
@@ -61,7 +62,11 @@ public:
             figure.WidthCm = request->WidthCm;
             figure.HeightCm = request->HeightCm;
             figure.FontPt = request->FontPt;
-            WriteFileReplacing(path, FigureFileBytes(figure, *format, request->Dpi));
+            const std::string bytes = FigureFileBytes(figure, *format, request->Dpi);
+            // Qt's drawing may leave floating-point flags raised; the engine's checks after this
+            // handler must not take them for its own.
+            ClearFloatingPointFlags();
+            WriteFileReplacing(path, bytes);
         });
     }
 
