@@ -347,6 +347,9 @@ void TForm1::BOtworzDATClick() {
     // The dialog comes first: a cancelled load keeps the experiment already loaded.
     int filterIndex = OpenFilterIndex;
     const QString name = Dialogs.OpenExperiment(filterIndex);
+    // The dialog's own event loop leaves floating-point flags raised (invalid, inexact); the
+    // reader's number checks must not take them for a bad number.
+    ClearFloatingPointFlags();
     if (name.isEmpty()) {
         return;
     }

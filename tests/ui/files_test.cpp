@@ -5,6 +5,7 @@
 
 #include <QLabel>
 
+#include <cfenv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -54,6 +55,23 @@ TEST_F(FilesTest, LoadingThroughTheDatFilterDrawsTheCurve) {
     EXPECT_EQ(Form->OpenFilterIndex, 1);
     Load(QString(), 2);
     EXPECT_EQ(Dialogs.OfferedFilter, 1);
+}
+
+TEST_F(FilesTest, FlagsLeftByTheDialogDoNotSpoilTheLoad) {
+    // Qt's file dialog returns with the invalid-operation flag raised.
+    class FlagRaisingDialogs : public ScriptedDialogs {
+    public:
+        QString OpenExperiment(int& filterIndex) override {
+            std::feraiseexcept(FE_INVALID);
+            return ScriptedDialogs::OpenExperiment(filterIndex);
+        }
+    };
+    FlagRaisingDialogs dialogs;
+    TForm1 form(Reporter, dialogs);
+    dialogs.OpenAnswers.push_back({Write("curve.dat", "-2.4e+05 -1.05\r\n2.4e+05 1.05\r\n"), 2});
+    form.BOtworzDAT->click();
+    EXPECT_EQ(form.Experiment->ExpRows, 2);
+    EXPECT_TRUE(Reporter.Messages.empty());
 }
 
 TEST_F(FilesTest, ACancelledLoadKeepsTheExperiment) {
