@@ -83,8 +83,9 @@ std::string TableOutputText(const OutputOptions& options, const SimulationData& 
 
 void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
                    const ExperimentData* measured) {
-    if (options.PlotPath.empty()) {
-        return;
+    const bool nothingToDraw = simulation.SimRows <= 0 && (measured == nullptr || measured->ExpRows <= 0);
+    if (options.PlotPath.empty() || nothingToDraw) {
+        return; // like the table, an empty figure never replaces a file
     }
     const auto columns = DisplayColumnsFor(mode);
     FigureColumns figureColumns;

@@ -35,7 +35,8 @@ std::string TableOutputText(const OutputOptions& options, const SimulationData& 
                             char separator);
 
 // Draws the figure of the sweep in the display mode (and the measured curve when given) into
-// PlotPath, on Qt's offscreen platform when no application is running. Nothing without a path.
+// PlotPath, on Qt's offscreen platform when no application is running. Nothing without a path or
+// without anything to draw.
 void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
                    const ExperimentData* measured = nullptr);
 
