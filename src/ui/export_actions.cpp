@@ -66,7 +66,7 @@ public:
             // Qt's drawing may leave floating-point flags raised; the engine's checks after this
             // handler must not take them for its own.
             ClearFloatingPointFlags();
-            WriteFileReplacing(path, bytes);
+            WriteFileSafely(path, bytes);
         });
     }
 
@@ -86,7 +86,7 @@ public:
             for (std::size_t i = 0; i < present.size(); ++i) {
                 present[i] = form.Driver.Session.Model.Stack.t[i] > 0;
             }
-            WriteFileReplacing(name.toStdString(), CsvTableText(*form.Driver.Simulation, present));
+            WriteFileSafely(name.toStdString(), CsvTableText(*form.Driver.Simulation, present));
         });
     }
 

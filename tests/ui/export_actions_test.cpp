@@ -80,7 +80,7 @@ TEST_F(ExportActionsTest, FileMenuExportsThePlotAndTheTable) {
     ASSERT_EQ(Window.Form().Driver.Simulation->SimRows, 30);
     const fs::path measured = Dir / "measured" / "curve.dat";
     fs::create_directory(measured.parent_path());
-    WriteFileReplacing(measured.string(), "-240000 -1.05\r\n0 0.6\r\n240000 1.05\r\n");
+    WriteFileSafely(measured.string(), "-240000 -1.05\r\n0 0.6\r\n240000 1.05\r\n");
     Dialogs.OpenAnswers.push_back({QString::fromStdString(measured.string()), 2});
     Window.Form().BOtworzDAT->click();
     ASSERT_EQ(Window.Form().Experiment->ExpRows, 3);
