@@ -141,6 +141,10 @@ TEST_F(FigureOutput, BadOutputOptionsAreRefusedBeforeTheSweep) {
         EXPECT_NE(Err, "");
         EXPECT_EQ(out, "");
     }
+    // A figure that cannot be written is found before the sweep.
+    std::string out;
+    EXPECT_EQ(Run({"--plot", Folder + "missing/loop.png", "-o", Folder + "loop.dat"}, &out), kExitFileError);
+    EXPECT_NE(Err, "");
     EXPECT_TRUE(std::filesystem::is_empty(Folder));
 }
 
