@@ -75,6 +75,24 @@ FigureSeries SeriesOfRows(const DataTable& table, std::int32_t first, std::int32
     return series;
 }
 
+// The field change above which two rows are not joined by a line: ten times the median step.
+// A Reverse after a sweep that stopped early starts at the negated start field, far from where
+// the sweep ended; a line across that jump would show states the sweep never went through.
+double FieldJump(const double* field, std::int32_t count) {
+    std::vector<double> steps;
+    for (std::int32_t row = 2; row <= count; ++row) {
+        const double step = std::abs(field[row - 1] - field[row - 2]);
+        if (step > 0) {
+            steps.push_back(step);
+        }
+    }
+    if (steps.empty()) {
+        return std::numeric_limits<double>::infinity();
+    }
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    return 10 * steps[steps.size() / 2];
+}
+
 } // namespace
 
 AxisTicks NiceTicks(double low, double high, int target) {
@@ -191,9 +209,17 @@ FigureDescription BuildFigure(const SimulationData& simulation, const FigureColu
     if (measured != nullptr && measured->ExpRows > 0 && measured->ExpCols >= std::max(columns.X, columns.Y)) {
         figure.Series.push_back(SeriesOfRows(measured->ExpTable, 1, measured->ExpRows, columns, SeriesKind::Measured));
     }
-    for (const FieldBranch& branch : SplitFieldBranches(simulation.SimTable.Column(1), simulation.SimRows)) {
-        figure.Series.push_back(SeriesOfRows(simulation.SimTable, branch.First, branch.Last, columns,
-                                             branch.Downward ? SeriesKind::Downward : SeriesKind::Upward));
+    const double* field = simulation.SimTable.Column(1);
+    const double jump = FieldJump(field, simulation.SimRows);
+    for (const FieldBranch& branch : SplitFieldBranches(field, simulation.SimRows)) {
+        const SeriesKind kind = branch.Downward ? SeriesKind::Downward : SeriesKind::Upward;
+        std::int32_t first = branch.First;
+        for (std::int32_t row = branch.First + 1; row <= branch.Last + 1; ++row) {
+            if (row > branch.Last || std::abs(field[row - 1] - field[row - 2]) > jump) {
+                figure.Series.push_back(SeriesOfRows(simulation.SimTable, first, row - 1, columns, kind));
+                first = row;
+            }
+        }
     }
     if (fitted != nullptr && fitted->SimRows > 0) {
         figure.Series.push_back(SeriesOfRows(fitted->SimTable, 1, fitted->SimRows, columns, SeriesKind::Fitted));

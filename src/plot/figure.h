@@ -72,7 +72,8 @@ struct FigureColumns {
 std::string ColumnTitle(std::int32_t column, bool projectionAlongY);
 
 // The figure of the current display: the measured curve (when it has the display columns) as
-// markers, each simulated branch (split at the field's direction flips) as a line, and the fitted
+// markers, each simulated branch (split at the field's direction flips) as a line, broken where
+// the field jumps by more than ten median steps (a Reverse after an early stop), and the fitted
 // loop when given. Fields are shown in kA/m and frequencies in GHz; resonance markers of -1 are
 // left out. The axes get round ticks covering every point drawn.
 FigureDescription BuildFigure(const SimulationData& simulation, const FigureColumns& columns,

@@ -83,7 +83,8 @@ TEST_F(FigureOutput, CsvOfTheDefaultSweepReadsBackToTheTablesDoubles) {
 
 TEST_F(FigureOutput, PlotFilesOfTheRequestedSizes) {
     // SVG: one polyline per branch, the turning row in both.
-    ASSERT_EQ(Run({"steps=40", "--reverse", "-o", Folder + "loop.dat", "--plot", Folder + "loop.svg"}), kExitOk);
+    ASSERT_EQ(Run({"steps=40", "start=-20", "--reverse", "-o", Folder + "loop.dat", "--plot", Folder + "loop.svg"}),
+              kExitOk);
     EXPECT_EQ(Err, "");
     QXmlStreamReader svg(QByteArray::fromStdString(ReadWholeFile(Folder + "loop.svg")));
     std::vector<std::size_t> lines;
@@ -98,7 +99,7 @@ TEST_F(FigureOutput, PlotFilesOfTheRequestedSizes) {
         }
     }
     EXPECT_FALSE(svg.hasError()) << svg.errorString().toStdString();
-    EXPECT_EQ(lines, (std::vector<std::size_t>{41, 40})); // the reverse starts at the negated start field
+    EXPECT_EQ(lines, (std::vector<std::size_t>{40, 41}));
 
     // PDF: one page of 10 cm x 5 cm (Qt writes the page size in whole points).
     ASSERT_EQ(Run({"steps=40", "-o", Folder + "loop.dat", "--plot", Folder + "loop.pdf", "--plot-size", "10x5"}),

@@ -96,6 +96,18 @@ TEST(BuildFigure, OneLinePerBranchInDisplayUnits) {
     EXPECT_EQ(fmr.Series[1].Points.size(), 3u);
     EXPECT_EQ(fmr.Series[1].Points[0].Y, 6);
     EXPECT_GE(fmr.YTicks.Low, 0);
+
+    // A Reverse after an early stop starts far away: no line across the jump.
+    simulation->SimTable.At(1, 6) = 20000;
+    simulation->SimTable.At(1, 7) = 19000;
+    simulation->SimTable.At(1, 8) = 18000;
+    const FigureDescription jumped = BuildFigure(*simulation, {1, 2, false});
+    ASSERT_EQ(jumped.Series.size(), 3u);
+    EXPECT_EQ(jumped.Series[0].Points.size(), 5u);
+    EXPECT_EQ(jumped.Series[1].Points.size(), 1u);
+    EXPECT_EQ(jumped.Series[1].Points[0].X, 20);
+    EXPECT_EQ(jumped.Series[2].Kind, SeriesKind::Downward);
+    EXPECT_EQ(jumped.Series[2].Points.size(), 3u);
 }
 
 } // namespace
