@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QSpinBox>
 
@@ -67,6 +68,7 @@ public:
             // handler must not take them for its own.
             ClearFloatingPointFlags();
             WriteFileSafely(path, bytes);
+            Window.StatusText->setText(QStringLiteral("Plot exported to ") + request->Path);
         });
     }
 
@@ -87,6 +89,7 @@ public:
                 present[i] = form.Driver.Session.Model.Stack.t[i] > 0;
             }
             WriteFileSafely(name.toStdString(), CsvTableText(*form.Driver.Simulation, present));
+            Window.StatusText->setText(QStringLiteral("Table exported to ") + name);
         });
     }
 

@@ -5,6 +5,7 @@
 #include "ui/form_fixture.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 
 #include <deque>
@@ -94,6 +95,7 @@ TEST_F(ExportActionsTest, FileMenuExportsThePlotAndTheTable) {
     EXPECT_EQ(static_cast<unsigned char>(bytes[19]), 200u); // 2 inches at 100 dpi
     EXPECT_EQ(static_cast<unsigned char>(bytes[23]), 100u);
     EXPECT_EQ(Scripted->Offered.Path, QStringLiteral("dravoplot.pdf"));
+    EXPECT_EQ(Window.StatusText->text(), QStringLiteral("Plot exported to ") + png.Path);
 
     // The next export starts from the last answers.
     Scripted->Figures.push_back(FigureExportRequest{In("loop.svg")});
