@@ -47,7 +47,10 @@ bool ParseOutputOption(const std::string& arg, const std::function<std::string()
     return true;
 }
 
-void CheckOutputOptions(const OutputOptions& options) {
+void CheckOutputOptions(const OutputOptions& options, bool noSweep) {
+    if (noSweep && (options.Format != "dat" || !options.PlotPath.empty())) {
+        throw ProgramError("--format and --plot go with a sweep, not with --read or --import");
+    }
     if (options.Format != "dat" && options.Format != "csv") {
         throw ProgramError("'" + options.Format + "' is not a table format (dat or csv)");
     }

@@ -23,8 +23,9 @@ struct OutputOptions {
 // into `options`; false for any other argument. A bad value throws ProgramError.
 bool ParseOutputOption(const std::string& arg, const std::function<std::string()>& next, OutputOptions& options);
 
-// Refuses a format other than dat or csv, and a figure file of another type, before the sweep.
-void CheckOutputOptions(const OutputOptions& options);
+// Refuses a format other than dat or csv, a figure file of another type, and either of them when
+// the command runs no sweep (`noSweep`: --read, --import), before any work.
+void CheckOutputOptions(const OutputOptions& options, bool noSweep);
 
 // The help lines of these options.
 std::string OutputOptionsHelp();

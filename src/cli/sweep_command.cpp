@@ -235,7 +235,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
         throw ProgramError("--read and --compare do not go together");
     }
     CheckMeasuredOptions(options.Measured);
-    CheckOutputOptions(options.Output);
+    CheckOutputOptions(options.Output, options.Reading || !options.Measured.ImportPath.empty());
     options.Sweep.Texts.UniaxialChecked = options.Aniso == "UA";
     options.Sweep.Texts.QuarticChecked = options.Aniso == "QU";
     return options;

@@ -130,11 +130,10 @@ TEST_F(FigureOutput, PlotFilesOfTheRequestedSizes) {
 }
 
 TEST_F(FigureOutput, BadOutputOptionsAreRefusedBeforeTheSweep) {
-    const std::vector<std::string> bad[] = {{"--format", "xls"},
-                                            {"--plot", Folder + "loop.gif"},
-                                            {"--dpi", "0"},
-                                            {"--plot-size", "8.5"},
-                                            {"--font-size", "x"}};
+    const std::vector<std::string> bad[] = {
+        {"--format", "xls"},  {"--plot", Folder + "loop.gif"},
+        {"--dpi", "0"},       {"--plot-size", "8.5"},
+        {"--font-size", "x"}, {"--read", Folder + "x.dat", "--plot", Folder + "loop.png"}};
     for (const auto& args : bad) {
         SCOPED_TRACE(args[0]);
         std::string out;
