@@ -82,15 +82,22 @@ TEST_F(FigureOutput, CsvOfTheDefaultSweepReadsBackToTheTablesDoubles) {
 }
 
 TEST_F(FigureOutput, PlotFilesOfTheRequestedSizes) {
-    // SVG: one polyline per branch, the turning row in both.
-    ASSERT_EQ(Run({"steps=40", "start=-20", "--reverse", "-o", Folder + "loop.dat", "--plot", Folder + "loop.svg"}),
+    // SVG: one polyline per branch, the turning row in both, and a marker per measured point
+    // (and three in the legend).
+    WriteFileSafely(Folder + "measured.dat", "-20000 -1\n-10000 -1\n0 0\n10000 1\n20000 1\n");
+    ASSERT_EQ(Run({"steps=40", "start=-20", "--reverse", "-o", Folder + "loop.dat", "--plot", Folder + "loop.svg",
+                   "--compare", Folder + "measured.dat"}),
               kExitOk);
-    EXPECT_EQ(Err, "");
+    std::size_t markers = 0;
     QXmlStreamReader svg(QByteArray::fromStdString(ReadWholeFile(Folder + "loop.svg")));
     std::vector<std::size_t> lines;
     while (!svg.atEnd()) {
-        if (svg.readNext() == QXmlStreamReader::StartElement &&
-            (svg.name() == QStringLiteral("polyline") || svg.name() == QStringLiteral("path"))) {
+        if (svg.readNext() != QXmlStreamReader::StartElement) {
+            continue;
+        }
+        if (svg.name() == QStringLiteral("circle")) {
+            ++markers;
+        } else if (svg.name() == QStringLiteral("polyline") || svg.name() == QStringLiteral("path")) {
             const QString points = svg.attributes().value(QStringLiteral("points")).toString().trimmed();
             const auto count = static_cast<std::size_t>(points.split(QLatin1Char(' '), Qt::SkipEmptyParts).size());
             if (count > 2) { // frame, ticks and legend samples are single strokes
@@ -100,6 +107,7 @@ TEST_F(FigureOutput, PlotFilesOfTheRequestedSizes) {
     }
     EXPECT_FALSE(svg.hasError()) << svg.errorString().toStdString();
     EXPECT_EQ(lines, (std::vector<std::size_t>{40, 41}));
+    EXPECT_EQ(markers, 5u + 3u);
 
     // PDF: one page of 10 cm x 5 cm (Qt writes the page size in whole points).
     ASSERT_EQ(Run({"steps=40", "-o", Folder + "loop.dat", "--plot", Folder + "loop.pdf", "--plot-size", "10x5"}),
