@@ -81,7 +81,7 @@ std::string TableOutputText(const OutputOptions& options, const SimulationData& 
     for (std::size_t i = 0; i < present.size(); ++i) {
         present[i] = TextToReal(texts.t[i], separator) > 0;
     }
-    return CsvTableText(simulation, present);
+    return CsvTableText(simulation, present, TableBranchNumbers(simulation));
 }
 
 void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,

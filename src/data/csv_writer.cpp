@@ -1,7 +1,5 @@
 #include "data/csv_writer.h"
 
-#include "data/field_branches.h"
-
 #include <charconv>
 
 namespace dravo2 {
@@ -16,16 +14,17 @@ void AppendShortest(std::string& out, double value) {
 
 } // namespace
 
-std::string CsvTableText(const SimulationData& simulation, const std::array<bool, 4>& layerPresent) {
+std::string CsvTableText(const SimulationData& simulation, const std::array<bool, 4>& layerPresent,
+                         const std::vector<std::int32_t>& branchOfRow) {
     const std::int32_t rows = simulation.SimRows;
     const DataTable& table = simulation.SimTable;
-    const std::vector<std::int32_t> branch = BranchNumbers(SplitFieldBranches(table.Column(1), rows), rows);
 
     std::string out = kCsvHeader;
     out += '\n';
     out.reserve(out.size() + static_cast<std::size_t>(rows > 0 ? rows : 0) * 200);
     for (std::int32_t row = 1; row <= rows; ++row) {
-        out += std::to_string(branch[static_cast<std::size_t>(row - 1)]);
+        const auto index = static_cast<std::size_t>(row - 1);
+        out += std::to_string(index < branchOfRow.size() ? branchOfRow[index] : 0);
         for (std::int32_t column = 1; column <= MaxCols; ++column) {
             out += ',';
             const double value = table.At(column, row);

@@ -3,7 +3,9 @@
 #include "data/data_table.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace dravo2 {
 
@@ -11,10 +13,11 @@ inline constexpr const char* kCsvHeader =
     "branch,H (A/m),M (T),theta1 (rad),theta2 (rad),theta3 (rad),theta4 (rad),dR,f (Hz)";
 
 // Rows 1..SimRows of the simulation table as comma-separated text for other analysis tools: the
-// header row of names and units, then per row the branch number (the field's direction flips,
-// see SplitFieldBranches) and the eight columns, each in the shortest text that reads back to the
-// same double, with a full stop. The angle of a layer that is not present (`layerPresent` false)
-// and the resonance marker -1 are empty cells. Lines end in LF.
-std::string CsvTableText(const SimulationData& simulation, const std::array<bool, 4>& layerPresent);
+// header row of names and units, then per row its branch number (`branchOfRow[row - 1]`) and the
+// eight columns, each in the shortest text that reads back to the same double, with a full stop.
+// The angle of a layer that is not present (`layerPresent` false) and the resonance marker -1 are
+// empty cells. Lines end in LF.
+std::string CsvTableText(const SimulationData& simulation, const std::array<bool, 4>& layerPresent,
+                         const std::vector<std::int32_t>& branchOfRow);
 
 } // namespace dravo2

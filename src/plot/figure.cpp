@@ -1,6 +1,6 @@
 #include "plot/figure.h"
 
-#include "data/field_branches.h"
+#include "analysis/misfit.h"
 
 #include <algorithm>
 #include <charconv>
@@ -93,7 +93,24 @@ double FieldJump(const double* field, std::int32_t count) {
     return 10 * steps[steps.size() / 2];
 }
 
+std::vector<Branch> TableBranches(const SimulationData& simulation) {
+    const std::int32_t rows = simulation.SimRows > 0 ? simulation.SimRows : 0;
+    return SplitBranches({simulation.SimTable.Column(1), static_cast<std::size_t>(rows)});
+}
+
 } // namespace
+
+std::vector<std::int32_t> TableBranchNumbers(const SimulationData& simulation) {
+    const std::vector<Branch> branches = TableBranches(simulation);
+    std::vector<std::int32_t> numbers(static_cast<std::size_t>(simulation.SimRows > 0 ? simulation.SimRows : 0), 0);
+    // Later branches first, so that a turning point keeps the number of the branch it ends.
+    for (std::size_t b = branches.size(); b-- > 0;) {
+        for (std::int32_t point = branches[b].First; point <= branches[b].Last; ++point) {
+            numbers[static_cast<std::size_t>(point)] = static_cast<std::int32_t>(b + 1);
+        }
+    }
+    return numbers;
+}
 
 AxisTicks NiceTicks(double low, double high, int target) {
     AxisTicks ticks;
@@ -211,11 +228,13 @@ FigureDescription BuildFigure(const SimulationData& simulation, const FigureColu
     }
     const double* field = simulation.SimTable.Column(1);
     const double jump = FieldJump(field, simulation.SimRows);
-    for (const FieldBranch& branch : SplitFieldBranches(field, simulation.SimRows)) {
-        const SeriesKind kind = branch.Downward ? SeriesKind::Downward : SeriesKind::Upward;
-        std::int32_t first = branch.First;
-        for (std::int32_t row = branch.First + 1; row <= branch.Last + 1; ++row) {
-            if (row > branch.Last || std::abs(field[row - 1] - field[row - 2]) > jump) {
+    for (const Branch& branch : TableBranches(simulation)) {
+        const SeriesKind kind = branch.Direction == BranchDirection::Down ? SeriesKind::Downward : SeriesKind::Upward;
+        // Table rows count from 1, branch points from 0.
+        const std::int32_t last = branch.Last + 1;
+        std::int32_t first = branch.First + 1;
+        for (std::int32_t row = first + 1; row <= last + 1; ++row) {
+            if (row > last || std::abs(field[row - 1] - field[row - 2]) > jump) {
                 figure.Series.push_back(SeriesOfRows(simulation.SimTable, first, row - 1, columns, kind));
                 first = row;
             }

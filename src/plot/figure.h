@@ -61,6 +61,10 @@ std::string SeriesLegend(SeriesKind kind);
 // The kinds present in the figure, in legend order (measured, downward, upward, fitted).
 std::vector<SeriesKind> LegendKinds(const FigureDescription& figure);
 
+// The branch number (from 1) of each of rows 1..SimRows, at index row - 1: the branches of the
+// field's direction flips (SplitBranches), a turning row counted to the branch it ends.
+std::vector<std::int32_t> TableBranchNumbers(const SimulationData& simulation);
+
 // What to plot: the two display columns of the tables and whether the projection is along y.
 struct FigureColumns {
     std::int32_t X = 1;

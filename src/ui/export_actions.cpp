@@ -88,7 +88,8 @@ public:
             for (std::size_t i = 0; i < present.size(); ++i) {
                 present[i] = form.Driver.Session.Model.Stack.t[i] > 0;
             }
-            WriteFileSafely(name.toStdString(), CsvTableText(*form.Driver.Simulation, present));
+            WriteFileSafely(name.toStdString(), CsvTableText(*form.Driver.Simulation, present,
+                                                             TableBranchNumbers(*form.Driver.Simulation)));
             Window.StatusText->setText(QStringLiteral("Table exported to ") + name);
         });
     }

@@ -2,6 +2,7 @@
 #include "cli/sweep_command.h"
 #include "data/csv_writer.h"
 #include "data/file_io.h"
+#include "plot/figure.h"
 #include "support/sweep_fixture.h"
 
 #include <QXmlStreamReader>
@@ -46,7 +47,8 @@ TEST_F(FigureOutput, CsvOfTheDefaultSweepReadsBackToTheTablesDoubles) {
     rig.Start();
     rig.RunBranch();
     ASSERT_EQ(rig.Simulation->SimRows, 500);
-    const std::string csv = CsvTableText(*rig.Simulation, {true, true, true, true});
+    const std::string csv =
+        CsvTableText(*rig.Simulation, {true, true, true, true}, TableBranchNumbers(*rig.Simulation));
 
     std::string out;
     ASSERT_EQ(Run({"--format", "csv"}, &out), kExitOk);

@@ -1,5 +1,4 @@
 #include "data/csv_writer.h"
-#include "data/field_branches.h"
 
 #include <gtest/gtest.h>
 
@@ -21,30 +20,6 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-TEST(FieldBranches, SplitAtDirectionFlipsWithTheTurningRowInBoth) {
-    // Up, a plateau that stays in the branch, down, up again.
-    const double field[] = {1, 2, 2, 3, 2, 1, 1, 4};
-    const std::vector<FieldBranch> branches = SplitFieldBranches(field, 8);
-    ASSERT_EQ(branches.size(), 3u);
-    EXPECT_EQ(branches[0].First, 1);
-    EXPECT_EQ(branches[0].Last, 4);
-    EXPECT_FALSE(branches[0].Downward);
-    EXPECT_EQ(branches[1].First, 4);
-    EXPECT_EQ(branches[1].Last, 7);
-    EXPECT_TRUE(branches[1].Downward);
-    EXPECT_EQ(branches[2].First, 7);
-    EXPECT_EQ(branches[2].Last, 8);
-    EXPECT_EQ(BranchNumbers(branches, 8), (std::vector<std::int32_t>{1, 1, 1, 1, 2, 2, 2, 3}));
-
-    EXPECT_TRUE(SplitFieldBranches(field, 0).empty());
-    const double flat[] = {5, 5, 5};
-    ASSERT_EQ(SplitFieldBranches(flat, 3).size(), 1u);
-    EXPECT_EQ(SplitFieldBranches(flat, 3)[0].Last, 3);
-    const double down[] = {0, 0, -1, -2};
-    ASSERT_EQ(SplitFieldBranches(down, 4).size(), 1u);
-    EXPECT_TRUE(SplitFieldBranches(down, 4)[0].Downward);
-}
-
 TEST(CsvTable, HeaderBranchesEmptyCellsAndExactValues) {
     auto simulation = std::make_unique<SimulationData>();
     const double tricky[] = {0.1, -0.0, 5e-324, std::numeric_limits<double>::max(), 1.0 / 3, -1e-300, 123456789.0};
@@ -61,7 +36,7 @@ TEST(CsvTable, HeaderBranchesEmptyCellsAndExactValues) {
     simulation->SimTable.At(8, 2) = 2.5e9;
     simulation->SimTable.At(8, 3) = -1.5;
 
-    const std::vector<std::string> lines = Lines(CsvTableText(*simulation, {true, true, false, true}));
+    const std::vector<std::string> lines = Lines(CsvTableText(*simulation, {true, true, false, true}, {1, 1, 2}));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "branch,H (A/m),M (T),theta1 (rad),theta2 (rad),theta3 (rad),theta4 (rad),dR,f (Hz)");
     EXPECT_EQ(lines[1].substr(0, 8), "1,-1000,");

@@ -55,6 +55,19 @@ TEST(NiceTicks, LabelsHaveTheDecimalsOfTheStep) {
     EXPECT_EQ(TickLabel(2e-7, 1e-7), "2e-07");
 }
 
+TEST(TableBranchNumbers, ATurningRowCountsToTheBranchItEnds) {
+    auto simulation = std::make_unique<SimulationData>();
+    // Up, a plateau that stays in the branch, down, up again.
+    const double field[] = {1, 2, 2, 3, 2, 1, 1, 4};
+    simulation->SimRows = 8;
+    for (std::int32_t row = 1; row <= 8; ++row) {
+        simulation->SimTable.At(1, row) = field[row - 1];
+    }
+    EXPECT_EQ(TableBranchNumbers(*simulation), (std::vector<std::int32_t>{1, 1, 1, 1, 2, 2, 2, 3}));
+    simulation->SimRows = 0;
+    EXPECT_TRUE(TableBranchNumbers(*simulation).empty());
+}
+
 TEST(BuildFigure, OneLinePerBranchInDisplayUnits) {
     auto simulation = std::make_unique<SimulationData>();
     // Up from -2 kA/m to 2 kA/m, then down to -1 kA/m; no resonance at the turning point.

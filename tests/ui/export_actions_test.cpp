@@ -1,5 +1,6 @@
 #include "data/csv_writer.h"
 #include "data/file_io.h"
+#include "plot/figure.h"
 #include "ui/app_window.h"
 #include "ui/export_actions.h"
 #include "ui/form_fixture.h"
@@ -107,7 +108,8 @@ TEST_F(ExportActionsTest, FileMenuExportsThePlotAndTheTable) {
     Scripted->Tables.push_back(In("loop.csv"));
     Action("ExportTableAction")->trigger();
     EXPECT_EQ(ReadWholeFile((Dir / "loop.csv").string()),
-              CsvTableText(*Window.Form().Driver.Simulation, {true, true, true, true}));
+              CsvTableText(*Window.Form().Driver.Simulation, {true, true, true, true},
+                           TableBranchNumbers(*Window.Form().Driver.Simulation)));
     EXPECT_TRUE(Reporter.Messages.empty());
 }
 
