@@ -11,6 +11,7 @@
 #include "sweep/sweep_driver.h"
 #include "version/version.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <new>
@@ -334,6 +335,65 @@ int ReadCommand(const Options& options, std::ostream& out, std::ostream& err, ch
 }
 
 } // namespace
+
+bool IsSweepKey(const std::string& name) {
+    const std::vector<Key> keys = Keys();
+    return std::any_of(keys.begin(), keys.end(), [&name](const Key& key) { return key.Name == name; });
+}
+
+std::string SweepKeyUnit(const std::string& name) {
+    for (const Key& key : Keys()) {
+        if (key.Name == name) {
+            return key.Unit;
+        }
+    }
+    return {};
+}
+
+SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator) {
+    const Options options = ParseArguments(keyArgs);
+    TextToReal(options.Sweep.DeltaR, separator);
+    const DisplayMode mode = ModeNamed(options.Mode);
+    SweepDriver driver(separator);
+    driver.Create(SweepFieldsOf(ParameterTexts{}));
+    driver.Start(options.Sweep, mode);
+
+    SweepLoop loop;
+    // The ticks of one branch, as the command runs them; false once the table is full.
+    auto branch = [&]() {
+        for (;;) {
+            const TickResult result = driver.Tick(options.Sweep.DeltaR, mode);
+            if (driver.Recorded) {
+                loop.Iterations += driver.Session.IterationCount;
+            }
+            if (result == TickResult::TableFull) {
+                loop.TableFilled = true;
+            }
+            if (result != TickResult::Continue) {
+                return;
+            }
+        }
+    };
+    bool started = false;
+    try {
+        branch();
+        started = true;
+        loop.StartRows = driver.Simulation->SimRows;
+        if (!loop.TableFilled) {
+            driver.Reverse();
+            branch();
+        }
+    } catch (const ProgramError& error) {
+        loop.StepError = error.what();
+    }
+    if (!started) {
+        loop.StartRows = driver.Simulation->SimRows;
+    }
+    const AngleSet alongTheField{};
+    loop.SaturationProjection = driver.Session.Model.MagnetisationProjection(alongTheField, false);
+    loop.Table = std::move(driver.Simulation);
+    return loop;
+}
 
 int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progress,
                     char separator) {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "cli/cli_common.h"
+#include "data/data_table.h"
 
+#include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,5 +19,22 @@ namespace dravo2 {
 // Returns the exit status (see cli_common.h).
 int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progress,
                     char separator = '.');
+
+// Whether `name` is a KEY of the sweep command's KEY=VALUE arguments, and its unit text.
+bool IsSweepKey(const std::string& name);
+std::string SweepKeyUnit(const std::string& name);
+
+// One hysteresis loop as `dravo2-sweep KEY=VALUE... --reverse` runs it: Start, then one Reverse.
+struct SweepLoop {
+    std::unique_ptr<SimulationData> Table;
+    std::int32_t StartRows = 0;      // rows 1 .. StartRows are the Start branch, the rest the reversed one
+    std::int64_t Iterations = 0;     // the relaxation steps of every field step, summed
+    double SaturationProjection = 0; // the projection with every layer along the field (T)
+    std::string StepError;           // a floating-point error during a step (the rows so far are kept)
+    bool TableFilled = false;
+};
+
+// Runs the loop of `keyArgs` (KEY=VALUE texts only). Throws ProgramError for a bad key or value.
+SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator = '.');
 
 } // namespace dravo2

@@ -1,0 +1,331 @@
+#include "cli/scan_command.h"
+
+#include "cli/sweep_command.h"
+#include "data/errors.h"
+#include "data/file_io.h"
+#include "scan/scan_runner.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ostream>
+#include <span>
+
+namespace dravo2 {
+namespace {
+
+struct ScanOptions {
+    ScanGrid Grid;
+    std::vector<std::string> Keys; // KEY=VALUE, passed on to every loop as given
+    std::string Solver;
+    unsigned Threads = 0;
+    std::optional<Shard> Part;
+    std::string OutputPath;
+    std::vector<std::string> MergePaths;
+    bool Merge = false;
+    std::string PlotPath;
+    std::string PlotValue;
+    bool Help = false;
+};
+
+void PrintHelp(std::ostream& out) {
+    out << "Usage: dravo2-scan NAME=LO:HI:N [NAME=LO:HI:N]... [KEY=VALUE]... [--solver newton|descent]\n"
+           "                  [--threads N] [--shard K/N] [-o OUT.csv] [--plot MAP.png --value FEATURE]\n"
+           "       dravo2-scan --merge SHARD.csv... [-o OUT.csv] [--plot MAP.png --value FEATURE]\n\n"
+           "Maps features of the hysteresis loop over a grid of sweep parameters. Each NAME and KEY\n"
+           "is a key of dravo2-sweep (see dravo2-sweep --help); NAME takes N evenly spaced values from\n"
+           "LO to HI. Every grid point runs Start and one Reverse and writes one CSV row: the\n"
+           "parameters, then, on the projection divided by the saturation projection, the coercive\n"
+           "field of each branch, the exchange-bias shift, the coercivity, the remanence of each\n"
+           "branch, the saturation field, the number of jumps above 0.1, the misfit and the\n"
+           "relaxation iterations. Rows are in grid order (the last NAME varies fastest).\n\n"
+           "  --threads N   worker threads (default: every core this process may use)\n"
+           "  --shard K/N   only the points whose index modulo N is K, with a first line naming\n"
+           "                the shard (for a Slurm array: $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT)\n"
+           "  --merge       join the shards of one scan into the file of the unsharded run\n"
+           "  --plot FILE   draw FEATURE over the first two NAMEs (one NAME: a line plot)\n\n"
+           "Exit status: 0 done, 1 a floating-point error in some loop (its features are left empty),\n"
+           "2 a bad argument or value, 3 shards that do not make one scan or a file not read or\n"
+           "written, 130 interrupted.\n";
+}
+
+ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanEnvironment& environment) {
+    ScanOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= args.size()) {
+                throw ProgramError("Option " + arg + " needs a value");
+            }
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.Help = true;
+        } else if (arg == "--solver") {
+            options.Solver = next();
+            if (options.Solver != "newton" && options.Solver != "descent") {
+                throw ProgramError("'" + options.Solver + "' is not a solver (newton or descent)");
+            }
+        } else if (arg == "--threads") {
+            const std::string text = next();
+            int threads = 0;
+            if (std::sscanf(text.c_str(), "%d", &threads) != 1 || threads < 1 || std::to_string(threads) != text) {
+                throw ProgramError("'" + text + "' is not a thread count of at least 1");
+            }
+            options.Threads = static_cast<unsigned>(threads);
+        } else if (arg == "--shard") {
+            options.Part = ParseShard(next());
+        } else if (arg == "-o") {
+            options.OutputPath = next();
+        } else if (arg == "--plot") {
+            options.PlotPath = next();
+        } else if (arg == "--value") {
+            options.PlotValue = next();
+        } else if (arg == "--merge") {
+            options.Merge = true;
+            while (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
+                options.MergePaths.push_back(args[++i]);
+            }
+        } else if (arg == "--compare" || arg == "--columns" || arg == "--field-unit") {
+            throw ProgramError("Option " + arg +
+                               " needs the misfit against a measured curve, which this build "
+                               "does not have");
+        } else if (LooksLikeAxis(arg)) {
+            ScanAxis axis = ParseAxis(arg);
+            if (!IsSweepKey(axis.Name)) {
+                throw ProgramError("'" + axis.Name + "' is not a key of dravo2-sweep (see dravo2-sweep --help)");
+            }
+            for (const ScanAxis& other : options.Grid.Axes) {
+                if (other.Name == axis.Name) {
+                    throw ProgramError("'" + axis.Name + "' is scanned twice");
+                }
+            }
+            options.Grid.Axes.push_back(std::move(axis));
+        } else if (arg.find('=') != std::string::npos && arg.rfind("-", 0) != 0) {
+            options.Keys.push_back(arg);
+        } else {
+            throw ProgramError("Unknown argument '" + arg + "' (see --help)");
+        }
+    }
+    if (options.Help) {
+        return options;
+    }
+    for (const std::string& key : options.Keys) {
+        const std::string name = key.substr(0, key.find('='));
+        for (const ScanAxis& axis : options.Grid.Axes) {
+            if (axis.Name == name) {
+                throw ProgramError("'" + name + "' is both scanned and set to one value");
+            }
+        }
+    }
+    if (options.Merge) {
+        if (options.MergePaths.empty() || !options.Grid.Axes.empty() || !options.Keys.empty() || options.Part) {
+            throw ProgramError("--merge takes the shard files and nothing to compute");
+        }
+    } else if (options.Grid.Axes.empty()) {
+        throw ProgramError("Nothing to scan: give at least one NAME=LO:HI:N (see --help)");
+    }
+    if (options.PlotPath.empty() != options.PlotValue.empty()) {
+        throw ProgramError("--plot and --value go together");
+    }
+    if (!options.PlotPath.empty()) {
+        if (options.Part) {
+            throw ProgramError("A shard holds part of the map: plot the merged scan");
+        }
+        const std::size_t dot = options.PlotPath.rfind('.');
+        const std::string type = dot == std::string::npos ? "" : options.PlotPath.substr(dot + 1);
+        const auto& types = environment.PlotTypes;
+        if (std::find(types.begin(), types.end(), type) == types.end()) {
+            std::string list;
+            for (const std::string& t : types) {
+                list += (list.empty() ? "" : ", ") + t;
+            }
+            throw ProgramError("'" + options.PlotPath + "': this build draws maps as " +
+                               (list.empty() ? std::string("nothing") : list));
+        }
+    }
+    // The solver key is passed on only when the sweep command knows it.
+    const bool solverKey = IsSweepKey("solver");
+    if (options.Solver.empty()) {
+        options.Solver = solverKey ? "newton" : "descent";
+    } else if (!solverKey && options.Solver != "descent") {
+        throw ProgramError("This build has no Newton solver: use --solver descent");
+    }
+    if (solverKey) {
+        options.Keys.insert(options.Keys.begin(), "solver=" + options.Solver);
+    }
+    return options;
+}
+
+// Everything that decides the scan's rows, for the shard files' first line.
+std::string ScanIdentity(const ScanOptions& options) {
+    std::string identity;
+    for (const ScanAxis& axis : options.Grid.Axes) {
+        identity += axis.Text() + " ";
+    }
+    for (const std::string& key : options.Keys) {
+        identity += key + " ";
+    }
+    return identity + "--solver " + options.Solver;
+}
+
+void DrawProgress(std::ostream& err, std::size_t done, std::size_t total) {
+    const std::size_t width = 40;
+    const std::size_t filled = total == 0 ? width : done * width / total;
+    err << "\rscan [" << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << done << "/" << total
+        << std::flush;
+}
+
+void WriteOutput(const std::string& path, const std::string& bytes, std::ostream& out) {
+    if (path.empty()) {
+        out << bytes << std::flush;
+    } else {
+        WriteFileReplacing(path, bytes);
+    }
+}
+
+int Plot(const ScanOptions& options, const std::string& table, const ScanEnvironment& environment, std::ostream& err) {
+    ScanPlotRequest request;
+    request.Path = options.PlotPath;
+    try {
+        request.Map = BuildScanMap(table, options.PlotValue);
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        return kExitBadInput;
+    }
+    for (const std::string& name : request.Map.AxisNames) {
+        request.AxisUnits.push_back(SweepKeyUnit(name));
+    }
+    try {
+        environment.Plot(request);
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        return kExitRefused;
+    }
+    return kExitOk;
+}
+
+int Merge(const ScanOptions& options, std::ostream& out, std::ostream& err, const ScanEnvironment& environment) {
+    std::string merged;
+    try {
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const std::string& path : options.MergePaths) {
+            files.emplace_back(path, ReadWholeFile(path));
+        }
+        merged = MergeShards(files);
+        WriteOutput(options.OutputPath, merged, out);
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        return kExitRefused;
+    }
+    return options.PlotPath.empty() ? kExitOk : Plot(options, merged, environment, err);
+}
+
+} // namespace
+
+ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<double> parameters) {
+    const SweepLoop loop = RunSweepLoop(keyArgs);
+    ScanRow row;
+    row.Parameters = std::move(parameters);
+    row.Iterations = loop.Iterations;
+    if (!loop.StepError.empty()) {
+        row.Problem = loop.StepError;
+        return row;
+    }
+    const SimulationData& table = *loop.Table;
+    const auto rows = static_cast<std::size_t>(table.SimRows);
+    const auto startRows = static_cast<std::size_t>(loop.StartRows);
+    const std::span<const double> field(table.SimTable.Column(1), rows);
+    const std::span<const double> projection(table.SimTable.Column(2), rows);
+    const LoopBranch start{field.first(startRows), projection.first(startRows)};
+    const LoopBranch reverse{field.subspan(startRows), projection.subspan(startRows)};
+    row.Features = ComputeLoopFeatures(start, reverse, loop.SaturationProjection);
+    return row;
+}
+
+int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   const ScanEnvironment& environment) {
+    ScanOptions options;
+    std::size_t gridSize = 0;
+    try {
+        options = ParseScanArguments(args, environment);
+        gridSize = options.Grid.Size();
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        return kExitBadInput;
+    }
+    if (options.Help) {
+        PrintHelp(out);
+        return kExitOk;
+    }
+    if (options.Merge) {
+        return Merge(options, out, err, environment);
+    }
+
+    const Shard part = options.Part.value_or(Shard{});
+    const std::vector<std::size_t> points = part.Points(gridSize);
+    const unsigned threads = options.Threads > 0 ? options.Threads : std::max(1u, environment.Threads);
+    const std::atomic<bool> never{false};
+    const std::atomic<bool>& cancel = environment.Cancel != nullptr ? *environment.Cancel : never;
+    auto compute = [&options](std::size_t point) {
+        const std::vector<double> values = options.Grid.Point(point);
+        std::vector<std::string> keys = options.Keys;
+        for (std::size_t a = 0; a < values.size(); ++a) {
+            keys.push_back(options.Grid.Axes[a].Name + "=" + ShortestNumberText(values[a]));
+        }
+        return SimulateGridPoint(keys, values);
+    };
+    auto progress = [&](std::size_t done) {
+        if (environment.Progress) {
+            DrawProgress(err, done, points.size());
+        }
+    };
+
+    const auto began = std::chrono::steady_clock::now();
+    std::vector<ScanRow> rows;
+    try {
+        rows = RunScanPoints(points, threads, compute, cancel, progress);
+    } catch (const ProgramError& error) {
+        if (environment.Progress) {
+            err << "\n";
+        }
+        err << error.what() << "\n";
+        return kExitBadInput;
+    }
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - began;
+    if (environment.Progress) {
+        err << "\n";
+    }
+    if (cancel.load()) {
+        err << "Interrupted: nothing written\n";
+        return kExitInterrupted;
+    }
+    char timing[96];
+    std::snprintf(timing, sizeof timing, "%zu loops in %.2f s on %u threads\n", points.size(), seconds.count(),
+                  std::min<unsigned>(threads, static_cast<unsigned>(std::max<std::size_t>(points.size(), 1))));
+    err << timing;
+
+    int status = kExitOk;
+    std::string table = options.Part ? ShardLine(part, gridSize, ScanIdentity(options)) : std::string();
+    table += ScanHeaderLine(options.Grid);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        table += ScanRowLine(rows[i]);
+        if (!rows[i].Problem.empty()) {
+            err << "Point " << points[i] << " stopped: " << rows[i].Problem << "\n";
+            status = kExitStepError;
+        }
+    }
+    try {
+        WriteOutput(options.OutputPath, table, out);
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        return kExitRefused;
+    }
+    if (!options.PlotPath.empty()) {
+        const int plotted = Plot(options, table, environment, err);
+        return plotted != kExitOk ? plotted : status;
+    }
+    return status;
+}
+
+} // namespace dravo2

@@ -1,0 +1,195 @@
+#include "cli/scan_plot.h"
+
+#include "data/errors.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+namespace dravo2 {
+namespace {
+
+constexpr int kWidth = 960;
+constexpr int kHeight = 720;
+const QRect kArea(120, 60, 640, 560);
+
+// Fonts need a GUI application; a command has none, so one is made on the offscreen platform.
+void EnsureGuiApplication() {
+    if (QGuiApplication::instance() != nullptr) {
+        return;
+    }
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static int argc = 1;
+    static char name[] = "dravo2-scan";
+    static char* argv[] = {name, nullptr};
+    static auto application = std::make_unique<QGuiApplication>(argc, argv);
+}
+
+// A perceptually even blue-green-yellow scale, t from 0 to 1.
+QColor ScaleColour(double t) {
+    static const std::array<std::array<double, 3>, 5> stops{
+        {{68, 1, 84}, {59, 82, 139}, {33, 145, 140}, {94, 201, 98}, {253, 231, 37}}};
+    t = std::clamp(t, 0.0, 1.0) * (stops.size() - 1);
+    const std::size_t i = std::min<std::size_t>(static_cast<std::size_t>(t), stops.size() - 2);
+    const double f = t - static_cast<double>(i);
+    auto mix = [&](std::size_t c) {
+        return static_cast<int>(std::lround(stops[i][c] + (stops[i + 1][c] - stops[i][c]) * f));
+    };
+    return QColor(mix(0), mix(1), mix(2));
+}
+
+QString Title(const std::string& name, const std::string& unit) {
+    return QString::fromStdString(unit.empty() ? name : name + " (" + unit + ")");
+}
+
+QString Number(double value) {
+    return QString::number(value, 'g', 4);
+}
+
+// Tick positions: about five of the values, first and last included.
+std::vector<std::size_t> Ticks(std::size_t count) {
+    std::vector<std::size_t> ticks;
+    const std::size_t step = std::max<std::size_t>(1, (count + 4) / 5);
+    for (std::size_t i = 0; i < count; i += step) {
+        ticks.push_back(i);
+    }
+    if (ticks.back() != count - 1) {
+        ticks.push_back(count - 1);
+    }
+    return ticks;
+}
+
+double Fraction(std::size_t i, std::size_t count) {
+    return count <= 1 ? 0.5 : static_cast<double>(i) / static_cast<double>(count - 1);
+}
+
+void DrawVerticalTitle(QPainter& painter, const QString& text, int x, int centreY) {
+    painter.save();
+    painter.translate(x, centreY);
+    painter.rotate(-90);
+    painter.drawText(QRect(-300, -20, 600, 24), Qt::AlignCenter, text);
+    painter.restore();
+}
+
+} // namespace
+
+void DrawScanMapPng(const ScanPlotRequest& request) {
+    EnsureGuiApplication();
+    const ScanMap& map = request.Map;
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font = painter.font();
+    font.setPixelSize(15);
+    painter.setFont(font);
+
+    double low = 0;
+    double high = 0;
+    bool any = false;
+    for (const auto& value : map.Values) {
+        if (value && std::isfinite(*value)) {
+            low = any ? std::min(low, *value) : *value;
+            high = any ? std::max(high, *value) : *value;
+            any = true;
+        }
+    }
+    const double span = high > low ? high - low : 1;
+    const std::vector<double>& xs = map.AxisValues[0];
+    const QString xTitle = Title(map.AxisNames[0], request.AxisUnits.empty() ? "" : request.AxisUnits[0]);
+    const QString feature = QString::fromStdString(map.FeatureTitle);
+    auto xAt = [&](std::size_t i) { return kArea.left() + Fraction(i, xs.size()) * kArea.width(); };
+
+    if (map.AxisValues.size() == 2) {
+        const std::vector<double>& ys = map.AxisValues[1];
+        const double cellW = static_cast<double>(kArea.width()) / static_cast<double>(xs.size());
+        const double cellH = static_cast<double>(kArea.height()) / static_cast<double>(ys.size());
+        for (std::size_t ix = 0; ix < xs.size(); ++ix) {
+            for (std::size_t iy = 0; iy < ys.size(); ++iy) {
+                const auto& value = map.Values[ix * ys.size() + iy];
+                const QRectF cell(kArea.left() + cellW * static_cast<double>(ix),
+                                  kArea.bottom() - cellH * static_cast<double>(iy + 1), cellW + 0.5, cellH + 0.5);
+                painter.fillRect(cell, value && std::isfinite(*value) ? ScaleColour((*value - low) / span)
+                                                                      : QColor(200, 200, 200));
+            }
+        }
+        for (const std::size_t i : Ticks(xs.size())) {
+            const double x = kArea.left() + cellW * (static_cast<double>(i) + 0.5);
+            painter.drawLine(QPointF(x, kArea.bottom()), QPointF(x, kArea.bottom() + 6));
+            painter.drawText(QRectF(x - 60, kArea.bottom() + 8, 120, 20), Qt::AlignCenter, Number(xs[i]));
+        }
+        for (const std::size_t i : Ticks(ys.size())) {
+            const double y = kArea.bottom() - cellH * (static_cast<double>(i) + 0.5);
+            painter.drawLine(QPointF(kArea.left() - 6, y), QPointF(kArea.left(), y));
+            painter.drawText(QRectF(kArea.left() - 110, y - 10, 100, 20), Qt::AlignRight | Qt::AlignVCenter,
+                             Number(ys[i]));
+        }
+        DrawVerticalTitle(painter, Title(map.AxisNames[1], request.AxisUnits.size() > 1 ? request.AxisUnits[1] : ""),
+                          20, kArea.center().y());
+        // The colour bar and its scale.
+        const QRect bar(kArea.right() + 40, kArea.top(), 24, kArea.height());
+        for (int y = 0; y < bar.height(); ++y) {
+            painter.fillRect(QRect(bar.left(), bar.bottom() - y, bar.width(), 1),
+                             ScaleColour(static_cast<double>(y) / (bar.height() - 1)));
+        }
+        painter.drawRect(bar);
+        for (int k = 0; k <= 4; ++k) {
+            const double y = bar.bottom() - k * bar.height() / 4.0;
+            painter.drawLine(QPointF(bar.right(), y), QPointF(bar.right() + 5, y));
+            painter.drawText(QRectF(bar.right() + 8, y - 10, 120, 20), Qt::AlignLeft | Qt::AlignVCenter,
+                             any ? Number(low + span * k / 4) : QString());
+        }
+        DrawVerticalTitle(painter, feature, kWidth - 14, bar.center().y());
+    } else {
+        // One parameter: the feature against it, with gaps where it does not exist.
+        QPainterPath path;
+        bool drawing = false;
+        for (std::size_t i = 0; i < xs.size(); ++i) {
+            const auto& value = map.Values[i];
+            if (!value || !std::isfinite(*value)) {
+                drawing = false;
+                continue;
+            }
+            const QPointF point(xAt(i), kArea.bottom() - (*value - low) / span * kArea.height());
+            drawing ? path.lineTo(point) : path.moveTo(point);
+            drawing = true;
+            painter.setBrush(QColor(33, 145, 140));
+            painter.drawEllipse(point, 3, 3);
+        }
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(QColor(33, 145, 140), 2));
+        painter.drawPath(path);
+        painter.setPen(Qt::black);
+        for (const std::size_t i : Ticks(xs.size())) {
+            painter.drawLine(QPointF(xAt(i), kArea.bottom()), QPointF(xAt(i), kArea.bottom() + 6));
+            painter.drawText(QRectF(xAt(i) - 60, kArea.bottom() + 8, 120, 20), Qt::AlignCenter, Number(xs[i]));
+        }
+        for (int k = 0; k <= 4; ++k) {
+            const double y = kArea.bottom() - k * kArea.height() / 4.0;
+            painter.drawLine(QPointF(kArea.left() - 6, y), QPointF(kArea.left(), y));
+            painter.drawText(QRectF(kArea.left() - 110, y - 10, 100, 20), Qt::AlignRight | Qt::AlignVCenter,
+                             any ? Number(low + span * k / 4) : QString());
+        }
+        DrawVerticalTitle(painter, feature, 20, kArea.center().y());
+    }
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(kArea);
+    painter.drawText(QRect(kArea.left(), kArea.bottom() + 34, kArea.width(), 24), Qt::AlignCenter, xTitle);
+    painter.drawText(QRect(kArea.left(), 16, kArea.width(), 28), Qt::AlignCenter,
+                     any ? feature : feature + QStringLiteral(": no values"));
+    painter.end();
+    if (!image.save(QString::fromStdString(request.Path), "PNG")) {
+        throw InputOutputError("Cannot write the map to " + request.Path);
+    }
+}
+
+} // namespace dravo2

@@ -1,0 +1,105 @@
+#include "scan/scan_grid.h"
+
+#include "data/errors.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace dravo2 {
+namespace {
+
+template <typename Number> bool ReadWhole(const std::string& text, Number& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+} // namespace
+
+std::string ShortestNumberText(double value) {
+    char buffer[64];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return ec == std::errc() ? std::string(buffer, ptr) : std::string();
+}
+
+double ScanAxis::Value(std::size_t i) const {
+    if (Count <= 1 || i == 0) {
+        return Lo;
+    }
+    if (i + 1 == Count) {
+        return Hi;
+    }
+    return Lo + (Hi - Lo) * static_cast<double>(i) / static_cast<double>(Count - 1);
+}
+
+std::string ScanAxis::Text() const {
+    return Name + "=" + ShortestNumberText(Lo) + ":" + ShortestNumberText(Hi) + ":" + std::to_string(Count);
+}
+
+bool LooksLikeAxis(const std::string& text) {
+    const std::size_t equals = text.find('=');
+    return equals != std::string::npos && text.find(':', equals) != std::string::npos;
+}
+
+ScanAxis ParseAxis(const std::string& text) {
+    const std::size_t equals = text.find('=');
+    const std::size_t first = text.find(':', equals == std::string::npos ? 0 : equals);
+    const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
+    const std::string usage = "'" + text + "' is not a scanned parameter NAME=LO:HI:N";
+    if (equals == std::string::npos || equals == 0 || second == std::string::npos ||
+        text.find(':', second + 1) != std::string::npos) {
+        throw ProgramError(usage);
+    }
+    ScanAxis axis;
+    axis.Name = text.substr(0, equals);
+    if (!ReadWhole(text.substr(equals + 1, first - equals - 1), axis.Lo) ||
+        !ReadWhole(text.substr(first + 1, second - first - 1), axis.Hi) || !std::isfinite(axis.Lo) ||
+        !std::isfinite(axis.Hi)) {
+        throw ProgramError(usage + " (LO and HI are numbers)");
+    }
+    if (!ReadWhole(text.substr(second + 1), axis.Count) || axis.Count < 1) {
+        throw ProgramError(usage + " (N is a count of at least 1)");
+    }
+    return axis;
+}
+
+std::size_t ScanGrid::Size() const {
+    std::size_t size = 1;
+    for (const ScanAxis& axis : Axes) {
+        if (axis.Count > std::numeric_limits<std::size_t>::max() / size) {
+            throw ProgramError("The grid has too many points");
+        }
+        size *= axis.Count;
+    }
+    return size;
+}
+
+std::vector<double> ScanGrid::Point(std::size_t index) const {
+    std::vector<double> values(Axes.size());
+    for (std::size_t a = Axes.size(); a-- > 0;) {
+        values[a] = Axes[a].Value(index % Axes[a].Count);
+        index /= Axes[a].Count;
+    }
+    return values;
+}
+
+std::vector<std::size_t> Shard::Points(std::size_t gridSize) const {
+    std::vector<std::size_t> points;
+    for (std::size_t i = Index; i < gridSize; i += Count) {
+        points.push_back(i);
+    }
+    return points;
+}
+
+Shard ParseShard(const std::string& text) {
+    const std::size_t slash = text.find('/');
+    Shard shard;
+    if (slash == std::string::npos || !ReadWhole(text.substr(0, slash), shard.Index) ||
+        !ReadWhole(text.substr(slash + 1), shard.Count) || shard.Count < 1 || shard.Index >= shard.Count) {
+        throw ProgramError("'" + text + "' is not a shard K/N with 0 <= K < N");
+    }
+    return shard;
+}
+
+} // namespace dravo2

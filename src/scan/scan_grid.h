@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace dravo2 {
+
+// The shortest text that reads back as the same double ("0.1", "-2.5e-05"), '.' as the decimal
+// point whatever the locale: the scan's files depend on nothing but the numbers.
+std::string ShortestNumberText(double value);
+
+// One scanned parameter: Count evenly spaced values from Lo to Hi (Count = 1 gives Lo).
+struct ScanAxis {
+    std::string Name;
+    double Lo = 0;
+    double Hi = 0;
+    std::size_t Count = 1;
+
+    double Value(std::size_t i) const;
+    std::string Text() const; // NAME=LO:HI:N with the numbers in their shortest text
+};
+
+// Reads NAME=LO:HI:N; throws ProgramError with the reason when it does not read.
+ScanAxis ParseAxis(const std::string& text);
+
+// Whether an argument is meant as a scanned parameter (a value with a colon) rather than KEY=VALUE.
+bool LooksLikeAxis(const std::string& text);
+
+// The grid of every combination of the axes' values, in grid order: the last axis varies fastest.
+struct ScanGrid {
+    std::vector<ScanAxis> Axes;
+
+    std::size_t Size() const;
+    std::vector<double> Point(std::size_t index) const;
+};
+
+// Part K of N of a grid: the points whose index modulo N is K.
+struct Shard {
+    std::size_t Index = 0;
+    std::size_t Count = 1;
+
+    bool Contains(std::size_t point) const { return point % Count == Index; }
+    std::vector<std::size_t> Points(std::size_t gridSize) const;
+};
+
+// Reads K/N with 0 <= K < N; throws ProgramError otherwise.
+Shard ParseShard(const std::string& text);
+
+} // namespace dravo2
