@@ -1,0 +1,124 @@
+#include "cli/scan_command.h"
+#include "data/file_io.h"
+#include "scan/scan_grid.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <stdlib.h>
+
+namespace dravo2 {
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome Scan(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    ScanEnvironment environment;
+    environment.Threads = 2;
+    const int status = RunScanCommand(args, out, err, environment);
+    return {status, out.str(), err.str()};
+}
+
+// A short loop (ten steps a branch) so that a grid runs in a fraction of a second.
+std::vector<std::string> SmallScan(std::vector<std::string> extra) {
+    std::vector<std::string> args{"J1=-1e-3:1e-3:3", "K1=0:1000:2", "steps=10", "start=-250", "step=50", "maxiter=300"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+TEST(ScanGrid, PointsInGridOrderWithTheLastAxisFastest) {
+    ScanGrid grid;
+    grid.Axes = {ParseAxis("J1=-1:1:3"), ParseAxis("K1=5:5:1"), ParseAxis("t2=0:0.3:4")};
+    ASSERT_EQ(grid.Size(), 12u);
+    EXPECT_EQ(grid.Point(0), (std::vector<double>{-1, 5, 0}));
+    EXPECT_EQ(grid.Point(3), (std::vector<double>{-1, 5, 0.3}));
+    EXPECT_EQ(grid.Point(4), (std::vector<double>{0, 5, 0}));
+    EXPECT_EQ(grid.Point(11), (std::vector<double>{1, 5, 0.3}));
+    EXPECT_EQ(grid.Axes[2].Text(), "t2=0:0.3:4");
+    for (const char* bad : {"J1=1:2", "J1=a:2:3", "J1=1:2:0", "J1=1:2:3:4", "=1:2:3"}) {
+        EXPECT_THROW(ParseAxis(bad), ProgramError) << bad;
+    }
+    EXPECT_EQ(ParseShard("3/4").Points(14), (std::vector<std::size_t>{3, 7, 11}));
+    EXPECT_THROW(ParseShard("4/4"), ProgramError);
+}
+
+TEST(ScanCommand, RowsInGridOrderWhateverTheThreadCount) {
+    const Outcome one = Scan(SmallScan({"--threads", "1"}));
+    const Outcome three = Scan(SmallScan({"--threads", "3"}));
+    ASSERT_EQ(one.status, kExitOk) << one.err;
+    ASSERT_EQ(three.status, kExitOk) << three.err;
+    EXPECT_EQ(one.out, three.out);
+    std::istringstream lines(one.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "J1,K1,Hc_down (A/m),Hc_up (A/m),H_eb (A/m),Hc (A/m),Mr_down,Mr_up,H_sat (A/m),jumps,misfit,"
+                    "iterations");
+    for (const char* start : {"-0.001,0,", "-0.001,1000,", "0,0,", "0,1000,", "0.001,0,", "0.001,1000,"}) {
+        ASSERT_TRUE(std::getline(lines, line));
+        EXPECT_EQ(line.rfind(start, 0), 0u) << line;
+    }
+    EXPECT_FALSE(std::getline(lines, line));
+}
+
+TEST(ScanCommand, ShardsMergeIntoTheWholeRunAndForeignOrMissingShardsAreRefused) {
+    std::string pattern = (std::filesystem::path(::testing::TempDir()) / "dravo2_scan_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path dir(pattern);
+    std::vector<std::string> shards;
+    for (int k = 0; k < 4; ++k) {
+        shards.push_back((dir / ("shard-" + std::to_string(k) + ".csv")).string());
+        const Outcome part = Scan(SmallScan({"--shard", std::to_string(k) + "/4", "-o", shards.back()}));
+        ASSERT_EQ(part.status, kExitOk) << part.err;
+    }
+    const std::string merged = (dir / "merged.csv").string();
+    const Outcome merge = Scan({"--merge", shards[2], shards[0], shards[3], shards[1], "-o", merged});
+    EXPECT_EQ(merge.status, kExitOk) << merge.err;
+    EXPECT_EQ(ReadWholeFile(merged), Scan(SmallScan({})).out);
+
+    const Outcome missing = Scan({"--merge", shards[0], shards[1], shards[3]});
+    EXPECT_EQ(missing.status, kExitRefused);
+    EXPECT_NE(missing.err.find("Shard 2/4 of the scan is missing"), std::string::npos) << missing.err;
+
+    const Outcome repeated = Scan({"--merge", shards[0], shards[1], shards[1], shards[3]});
+    EXPECT_EQ(repeated.status, kExitRefused);
+    EXPECT_NE(repeated.err.find("repeats shard 1/4"), std::string::npos) << repeated.err;
+
+    // Shard 2/4 of the same grid with another fixed key belongs to another scan.
+    const std::string foreign = (dir / "foreign.csv").string();
+    ASSERT_EQ(Scan(SmallScan({"noise=0.001", "--shard", "2/4", "-o", foreign})).status, kExitOk);
+    const Outcome mixed = Scan({"--merge", shards[0], shards[1], foreign, shards[3]});
+    EXPECT_EQ(mixed.status, kExitRefused);
+    EXPECT_NE(mixed.err.find(foreign + " is a shard of another scan"), std::string::npos) << mixed.err;
+
+    const Outcome plain = Scan({"--merge", merged});
+    EXPECT_EQ(plain.status, kExitRefused);
+    EXPECT_NE(plain.err.find("is not a shard file"), std::string::npos) << plain.err;
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ScanCommand, BadArgumentsAndValuesAreRefusedWithAMessage) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"steps=10"},
+                                                 {"Jx=0:1:2"},
+                                                 {"J1=0:1:2", "J1=1"},
+                                                 {"J1=0:1:2", "J1=0:2:2"},
+                                                 {"J1=0:1:2", "--threads", "0"},
+                                                 {"J1=0:1:2", "--plot", "map.png", "--value", "Hc"}}) {
+        const Outcome refused = Scan(args);
+        EXPECT_EQ(refused.status, kExitBadInput) << args[0];
+        EXPECT_FALSE(refused.err.empty());
+        EXPECT_EQ(refused.out, "");
+    }
+    const Outcome badValue = Scan({"axis1=0:45:3", "steps=2"}); // 22.5 is no whole degree
+    EXPECT_EQ(badValue.status, kExitBadInput);
+    EXPECT_NE(badValue.err.find("'22.5' is not a valid integer value"), std::string::npos) << badValue.err;
+}
+
+} // namespace
+} // namespace dravo2
