@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/sweep_command.h"
 #include "scan/scan_table.h"
 
 #include <atomic>
