@@ -300,9 +300,10 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
         err << "Interrupted: nothing written\n";
         return kExitInterrupted;
     }
+    const unsigned used = std::min<unsigned>(threads, static_cast<unsigned>(std::max<std::size_t>(points.size(), 1)));
     char timing[96];
-    std::snprintf(timing, sizeof timing, "%zu loops in %.2f s on %u threads\n", points.size(), seconds.count(),
-                  std::min<unsigned>(threads, static_cast<unsigned>(std::max<std::size_t>(points.size(), 1))));
+    std::snprintf(timing, sizeof timing, "%zu loop%s in %.2f s on %u thread%s\n", points.size(),
+                  points.size() == 1 ? "" : "s", seconds.count(), used, used == 1 ? "" : "s");
     err << timing;
 
     int status = kExitOk;
