@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -20,11 +21,20 @@ constexpr int kWidth = 960;
 constexpr int kHeight = 720;
 const QRect kArea(120, 60, 640, 560);
 
+// Qt's note that it picked a runtime folder itself says nothing about the map.
+void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR"))) {
+        return;
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
 // Fonts need a GUI application; a command has none, so one is made on the offscreen platform.
 void EnsureGuiApplication() {
     if (QGuiApplication::instance() != nullptr) {
         return;
     }
+    qInstallMessageHandler(QuietMessages);
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

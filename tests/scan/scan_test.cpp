@@ -1,5 +1,6 @@
 #include "cli/scan_command.h"
 #include "data/file_io.h"
+#include "data/result_writer.h"
 #include "scan/scan_grid.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,20 @@ TEST(ScanGrid, PointsInGridOrderWithTheLastAxisFastest) {
     }
     EXPECT_EQ(ParseShard("3/4").Points(14), (std::vector<std::size_t>{3, 7, 11}));
     EXPECT_THROW(ParseShard("4/4"), ProgramError);
+}
+
+TEST(ScanCommand, LoopOfAPointIsTheSweepCommandsStartAndReverse) {
+    const std::vector<std::string> keys{"steps=10", "start=-250", "step=50", "maxiter=300", "J1=0.0005"};
+    const SweepLoop loop = RunSweepLoop(keys);
+    std::vector<std::string> sweepArgs = keys;
+    sweepArgs.push_back("--reverse");
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_EQ(RunSweepCommand(sweepArgs, out, err, false), kExitOk);
+    EXPECT_EQ(ResultFileText(*loop.Table), out.str());
+    EXPECT_EQ(loop.StartRows, 10);
+    EXPECT_EQ(loop.Table->SimRows, 20);
+    EXPECT_GT(loop.Iterations, 0);
 }
 
 TEST(ScanCommand, RowsInGridOrderWhateverTheThreadCount) {
@@ -115,6 +130,14 @@ TEST(ScanCommand, BadArgumentsAndValuesAreRefusedWithAMessage) {
         EXPECT_FALSE(refused.err.empty());
         EXPECT_EQ(refused.out, "");
     }
+    std::ostringstream out;
+    std::ostringstream err;
+    const std::atomic<bool> interrupted{true};
+    ScanEnvironment environment;
+    environment.Cancel = &interrupted;
+    EXPECT_EQ(RunScanCommand(SmallScan({}), out, err, environment), kExitInterrupted);
+    EXPECT_EQ(out.str(), "");
+
     const Outcome badValue = Scan({"axis1=0:45:3", "steps=2"}); // 22.5 is no whole degree
     EXPECT_EQ(badValue.status, kExitBadInput);
     EXPECT_NE(badValue.err.find("'22.5' is not a valid integer value"), std::string::npos) << badValue.err;
