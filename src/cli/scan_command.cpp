@@ -223,11 +223,15 @@ int Merge(const ScanOptions& options, std::ostream& out, std::ostream& err, cons
 
 } // namespace
 
-ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<double> parameters) {
-    const SweepLoop loop = RunSweepLoop(keyArgs);
+ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<double> parameters,
+                          const std::atomic<bool>* stop) {
+    const SweepLoop loop = RunSweepLoop(keyArgs, '.', stop);
     ScanRow row;
     row.Parameters = std::move(parameters);
     row.Iterations = loop.Iterations;
+    if (loop.Stopped) {
+        return row;
+    }
     if (!loop.StepError.empty()) {
         row.Problem = loop.StepError;
         return row;
@@ -267,13 +271,13 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
     const unsigned threads = options.Threads > 0 ? options.Threads : std::max(1u, environment.Threads);
     const std::atomic<bool> never{false};
     const std::atomic<bool>& cancel = environment.Cancel != nullptr ? *environment.Cancel : never;
-    auto compute = [&options](std::size_t point) {
+    auto compute = [&options, &cancel](std::size_t point) {
         const std::vector<double> values = options.Grid.Point(point);
         std::vector<std::string> keys = options.Keys;
         for (std::size_t a = 0; a < values.size(); ++a) {
             keys.push_back(options.Grid.Axes[a].Name + "=" + ShortestNumberText(values[a]));
         }
-        return SimulateGridPoint(keys, values);
+        return SimulateGridPoint(keys, values, &cancel);
     };
     auto progress = [&](std::size_t done) {
         if (environment.Progress) {

@@ -34,8 +34,10 @@ struct ScanEnvironment {
 };
 
 // The loop of one grid point, Start then one Reverse with `keyArgs` (KEY=VALUE), and the row of
-// `parameters` with its features. Throws ProgramError for a bad key or value.
-ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<double> parameters);
+// `parameters` with its features; a loop cut short by `stop` has none. Throws ProgramError for a
+// bad key or value.
+ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<double> parameters,
+                          const std::atomic<bool>* stop = nullptr);
 
 // Runs the scan command on `args` (without the program name) and returns the exit status.
 int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

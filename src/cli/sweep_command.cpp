@@ -350,7 +350,7 @@ std::string SweepKeyUnit(const std::string& name) {
     return {};
 }
 
-SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator) {
+SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator, const std::atomic<bool>* stop) {
     const Options options = ParseArguments(keyArgs);
     TextToReal(options.Sweep.DeltaR, separator);
     const DisplayMode mode = ModeNamed(options.Mode);
@@ -372,6 +372,10 @@ SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator) 
             if (result != TickResult::Continue) {
                 return;
             }
+            if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+                loop.Stopped = true;
+                return;
+            }
         }
     };
     bool started = false;
@@ -379,7 +383,7 @@ SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator) 
         branch();
         started = true;
         loop.StartRows = driver.Simulation->SimRows;
-        if (!loop.TableFilled) {
+        if (!loop.TableFilled && !loop.Stopped) {
             driver.Reverse();
             branch();
         }

@@ -3,6 +3,7 @@
 #include "cli/cli_common.h"
 #include "data/data_table.h"
 
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -32,9 +33,12 @@ struct SweepLoop {
     double SaturationProjection = 0; // the projection with every layer along the field (T)
     std::string StepError;           // a floating-point error during a step (the rows so far are kept)
     bool TableFilled = false;
+    bool Stopped = false; // `stop` was set: the loop ended early
 };
 
-// Runs the loop of `keyArgs` (KEY=VALUE texts only). Throws ProgramError for a bad key or value.
-SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator = '.');
+// Runs the loop of `keyArgs` (KEY=VALUE texts only), ending after the step under way once `stop`
+// is set. Throws ProgramError for a bad key or value.
+SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator = '.',
+                       const std::atomic<bool>* stop = nullptr);
 
 } // namespace dravo2
