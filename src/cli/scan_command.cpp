@@ -4,6 +4,7 @@
 #include "data/errors.h"
 #include "data/file_io.h"
 #include "scan/scan_runner.h"
+#include "version/version.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,12 +27,14 @@ struct ScanOptions {
     std::string PlotPath;
     std::string PlotValue;
     bool Help = false;
+    bool Version = false;
 };
 
 void PrintHelp(std::ostream& out) {
     out << "Usage: dravo2-scan NAME=LO:HI:N [NAME=LO:HI:N]... [KEY=VALUE]... [--solver newton|descent]\n"
-           "                  [--threads N] [--shard K/N] [-o OUT.csv] [--plot MAP.png --value FEATURE]\n"
-           "       dravo2-scan --merge SHARD.csv... [-o OUT.csv] [--plot MAP.png --value FEATURE]\n\n"
+           "         [--threads N] [--shard K/N] [-o OUT.csv] [--plot MAP.png --value FEATURE]\n"
+           "  or:  dravo2-scan --merge SHARD.csv... [-o OUT.csv] [--plot MAP.png --value FEATURE]\n"
+           "  or:  dravo2-scan --help | --version\n\n"
            "Maps features of the hysteresis loop over a grid of sweep parameters. Each NAME and KEY\n"
            "is a key of dravo2-sweep (see dravo2-sweep --help); NAME takes N evenly spaced values from\n"
            "LO to HI. Every grid point runs Start and one Reverse and writes one CSV row: the\n"
@@ -39,6 +42,8 @@ void PrintHelp(std::ostream& out) {
            "field of each branch, the exchange-bias shift, the coercivity, the remanence of each\n"
            "branch, the saturation field, the number of jumps above 0.1, the misfit and the\n"
            "relaxation iterations. Rows are in grid order (the last NAME varies fastest).\n\n"
+           "  --solver S    the relaxation of every step: newton (the default where this build has\n"
+           "                it) or descent\n"
            "  --threads N   worker threads (default: every core this process may use)\n"
            "  --shard K/N   only the points whose index modulo N is K, with a first line naming\n"
            "                the shard (for a Slurm array: $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT)\n"
@@ -61,6 +66,8 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
         };
         if (arg == "--help" || arg == "-h") {
             options.Help = true;
+        } else if (arg == "--version") {
+            options.Version = true;
         } else if (arg == "--solver") {
             options.Solver = next();
             if (options.Solver != "newton" && options.Solver != "descent") {
@@ -107,7 +114,7 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
             throw ProgramError("Unknown argument '" + arg + "' (see --help)");
         }
     }
-    if (options.Help) {
+    if (options.Help || options.Version) {
         return options;
     }
     for (const std::string& key : options.Keys) {
@@ -260,6 +267,10 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
     }
     if (options.Help) {
         PrintHelp(out);
+        return kExitOk;
+    }
+    if (options.Version) {
+        out << VersionText("dravo2-scan");
         return kExitOk;
     }
     if (options.Merge) {
