@@ -31,8 +31,7 @@ struct ScanOptions {
 };
 
 void PrintHelp(std::ostream& out) {
-    out << "Usage: dravo2-scan NAME=LO:HI:N [NAME=LO:HI:N]... [KEY=VALUE]... [--solver newton|descent]\n"
-           "         [--threads N] [--shard K/N] [-o OUT.csv] [--plot MAP.png --value FEATURE]\n"
+    out << "Usage: dravo2-scan NAME=LO:HI:N... [KEY=VALUE]... [OPTION]...\n"
            "  or:  dravo2-scan --merge SHARD.csv... [-o OUT.csv] [--plot MAP.png --value FEATURE]\n"
            "  or:  dravo2-scan --help | --version\n\n"
            "Maps features of the hysteresis loop over a grid of sweep parameters. Each NAME and KEY\n"
@@ -48,7 +47,10 @@ void PrintHelp(std::ostream& out) {
            "  --shard K/N   only the points whose index modulo N is K, with a first line naming\n"
            "                the shard (for a Slurm array: $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT)\n"
            "  --merge       join the shards of one scan into the file of the unsharded run\n"
-           "  --plot FILE   draw FEATURE over the first two NAMEs (one NAME: a line plot)\n\n"
+           "  -o FILE       write the table to FILE (default: standard output)\n"
+           "  --plot FILE --value FEATURE\n"
+           "                draw FEATURE (a column title without its unit, e.g. H_eb) over the\n"
+           "                first two NAMEs as a heat map, or over one NAME as a line, into a PNG\n\n"
            "Exit status: 0 done, 1 a floating-point error in some loop (its features are left empty),\n"
            "2 a bad argument or value, 3 shards that do not make one scan or a file not read or\n"
            "written, 130 interrupted.\n";
