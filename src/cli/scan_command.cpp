@@ -1,5 +1,6 @@
 #include "cli/scan_command.h"
 
+#include "cli/cli_common.h"
 #include "cli/sweep_command.h"
 #include "data/errors.h"
 #include "data/file_io.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <new>
 #include <ostream>
 #include <span>
 
@@ -86,8 +88,10 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
             options.Part = ParseShard(next());
         } else if (arg == "-o") {
             options.OutputPath = next();
+            CheckOutputName(options.OutputPath);
         } else if (arg == "--plot") {
             options.PlotPath = next();
+            CheckOutputName(options.PlotPath);
         } else if (arg == "--value") {
             options.PlotValue = next();
         } else if (arg == "--merge") {
@@ -185,14 +189,6 @@ void DrawProgress(std::ostream& err, std::size_t done, std::size_t total) {
         << std::flush;
 }
 
-void WriteOutput(const std::string& path, const std::string& bytes, std::ostream& out) {
-    if (path.empty()) {
-        out << bytes << std::flush;
-    } else {
-        WriteFileReplacing(path, bytes);
-    }
-}
-
 int Plot(const ScanOptions& options, const std::string& table, const ScanEnvironment& environment, std::ostream& err) {
     ScanPlotRequest request;
     request.Path = options.PlotPath;
@@ -209,7 +205,7 @@ int Plot(const ScanOptions& options, const std::string& table, const ScanEnviron
         environment.Plot(request);
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
-        return kExitRefused;
+        return kExitFileError;
     }
     return kExitOk;
 }
@@ -222,10 +218,10 @@ int Merge(const ScanOptions& options, std::ostream& out, std::ostream& err, cons
             files.emplace_back(path, ReadWholeFile(path));
         }
         merged = MergeShards(files);
-        WriteOutput(options.OutputPath, merged, out);
+        WriteResult(options.OutputPath, merged, out, err);
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
-        return kExitRefused;
+        return kExitFileError;
     }
     return options.PlotPath.empty() ? kExitOk : Plot(options, merged, environment, err);
 }
@@ -256,8 +252,10 @@ ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<d
     return row;
 }
 
-int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                   const ScanEnvironment& environment) {
+namespace {
+
+int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                const ScanEnvironment& environment) {
     ScanOptions options;
     std::size_t gridSize = 0;
     try {
@@ -278,12 +276,24 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
     if (options.Merge) {
         return Merge(options, out, err, environment);
     }
+    try {
+        // Where the table and the map go is checked before the loops, not after them.
+        for (const std::string& path : {options.OutputPath, options.PlotPath}) {
+            if (!path.empty()) {
+                CheckOutputLocation(path);
+            }
+        }
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        return kExitFileError;
+    }
 
     const Shard part = options.Part.value_or(Shard{});
     const std::vector<std::size_t> points = part.Points(gridSize);
     const unsigned threads = options.Threads > 0 ? options.Threads : std::max(1u, environment.Threads);
-    const std::atomic<bool> never{false};
-    const std::atomic<bool>& cancel = environment.Cancel != nullptr ? *environment.Cancel : never;
+    // Raised from the progress calls on this thread when an interrupt arrived; the loops under
+    // way end after their step.
+    std::atomic<bool> cancel{false};
     auto compute = [&options, &cancel](std::size_t point) {
         const std::vector<double> values = options.Grid.Point(point);
         std::vector<std::string> keys = options.Keys;
@@ -293,6 +303,9 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
         return SimulateGridPoint(keys, values, &cancel);
     };
     auto progress = [&](std::size_t done) {
+        if (environment.Interrupted && environment.Interrupted()) {
+            cancel = true;
+        }
         if (environment.Progress) {
             DrawProgress(err, done, points.size());
         }
@@ -314,7 +327,7 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
         err << "\n";
     }
     if (cancel.load()) {
-        err << "Interrupted: nothing written\n";
+        err << "Interrupted: nothing is written.\n";
         return kExitInterrupted;
     }
     const unsigned used = std::min<unsigned>(threads, static_cast<unsigned>(std::max<std::size_t>(points.size(), 1)));
@@ -334,16 +347,28 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
         }
     }
     try {
-        WriteOutput(options.OutputPath, table, out);
+        WriteResult(options.OutputPath, table, out, err);
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
-        return kExitRefused;
+        return kExitFileError;
     }
     if (!options.PlotPath.empty()) {
         const int plotted = Plot(options, table, environment, err);
         return plotted != kExitOk ? plotted : status;
     }
     return status;
+}
+
+} // namespace
+
+int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   const ScanEnvironment& environment) {
+    try {
+        return ScanCommand(args, out, err, environment);
+    } catch (const std::bad_alloc&) {
+        err << kOutOfMemoryMessage << "\n";
+        return kExitFileError;
+    }
 }
 
 } // namespace dravo2

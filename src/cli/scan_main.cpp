@@ -1,24 +1,15 @@
+#include "cli/cli_common.h"
 #include "cli/scan_command.h"
 #ifdef DRAVO2_SCAN_PLOT
 #include "cli/scan_plot.h"
 #endif
 
-#include <atomic>
-#include <csignal>
 #include <iostream>
 #include <sched.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-// The first interrupt lets the loops under way finish and writes nothing; a second one ends at once.
-extern "C" void Interrupt(int signal) {
-    interrupted = true;
-    std::signal(signal, SIG_DFL);
-}
 
 // The cores this process may run on (a Slurm task's allocation, taskset), else all of them.
 unsigned UsableCores() {
@@ -32,13 +23,13 @@ unsigned UsableCores() {
 } // namespace
 
 int main(int argc, char** argv) {
+    dravo2::PrepareCommandProcess();
+    // The "C" locale is kept: numbers are read and written with a full stop everywhere.
     std::ios::sync_with_stdio(false);
-    std::signal(SIGINT, Interrupt);
-    std::signal(SIGTERM, Interrupt);
     dravo2::ScanEnvironment environment;
     environment.Progress = ::isatty(STDERR_FILENO) == 1;
     environment.Threads = UsableCores();
-    environment.Cancel = &interrupted;
+    environment.Interrupted = dravo2::InterruptRequested;
 #ifdef DRAVO2_SCAN_PLOT
     environment.Plot = dravo2::DrawScanMapPng;
     environment.PlotTypes = {"png"};

@@ -1,7 +1,9 @@
 #include "cli/scan_plot.h"
 
 #include "data/errors.h"
+#include "data/file_io.h"
 
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -197,9 +199,13 @@ void DrawScanMapPng(const ScanPlotRequest& request) {
     painter.drawText(QRect(kArea.left(), 16, kArea.width(), 28), Qt::AlignCenter,
                      any ? feature : feature + QStringLiteral(": no values"));
     painter.end();
-    if (!image.save(QString::fromStdString(request.Path), "PNG")) {
-        throw InputOutputError("Cannot write the map to " + request.Path);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) {
+        throw InputOutputError("Cannot encode the map as PNG");
     }
+    WriteFileSafely(request.Path, std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
 }
 
 } // namespace dravo2

@@ -98,22 +98,22 @@ TEST(ScanCommand, ShardsMergeIntoTheWholeRunAndForeignOrMissingShardsAreRefused)
     EXPECT_EQ(ReadWholeFile(merged), Scan(SmallScan({})).out);
 
     const Outcome missing = Scan({"--merge", shards[0], shards[1], shards[3]});
-    EXPECT_EQ(missing.status, kExitRefused);
+    EXPECT_EQ(missing.status, kExitFileError);
     EXPECT_NE(missing.err.find("Shard 2/4 of the scan is missing"), std::string::npos) << missing.err;
 
     const Outcome repeated = Scan({"--merge", shards[0], shards[1], shards[1], shards[3]});
-    EXPECT_EQ(repeated.status, kExitRefused);
+    EXPECT_EQ(repeated.status, kExitFileError);
     EXPECT_NE(repeated.err.find("repeats shard 1/4"), std::string::npos) << repeated.err;
 
     // Shard 2/4 of the same grid with another fixed key belongs to another scan.
     const std::string foreign = (dir / "foreign.csv").string();
     ASSERT_EQ(Scan(SmallScan({"noise=0.001", "--shard", "2/4", "-o", foreign})).status, kExitOk);
     const Outcome mixed = Scan({"--merge", shards[0], shards[1], foreign, shards[3]});
-    EXPECT_EQ(mixed.status, kExitRefused);
+    EXPECT_EQ(mixed.status, kExitFileError);
     EXPECT_NE(mixed.err.find(foreign + " is a shard of another scan"), std::string::npos) << mixed.err;
 
     const Outcome plain = Scan({"--merge", merged});
-    EXPECT_EQ(plain.status, kExitRefused);
+    EXPECT_EQ(plain.status, kExitFileError);
     EXPECT_NE(plain.err.find("is not a shard file"), std::string::npos) << plain.err;
     std::filesystem::remove_all(dir);
 }
@@ -132,9 +132,8 @@ TEST(ScanCommand, BadArgumentsAndValuesAreRefusedWithAMessage) {
     }
     std::ostringstream out;
     std::ostringstream err;
-    const std::atomic<bool> interrupted{true};
     ScanEnvironment environment;
-    environment.Cancel = &interrupted;
+    environment.Interrupted = [] { return true; };
     EXPECT_EQ(RunScanCommand(SmallScan({}), out, err, environment), kExitInterrupted);
     EXPECT_EQ(out.str(), "");
 
