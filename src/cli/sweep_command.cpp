@@ -12,6 +12,7 @@
 #include "version/version.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <new>
@@ -260,18 +261,30 @@ public:
 
     const SimulationData& Table() const { return *Driver.Simulation; }
     const LayerStack& Stack() const { return Driver.Session.Model.Stack; }
+    std::unique_ptr<SimulationData> TakeTable() { return std::move(Driver.Simulation); }
     bool TableFilled() const { return Filled; }
     bool Interrupted() const { return Stopped; }
+    std::int64_t Iterations() const { return IterationSum; }
+
+    // The projection with every layer along the field: the thickness-weighted mean magnetisation.
+    double SaturationProjection() const {
+        const AngleSet alongTheField{};
+        return Driver.Session.Model.MagnetisationProjection(alongTheField, false);
+    }
+
+    // A flag besides Ctrl-C that ends the branch before its next step (a scan's own stop).
+    void StopWhen(const std::atomic<bool>* stop) { StopFlag = stop; }
 
     // The ticks of one branch until its last step, until the table is full or until Ctrl-C.
     void Sweep(const std::string& label) {
         for (;;) {
-            if (InterruptRequested()) {
+            if (InterruptRequested() || (StopFlag != nullptr && StopFlag->load(std::memory_order_relaxed))) {
                 Stopped = true;
                 break;
             }
             const TickResult result = Driver.Tick(Opts.Sweep.DeltaR, Mode);
             if (Driver.Recorded) {
+                IterationSum += Driver.Session.IterationCount;
                 ShowProgress(label);
             }
             if (result == TickResult::TableFull) {
@@ -307,6 +320,8 @@ private:
     SweepDriver Driver;
     bool Filled = false;
     bool Stopped = false;
+    std::int64_t IterationSum = 0;
+    const std::atomic<bool>* StopFlag = nullptr;
 };
 
 int ReadCommand(const Options& options, std::ostream& out, std::ostream& err, char separator) {
@@ -353,49 +368,30 @@ std::string SweepKeyUnit(const std::string& name) {
 SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator, const std::atomic<bool>* stop) {
     const Options options = ParseArguments(keyArgs);
     TextToReal(options.Sweep.DeltaR, separator);
-    const DisplayMode mode = ModeNamed(options.Mode);
-    SweepDriver driver(separator);
-    driver.Create(SweepFieldsOf(ParameterTexts{}));
-    driver.Start(options.Sweep, mode);
-
+    std::ostringstream quiet;
+    HeadlessRun run(options, separator, quiet, false);
+    run.StopWhen(stop);
+    run.Start();
     SweepLoop loop;
-    // The ticks of one branch, as the command runs them; false once the table is full.
-    auto branch = [&]() {
-        for (;;) {
-            const TickResult result = driver.Tick(options.Sweep.DeltaR, mode);
-            if (driver.Recorded) {
-                loop.Iterations += driver.Session.IterationCount;
-            }
-            if (result == TickResult::TableFull) {
-                loop.TableFilled = true;
-            }
-            if (result != TickResult::Continue) {
-                return;
-            }
-            if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
-                loop.Stopped = true;
-                return;
-            }
-        }
-    };
     bool started = false;
     try {
-        branch();
+        run.Sweep("start");
         started = true;
-        loop.StartRows = driver.Simulation->SimRows;
-        if (!loop.TableFilled && !loop.Stopped) {
-            driver.Reverse();
-            branch();
+        loop.StartRows = run.Table().SimRows;
+        if (!run.TableFilled() && !run.Interrupted()) {
+            run.Reverse(1);
         }
     } catch (const ProgramError& error) {
         loop.StepError = error.what();
     }
     if (!started) {
-        loop.StartRows = driver.Simulation->SimRows;
+        loop.StartRows = run.Table().SimRows;
     }
-    const AngleSet alongTheField{};
-    loop.SaturationProjection = driver.Session.Model.MagnetisationProjection(alongTheField, false);
-    loop.Table = std::move(driver.Simulation);
+    loop.TableFilled = run.TableFilled();
+    loop.Stopped = run.Interrupted();
+    loop.Iterations = run.Iterations();
+    loop.SaturationProjection = run.SaturationProjection();
+    loop.Table = run.TakeTable();
     return loop;
 }
 
