@@ -52,7 +52,8 @@ void PrintHelp(std::ostream& out) {
            "  -o FILE       write the table to FILE (default: standard output)\n"
            "  --plot FILE --value FEATURE\n"
            "                draw FEATURE (a column title without its unit, e.g. H_eb) over the\n"
-           "                first two NAMEs as a heat map, or over one NAME as a line, into a PNG\n\n"
+           "                first two NAMEs as a heat map, or over one NAME as a line, into a\n"
+           "                PNG, SVG or PDF file\n\n"
            "Exit status: 0 done, 1 a floating-point error in some loop (its features are left empty),\n"
            "2 a bad argument or value, 3 shards that do not make one scan or a file not read or\n"
            "written, 130 interrupted.\n";

@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
     environment.Threads = UsableCores();
     environment.Interrupted = dravo2::InterruptRequested;
 #ifdef DRAVO2_SCAN_PLOT
-    environment.Plot = dravo2::DrawScanMapPng;
-    environment.PlotTypes = {"png"};
+    environment.Plot = dravo2::DrawScanMap;
+    environment.PlotTypes = {"png", "svg", "pdf"};
 #endif
     const std::vector<std::string> args(argv + 1, argv + argc);
     return dravo2::RunScanCommand(args, std::cout, std::cerr, environment);

@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPdfWriter>
+#include <QSvgGenerator>
 
 #include <algorithm>
 #include <array>
@@ -92,14 +94,10 @@ void DrawVerticalTitle(QPainter& painter, const QString& text, int x, int centre
     painter.restore();
 }
 
-} // namespace
-
-void DrawScanMapPng(const ScanPlotRequest& request) {
-    EnsureGuiApplication();
+// Draws the map on a white page of kWidth x kHeight units of the painter's coordinates.
+void PaintMap(QPainter& painter, const ScanPlotRequest& request) {
     const ScanMap& map = request.Map;
-    QImage image(kWidth, kHeight, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
+    painter.fillRect(QRect(0, 0, kWidth, kHeight), Qt::white);
     painter.setRenderHint(QPainter::Antialiasing);
     QFont font = painter.font();
     font.setPixelSize(15);
@@ -198,14 +196,47 @@ void DrawScanMapPng(const ScanPlotRequest& request) {
     painter.drawText(QRect(kArea.left(), kArea.bottom() + 34, kArea.width(), 24), Qt::AlignCenter, xTitle);
     painter.drawText(QRect(kArea.left(), 16, kArea.width(), 28), Qt::AlignCenter,
                      any ? feature : feature + QStringLiteral(": no values"));
-    painter.end();
-    QByteArray png;
-    QBuffer buffer(&png);
+}
+
+} // namespace
+
+void DrawScanMap(const ScanPlotRequest& request) {
+    EnsureGuiApplication();
+    const std::size_t dot = request.Path.rfind('.');
+    const std::string type = dot == std::string::npos ? std::string() : request.Path.substr(dot + 1);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) {
-        throw InputOutputError("Cannot encode the map as PNG");
+    if (type == "svg") {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(QSize(kWidth, kHeight));
+        svg.setViewBox(QRect(0, 0, kWidth, kHeight));
+        svg.setTitle(QString::fromStdString(request.Map.FeatureTitle));
+        QPainter painter(&svg);
+        PaintMap(painter, request);
+    } else if (type == "pdf") {
+        // One page of the picture's size, at three quarters of a point per unit (96 units an inch).
+        QPdfWriter pdf(&buffer);
+        pdf.setPageSize(QPageSize(QSizeF(kWidth * 0.75, kHeight * 0.75), QPageSize::Point));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        pdf.setResolution(288);
+        pdf.setTitle(QString::fromStdString(request.Map.FeatureTitle));
+        QPainter painter(&pdf);
+        painter.scale(pdf.width() / static_cast<double>(kWidth), pdf.height() / static_cast<double>(kHeight));
+        PaintMap(painter, request);
+    } else {
+        QImage image(kWidth, kHeight, QImage::Format_RGB32);
+        {
+            QPainter painter(&image);
+            PaintMap(painter, request);
+        }
+        if (!image.save(&buffer, "PNG")) {
+            throw InputOutputError("Cannot encode the map as PNG");
+        }
     }
-    WriteFileSafely(request.Path, std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
+    buffer.close();
+    WriteFileSafely(request.Path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 } // namespace dravo2

@@ -4,9 +4,9 @@
 
 namespace dravo2 {
 
-// Draws the map of `request` into a PNG file with Qt's raster painter: a heat map with axis
-// titles, units and a colour bar, or a line plot for one parameter. Throws ProgramError when
-// the file cannot be written.
-void DrawScanMapPng(const ScanPlotRequest& request);
+// Draws the map of `request` with Qt's painter into a PNG, SVG or PDF file (by the extension of
+// its path): a heat map with axis titles, units and a colour bar, or a line plot for one
+// parameter. Throws ProgramError when the file cannot be written.
+void DrawScanMap(const ScanPlotRequest& request);
 
 } // namespace dravo2

@@ -2,6 +2,7 @@
 #include "data/file_io.h"
 #include "data/result_writer.h"
 #include "scan/scan_grid.h"
+#include "scan/scan_table.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,20 @@ TEST(ScanGrid, PointsInGridOrderWithTheLastAxisFastest) {
     }
     EXPECT_EQ(ParseShard("3/4").Points(14), (std::vector<std::size_t>{3, 7, 11}));
     EXPECT_THROW(ParseShard("4/4"), ProgramError);
+}
+
+TEST(ScanMap, FeatureOverTheFirstTwoParametersInGridOrder) {
+    const std::string table = "# dravo2-scan shard 0/1, 6 points: ...\n"
+                              "J1,K1,Hc_down (A/m),Hc_up (A/m),H_eb (A/m),Hc (A/m),Mr_down,Mr_up,H_sat (A/m),jumps,"
+                              "misfit,iterations\n"
+                              "-1,0,,,,1,,,,0,,5\n-1,10,,,,2,,,,0,,5\n-1,20,,,,,,,,0,,5\n"
+                              "1,0,,,,4,,,,0,,5\n1,10,,,,5,,,,0,,5\n1,20,,,,6,,,,0,,5\n";
+    const ScanMap map = BuildScanMap(table, "Hc");
+    EXPECT_EQ(map.AxisNames, (std::vector<std::string>{"J1", "K1"}));
+    EXPECT_EQ(map.AxisValues, (std::vector<std::vector<double>>{{-1, 1}, {0, 10, 20}}));
+    EXPECT_EQ(map.FeatureTitle, "Hc (A/m)");
+    EXPECT_EQ(map.Values, (std::vector<std::optional<double>>{1, 2, std::nullopt, 4, 5, 6}));
+    EXPECT_THROW(BuildScanMap(table, "Hx"), ProgramError);
 }
 
 TEST(ScanCommand, LoopOfAPointIsTheSweepCommandsStartAndReverse) {
