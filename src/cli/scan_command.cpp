@@ -1,6 +1,7 @@
 #include "cli/scan_command.h"
 
 #include "cli/cli_common.h"
+#include "cli/measured_options.h"
 #include "cli/sweep_command.h"
 #include "data/errors.h"
 #include "data/file_io.h"
@@ -25,6 +26,7 @@ struct ScanOptions {
     std::optional<Shard> Part;
     std::string OutputPath;
     std::vector<std::string> MergePaths;
+    MeasuredOptions Measured;
     bool Merge = false;
     std::string PlotPath;
     std::string PlotValue;
@@ -50,6 +52,10 @@ void PrintHelp(std::ostream& out) {
            "                the shard (for a Slurm array: $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT)\n"
            "  --merge       join the shards of one scan into the file of the unsharded run\n"
            "  -o FILE       write the table to FILE (default: standard output)\n"
+           "  --compare FILE [--columns FIELD,MOMENT] [--field-unit UNIT] [--rows thin|first]\n"
+           "                [--background slope|offset|both]\n"
+           "                the misfit of every loop against the measured curve in FILE, read and\n"
+           "                fitted as dravo2-sweep --compare does\n"
            "  --plot FILE --value FEATURE\n"
            "                draw FEATURE (a column title without its unit, e.g. H_eb) over the\n"
            "                first two NAMEs as a heat map, or over one NAME as a line, into a\n"
@@ -100,10 +106,10 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
             while (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
                 options.MergePaths.push_back(args[++i]);
             }
-        } else if (arg == "--compare" || arg == "--columns" || arg == "--field-unit") {
-            throw ProgramError("Option " + arg +
-                               " needs the misfit against a measured curve, which this build "
-                               "does not have");
+        } else if (arg == "--import") {
+            throw ProgramError("--import belongs to dravo2-sweep; a scan takes --compare");
+        } else if (TakeMeasuredOption(args, i, options.Measured)) {
+            continue;
         } else if (LooksLikeAxis(arg)) {
             ScanAxis axis = ParseAxis(arg);
             if (!IsSweepKey(axis.Name)) {
@@ -132,8 +138,10 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
             }
         }
     }
+    CheckMeasuredOptions(options.Measured);
     if (options.Merge) {
-        if (options.MergePaths.empty() || !options.Grid.Axes.empty() || !options.Keys.empty() || options.Part) {
+        if (options.MergePaths.empty() || !options.Grid.Axes.empty() || !options.Keys.empty() || options.Part ||
+            !options.Measured.ComparePath.empty()) {
             throw ProgramError("--merge takes the shard files and nothing to compute");
         }
     } else if (options.Grid.Axes.empty()) {
@@ -180,7 +188,17 @@ std::string ScanIdentity(const ScanOptions& options) {
     for (const std::string& key : options.Keys) {
         identity += key + " ";
     }
-    return identity + "--solver " + options.Solver;
+    identity += "--solver " + options.Solver;
+    const MeasuredOptions& measured = options.Measured;
+    for (const auto& [option, value] :
+         {std::pair{"--compare", measured.ComparePath}, std::pair{"--columns", measured.Columns},
+          std::pair{"--field-unit", measured.FieldUnit}, std::pair{"--background", measured.Background},
+          std::pair{"--rows", measured.Rows}}) {
+        if (!value.empty()) {
+            identity += std::string(" ") + option + " " + value;
+        }
+    }
+    return identity;
 }
 
 void DrawProgress(std::ostream& err, std::size_t done, std::size_t total) {
@@ -230,7 +248,7 @@ int Merge(const ScanOptions& options, std::ostream& out, std::ostream& err, cons
 } // namespace
 
 ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<double> parameters,
-                          const std::atomic<bool>* stop) {
+                          const std::atomic<bool>* stop, const ScanComparison* comparison) {
     const SweepLoop loop = RunSweepLoop(keyArgs, '.', stop);
     ScanRow row;
     row.Parameters = std::move(parameters);
@@ -250,6 +268,13 @@ ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<d
     const LoopBranch start{field.first(startRows), projection.first(startRows)};
     const LoopBranch reverse{field.subspan(startRows), projection.subspan(startRows)};
     row.Features = ComputeLoopFeatures(start, reverse, loop.SaturationProjection);
+    if (comparison != nullptr && comparison->Measured != nullptr) {
+        const MisfitResult misfit = ComputeMisfit(MeasuredCurve(*comparison->Measured), SimulatedCurve(table),
+                                                  loop.SaturationProjection, comparison->Background);
+        if (misfit.Valid) {
+            row.Misfit = misfit.Misfit;
+        }
+    }
     return row;
 }
 
@@ -277,6 +302,9 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     if (options.Merge) {
         return Merge(options, out, err, environment);
     }
+    // The measured curve is read once and shared, unchanged, by every worker.
+    auto measured = std::make_unique<ExperimentData>();
+    ScanComparison comparison{nullptr, BackgroundOf(options.Measured)};
     try {
         // Where the table and the map go is checked before the loops, not after them.
         for (const std::string& path : {options.OutputPath, options.PlotPath}) {
@@ -284,9 +312,18 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
                 CheckOutputLocation(path);
             }
         }
-    } catch (const ProgramError& error) {
+        if (!options.Measured.ComparePath.empty()) {
+            measured->ClearExpTable();
+            ImportMeasured(options.Measured.ComparePath, options.Measured, *measured, err);
+            comparison.Measured = measured.get();
+        }
+    } catch (const InputOutputError& error) {
         err << error.what() << "\n";
         return kExitFileError;
+    } catch (const ProgramError& error) {
+        // A measured file that does not read as a curve with the columns asked for.
+        err << error.what() << "\n";
+        return kExitBadInput;
     }
 
     const Shard part = options.Part.value_or(Shard{});
@@ -295,13 +332,13 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     // Raised from the progress calls on this thread when an interrupt arrived; the loops under
     // way end after their step.
     std::atomic<bool> cancel{false};
-    auto compute = [&options, &cancel](std::size_t point) {
+    auto compute = [&options, &cancel, &comparison](std::size_t point) {
         const std::vector<double> values = options.Grid.Point(point);
         std::vector<std::string> keys = options.Keys;
         for (std::size_t a = 0; a < values.size(); ++a) {
             keys.push_back(options.Grid.Axes[a].Name + "=" + ShortestNumberText(values[a]));
         }
-        return SimulateGridPoint(keys, values, &cancel);
+        return SimulateGridPoint(keys, values, &cancel, &comparison);
     };
     auto progress = [&](std::size_t done) {
         if (environment.Interrupted && environment.Interrupted()) {

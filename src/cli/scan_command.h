@@ -1,6 +1,8 @@
 #pragma once
 
+#include "analysis/misfit.h"
 #include "cli/sweep_command.h"
+#include "data/data_table.h"
 #include "scan/scan_table.h"
 
 #include <atomic>
@@ -30,11 +32,17 @@ struct ScanEnvironment {
     std::vector<std::string> PlotTypes;
 };
 
+// A measured curve that every loop of a scan is compared with, and the background terms fitted.
+struct ScanComparison {
+    const ExperimentData* Measured = nullptr;
+    MisfitOptions Background;
+};
+
 // The loop of one grid point, Start then one Reverse with `keyArgs` (KEY=VALUE), and the row of
-// `parameters` with its features; a loop cut short by `stop` has none. Throws ProgramError for a
-// bad key or value.
+// `parameters` with its features (and its misfit against `comparison` when given); a loop cut
+// short by `stop` has none. Throws ProgramError for a bad key or value.
 ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<double> parameters,
-                          const std::atomic<bool>* stop = nullptr);
+                          const std::atomic<bool>* stop = nullptr, const ScanComparison* comparison = nullptr);
 
 // Runs the scan command on `args` (without the program name) and returns the exit status (see
 // cli_common.h; 3 also for shards that do not make one scan; an interrupted scan writes nothing).

@@ -1,5 +1,6 @@
 #include "cli/sweep_command.h"
 
+#include "analysis/misfit.h"
 #include "cli/figure_output.h"
 #include "cli/measured_options.h"
 
@@ -12,6 +13,7 @@
 #include "version/version.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -266,12 +268,6 @@ public:
     bool Interrupted() const { return Stopped; }
     std::int64_t Iterations() const { return IterationSum; }
 
-    // The projection with every layer along the field: the thickness-weighted mean magnetisation.
-    double SaturationProjection() const {
-        const AngleSet alongTheField{};
-        return Driver.Session.Model.MagnetisationProjection(alongTheField, false);
-    }
-
     // A flag besides Ctrl-C that ends the branch before its next step (a scan's own stop).
     void StopWhen(const std::atomic<bool>* stop) { StopFlag = stop; }
 
@@ -390,7 +386,14 @@ SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator, 
     loop.TableFilled = run.TableFilled();
     loop.Stopped = run.Interrupted();
     loop.Iterations = run.Iterations();
-    loop.SaturationProjection = run.SaturationProjection();
+    const LayerStack& stack = run.Stack();
+    std::array<double, kLayers> m{};
+    std::array<double, kLayers> t{};
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        m[i] = static_cast<double>(stack.M[i]);
+        t[i] = static_cast<double>(stack.t[i]);
+    }
+    loop.SaturationProjection = SaturationProjection(m, t);
     loop.Table = run.TakeTable();
     return loop;
 }

@@ -1,4 +1,5 @@
 #include "cli/scan_command.h"
+#include "cli/sweep_command.h"
 #include "data/file_io.h"
 #include "data/result_writer.h"
 #include "scan/scan_grid.h"
@@ -130,6 +131,41 @@ TEST(ScanCommand, ShardsMergeIntoTheWholeRunAndForeignOrMissingShardsAreRefused)
     const Outcome plain = Scan({"--merge", merged});
     EXPECT_EQ(plain.status, kExitFileError);
     EXPECT_NE(plain.err.find("is not a shard file"), std::string::npos) << plain.err;
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ScanCommand, MisfitAgainstALoopOfTheGridVanishesAtItsPoint) {
+    std::string pattern = (std::filesystem::path(::testing::TempDir()) / "dravo2_scan_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path dir(pattern);
+    const std::string measured = (dir / "measured.dat").string();
+    const std::vector<std::string> keys{"steps=10", "start=-250", "step=50", "maxiter=300"};
+    std::vector<std::string> sweep = keys;
+    sweep.insert(sweep.end(), {"J1=0.0005", "--reverse", "-o", measured});
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_EQ(RunSweepCommand(sweep, out, err, false), kExitOk) << err.str();
+
+    std::vector<std::string> scan = keys;
+    scan.insert(scan.end(), {"J1=-0.0005:0.0005:3", "--compare", measured});
+    const Outcome compared = Scan(scan);
+    ASSERT_EQ(compared.status, kExitOk) << compared.err;
+    std::istringstream lines(compared.out);
+    std::string line;
+    std::getline(lines, line);
+    std::vector<double> misfits;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cells;
+        std::istringstream row(line);
+        for (std::string cell; std::getline(row, cell, ',');) {
+            cells.push_back(cell);
+        }
+        ASSERT_EQ(cells.size(), 11u) << line;
+        misfits.push_back(std::stod(cells[9]));
+    }
+    ASSERT_EQ(misfits.size(), 3u);
+    EXPECT_LT(misfits[2], 1e-9);
+    EXPECT_GT(misfits[0], 1e-3);
     std::filesystem::remove_all(dir);
 }
 
