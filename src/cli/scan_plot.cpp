@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
@@ -123,15 +124,26 @@ void PaintMap(QPainter& painter, const ScanPlotRequest& request) {
         const std::vector<double>& ys = map.AxisValues[1];
         const double cellW = static_cast<double>(kArea.width()) / static_cast<double>(xs.size());
         const double cellH = static_cast<double>(kArea.height()) / static_cast<double>(ys.size());
-        for (std::size_t ix = 0; ix < xs.size(); ++ix) {
-            for (std::size_t iy = 0; iy < ys.size(); ++iy) {
-                const auto& value = map.Values[ix * ys.size() + iy];
-                const QRectF cell(kArea.left() + cellW * static_cast<double>(ix),
-                                  kArea.bottom() - cellH * static_cast<double>(iy + 1), cellW + 0.5, cellH + 0.5);
-                painter.fillRect(cell, value && std::isfinite(*value) ? ScaleColour((*value - low) / span)
-                                                                      : QColor(200, 200, 200));
+        // The cells are painted into one picture of the plot area's size, edge to edge with no
+        // smoothing, and that picture is placed on the page: no seams in any viewer, and a vector
+        // file holds one image rather than a rectangle per grid point.
+        QImage cells(kArea.size(), QImage::Format_RGB32);
+        {
+            QPainter cellPainter(&cells);
+            for (std::size_t ix = 0; ix < xs.size(); ++ix) {
+                for (std::size_t iy = 0; iy < ys.size(); ++iy) {
+                    const auto& value = map.Values[ix * ys.size() + iy];
+                    const int left = static_cast<int>(std::lround(cellW * static_cast<double>(ix)));
+                    const int right = static_cast<int>(std::lround(cellW * static_cast<double>(ix + 1)));
+                    const int top = kArea.height() - static_cast<int>(std::lround(cellH * static_cast<double>(iy + 1)));
+                    const int bottom = kArea.height() - static_cast<int>(std::lround(cellH * static_cast<double>(iy)));
+                    cellPainter.fillRect(QRect(left, top, right - left, bottom - top),
+                                         value && std::isfinite(*value) ? ScaleColour((*value - low) / span)
+                                                                        : QColor(200, 200, 200));
+                }
             }
         }
+        painter.drawImage(QRectF(kArea.left(), kArea.top(), kArea.width(), kArea.height()), cells);
         for (const std::size_t i : Ticks(xs.size())) {
             const double x = kArea.left() + cellW * (static_cast<double>(i) + 0.5);
             painter.drawLine(QPointF(x, kArea.bottom()), QPointF(x, kArea.bottom() + 6));
@@ -147,10 +159,12 @@ void PaintMap(QPainter& painter, const ScanPlotRequest& request) {
                           20, kArea.center().y());
         // The colour bar and its scale.
         const QRect bar(kArea.right() + 40, kArea.top(), 24, kArea.height());
-        for (int y = 0; y < bar.height(); ++y) {
-            painter.fillRect(QRect(bar.left(), bar.bottom() - y, bar.width(), 1),
-                             ScaleColour(static_cast<double>(y) / (bar.height() - 1)));
+        // The scale's stops joined linearly, as ScaleColour joins them.
+        QLinearGradient gradient(QPointF(0, bar.bottom()), QPointF(0, bar.top()));
+        for (int k = 0; k <= 4; ++k) {
+            gradient.setColorAt(k / 4.0, ScaleColour(k / 4.0));
         }
+        painter.fillRect(bar, gradient);
         painter.drawRect(bar);
         for (int k = 0; k <= 4; ++k) {
             const double y = bar.bottom() - k * bar.height() / 4.0;
