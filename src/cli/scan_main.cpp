@@ -1,8 +1,6 @@
 #include "cli/cli_common.h"
 #include "cli/scan_command.h"
-#ifdef DRAVO2_SCAN_PLOT
 #include "cli/scan_plot.h"
-#endif
 
 #include <iostream>
 #include <sched.h>
@@ -30,10 +28,8 @@ int main(int argc, char** argv) {
     environment.Progress = ::isatty(STDERR_FILENO) == 1;
     environment.Threads = UsableCores();
     environment.Interrupted = dravo2::InterruptRequested;
-#ifdef DRAVO2_SCAN_PLOT
     environment.Plot = dravo2::DrawScanMap;
     environment.PlotTypes = {"png", "svg", "pdf"};
-#endif
     const std::vector<std::string> args(argv + 1, argv + argc);
     return dravo2::RunScanCommand(args, std::cout, std::cerr, environment);
 }

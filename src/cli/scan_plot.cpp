@@ -2,9 +2,10 @@
 
 #include "data/errors.h"
 #include "data/file_io.h"
+#include "figure/figure_export.h"
+#include "plot/figure.h"
 
 #include <QBuffer>
-#include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -15,9 +16,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
 
 namespace dravo2 {
 namespace {
@@ -25,29 +23,6 @@ namespace {
 constexpr int kWidth = 960;
 constexpr int kHeight = 720;
 const QRect kArea(120, 60, 640, 560);
-
-// Qt's note that it picked a runtime folder itself says nothing about the map.
-void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtWarningMsg && message.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR"))) {
-        return;
-    }
-    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
-}
-
-// Fonts need a GUI application; a command has none, so one is made on the offscreen platform.
-void EnsureGuiApplication() {
-    if (QGuiApplication::instance() != nullptr) {
-        return;
-    }
-    qInstallMessageHandler(QuietMessages);
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    static int argc = 1;
-    static char name[] = "dravo2-scan";
-    static char* argv[] = {name, nullptr};
-    static auto application = std::make_unique<QGuiApplication>(argc, argv);
-}
 
 // A perceptually even blue-green-yellow scale, t from 0 to 1.
 QColor ScaleColour(double t) {
@@ -166,15 +141,24 @@ void PaintMap(QPainter& painter, const ScanPlotRequest& request) {
         }
         painter.fillRect(bar, gradient);
         painter.drawRect(bar);
-        for (int k = 0; k <= 4; ++k) {
-            const double y = bar.bottom() - k * bar.height() / 4.0;
+        // Round values of the figures' axes, those within the range of the colours.
+        const AxisTicks ticks = NiceTicks(low, high);
+        for (const double value : any ? ticks.Values : std::vector<double>{}) {
+            if (value < low - span * 1e-9 || value > high + span * 1e-9) {
+                continue;
+            }
+            const double y = bar.bottom() - (value - low) / span * bar.height();
             painter.drawLine(QPointF(bar.right(), y), QPointF(bar.right() + 5, y));
             painter.drawText(QRectF(bar.right() + 8, y - 10, 120, 20), Qt::AlignLeft | Qt::AlignVCenter,
-                             any ? Number(low + span * k / 4) : QString());
+                             QString::fromStdString(TickLabel(value, ticks.Step)));
         }
         DrawVerticalTitle(painter, feature, kWidth - 14, bar.center().y());
     } else {
-        // One parameter: the feature against it, with gaps where it does not exist.
+        // One parameter: the feature against it, with gaps where it does not exist, on round
+        // values of the figures' axes.
+        const AxisTicks ticks = NiceTicks(low, high);
+        const double bottom = ticks.Low;
+        const double range = ticks.High > ticks.Low ? ticks.High - ticks.Low : 1;
         QPainterPath path;
         bool drawing = false;
         for (std::size_t i = 0; i < xs.size(); ++i) {
@@ -183,7 +167,7 @@ void PaintMap(QPainter& painter, const ScanPlotRequest& request) {
                 drawing = false;
                 continue;
             }
-            const QPointF point(xAt(i), kArea.bottom() - (*value - low) / span * kArea.height());
+            const QPointF point(xAt(i), kArea.bottom() - (*value - bottom) / range * kArea.height());
             drawing ? path.lineTo(point) : path.moveTo(point);
             drawing = true;
             painter.setBrush(QColor(33, 145, 140));
@@ -197,11 +181,11 @@ void PaintMap(QPainter& painter, const ScanPlotRequest& request) {
             painter.drawLine(QPointF(xAt(i), kArea.bottom()), QPointF(xAt(i), kArea.bottom() + 6));
             painter.drawText(QRectF(xAt(i) - 60, kArea.bottom() + 8, 120, 20), Qt::AlignCenter, Number(xs[i]));
         }
-        for (int k = 0; k <= 4; ++k) {
-            const double y = kArea.bottom() - k * kArea.height() / 4.0;
+        for (const double value : any ? ticks.Values : std::vector<double>{}) {
+            const double y = kArea.bottom() - (value - bottom) / range * kArea.height();
             painter.drawLine(QPointF(kArea.left() - 6, y), QPointF(kArea.left(), y));
             painter.drawText(QRectF(kArea.left() - 110, y - 10, 100, 20), Qt::AlignRight | Qt::AlignVCenter,
-                             any ? Number(low + span * k / 4) : QString());
+                             QString::fromStdString(TickLabel(value, ticks.Step)));
         }
         DrawVerticalTitle(painter, feature, 20, kArea.center().y());
     }
@@ -215,13 +199,12 @@ void PaintMap(QPainter& painter, const ScanPlotRequest& request) {
 } // namespace
 
 void DrawScanMap(const ScanPlotRequest& request) {
-    EnsureGuiApplication();
-    const std::size_t dot = request.Path.rfind('.');
-    const std::string type = dot == std::string::npos ? std::string() : request.Path.substr(dot + 1);
+    const OffscreenGui gui;
+    const FigureFormat format = FigureFormatForPath(request.Path).value_or(FigureFormat::Png);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (type == "svg") {
+    if (format == FigureFormat::Svg) {
         QSvgGenerator svg;
         svg.setOutputDevice(&buffer);
         svg.setSize(QSize(kWidth, kHeight));
@@ -229,7 +212,7 @@ void DrawScanMap(const ScanPlotRequest& request) {
         svg.setTitle(QString::fromStdString(request.Map.FeatureTitle));
         QPainter painter(&svg);
         PaintMap(painter, request);
-    } else if (type == "pdf") {
+    } else if (format == FigureFormat::Pdf) {
         // One page of the picture's size, at three quarters of a point per unit (96 units an inch).
         QPdfWriter pdf(&buffer);
         pdf.setPageSize(QPageSize(QSizeF(kWidth * 0.75, kHeight * 0.75), QPageSize::Point));
