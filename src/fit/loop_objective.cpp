@@ -1,0 +1,205 @@
+#include "fit/loop_objective.h"
+
+#include "data/errors.h"
+#include "data/world_bounds.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace dravo2::fit {
+namespace {
+
+// The field (A/m) of the last row of a branch, computed as the sweep step computes it.
+double LastField(const BranchSweep& branch) {
+    return static_cast<double>((static_cast<Real>(branch.Steps) * branch.Step + branch.Start) * 1000);
+}
+
+// The step (kA/m) for `steps` equal steps from `start` to `end` (A/m), moved by a few units in
+// the last place if needed so that the last row lands on `end`, or else just past it.
+double ExactStep(double start, double end, std::int32_t steps) {
+    const double base = (end - start) / 1000 / steps;
+    const double direction = end > start ? 1 : -1;
+    auto shifted = [base](int ulps) {
+        double step = base;
+        const double towards =
+            ulps > 0 ? std::numeric_limits<double>::infinity() : -std::numeric_limits<double>::infinity();
+        for (int i = 0; i < std::abs(ulps); ++i) {
+            step = std::nextafter(step, towards);
+        }
+        return step;
+    };
+    double best = base;
+    double bestMiss = std::numeric_limits<double>::infinity();
+    for (int ulps = -8; ulps <= 8; ++ulps) {
+        const double step = shifted(ulps);
+        // How far the last row lies past the end; negative when it falls short.
+        const double past = (LastField({start / 1000, step, steps}) - end) * direction;
+        if (past == 0) {
+            return step;
+        }
+        if (past > 0 && past < bestMiss) {
+            best = step;
+            bestMiss = past;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+double MedianSpacing(const std::vector<double>& field) {
+    std::vector<double> spacing;
+    for (std::size_t i = 1; i < field.size(); ++i) {
+        const double d = std::fabs(field[i] - field[i - 1]);
+        if (d > 0) {
+            spacing.push_back(d);
+        }
+    }
+    if (spacing.empty()) {
+        return 0;
+    }
+    const auto middle = spacing.begin() + static_cast<std::ptrdiff_t>(spacing.size() / 2);
+    std::nth_element(spacing.begin(), middle, spacing.end());
+    return *middle;
+}
+
+std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double step) {
+    std::vector<Branch> branches;
+    for (const Branch& branch : SplitBranches(field.data(), field.size())) {
+        if (branch.Direction != 0) {
+            branches.push_back(branch);
+        }
+    }
+    if (branches.empty()) {
+        throw ProgramError("The measured curve has no field change to follow");
+    }
+    if (!(step > 0)) {
+        step = MedianSpacing(field);
+    }
+    // Steps of each branch; a coarser step when the whole loop would not fit in the table.
+    std::vector<std::int32_t> counts;
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        counts.clear();
+        std::int64_t total = 0;
+        for (const Branch& branch : branches) {
+            const double span = std::fabs(field[branch.Last] - field[branch.First]);
+            const double n = std::clamp(std::round(span / step), 1.0, static_cast<double>(kMaxBranchSteps));
+            counts.push_back(static_cast<std::int32_t>(n));
+            total += counts.back();
+        }
+        if (total <= MaxRows) {
+            break;
+        }
+        step *= static_cast<double>(total) / MaxRows * 1.001;
+    }
+    std::vector<BranchSweep> plan;
+    for (std::size_t b = 0; b < branches.size(); ++b) {
+        const double start = field[branches[b].First];
+        const double end = field[branches[b].Last];
+        plan.push_back({start / 1000, ExactStep(start, end, counts[b]), counts[b]});
+    }
+    return plan;
+}
+
+LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std::vector<std::size_t> free,
+                             LoopSettings settings)
+    : Base(base), Measured(std::move(loop)), FreeIndices(std::move(free)), Settings(settings) {
+    if (Measured.Field.size() != Measured.Moment.size()) {
+        throw ProgramError("The measured field and moment columns differ in length");
+    }
+    Plan = PlanBranches(Measured.Field, Settings.Step);
+    const BranchSweep& first = Plan.front();
+    Base.StartF = ShortestText(first.Start, Settings.Separator);
+    Base.StepF = ShortestText(first.Step, Settings.Separator);
+    Base.Nstep = std::to_string(first.Steps);
+    // Every field is read once here, so that a bad one is reported before any search.
+    SweepSession check;
+    check.TakeParameters(Base, Settings.Separator);
+}
+
+std::vector<double> LoopObjective::StartValues() const {
+    std::vector<double> values;
+    for (const std::size_t index : FreeIndices) {
+        values.push_back(ParameterValue(Base, index, Settings.Separator));
+    }
+    return values;
+}
+
+ParameterTexts LoopObjective::TextsFor(const std::vector<double>& values) const {
+    ParameterTexts texts = Base;
+    for (std::size_t i = 0; i < FreeIndices.size() && i < values.size(); ++i) {
+        SetParameterValue(texts, FreeIndices[i], values[i], Settings.Separator);
+    }
+    return texts;
+}
+
+MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, SimulationData& simulation) const {
+    const char separator = Settings.Separator;
+    const std::string deltaR = kDefaultDeltaRText;
+    SweepSession session;
+    MisfitResult failed;
+    failed.Total = Measured.Field.size();
+    try {
+        const ParameterTexts texts = TextsFor(values);
+        WorldBounds range;
+        std::int32_t xColumn = 1;
+        std::int32_t yColumn = 2;
+        session.BeginStart(simulation, range);
+        session.TakeParameters(texts, separator);
+        session.PresetDisplayMode(DisplayMode::MvHx, range, xColumn, yColumn, deltaR, separator);
+        for (std::size_t b = 0; b < Plan.size(); ++b) {
+            if (b > 0) {
+                session.StartF = Plan[b].Start;
+                session.StepF = Plan[b].Step;
+                session.Nstep = Plan[b].Steps;
+                session.EndF = static_cast<double>(static_cast<Real>(Plan[b].Steps) * Plan[b].Step + Plan[b].Start);
+                session.StepIndex = 0;
+            }
+            while (!session.SweepOver()) {
+                if (session.Step(simulation, deltaR, separator, false) == StepOutcome::TableFull) {
+                    break;
+                }
+            }
+        }
+    } catch (const ProgramError& error) {
+        failed.Reason = error.what();
+        return failed;
+    }
+    AngleSet aligned{};
+    const double saturation = session.Model.MagnetisationProjection(aligned, false);
+    if (!(saturation > 0)) {
+        failed.Reason = "no layer has both a magnetisation and a thickness";
+        return failed;
+    }
+    const auto rows = static_cast<std::size_t>(simulation.SimRows);
+    std::vector<double> reduced(rows);
+    const double* projection = simulation.SimTable.Column(2);
+    for (std::size_t i = 0; i < rows; ++i) {
+        reduced[i] = projection[i] / saturation;
+    }
+    return CompareCurves(Measured.Field, Measured.Moment, simulation.SimTable.Column(1), reduced.data(), rows,
+                         Settings.Terms);
+}
+
+MisfitResult LoopObjective::EvaluateWithScratch(const std::vector<double>& values) const {
+    // One table per thread, reused: it is large, and every evaluation replaces its rows.
+    thread_local std::unique_ptr<SimulationData> scratch;
+    if (!scratch) {
+        scratch = std::make_unique<SimulationData>();
+    }
+    return Evaluate(values, *scratch);
+}
+
+double LoopObjective::Misfit(const std::vector<double>& values) const {
+    const MisfitResult result = EvaluateWithScratch(values);
+    return result.Valid ? result.Misfit : std::numeric_limits<double>::infinity();
+}
+
+std::vector<double> LoopObjective::Residuals(const std::vector<double>& values) const {
+    MisfitResult result = EvaluateWithScratch(values);
+    return result.Valid ? std::move(result.Residuals) : std::vector<double>{};
+}
+
+} // namespace dravo2::fit

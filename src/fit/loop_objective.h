@@ -1,0 +1,84 @@
+#pragma once
+
+#include "data/data_table.h"
+#include "engine/sweep_session.h"
+#include "fit/loop_misfit.h"
+#include "fit/search.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace dravo2::fit {
+
+// A measured loop: field in A/m and the moment in the file's unit, in measured order.
+struct MeasuredLoop {
+    std::vector<double> Field;
+    std::vector<double> Moment;
+};
+
+// One simulated branch as the sweep fields give it: the initial field and the step in kA/m, and
+// the number of steps; the first row lies one step past Start.
+struct BranchSweep {
+    double Start = 0;
+    double Step = 0;
+    std::int32_t Steps = 0;
+};
+
+inline constexpr std::int32_t kMaxBranchSteps = 2000;
+
+// The median field spacing of the measured loop (A/m), ignoring repeated fields; 0 if none.
+double MedianSpacing(const std::vector<double>& field);
+
+// The simulated branches that follow the measured ones: from the first measured field to the end
+// of each measured branch in turn, round(|span| / step) equal steps a branch (at least 1, at
+// most 2000, all branches together within the table), each ending on its branch end (or past it
+// by the rounding of the last place, never short of it). `step` is
+// in A/m; 0 for the median measured spacing. Throws ProgramError for a loop without a branch.
+std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double step);
+
+struct LoopSettings {
+    double Step = 0;    // A/m; 0 for the median measured spacing
+    bool Newton = true; // the fast solver; false for the window's gradient descent
+    Background Terms;
+    char Separator = '.';
+};
+
+// The fit's objective: the loop simulated along the measured branches for a set of values of the
+// free parameters, compared with the measured loop. The simulation is Start with the "M vs Hx"
+// saturation preset, then for every further branch a sweep continuing from the angles reached,
+// each evaluation on a fresh session (the generator's start state), so that the value depends on
+// the parameters alone. Angles are rounded to whole degrees.
+class LoopObjective : public Objective {
+public:
+    // Throws ProgramError for a field of `base` that does not convert, or a loop without branches.
+    LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std::vector<std::size_t> free, LoopSettings settings);
+
+    const std::vector<BranchSweep>& Branches() const { return Plan; }
+    const MeasuredLoop& Loop() const { return Measured; }
+    const std::vector<std::size_t>& Free() const { return FreeIndices; }
+
+    // The current values of the free parameters in the base texts.
+    std::vector<double> StartValues() const;
+
+    // The base texts with the free parameters set to `values` and the sweep fields set to the first
+    // branch: what Start reads in this evaluation.
+    ParameterTexts TextsFor(const std::vector<double>& values) const;
+
+    // Simulates the loop into `simulation` (its rows replaced) and compares it; a floating-point
+    // error in the simulation gives an invalid result with its message.
+    MisfitResult Evaluate(const std::vector<double>& values, SimulationData& simulation) const;
+
+    double Misfit(const std::vector<double>& values) const override;
+    std::vector<double> Residuals(const std::vector<double>& values) const override;
+
+private:
+    MisfitResult EvaluateWithScratch(const std::vector<double>& values) const;
+
+    ParameterTexts Base;
+    MeasuredLoop Measured;
+    std::vector<std::size_t> FreeIndices;
+    LoopSettings Settings;
+    std::vector<BranchSweep> Plan;
+};
+
+} // namespace dravo2::fit

@@ -1,0 +1,78 @@
+#include "fit/parameters.h"
+
+#include "data/errors.h"
+
+#include <gtest/gtest.h>
+
+namespace dravo2::fit {
+namespace {
+
+double Lower(ParameterKind kind, double v) {
+    return DefaultBounds(kind, v).Lower;
+}
+double Upper(ParameterKind kind, double v) {
+    return DefaultBounds(kind, v).Upper;
+}
+
+TEST(FitParameters, TableNamesAndFieldsAgree) {
+    const auto& table = FittableParameters();
+    ASSERT_EQ(table.size(), 23u);
+    ParameterTexts texts;
+    texts.J2_1 = "7e-5";
+    texts.J2_2 = "8e-5";
+    texts.AxisDegrees = {10, 20, 30, 40};
+    texts.FieldAngleDegrees = 5;
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("M4"), '.'), 1.0);
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("t4"), '.'), 20e-9);
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("K3"), '.'), 60);
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("J3"), '.'), 0.2e-3);
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("Jbq1"), '.'), 7e-5);
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("Jbq2"), '.'), 8e-5);
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("bias"), '.'), 1e-3);
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("axis3"), '.'), 30);
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("field_angle"), '.'), 5);
+    EXPECT_FALSE(ParameterIndex("J4"));
+
+    // Written values read back exactly; angles become whole degrees within 0..90.
+    SetParameterValue(texts, *ParameterIndex("K1"), 0.1 + 0.2, ',');
+    EXPECT_EQ(texts.K[0], "0,30000000000000004");
+    EXPECT_EQ(ParameterValue(texts, *ParameterIndex("K1"), ','), 0.1 + 0.2);
+    SetParameterValue(texts, *ParameterIndex("axis2"), 44.6);
+    SetParameterValue(texts, *ParameterIndex("field_angle"), 97);
+    EXPECT_EQ(texts.AxisDegrees[1], 45);
+    EXPECT_EQ(texts.FieldAngleDegrees, 90);
+}
+
+TEST(FitParameters, DefaultBoundsFollowTheKindAndTheValue) {
+    EXPECT_DOUBLE_EQ(Lower(ParameterKind::Magnetisation, 1.5), 0.15);
+    EXPECT_DOUBLE_EQ(Upper(ParameterKind::Thickness, 2e-9), 2e-8);
+    EXPECT_DOUBLE_EQ(Lower(ParameterKind::Anisotropy, -50), -500);
+    EXPECT_DOUBLE_EQ(Upper(ParameterKind::Anisotropy, -50), -5);
+    EXPECT_EQ(Lower(ParameterKind::Anisotropy, 0), 0);
+    EXPECT_EQ(Upper(ParameterKind::Anisotropy, 0), 1e4);
+    EXPECT_DOUBLE_EQ(Lower(ParameterKind::Coupling, -2e-6), -2e-5);
+    EXPECT_DOUBLE_EQ(Upper(ParameterKind::Coupling, -2e-6), 2e-5);
+    EXPECT_EQ(Lower(ParameterKind::Bias, 0), -1e-3);
+    EXPECT_EQ(Upper(ParameterKind::Bias, 0), 1e-3);
+    EXPECT_EQ(Upper(ParameterKind::Angle, 17), 90);
+}
+
+TEST(FitParameters, ScalingIsLinearUpToTwoDecadesAndLogarithmicBeyond) {
+    const FreeParameter linear(0, DefaultBounds(ParameterKind::Magnetisation, 1.5));
+    EXPECT_FALSE(linear.Logarithmic());
+    EXPECT_DOUBLE_EQ(linear.FromUnit(0.5), (0.15 + 15) / 2);
+    const FreeParameter wide(8, {1, 1e4});
+    EXPECT_TRUE(wide.Logarithmic());
+    EXPECT_NEAR(wide.FromUnit(0.5), 100, 1e-9);
+    EXPECT_NEAR(wide.ToUnit(10), 0.25, 1e-12);
+    EXPECT_EQ(wide.FromUnit(1.5), 1e4);
+    EXPECT_EQ(wide.ToUnit(0.5), 0);
+    const FreeParameter signedRange(12, {-1e-3, 1e-3});
+    EXPECT_FALSE(signedRange.Logarithmic());
+    EXPECT_DOUBLE_EQ(signedRange.ToUnit(0), 0.5);
+    EXPECT_THROW(FreeParameter(0, DefaultBounds(ParameterKind::Magnetisation, 0)), ProgramError);
+    EXPECT_THROW(FreeParameter(0, {2, 1}), ProgramError);
+}
+
+} // namespace
+} // namespace dravo2::fit
