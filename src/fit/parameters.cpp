@@ -10,7 +10,8 @@
 namespace dravo2::fit {
 namespace {
 
-std::string* TextSlot(ParameterTexts& texts, std::size_t index) {
+// The field of a parameter, or null for an angle; const or not as `texts` is.
+template <typename Texts> auto TextSlot(Texts& texts, std::size_t index) -> decltype(&texts.J1) {
     if (index < 4) {
         return &texts.M[index];
     }
@@ -38,7 +39,7 @@ std::string* TextSlot(ParameterTexts& texts, std::size_t index) {
     }
 }
 
-int* DegreesSlot(ParameterTexts& texts, std::size_t index) {
+template <typename Texts> auto DegreesSlot(Texts& texts, std::size_t index) -> decltype(&texts.FieldAngleDegrees) {
     if (index >= 18 && index < 22) {
         return &texts.AxisDegrees[index - 18];
     }
@@ -88,11 +89,29 @@ std::optional<std::size_t> ParameterIndex(std::string_view name) {
 }
 
 double ParameterValue(const ParameterTexts& texts, std::size_t index, char separator) {
-    auto& mutableTexts = const_cast<ParameterTexts&>(texts);
-    if (const std::string* text = TextSlot(mutableTexts, index)) {
+    if (const std::string* text = TextSlot(texts, index)) {
         return TextToDouble(*text, separator);
     }
-    return *DegreesSlot(mutableTexts, index);
+    return *DegreesSlot(texts, index);
+}
+
+std::string ParameterText(const ParameterTexts& texts, std::size_t index) {
+    if (const std::string* text = TextSlot(texts, index)) {
+        return *text;
+    }
+    return std::to_string(*DegreesSlot(texts, index));
+}
+
+void SetParameterText(ParameterTexts& texts, std::size_t index, const std::string& text) {
+    if (std::string* slot = TextSlot(texts, index)) {
+        *slot = text;
+        return;
+    }
+    const std::int32_t degrees = TextToInteger(text);
+    if (degrees < 0 || degrees > 90) {
+        throw ConversionError("'" + text + "' is not a whole number of degrees from 0 to 90");
+    }
+    *DegreesSlot(texts, index) = degrees;
 }
 
 std::string ShortestText(double value, char separator) {

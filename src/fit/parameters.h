@@ -36,6 +36,13 @@ std::optional<std::size_t> ParameterIndex(std::string_view name);
 // ConversionError for a field that does not read as a number.
 double ParameterValue(const ParameterTexts& texts, std::size_t index, char separator = '.');
 
+// The parameter's field as text (the scroll bar's position for an angle).
+std::string ParameterText(const ParameterTexts& texts, std::size_t index);
+
+// Sets the parameter's field to `text` as typed; an angle must be a whole number of degrees from
+// 0 to 90 (else ConversionError). Other fields are read only when a sweep or fit starts.
+void SetParameterText(ParameterTexts& texts, std::size_t index, const std::string& text);
+
 // Writes a value into the parameter's field: the shortest text that reads back as the same
 // double, or the nearest whole degree (clamped to 0..90) for an angle.
 void SetParameterValue(ParameterTexts& texts, std::size_t index, double value, char separator = '.');

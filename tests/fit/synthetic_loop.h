@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <memory>
+#include <numbers>
 #include <random>
 
 namespace dravo2::testing {
@@ -36,7 +37,7 @@ inline fit::MeasuredLoop SyntheticLoop(ParameterTexts texts, double scale, doubl
     std::mt19937 random(seed);
     std::normal_distribution<double> normal(0, noise > 0 ? noise : 1);
     fit::MeasuredLoop loop;
-    const double oersted = 1000 / (4 * M_PI);
+    const double oersted = 1000 / (4 * std::numbers::pi);
     // The turning point, which the simulated table holds once, is measured at the start of the
     // second branch too, as an instrument records it.
     for (std::int32_t row = 1; row <= simulation->SimRows; ++row) {

@@ -1,0 +1,84 @@
+#include "fit/fit_job.h"
+
+#include "data/errors.h"
+#include "data/number_text.h"
+
+#include <sstream>
+
+namespace dravo2::fit {
+
+FitJob::FitJob(FitRequest request) : Request(std::move(request)) {
+    const char separator = Request.Simulation.Separator;
+    std::vector<std::size_t> indices;
+    for (const FreeChoice& choice : Request.Free) {
+        const ParameterInfo& info = FittableParameters().at(choice.Index);
+        const double value = ParameterValue(Request.Texts, choice.Index, separator);
+        const Bounds bounds = choice.Range ? *choice.Range : DefaultBounds(info.Kind, value);
+        Free.emplace_back(choice.Index, bounds);
+        if (value < bounds.Lower || value > bounds.Upper) {
+            throw ProgramError("The current value of " + info.Name + " (" + ShortestText(value, separator) +
+                               ") lies outside its bounds");
+        }
+        indices.push_back(choice.Index);
+        Start.push_back(value);
+    }
+    Target = std::make_unique<LoopObjective>(Request.Texts, Request.Measured, indices, Request.Simulation);
+    Searcher = std::make_unique<Search>(*Target, Free, Start, Request.Settings);
+}
+
+FitOutcome FitJob::Run() {
+    FitOutcome outcome;
+    FitSummary& summary = outcome.Summary;
+    auto scratch = std::make_unique<SimulationData>();
+    const MisfitResult before = Target->Evaluate(Start, *scratch);
+    if (before.Valid) {
+        summary.MisfitBefore = before.Misfit;
+    }
+    const SearchResult found = Searcher->Run();
+    // The search's best point never does worse than the start, which seeds its population; should
+    // no evaluation have happened (cancelled at once), the start stands.
+    outcome.Values = found.Evaluations > 0 && found.Values.size() == Start.size() ? found.Values : Start;
+    const MisfitResult after = Target->Evaluate(outcome.Values, *scratch);
+    if (after.Valid) {
+        summary.MisfitAfter = after.Misfit;
+    }
+    summary.Scale = after.Scale;
+    summary.Slope = after.Slope;
+    summary.Offset = after.Offset;
+    summary.Covered = after.Covered;
+    summary.Total = after.Total;
+    const std::vector<StandardError> errors = StandardErrors(*Target, Free, outcome.Values);
+    for (std::size_t i = 0; i < Free.size(); ++i) {
+        const ParameterInfo& info = FittableParameters().at(Free[i].Index());
+        const bool angle = info.Kind == ParameterKind::Angle;
+        summary.Parameters.push_back({info.Name, info.Unit, Start[i],
+                                      angle ? std::round(outcome.Values[i]) : outcome.Values[i], Free[i].Range(),
+                                      errors[i]});
+    }
+    summary.Evaluations = found.Evaluations;
+    summary.Budget = Request.Settings.Evaluations;
+    summary.Seconds = found.Seconds;
+    summary.Threads = Searcher->ThreadCount();
+    summary.Seed = Request.Settings.Seed;
+    summary.Stopped = StopReasonText(found.Reason);
+    outcome.Fitted = Target->TextsFor(outcome.Values);
+    return outcome;
+}
+
+std::string KeyValueLines(const ParameterTexts& texts, bool newton) {
+    std::ostringstream lines;
+    const auto& table = FittableParameters();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        lines << table[i].Name << "=" << ParameterText(texts, i);
+        lines << "\n";
+    }
+    lines << "aniso=" << (texts.UniaxialChecked ? "UA" : "QU") << "\n";
+    lines << "noise=" << texts.Ramp << "\nconv=" << texts.Conv << "\nmaxiter=" << texts.MaxIter << "\n";
+    if (newton) {
+        lines << "solver=newton\n";
+    }
+    lines << "start=" << texts.StartF << "\nsteps=" << texts.Nstep << "\nstep=" << texts.StepF << "\n";
+    return lines.str();
+}
+
+} // namespace dravo2::fit

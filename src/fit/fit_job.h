@@ -1,0 +1,63 @@
+#pragma once
+
+#include "fit/loop_objective.h"
+#include "fit/report.h"
+#include "fit/search.h"
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace dravo2::fit {
+
+// A free parameter by its index in FittableParameters(), with bounds of its own or the default
+// bounds around its current value.
+struct FreeChoice {
+    std::size_t Index = 0;
+    std::optional<Bounds> Range;
+};
+
+struct FitRequest {
+    ParameterTexts Texts; // the current fields: values of the fixed parameters, starts of the free ones
+    MeasuredLoop Measured;
+    std::vector<FreeChoice> Free;
+    LoopSettings Simulation;
+    SearchSettings Settings;
+};
+
+struct FitOutcome {
+    FitSummary Summary;
+    std::vector<double> Values; // fitted values of the free parameters
+    ParameterTexts Fitted;      // the fields after the fit, sweep fields on the first branch
+};
+
+// One fit from request to summary: the misfit of the starting values, the search, the misfit
+// and standard errors of the best values. Run blocks; Cancel and the search's progress may be
+// used from other threads meanwhile.
+class FitJob {
+public:
+    // Throws ProgramError for a field that does not convert, bounds that leave no range, a starting
+    // value outside its bounds or a loop without branches.
+    explicit FitJob(FitRequest request);
+
+    const LoopObjective& Objective() const { return *Target; }
+    const std::vector<FreeParameter>& Parameters() const { return Free; }
+    Search& TheSearch() { return *Searcher; }
+    void Cancel() { Searcher->Cancel(); }
+
+    FitOutcome Run();
+
+private:
+    FitRequest Request;
+    std::unique_ptr<LoopObjective> Target;
+    std::vector<FreeParameter> Free;
+    std::vector<double> Start;
+    std::unique_ptr<Search> Searcher;
+};
+
+// The parameter set as KEY=VALUE lines that the sweep command reads: every fittable parameter,
+// the anisotropy form, the noise, threshold, budget and solver, and the sweep fields.
+std::string KeyValueLines(const ParameterTexts& texts, bool newton);
+
+} // namespace dravo2::fit
