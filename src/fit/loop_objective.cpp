@@ -1,7 +1,9 @@
 #include "fit/loop_objective.h"
 
 #include "data/errors.h"
-#include "data/world_bounds.h"
+#include "data/number_text.h"
+#include "plot/world_bounds.h"
+#include "sweep/display_preset.h"
 
 #include <algorithm>
 #include <cmath>
@@ -116,7 +118,7 @@ LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std:
     Base.Nstep = std::to_string(first.Steps);
     // Every field is read once here, so that a bad one is reported before any search.
     SweepSession check;
-    check.TakeParameters(Base, Settings.Separator);
+    TakeParameters(check, Base, Settings.Separator);
 }
 
 std::vector<double> LoopObjective::StartValues() const {
@@ -137,7 +139,8 @@ ParameterTexts LoopObjective::TextsFor(const std::vector<double>& values) const 
 
 MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, SimulationData& simulation) const {
     const char separator = Settings.Separator;
-    const std::string deltaR = kDefaultDeltaRText;
+    const std::string deltaRText = kDefaultDeltaRText;
+    const Real deltaR = TextToReal(deltaRText, '.');
     SweepSession session;
     MisfitResult failed;
     failed.Total = Measured.Field.size();
@@ -146,19 +149,16 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
         WorldBounds range;
         std::int32_t xColumn = 1;
         std::int32_t yColumn = 2;
-        session.BeginStart(simulation, range);
-        session.TakeParameters(texts, separator);
-        session.PresetDisplayMode(DisplayMode::MvHx, range, xColumn, yColumn, deltaR, separator);
+        session.BeginStart(simulation);
+        TakeParameters(session, texts, separator);
+        PresetDisplayMode(session, DisplayMode::MvHx, range, xColumn, yColumn, deltaRText, separator);
         for (std::size_t b = 0; b < Plan.size(); ++b) {
             if (b > 0) {
-                session.StartF = Plan[b].Start;
-                session.StepF = Plan[b].Step;
-                session.Nstep = Plan[b].Steps;
-                session.EndF = static_cast<double>(static_cast<Real>(Plan[b].Steps) * Plan[b].Step + Plan[b].Start);
+                session.SetSweep({Plan[b].Start, Plan[b].Steps, Plan[b].Step});
                 session.StepIndex = 0;
             }
             while (!session.SweepOver()) {
-                if (session.Step(simulation, deltaR, separator, false) == StepOutcome::TableFull) {
+                if (session.Step(simulation, deltaR, false) == StepOutcome::TableFull) {
                     break;
                 }
             }

@@ -4,6 +4,7 @@
 #include "engine/sweep_session.h"
 #include "fit/loop_misfit.h"
 #include "fit/search.h"
+#include "sweep/parameter_intake.h"
 
 #include <cstdint>
 #include <vector>

@@ -29,9 +29,9 @@ template <typename Texts> auto TextSlot(Texts& texts, std::size_t index) -> decl
     case 14:
         return &texts.J3;
     case 15:
-        return &texts.J2_1;
+        return &texts.Jbq1;
     case 16:
-        return &texts.J2_2;
+        return &texts.Jbq2;
     case 17:
         return &texts.Bias;
     default:

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/sweep_session.h"
+#include "sweep/parameter_intake.h"
 
 #include <optional>
 #include <string>

@@ -18,8 +18,8 @@ TEST(FitParameters, TableNamesAndFieldsAgree) {
     const auto& table = FittableParameters();
     ASSERT_EQ(table.size(), 23u);
     ParameterTexts texts;
-    texts.J2_1 = "7e-5";
-    texts.J2_2 = "8e-5";
+    texts.Jbq1 = "7e-5";
+    texts.Jbq2 = "8e-5";
     texts.AxisDegrees = {10, 20, 30, 40};
     texts.FieldAngleDegrees = 5;
     EXPECT_EQ(ParameterValue(texts, *ParameterIndex("M4"), '.'), 1.0);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/sweep_session.h"
 #include "fit/loop_objective.h"
+#include "sweep/sweep_driver.h"
 
 #include <cmath>
 #include <memory>
@@ -14,25 +14,22 @@ namespace dravo2::testing {
 // fields included), the field written in oersted and read back into A/m as an import would, the
 // moment as scale x projection / saturation + slope x H + offset, plus Gaussian noise of
 // `noise` x scale.
-inline fit::MeasuredLoop SyntheticLoop(ParameterTexts texts, double scale, double slope, double offset,
+inline fit::MeasuredLoop SyntheticLoop(const ParameterTexts& texts, double scale, double slope, double offset,
                                        double noise = 0, unsigned seed = 1) {
-    SweepSession session;
-    auto simulation = std::make_unique<SimulationData>();
-    PlainSweepFields fields(texts, session, '.');
-    WorldBounds range;
-    std::int32_t x = 1;
-    std::int32_t y = 2;
-    session.BeginStart(*simulation, range);
-    session.TakeParameters(texts, '.');
-    session.PresetDisplayMode(DisplayMode::MvHx, range, x, y, kDefaultDeltaRText, '.');
+    SweepDriver driver('.');
+    driver.Create(SweepFieldsOf(texts));
+    SweepParameters parameters;
+    parameters.Texts = texts;
+    driver.Start(parameters, DisplayMode::MvHx);
     for (int branch = 0; branch < 2; ++branch) {
         if (branch == 1) {
-            session.Reverse(fields, '.');
+            driver.Reverse();
         }
-        while (!session.SweepOver()) {
-            session.Step(*simulation, kDefaultDeltaRText, '.', false);
+        while (driver.Tick(kDefaultDeltaRText, DisplayMode::MvHx) == TickResult::Continue) {
         }
     }
+    const SweepSession& session = driver.Session;
+    const SimulationData* simulation = driver.Simulation.get();
     const double saturation = session.Model.MagnetisationProjection(AngleSet{}, false);
     std::mt19937 random(seed);
     std::normal_distribution<double> normal(0, noise > 0 ? noise : 1);
