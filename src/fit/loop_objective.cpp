@@ -137,7 +137,8 @@ ParameterTexts LoopObjective::TextsFor(const std::vector<double>& values) const 
     return texts;
 }
 
-MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, SimulationData& simulation) const {
+MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, SimulationData& simulation,
+                                     double* saturationOut) const {
     const char separator = Settings.Separator;
     const std::string deltaRText = kDefaultDeltaRText;
     const Real deltaR = TextToReal(deltaRText, '.');
@@ -169,6 +170,9 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
     }
     AngleSet aligned{};
     const double saturation = session.Model.MagnetisationProjection(aligned, false);
+    if (saturationOut != nullptr) {
+        *saturationOut = saturation;
+    }
     if (!(saturation > 0)) {
         failed.Reason = "no layer has both a magnetisation and a thickness";
         return failed;
@@ -181,6 +185,23 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
     }
     return CompareCurves(Measured.Field, Measured.Moment, simulation.SimTable.Column(1), reduced.data(), rows,
                          Settings.Terms);
+}
+
+MisfitResult LoopObjective::ModelCurve(const std::vector<double>& values, SimulationData& simulation,
+                                       std::vector<double>& field, std::vector<double>& moment) const {
+    double saturation = 0;
+    MisfitResult result = Evaluate(values, simulation, &saturation);
+    field.clear();
+    moment.clear();
+    if (!result.Valid) {
+        return result;
+    }
+    for (std::int32_t row = 1; row <= simulation.SimRows; ++row) {
+        const double h = simulation.SimTable.At(1, row);
+        field.push_back(h);
+        moment.push_back(result.Scale * simulation.SimTable.At(2, row) / saturation + result.Slope * h + result.Offset);
+    }
+    return result;
 }
 
 MisfitResult LoopObjective::EvaluateWithScratch(const std::vector<double>& values) const {

@@ -66,8 +66,15 @@ public:
     ParameterTexts TextsFor(const std::vector<double>& values) const;
 
     // Simulates the loop into `simulation` (its rows replaced) and compares it; a floating-point
-    // error in the simulation gives an invalid result with its message.
-    MisfitResult Evaluate(const std::vector<double>& values, SimulationData& simulation) const;
+    // error in the simulation gives an invalid result with its message. `saturation`, when given,
+    // receives the saturation projection (T) the rows are divided by.
+    MisfitResult Evaluate(const std::vector<double>& values, SimulationData& simulation,
+                          double* saturation = nullptr) const;
+
+    // The simulated loop as it compares with the measured one, for drawing: the field (A/m) and
+    // s m + b H + c of every simulated row, with the comparison; empty where there is none.
+    MisfitResult ModelCurve(const std::vector<double>& values, SimulationData& simulation, std::vector<double>& field,
+                            std::vector<double>& moment) const;
 
     double Misfit(const std::vector<double>& values) const override;
     std::vector<double> Residuals(const std::vector<double>& values) const override;

@@ -4,6 +4,7 @@
 #include "ui/export_actions.h"
 #include "ui/import_actions.h"
 #include "ui/solver_actions.h"
+#include "ui/fit_dialog.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -35,6 +36,7 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
     MeasuredCurve = InstallImportActions(*this);
     InstallSolverActions(*this);
     InstallExportActions(*this);
+    InstallFitActions(*this);
 
     HideEmptyMenus();
 
