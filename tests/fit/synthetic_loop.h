@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/number_text.h"
 #include "fit/loop_objective.h"
 #include "sweep/sweep_driver.h"
 
@@ -11,7 +12,8 @@
 namespace dravo2::testing {
 
 // A "measured" loop made by the program itself: Start and one Reverse of `texts` (its sweep
-// fields included), the field written in oersted and read back into A/m as an import would, the
+// fields included), from the first field of the Start, the field written in oersted and read
+// back into A/m as an import would, the
 // moment as scale x projection / saturation + slope x H + offset, plus Gaussian noise of
 // `noise` x scale.
 inline fit::MeasuredLoop SyntheticLoop(const ParameterTexts& texts, double scale, double slope, double offset,
@@ -35,13 +37,18 @@ inline fit::MeasuredLoop SyntheticLoop(const ParameterTexts& texts, double scale
     std::normal_distribution<double> normal(0, noise > 0 ? noise : 1);
     fit::MeasuredLoop loop;
     const double oersted = 1000 / (4 * std::numbers::pi);
-    // The turning point, which the simulated table holds once, is measured at the start of the
-    // second branch too, as an instrument records it.
-    for (std::int32_t row = 1; row <= simulation->SimRows; ++row) {
-        const double field = std::round(simulation->SimTable.At(1, row) / oersted * 1e6) / 1e6 * oersted;
-        const double m = simulation->SimTable.At(2, row) / saturation;
+    // The loop as an instrument records it, from the first field of the sweep (where the closed
+    // loop also ends, so its moment is that of the last row), then every row. Fields pass through
+    // oersted with six decimals, as a file gives them.
+    auto record = [&](double h, double m) {
+        const double field = std::round(h / oersted * 1e6) / 1e6 * oersted;
         loop.Field.push_back(field);
         loop.Moment.push_back(scale * m + slope * field + offset + (noise > 0 ? noise * scale * normal(random) : 0));
+    };
+    const std::int32_t rows = simulation->SimRows;
+    record(TextToDouble(texts.StartF) * 1000, simulation->SimTable.At(2, rows) / saturation);
+    for (std::int32_t row = 1; row <= rows; ++row) {
+        record(simulation->SimTable.At(1, row), simulation->SimTable.At(2, row) / saturation);
     }
     return loop;
 }

@@ -88,7 +88,7 @@ TEST_F(FitDialogTest, FitsInTheBackgroundLocksTheSweepButtonsAndAppliesTheResult
     ASSERT_TRUE(dialog->ApplyButton->isEnabled());
     dialog->ApplyButton->click();
     EXPECT_EQ(form.Edit1J->text().toStdString(), fit::ParameterText(dialog->Outcome->Fitted, j1));
-    EXPECT_EQ(form.Edit_Nstep->text(), QStringLiteral("9"));
+    EXPECT_EQ(form.Edit_Nstep->text(), QStringLiteral("10"));
     EXPECT_TRUE(form.Timer1->isActive()); // Start runs the fitted loop's first branch
 }
 

@@ -1,0 +1,137 @@
+#include "cli/fit_command.h"
+#include "cli/sweep_command.h"
+#include "fit/synthetic_loop.h"
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+
+namespace dravo2 {
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome RunFit(const std::vector<std::string>& args, bool interrupted = false) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const std::atomic<bool> interrupt{interrupted};
+    const int status = RunFitCommand(args, out, err, false, interrupt);
+    return {status, out.str(), err.str()};
+}
+
+class FitCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/dravo2-fit-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        Folder = pattern;
+        // A short loop of the default stack in oersted with a column header, as an instrument
+        // writes it.
+        ParameterTexts truth;
+        truth.StartF = "150";
+        truth.StepF = "-30";
+        truth.Nstep = "10";
+        const fit::MeasuredLoop loop = testing::SyntheticLoop(truth, 2e-4, 0, 0);
+        std::ofstream file(Path("loop.csv"));
+        file << "# moment against field\nField (Oe),Moment (emu)\n";
+        file.precision(17);
+        for (std::size_t i = 0; i < loop.Field.size(); ++i) {
+            file << loop.Field[i] * 4 * std::numbers::pi / 1000 << "," << loop.Moment[i] << "\n";
+        }
+    }
+    void TearDown() override { std::filesystem::remove_all(Folder); }
+    std::string Path(const std::string& name) const { return Folder + "/" + name; }
+
+    std::string Folder;
+};
+
+TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
+    const std::string file = Path("loop.csv");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"--free", "J1"}, "Give the measured FILE"},
+        {{file}, "--free"},
+        {{file, "--free", "J4"}, "'J4' is not a fittable parameter"},
+        {{file, "--free", "J1", "--bounds", "K1=1:2"}, "K1, which is not free"},
+        {{file, "--free", "J1", "--bounds", "J1=1"}, "NAME=LO:HI"},
+        {{file, "--free", "J1", "--bounds", "J1=1:2"}, "outside its bounds"},
+        {{file, "--free", "J1", "--bounds", "J1=2:1"}, "no range"},
+        {{file, "--free", "M1", "M1=0"}, "no range"},
+        {{file, "--free", "J1", "--evals", "0"}, "--evals"},
+        {{file, "--free", "J1", "--background", "curve"}, "not a background"},
+        {{file, "--free", "J1", "--field-unit", "G"}, "not a field unit"},
+        {{file, "--free", "J1", "--solver", "magic"}, "not a solver"},
+        {{file, "--free", "J1", "--threads"}, "needs a value"},
+        {{file, "--free", "J1", "--columns", "1"}, "two column numbers"},
+        {{file, "--free", "J1", "K1=abc"}, "'abc' is not a valid floating point value"},
+        {{file, "--free", "J1", "axis1=91"}, "0 to 90"},
+        {{file, "--free", "J1", "--frobnicate"}, "Unknown argument"},
+        {{Path("missing.csv"), "--free", "J1"}, ""},
+    };
+    for (const auto& [args, message] : cases) {
+        const Outcome outcome = RunFit(args);
+        EXPECT_EQ(outcome.status, kExitBadInput) << args.back();
+        EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
+        EXPECT_EQ(outcome.out, "");
+    }
+}
+
+TEST_F(FitCommandTest, WritesTheFittedSetTheSweepCommandReadsAndAReportOfTheSummary) {
+    const Outcome fit = RunFit({Path("loop.csv"), "--field-unit", "Oe", "--free", "J1,K1", "--evals", "12", "--threads",
+                                "1", "--solver", "descent", "--report", Path("report.json"), "J1=-6e-6"});
+    ASSERT_EQ(fit.status, kExitOk) << fit.err;
+    // KEY=VALUE lines, the sweep keys of the first measured branch among them.
+    std::vector<std::string> keys;
+    std::istringstream lines(fit.out);
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_NE(line.find('='), std::string::npos) << line;
+        keys.push_back(line);
+    }
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "steps=10"), keys.end());
+    const auto start =
+        std::find_if(keys.begin(), keys.end(), [](const std::string& key) { return key.starts_with("start="); });
+    ASSERT_NE(start, keys.end());
+    EXPECT_NEAR(std::stod(start->substr(6)), 150, 1e-7); // kA/m, through oersted with six decimals
+    keys.push_back("--reverse");
+    std::ostringstream table;
+    std::ostringstream sweepErr;
+    EXPECT_EQ(RunSweepCommand(keys, table, sweepErr, false), kExitOk) << sweepErr.str();
+    EXPECT_EQ(table.str().size(), 20u * 218);
+
+    EXPECT_NE(fit.err.find("misfit before"), std::string::npos);
+    std::ifstream reportFile(Path("report.json"));
+    const nlohmann::json report = nlohmann::json::parse(reportFile);
+    for (const char* key : {"misfit_before", "misfit_after", "scale", "slope", "offset", "points_compared",
+                            "points_measured", "evaluations", "seconds", "threads", "seed", "stopped"}) {
+        EXPECT_TRUE(report.contains(key)) << key;
+    }
+    ASSERT_EQ(report["parameters"].size(), 2u);
+    EXPECT_EQ(report["parameters"][0]["name"], "J1");
+    EXPECT_EQ(report["parameters"][0]["before"], -6e-6);
+    EXPECT_EQ(report["evaluations"], 12);
+    EXPECT_LE(report["misfit_after"].get<double>(), report["misfit_before"].get<double>());
+    for (const auto& parameter : report["parameters"]) {
+        EXPECT_TRUE(parameter.contains("standard_error"));
+        EXPECT_GE(parameter["after"].get<double>(), parameter["lower"].get<double>());
+        EXPECT_LE(parameter["after"].get<double>(), parameter["upper"].get<double>());
+    }
+}
+
+TEST_F(FitCommandTest, AnInterruptedFitStillWritesTheBestSetAndExitsWith130) {
+    const Outcome fit = RunFit({Path("loop.csv"), "--free", "J1", "--solver", "descent", "--threads", "1"}, true);
+    EXPECT_EQ(fit.status, kExitInterrupted);
+    EXPECT_NE(fit.out.find("J1="), std::string::npos);
+    EXPECT_NE(fit.err.find("stopped: cancelled"), std::string::npos) << fit.err;
+}
+
+} // namespace
+} // namespace dravo2
