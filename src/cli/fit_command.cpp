@@ -5,6 +5,7 @@
 #include "data/file_io.h"
 #include "data/number_text.h"
 #include "fit/fit_job.h"
+#include "version/version.h"
 
 #include <nlohmann/json.hpp>
 
@@ -31,13 +32,15 @@ struct FitOptions {
     std::string ReportPath;
     ParameterTexts Texts;
     bool Help = false;
+    bool Version = false;
 };
 
 void PrintHelp(std::ostream& out) {
     out << "Usage: dravo2-fit FILE [--columns F,M] [--field-unit U] --free NAME[,NAME...]\n"
            "                  [--bounds NAME=LO:HI]... [--background slope|offset|both]\n"
            "                  [--evals N] [--time SECONDS] [--threads N] [--seed N]\n"
-           "                  [--solver newton|descent] [--step KAM] [--report REPORT.json] [KEY=VALUE...]\n\n"
+           "                  [--solver newton|descent] [--step KAM] [--report REPORT.json] [KEY=VALUE...]\n"
+           "  or:  dravo2-fit --help | --version\n\n"
            "Fits the free layer parameters to the measured loop in FILE: the loop is simulated along\n"
            "the measured branches (a Start to the end of the first branch, then one sweep to the end\n"
            "of each further branch) and compared with the measured moment, scaled, with the chosen\n"
@@ -145,6 +148,8 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
         };
         if (arg == "--help" || arg == "-h") {
             options.Help = true;
+        } else if (arg == "--version") {
+            options.Version = true;
         } else if (arg == "--columns") {
             const std::string text = next();
             const auto items = SplitList(text, ',');
@@ -208,7 +213,7 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
             throw ProgramError("Unknown argument '" + arg + "' (see --help)");
         }
     }
-    if (options.Help) {
+    if (options.Help || options.Version) {
         return options;
     }
     if (options.File.empty()) {
@@ -311,6 +316,10 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         options = ParseArguments(args, separator);
         if (options.Help) {
             PrintHelp(out);
+            return kExitOk;
+        }
+        if (options.Version) {
+            out << VersionText("dravo2-fit");
             return kExitOk;
         }
         fit::FitRequest request;
