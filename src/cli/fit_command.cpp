@@ -1,6 +1,6 @@
 #include "cli/fit_command.h"
 
-#include "cli/sweep_command.h"
+#include "cli/cli_common.h"
 #include "data/errors.h"
 #include "data/file_io.h"
 #include "data/number_text.h"
@@ -62,7 +62,8 @@ void PrintHelp(std::ostream& out) {
            "  --report FILE     the summary as JSON\n\n"
            "Standard output: the parameter set after the fit as KEY=VALUE lines, for\n"
            "  dravo2-sweep $(cat fitted) --reverse --compare FILE\n"
-           "Exit status: 0 done, 2 a bad argument or file, 130 stopped by Ctrl-C (the best so far is written).\n";
+           "Exit status: 0 done, 1 the search failed, 2 a bad argument or value, 3 a file that cannot be\n"
+           "read or written, 130 stopped by Ctrl-C or SIGTERM (the best set so far is written).\n";
 }
 
 std::vector<std::string> SplitList(const std::string& text, char separator) {
@@ -309,7 +310,7 @@ void ShowProgress(std::ostream& err, fit::Search& search, std::int64_t total) {
 } // namespace
 
 int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progress,
-                  const std::atomic<bool>& interrupt, char separator) {
+                  const std::function<bool()>& interrupted, char separator) {
     FitOptions options;
     std::unique_ptr<fit::FitJob> job;
     try {
@@ -324,7 +325,20 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         }
         fit::FitRequest request;
         request.Texts = options.Texts;
-        request.Measured = ReadLoop(options);
+        try {
+            if (!options.ReportPath.empty()) {
+                CheckOutputLocation(options.ReportPath);
+            }
+        } catch (const InputOutputError& error) {
+            err << options.ReportPath << ": " << error.what() << "\n";
+            return kExitFileError;
+        }
+        try {
+            request.Measured = ReadLoop(options);
+        } catch (const InputOutputError& error) {
+            err << options.File << ": " << error.what() << "\n";
+            return kExitFileError;
+        }
         if (options.FieldUnit.empty()) {
             err << "The field unit was not stated: the field column is taken in A/m (see --field-unit)\n";
         }
@@ -363,7 +377,7 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
     });
     bool stopped = false;
     while (!finished.load()) {
-        if (interrupt.load() && !stopped) {
+        if (!stopped && interrupted()) {
             job->Cancel();
             stopped = true;
         }
@@ -385,17 +399,17 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
             return kExitStepError;
         }
     }
-    out << fit::KeyValueLines(outcome.Fitted, options.Newton) << std::flush;
     err << fit::SummaryText(outcome.Summary, separator);
-    if (!options.ReportPath.empty()) {
-        try {
-            WriteFileReplacing(options.ReportPath, fit::SummaryJson(outcome.Summary).dump(2) + "\n");
-        } catch (const ProgramError& error) {
-            err << error.what() << "\n";
-            return kExitStepError;
+    try {
+        WriteStandardOutput(out, fit::KeyValueLines(outcome.Fitted, options.Newton));
+        if (!options.ReportPath.empty()) {
+            WriteFileSafely(options.ReportPath, fit::SummaryJson(outcome.Summary).dump(2) + "\n");
         }
+    } catch (const InputOutputError& error) {
+        err << error.what() << "\n";
+        return kExitFileError;
     }
-    return stopped || interrupt.load() ? kExitInterrupted : kExitOk;
+    return stopped ? kExitInterrupted : kExitOk;
 }
 
 } // namespace dravo2

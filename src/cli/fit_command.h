@@ -1,19 +1,18 @@
 #pragma once
 
-#include <atomic>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 namespace dravo2 {
 
-inline constexpr int kExitInterrupted = 130; // stopped by Ctrl-C; the best result so far is written
-
 // Runs the headless fit command on `args` (without the program name): fits the free parameters
 // to the measured loop in FILE and writes the parameter set after the fit as KEY=VALUE lines to
-// `out`, the progress (when `progress`) and a summary to `err`. Setting `interrupt` stops the
-// search; the best result so far is still written. Returns the exit status.
+// `out`, the progress (when `progress`) and a summary to `err`. The search stops once
+// `interrupted` returns true; the best result so far is still written (exit status 130).
+// Returns the exit status (cli_common.h).
 int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progress,
-                  const std::atomic<bool>& interrupt, char separator = '.');
+                  const std::function<bool()>& interrupted, char separator = '.');
 
 } // namespace dravo2

@@ -1,3 +1,4 @@
+#include "cli/cli_common.h"
 #include "cli/fit_command.h"
 #include "cli/sweep_command.h"
 #include "fit/synthetic_loop.h"
@@ -24,8 +25,7 @@ struct Outcome {
 Outcome RunFit(const std::vector<std::string>& args, bool interrupted = false) {
     std::ostringstream out;
     std::ostringstream err;
-    const std::atomic<bool> interrupt{interrupted};
-    const int status = RunFitCommand(args, out, err, false, interrupt);
+    const int status = RunFitCommand(args, out, err, false, [interrupted] { return interrupted; });
     return {status, out.str(), err.str()};
 }
 
@@ -75,7 +75,6 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
         {{file, "--free", "J1", "K1=abc"}, "'abc' is not a valid floating point value"},
         {{file, "--free", "J1", "axis1=91"}, "0 to 90"},
         {{file, "--free", "J1", "--frobnicate"}, "Unknown argument"},
-        {{Path("missing.csv"), "--free", "J1"}, ""},
     };
     for (const auto& [args, message] : cases) {
         const Outcome outcome = RunFit(args);
@@ -83,6 +82,12 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
         EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
         EXPECT_EQ(outcome.out, "");
     }
+    const Outcome missing = RunFit({Path("missing.csv"), "--free", "J1"});
+    EXPECT_EQ(missing.status, kExitFileError);
+    EXPECT_NE(missing.err.find("missing.csv"), std::string::npos) << missing.err;
+    const Outcome report = RunFit({Path("loop.csv"), "--free", "J1", "--report", Path("no/such/folder.json")});
+    EXPECT_EQ(report.status, kExitFileError);
+    EXPECT_EQ(report.out, "");
 }
 
 TEST_F(FitCommandTest, WritesTheFittedSetTheSweepCommandReadsAndAReportOfTheSummary) {
