@@ -1,6 +1,7 @@
 #include "cli/fit_command.h"
 
 #include "cli/cli_common.h"
+#include "cli/measured_options.h"
 #include "data/errors.h"
 #include "data/file_io.h"
 #include "data/number_text.h"
@@ -21,11 +22,9 @@ namespace {
 
 struct FitOptions {
     std::string File;
-    std::array<int, 2> Columns{1, 2};
-    std::string FieldUnit;
+    MeasuredOptions Measured; // --columns, --field-unit, --rows and --background
     std::vector<std::string> Free;
     std::vector<std::pair<std::string, fit::Bounds>> Bounds;
-    fit::Background Terms;
     fit::SearchSettings Search;
     bool Newton = true;
     double StepKam = 0;
@@ -36,8 +35,8 @@ struct FitOptions {
 };
 
 void PrintHelp(std::ostream& out) {
-    out << "Usage: dravo2-fit FILE [--columns F,M] [--field-unit U] --free NAME[,NAME...]\n"
-           "                  [--bounds NAME=LO:HI]... [--background slope|offset|both]\n"
+    out << "Usage: dravo2-fit FILE [--columns FIELD,MOMENT] [--field-unit UNIT] [--rows thin|first]\n"
+           "                  --free NAME[,NAME...] [--bounds NAME=LO:HI]... [--background slope|offset|both]\n"
            "                  [--evals N] [--time SECONDS] [--threads N] [--seed N]\n"
            "                  [--solver newton|descent] [--step KAM] [--report REPORT.json] [KEY=VALUE...]\n"
            "  or:  dravo2-fit --help | --version\n\n"
@@ -46,8 +45,11 @@ void PrintHelp(std::ostream& out) {
            "of each further branch) and compared with the measured moment, scaled, with the chosen\n"
            "background. KEY=VALUE sets the other parameters as in dravo2-sweep; the sweep keys start,\n"
            "steps and step follow from the measured branches.\n\n"
-           "  --columns F,M     field and moment columns, counted from 1 (default 1,2)\n"
-           "  --field-unit U    A/m, kA/m, Oe, mT or T (mT and T: mu0 H); default A/m\n"
+           "FILE is read as the window's import reads it (delimited text, a magnetometer export or a\n"
+           "result file).\n"
+           "  --columns F,M     field and moment columns, by number from 1 or by name\n"
+           "  --field-unit U    A/m, kA/m, Oe, mT or T (mT and T of mu0 H); default the unit the file states\n"
+           "  --rows R          thin (every k-th row, the default) or first (the first 4096) for longer curves\n"
            "  --free NAMES      parameters to fit: M1..M4 t1..t4 K1..K4 J1..J3 Jbq1 Jbq2 bias\n"
            "                    axis1..axis4 field_angle\n"
            "  --bounds N=LO:HI  bounds of a free parameter (default: M, t, K from v/10 to 10 v,\n"
@@ -147,21 +149,16 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
             }
             return args[++i];
         };
+        if (arg == "--import" || arg == "--compare") {
+            throw ProgramError("Unknown argument '" + arg + "' (see --help)");
+        }
+        if (TakeMeasuredOption(args, i, options.Measured)) {
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             options.Help = true;
         } else if (arg == "--version") {
             options.Version = true;
-        } else if (arg == "--columns") {
-            const std::string text = next();
-            const auto items = SplitList(text, ',');
-            if (items.size() != 2) {
-                throw ProgramError("--columns takes two column numbers, as 1,2");
-            }
-            for (std::size_t k = 0; k < 2; ++k) {
-                options.Columns[k] = static_cast<int>(Count(items[k], "--columns", 1));
-            }
-        } else if (arg == "--field-unit") {
-            options.FieldUnit = next();
         } else if (arg == "--free") {
             for (const std::string& name : SplitList(next(), ',')) {
                 FittableIndex(name);
@@ -179,12 +176,6 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
             options.Bounds.push_back({name,
                                       {PlainNumber(text.substr(equals + 1, colon - equals - 1), "--bounds"),
                                        PlainNumber(text.substr(colon + 1), "--bounds")}});
-        } else if (arg == "--background") {
-            const std::string value = next();
-            if (value != "slope" && value != "offset" && value != "both") {
-                throw ProgramError("'" + value + "' is not a background (slope, offset or both)");
-            }
-            options.Terms = {value != "offset", value != "slope"};
         } else if (arg == "--evals") {
             options.Search.Evaluations = Count(next(), "--evals", 1);
         } else if (arg == "--time") {
@@ -220,6 +211,8 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
     if (options.File.empty()) {
         throw ProgramError("Give the measured FILE to fit (see --help)");
     }
+    options.Measured.ComparePath = options.File; // the curve the choices apply to
+    CheckMeasuredOptions(options.Measured);
     if (options.Free.empty()) {
         throw ProgramError("Give the parameters to fit with --free NAME[,NAME...] (see --help)");
     }
@@ -229,70 +222,6 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
         }
     }
     return options;
-}
-
-// A/m per unit of the field column.
-double FieldFactor(const std::string& unit) {
-    constexpr double mu0 = 4e-7 * std::numbers::pi;
-    if (unit.empty() || unit == "A/m") {
-        return 1;
-    }
-    if (unit == "kA/m") {
-        return 1000;
-    }
-    if (unit == "Oe") {
-        return 1000 / (4 * std::numbers::pi);
-    }
-    if (unit == "mT") {
-        return 1e-3 / mu0;
-    }
-    if (unit == "T") {
-        return 1 / mu0;
-    }
-    throw ProgramError("'" + unit + "' is not a field unit (A/m, kA/m, Oe, mT or T)");
-}
-
-// The measured loop of a delimited text file: comment lines (#, %, !) and rows that are not all
-// numbers (column names, units) are passed over; commas, semicolons, TABs and spaces separate.
-fit::MeasuredLoop ReadLoop(const FitOptions& options) {
-    const double factor = FieldFactor(options.FieldUnit);
-    std::istringstream text(ReadWholeFile(options.File));
-    fit::MeasuredLoop loop;
-    std::string line;
-    const auto needed = static_cast<std::size_t>(std::max(options.Columns[0], options.Columns[1]));
-    while (std::getline(text, line)) {
-        const std::size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#' || line[first] == '%' || line[first] == '!') {
-            continue;
-        }
-        std::vector<double> values;
-        std::string cell;
-        bool numeric = true;
-        for (char c : line + "\n") {
-            if (c == ',' || c == ';' || c == '\t' || c == ' ' || c == '\r' || c == '\n') {
-                if (!cell.empty()) {
-                    try {
-                        values.push_back(TextToDouble(cell, '.'));
-                    } catch (const ProgramError&) {
-                        numeric = false;
-                    }
-                    cell.clear();
-                }
-            } else {
-                cell += c;
-            }
-        }
-        if (!numeric || values.size() < needed) {
-            continue;
-        }
-        loop.Field.push_back(values[static_cast<std::size_t>(options.Columns[0] - 1)] * factor);
-        loop.Moment.push_back(values[static_cast<std::size_t>(options.Columns[1] - 1)]);
-    }
-    if (loop.Field.size() < 3) {
-        throw ProgramError(options.File + ": fewer than three rows with numbers in columns " +
-                           std::to_string(options.Columns[0]) + " and " + std::to_string(options.Columns[1]));
-    }
-    return loop;
 }
 
 void ShowProgress(std::ostream& err, fit::Search& search, std::int64_t total) {
@@ -334,13 +263,14 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
             return kExitFileError;
         }
         try {
-            request.Measured = ReadLoop(options);
+            auto experiment = std::make_unique<ExperimentData>();
+            ImportMeasured(options.File, options.Measured, *experiment, err);
+            const auto rows = static_cast<std::size_t>(experiment->ExpRows);
+            request.Measured.Field.assign(experiment->ExpTable.Column(1), experiment->ExpTable.Column(1) + rows);
+            request.Measured.Moment.assign(experiment->ExpTable.Column(2), experiment->ExpTable.Column(2) + rows);
         } catch (const InputOutputError& error) {
             err << options.File << ": " << error.what() << "\n";
             return kExitFileError;
-        }
-        if (options.FieldUnit.empty()) {
-            err << "The field unit was not stated: the field column is taken in A/m (see --field-unit)\n";
         }
         for (const std::string& name : options.Free) {
             fit::FreeChoice choice{FittableIndex(name), std::nullopt};
@@ -353,7 +283,7 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         }
         request.Simulation.Step = options.StepKam * 1000;
         request.Simulation.Newton = options.Newton;
-        request.Simulation.Terms = options.Terms;
+        request.Simulation.Terms = BackgroundOf(options.Measured);
         request.Simulation.Separator = separator;
         request.Settings = options.Search;
         job = std::make_unique<fit::FitJob>(std::move(request));

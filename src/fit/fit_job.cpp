@@ -45,8 +45,8 @@ FitOutcome FitJob::Run() {
     summary.Scale = after.Scale;
     summary.Slope = after.Slope;
     summary.Offset = after.Offset;
-    summary.Covered = after.Covered;
-    summary.Total = after.Total;
+    summary.Covered = static_cast<std::size_t>(after.Covered);
+    summary.Total = static_cast<std::size_t>(after.Total);
     const std::vector<StandardError> errors = StandardErrors(*Target, Free, outcome.Values);
     for (std::size_t i = 0; i < Free.size(); ++i) {
         const ParameterInfo& info = FittableParameters().at(Free[i].Index());

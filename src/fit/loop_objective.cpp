@@ -6,6 +6,7 @@
 #include "sweep/display_preset.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -69,8 +70,10 @@ double MedianSpacing(const std::vector<double>& field) {
 
 std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double step) {
     std::vector<Branch> branches;
-    for (const Branch& branch : SplitBranches(field.data(), field.size())) {
-        if (branch.Direction != 0) {
+    for (const Branch& branch : SplitBranches(field)) {
+        const auto first = static_cast<std::size_t>(branch.First);
+        const auto last = static_cast<std::size_t>(branch.Last);
+        if (field[first] != field[last]) {
             branches.push_back(branch);
         }
     }
@@ -86,7 +89,8 @@ std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double s
         counts.clear();
         std::int64_t total = 0;
         for (const Branch& branch : branches) {
-            const double span = std::fabs(field[branch.Last] - field[branch.First]);
+            const double span =
+                std::fabs(field[static_cast<std::size_t>(branch.Last)] - field[static_cast<std::size_t>(branch.First)]);
             const double n = std::clamp(std::round(span / step), 1.0, static_cast<double>(kMaxBranchSteps));
             counts.push_back(static_cast<std::int32_t>(n));
             total += counts.back();
@@ -98,8 +102,8 @@ std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double s
     }
     std::vector<BranchSweep> plan;
     for (std::size_t b = 0; b < branches.size(); ++b) {
-        const double start = field[branches[b].First];
-        const double end = field[branches[b].Last];
+        const double start = field[static_cast<std::size_t>(branches[b].First)];
+        const double end = field[static_cast<std::size_t>(branches[b].Last)];
         plan.push_back({start / 1000, ExactStep(start, end, counts[b]), counts[b]});
     }
     return plan;
@@ -144,7 +148,7 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
     const Real deltaR = TextToReal(deltaRText, '.');
     SweepSession session;
     MisfitResult failed;
-    failed.Total = Measured.Field.size();
+    failed.Total = static_cast<std::int32_t>(Measured.Field.size());
     try {
         const ParameterTexts texts = TextsFor(values);
         WorldBounds range;
@@ -168,8 +172,13 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
         failed.Reason = error.what();
         return failed;
     }
-    AngleSet aligned{};
-    const double saturation = session.Model.MagnetisationProjection(aligned, false);
+    std::array<double, kLayers> magnetisation{};
+    std::array<double, kLayers> thickness{};
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        magnetisation[i] = static_cast<double>(session.Model.Stack.M[i]);
+        thickness[i] = static_cast<double>(session.Model.Stack.t[i]);
+    }
+    const double saturation = SaturationProjection(magnetisation, thickness);
     if (saturationOut != nullptr) {
         *saturationOut = saturation;
     }
@@ -177,14 +186,9 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
         failed.Reason = "no layer has both a magnetisation and a thickness";
         return failed;
     }
-    const auto rows = static_cast<std::size_t>(simulation.SimRows);
-    std::vector<double> reduced(rows);
-    const double* projection = simulation.SimTable.Column(2);
-    for (std::size_t i = 0; i < rows; ++i) {
-        reduced[i] = projection[i] / saturation;
-    }
-    return CompareCurves(Measured.Field, Measured.Moment, simulation.SimTable.Column(1), reduced.data(), rows,
-                         Settings.Terms);
+    const CurveView measured{Measured.Field.data(), Measured.Moment.data(),
+                             static_cast<std::int32_t>(Measured.Field.size())};
+    return ComputeMisfit(measured, SimulatedCurve(simulation), saturation, Settings.Terms);
 }
 
 MisfitResult LoopObjective::ModelCurve(const std::vector<double>& values, SimulationData& simulation,
@@ -220,7 +224,7 @@ double LoopObjective::Misfit(const std::vector<double>& values) const {
 
 std::vector<double> LoopObjective::Residuals(const std::vector<double>& values) const {
     MisfitResult result = EvaluateWithScratch(values);
-    return result.Valid ? std::move(result.Residuals) : std::vector<double>{};
+    return result.Valid ? std::move(result.WeightedResiduals) : std::vector<double>{};
 }
 
 } // namespace dravo2::fit

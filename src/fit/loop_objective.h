@@ -1,8 +1,8 @@
 #pragma once
 
+#include "analysis/misfit.h"
 #include "data/data_table.h"
 #include "engine/sweep_session.h"
-#include "fit/loop_misfit.h"
 #include "fit/search.h"
 #include "sweep/parameter_intake.h"
 
@@ -38,9 +38,9 @@ double MedianSpacing(const std::vector<double>& field);
 std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double step);
 
 struct LoopSettings {
-    double Step = 0;    // A/m; 0 for the median measured spacing
-    bool Newton = true; // the fast solver; false for the window's gradient descent
-    Background Terms;
+    double Step = 0;     // A/m; 0 for the median measured spacing
+    bool Newton = true;  // the fast solver; false for the window's gradient descent
+    MisfitOptions Terms; // background slope and offset besides the scale
     char Separator = '.';
 };
 

@@ -369,7 +369,7 @@ void FitDialog::DrawLoop(const std::vector<double>& values) {
     std::vector<double> field;
     std::vector<double> moment;
     auto scratch = std::make_unique<SimulationData>();
-    const fit::MisfitResult result = Job->Objective().ModelCurve(values, *scratch, field, moment);
+    const MisfitResult result = Job->Objective().ModelCurve(values, *scratch, field, moment);
     Form.Guarded([&] {
         Form.ReplotExperiment();
         if (!result.Valid || field.empty()) {

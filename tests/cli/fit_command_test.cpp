@@ -71,7 +71,8 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
         {{file, "--free", "J1", "--field-unit", "G"}, "not a field unit"},
         {{file, "--free", "J1", "--solver", "magic"}, "not a solver"},
         {{file, "--free", "J1", "--threads"}, "needs a value"},
-        {{file, "--free", "J1", "--columns", "1"}, "two column numbers"},
+        {{file, "--free", "J1", "--columns", "1"}, "FIELD,MOMENT"},
+        {{file, "--free", "J1", "--compare", file}, "Unknown argument"},
         {{file, "--free", "J1", "K1=abc"}, "'abc' is not a valid floating point value"},
         {{file, "--free", "J1", "axis1=91"}, "0 to 90"},
         {{file, "--free", "J1", "--frobnicate"}, "Unknown argument"},
@@ -91,8 +92,9 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
 }
 
 TEST_F(FitCommandTest, WritesTheFittedSetTheSweepCommandReadsAndAReportOfTheSummary) {
-    const Outcome fit = RunFit({Path("loop.csv"), "--field-unit", "Oe", "--free", "J1,K1", "--evals", "12", "--threads",
-                                "1", "--solver", "descent", "--report", Path("report.json"), "J1=-6e-6"});
+    const Outcome fit =
+        RunFit({Path("loop.csv"), "--field-unit", "Oe", "--free", "J1,K1", "--evals", "12", "--threads", "1",
+                "--solver", "descent", "--background", "both", "--report", Path("report.json"), "J1=-6e-6"});
     ASSERT_EQ(fit.status, kExitOk) << fit.err;
     // KEY=VALUE lines, the sweep keys of the first measured branch among them.
     std::vector<std::string> keys;
@@ -106,11 +108,15 @@ TEST_F(FitCommandTest, WritesTheFittedSetTheSweepCommandReadsAndAReportOfTheSumm
         std::find_if(keys.begin(), keys.end(), [](const std::string& key) { return key.starts_with("start="); });
     ASSERT_NE(start, keys.end());
     EXPECT_NEAR(std::stod(start->substr(6)), 150, 1e-7); // kA/m, through oersted with six decimals
-    keys.push_back("--reverse");
+    // The sweep command reproduces the fitted loop and its misfit from these lines.
+    keys.insert(keys.end(), {"--reverse", "--compare", Path("loop.csv"), "--background", "both"});
     std::ostringstream table;
     std::ostringstream sweepErr;
     EXPECT_EQ(RunSweepCommand(keys, table, sweepErr, false), kExitOk) << sweepErr.str();
     EXPECT_EQ(table.str().size(), 20u * 218);
+    const std::size_t misfitAt = sweepErr.str().find("misfit ");
+    ASSERT_NE(misfitAt, std::string::npos) << sweepErr.str();
+    const double reproduced = std::stod(sweepErr.str().substr(misfitAt + 7));
 
     EXPECT_NE(fit.err.find("misfit before"), std::string::npos);
     std::ifstream reportFile(Path("report.json"));
@@ -124,6 +130,7 @@ TEST_F(FitCommandTest, WritesTheFittedSetTheSweepCommandReadsAndAReportOfTheSumm
     EXPECT_EQ(report["parameters"][0]["before"], -6e-6);
     EXPECT_EQ(report["evaluations"], 12);
     EXPECT_LE(report["misfit_after"].get<double>(), report["misfit_before"].get<double>());
+    EXPECT_NEAR(reproduced, report["misfit_after"].get<double>(), 1e-5 * reproduced);
     for (const auto& parameter : report["parameters"]) {
         EXPECT_TRUE(parameter.contains("standard_error"));
         EXPECT_GE(parameter["after"].get<double>(), parameter["lower"].get<double>());

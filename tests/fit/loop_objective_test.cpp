@@ -42,38 +42,6 @@ TEST(PlanBranches, FollowsTheMeasuredBranchesAndEndsOnEachBranchEnd) {
     EXPECT_THROW(PlanBranches({1, 1, 1}, 0), ProgramError);
 }
 
-TEST(CompareCurves, FitsScaleAndBackgroundInClosedForm) {
-    // A simulated downward branch and a measured one at other fields (linear in between).
-    const std::vector<double> simField{10, 5, 0, -5, -10};
-    const std::vector<double> simReduced{1, 0.8, 0, -0.8, -1};
-    const std::vector<double> field{9, 4, 1, -2, -7, -11};
-    std::vector<double> moment;
-    for (const double h : field) {
-        const double m = h >= 5 ? 0.8 + 0.2 * (h - 5) / 5 : (h >= -5 ? 0.16 * h : -0.8 - 0.2 * (-5 - h) / 5);
-        moment.push_back(3 * m + 0.01 * h);
-    }
-    const MisfitResult plain =
-        CompareCurves(field, moment, simField.data(), simReduced.data(), simField.size(), Background{});
-    ASSERT_TRUE(plain.Valid);
-    EXPECT_EQ(plain.Covered, 5u); // -11 lies outside the simulated range
-    EXPECT_GT(plain.Misfit, 1e-3);
-    const MisfitResult sloped =
-        CompareCurves(field, moment, simField.data(), simReduced.data(), simField.size(), Background{true, false});
-    ASSERT_TRUE(sloped.Valid);
-    EXPECT_NEAR(sloped.Misfit, 0, 1e-12);
-    EXPECT_NEAR(sloped.Scale, 3, 1e-12);
-    EXPECT_NEAR(sloped.Slope, 0.01, 1e-14);
-    // The residual vector's norm is the misfit.
-    double sum = 0;
-    for (const double r : plain.Residuals) {
-        sum += r * r;
-    }
-    EXPECT_NEAR(std::sqrt(sum), plain.Misfit, 1e-12);
-    // An upward measured branch finds no upward simulated branch.
-    const std::vector<double> up{-4, 0, 4};
-    EXPECT_FALSE(CompareCurves(up, {1, 2, 3}, simField.data(), simReduced.data(), 5, Background{}).Valid);
-}
-
 ParameterTexts ShortLoop() {
     ParameterTexts texts;
     texts.StartF = "150";
