@@ -154,6 +154,7 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
         WorldBounds range;
         std::int32_t xColumn = 1;
         std::int32_t yColumn = 2;
+        session.Solver.Method = Settings.Newton ? SolverMethod::Newton : SolverMethod::Descent;
         session.BeginStart(simulation);
         TakeParameters(session, texts, separator);
         PresetDisplayMode(session, DisplayMode::MvHx, range, xColumn, yColumn, deltaRText, separator);

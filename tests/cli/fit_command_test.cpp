@@ -92,9 +92,8 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
 }
 
 TEST_F(FitCommandTest, WritesTheFittedSetTheSweepCommandReadsAndAReportOfTheSummary) {
-    const Outcome fit =
-        RunFit({Path("loop.csv"), "--field-unit", "Oe", "--free", "J1,K1", "--evals", "12", "--threads", "1",
-                "--solver", "descent", "--background", "both", "--report", Path("report.json"), "J1=-6e-6"});
+    const Outcome fit = RunFit({Path("loop.csv"), "--field-unit", "Oe", "--free", "J1,K1", "--evals", "12", "--threads",
+                                "1", "--background", "both", "--report", Path("report.json"), "J1=-6e-6"});
     ASSERT_EQ(fit.status, kExitOk) << fit.err;
     // KEY=VALUE lines, the sweep keys of the first measured branch among them.
     std::vector<std::string> keys;

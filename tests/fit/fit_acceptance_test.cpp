@@ -77,7 +77,7 @@ TEST(FitAcceptance, WithNoiseTheTruthLiesWithinThreeStandardErrors) {
     ParameterTexts start = CoupledPair();
     start.J1 = "-2e-4";
     start.K[0] = "1e4";
-    const Fitted fitted = Fit(CoupledPair(), start, {"J1", "K1"}, 0.01, 600);
+    const Fitted fitted = Fit(CoupledPair(), start, {"J1", "K1"}, 0.01, 300, 4);
     const FitSummary& summary = fitted.Outcome.Summary;
     EXPECT_LE(*summary.MisfitAfter, fitted.TrueMisfit);
     const double truth[] = {-1e-4, 2e4};

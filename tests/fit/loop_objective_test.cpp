@@ -50,6 +50,28 @@ ParameterTexts ShortLoop() {
     return texts;
 }
 
+TEST(LoopObjective, TheGeneratingParametersGiveNoMisfitAndOthersDo) {
+    const ParameterTexts truth = ShortLoop();
+    const MeasuredLoop loop = testing::SyntheticLoop(truth, 2.5e-4, 3e-10, -1e-6);
+    LoopSettings settings;
+    settings.Terms = {true, true};
+    ParameterTexts start = truth;
+    start.StartF = "0"; // the sweep fields come from the measured branches, not from here
+    const std::size_t j1 = *ParameterIndex("J1");
+    const LoopObjective objective(start, loop, {j1}, settings);
+    ASSERT_EQ(objective.Branches().size(), 2u);
+    EXPECT_EQ(objective.Branches()[0].Steps, 30);
+    EXPECT_EQ(objective.Branches()[1].Steps, 30);
+    const std::vector<double> right = objective.StartValues();
+    const double atTruth = objective.Misfit(right);
+    EXPECT_LT(atTruth, 1e-6);
+    const double elsewhere = objective.Misfit({right[0] * 3 - 1e-4});
+    EXPECT_GT(elsewhere, 100 * atTruth + 1e-4);
+    // Each evaluation starts afresh: the same values give the same bits after another evaluation.
+    EXPECT_EQ(objective.Misfit(right), atTruth);
+    EXPECT_EQ(objective.TextsFor(right).Nstep, "30");
+}
+
 TEST(LoopObjective, RefusesABadFieldBeforeAnySearch) {
     ParameterTexts texts = ShortLoop();
     texts.K[1] = "abc";

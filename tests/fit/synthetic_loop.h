@@ -20,6 +20,7 @@ inline fit::MeasuredLoop SyntheticLoop(const ParameterTexts& texts, double scale
                                        double noise = 0, unsigned seed = 1) {
     SweepDriver driver('.');
     driver.Create(SweepFieldsOf(texts));
+    driver.Session.Solver.Method = SolverMethod::Newton;
     SweepParameters parameters;
     parameters.Texts = texts;
     driver.Start(parameters, DisplayMode::MvHx);
@@ -34,7 +35,7 @@ inline fit::MeasuredLoop SyntheticLoop(const ParameterTexts& texts, double scale
     const SimulationData* simulation = driver.Simulation.get();
     const double saturation = session.Model.MagnetisationProjection(AngleSet{}, false);
     std::mt19937 random(seed);
-    std::normal_distribution<double> normal(0, noise > 0 ? noise : 1);
+    std::normal_distribution<double> normal(0, 1);
     fit::MeasuredLoop loop;
     const double oersted = 1000 / (4 * std::numbers::pi);
     // The loop as an instrument records it, from the first field of the sweep (where the closed
