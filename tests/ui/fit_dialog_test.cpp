@@ -56,14 +56,14 @@ protected:
 TEST_F(FitDialogTest, FitsInTheBackgroundLocksTheSweepButtonsAndAppliesTheResult) {
     LoadSyntheticLoop();
     TForm1& form = Window->Form();
-    form.Edit1J->setText(QStringLiteral("-6e-6")); // three times the loop's coupling
+    form.Editbias->setText(QStringLiteral("2e-3")); // twice the loop's exchange bias
     FitDialog* dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(dialog->isModal());
-    const std::size_t j1 = *fit::ParameterIndex("J1");
-    EXPECT_EQ(dialog->Rows[j1].Value->text(), QStringLiteral("-6e-6"));
-    EXPECT_EQ(dialog->Rows[j1].Lower->text(), QStringLiteral("-6E-5"));
-    dialog->Rows[j1].Free->setChecked(true);
+    const std::size_t bias = *fit::ParameterIndex("bias");
+    EXPECT_EQ(dialog->Rows[bias].Value->text(), QStringLiteral("2e-3"));
+    EXPECT_EQ(dialog->Rows[bias].Lower->text(), QStringLiteral("-0.02"));
+    dialog->Rows[bias].Free->setChecked(true);
     dialog->Budget->setValue(40);
     dialog->Threads->setValue(2);
 
@@ -81,13 +81,13 @@ TEST_F(FitDialogTest, FitsInTheBackgroundLocksTheSweepButtonsAndAppliesTheResult
     const fit::FitSummary& summary = dialog->Outcome->Summary;
     ASSERT_TRUE(summary.MisfitAfter && summary.MisfitBefore);
     EXPECT_LT(*summary.MisfitAfter, *summary.MisfitBefore);
-    EXPECT_NE(dialog->Summary->toPlainText().indexOf(QStringLiteral("J1")), -1);
+    EXPECT_NE(dialog->Summary->toPlainText().indexOf(QStringLiteral("bias")), -1);
     const auto& pixels = form.Driver.PlotState->Image.Pixels();
     EXPECT_NE(std::find(pixels.begin(), pixels.end(), fitColour), pixels.end());
 
     ASSERT_TRUE(dialog->ApplyButton->isEnabled());
     dialog->ApplyButton->click();
-    EXPECT_EQ(form.Edit1J->text().toStdString(), fit::ParameterText(dialog->Outcome->Fitted, j1));
+    EXPECT_EQ(form.Editbias->text().toStdString(), fit::ParameterText(dialog->Outcome->Fitted, bias));
     EXPECT_EQ(form.Edit_Nstep->text(), QStringLiteral("10"));
     EXPECT_TRUE(form.Timer1->isActive()); // Start runs the fitted loop's first branch
 }
