@@ -430,6 +430,11 @@ void FitDialog::ApplyFit() {
     Form.Edit_Nstep->setText(Caption(fitted.Nstep));
     Form.Edit_stepF->setText(Caption(fitted.StepF));
     RefreshFromPanel();
+    // The fit simulated with Newton's method; the window's sweep does too from now on, so that
+    // Start draws the fitted loop.
+    if (auto* newton = Window.findChild<QAction*>(QStringLiteral("SolverNewton"))) {
+        newton->trigger();
+    }
     if (Form.BitBtn1_Start->isEnabled()) {
         Form.BitBtn1_Start->click();
     }

@@ -89,7 +89,8 @@ TEST_F(FitDialogTest, FitsInTheBackgroundLocksTheSweepButtonsAndAppliesTheResult
     dialog->ApplyButton->click();
     EXPECT_EQ(form.Editbias->text().toStdString(), fit::ParameterText(dialog->Outcome->Fitted, bias));
     EXPECT_EQ(form.Edit_Nstep->text(), QStringLiteral("10"));
-    EXPECT_TRUE(form.Timer1->isActive()); // Start runs the fitted loop's first branch
+    EXPECT_TRUE(form.Timer1->isActive());                               // Start runs the fitted loop's first branch
+    EXPECT_EQ(form.Driver.Session.Solver.Method, SolverMethod::Newton); // as the fit simulated it
 }
 
 TEST_F(FitDialogTest, ExplainsWhyItCannotStart) {
