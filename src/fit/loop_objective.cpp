@@ -104,6 +104,20 @@ std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double s
     for (std::size_t b = 0; b < branches.size(); ++b) {
         const double start = field[static_cast<std::size_t>(branches[b].First)];
         const double end = field[static_cast<std::size_t>(branches[b].Last)];
+        if (b > 0 && counts[b] == counts[b - 1]) {
+            // A branch that mirrors the one before is swept as Reverse sweeps it: the initial
+            // field and the step negated and taken through their 15-digit texts, so that Start and
+            // Reverse with the printed sweep fields give this very loop.
+            const double previousStart = field[static_cast<std::size_t>(branches[b - 1].First)];
+            const double previousEnd = field[static_cast<std::size_t>(branches[b - 1].Last)];
+            const double tolerance = 1e-9 * std::fabs(end - start);
+            if (std::fabs(start + previousStart) <= tolerance && std::fabs(end + previousEnd) <= tolerance) {
+                const BranchSweep& previous = plan.back();
+                plan.push_back({TextToDouble(SweepFieldText(-previous.Start, '.')),
+                                TextToDouble(SweepFieldText(-previous.Step, '.')), previous.Steps});
+                continue;
+            }
+        }
         plan.push_back({start / 1000, ExactStep(start, end, counts[b]), counts[b]});
     }
     return plan;

@@ -33,7 +33,8 @@ double MedianSpacing(const std::vector<double>& field);
 // The simulated branches that follow the measured ones: from the first measured field to the end
 // of each measured branch in turn, round(|span| / step) equal steps a branch (at least 1, at
 // most 2000, all branches together within the table), each ending on its branch end (or past it
-// by the rounding of the last place, never short of it). `step` is
+// by the rounding of the last place, never short of it). A branch that mirrors the one before
+// (the usual loop) is the Reverse of that branch, to the digits Reverse keeps. `step` is
 // in A/m; 0 for the median measured spacing. Throws ProgramError for a loop without a branch.
 std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double step);
 

@@ -130,6 +130,9 @@ TEST_F(FitCommandTest, WritesTheFittedSetTheSweepCommandReadsAndAReportOfTheSumm
     EXPECT_EQ(report["evaluations"], 12);
     EXPECT_LE(report["misfit_after"].get<double>(), report["misfit_before"].get<double>());
     EXPECT_NEAR(reproduced, report["misfit_after"].get<double>(), 1e-5 * reproduced);
+    const std::string points = " points " + std::to_string(report["points_compared"].get<int>()) + "/" +
+                               std::to_string(report["points_measured"].get<int>());
+    EXPECT_NE(sweepErr.str().find(points), std::string::npos) << sweepErr.str();
     for (const auto& parameter : report["parameters"]) {
         EXPECT_TRUE(parameter.contains("standard_error"));
         EXPECT_GE(parameter["after"].get<double>(), parameter["lower"].get<double>());

@@ -99,7 +99,7 @@ TEST(FitAcceptance, RecoversBiasAndCouplingOfAnExchangeBiasedStack) {
     ParameterTexts start = truth;
     start.J1 = "-2e-4";
     start.Bias = "4e-4";
-    const Fitted fitted = Fit(truth, start, {"bias", "J1"}, 0, 600, 2);
+    const Fitted fitted = Fit(truth, start, {"bias", "J1"}, 0, 400, 6);
     const auto& parameters = fitted.Outcome.Summary.Parameters;
     EXPECT_LT(Relative(parameters[0].After, 2e-4), 0.02) << parameters[0].After;
     EXPECT_LT(Relative(parameters[1].After, -1e-4), 0.02) << parameters[1].After;
