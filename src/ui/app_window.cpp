@@ -2,9 +2,9 @@
 
 #include "ui/desktop_integration.h"
 #include "ui/export_actions.h"
+#include "ui/fit_dialog.h"
 #include "ui/import_actions.h"
 #include "ui/solver_actions.h"
-#include "ui/fit_dialog.h"
 
 #include <QLabel>
 #include <QMenu>
