@@ -23,6 +23,8 @@ QString AboutText() {
                           "<p>Libraries used:</p><ul>"
                           "<li>Qt %2 (GNU LGPL version 3)</li>"
                           "<li>Eigen 3 (Mozilla Public License 2.0)</li>"
+                          "<li>NLopt (GNU LGPL version 2.1 or later; parts under the MIT licence)</li>"
+                          "<li>JSON for Modern C++ by Niels Lohmann (MIT licence)</li>"
                           "<li>GNU C++ standard library (GNU GPL version 3 with the GCC Runtime Library "
                           "Exception)</li>"
                           "</ul>")
