@@ -180,6 +180,9 @@ std::string GeneralNumberText(Real value, int digits, char separator) {
 }
 
 Real TextToReal(std::string_view text, char separator) {
+    // A conversion is a computation of its own: flags left by earlier work (the window system's
+    // event handling raises some) must not be taken for an error of this number.
+    ClearFloatingPointFlags();
     std::string plain;
     Real value = 0;
     if (!NormaliseRealSyntax(TrimSpaces(text), separator, plain) || !ConvertPlain(plain, value)) {
