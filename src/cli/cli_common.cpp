@@ -79,4 +79,11 @@ void WriteResult(const std::string& path, std::string_view bytes, std::ostream& 
     }
 }
 
+std::string NextOptionValue(const std::vector<std::string>& args, std::size_t& i) {
+    if (i + 1 >= args.size()) {
+        throw ProgramError("Option " + args[i] + " needs a value");
+    }
+    return args[++i];
+}
+
 } // namespace dravo2

@@ -3,6 +3,7 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dravo2 {
 
@@ -22,6 +23,10 @@ inline constexpr const char* kInterruptedMessage = "Interrupted: the rows record
 //  - SIGXFSZ is ignored, so that a file-size limit is a write error with a message, not a crash;
 //  - a closed standard descriptor (0, 1, 2) is taken by a placeholder on which every write fails,
 //    so that a file opened later never becomes standard output and output to it is reported.
+// The value that follows the option args[i]; advances i past it. Throws "Option X needs a value"
+// when none follows.
+std::string NextOptionValue(const std::vector<std::string>& args, std::size_t& i);
+
 void PrepareCommandProcess();
 
 // Whether SIGINT or SIGTERM arrived since PrepareCommandProcess. Long work polls it between steps.

@@ -143,12 +143,6 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
     FitOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= args.size()) {
-                throw ProgramError("Option " + arg + " needs a value");
-            }
-            return args[++i];
-        };
         if (arg == "--import" || arg == "--compare") {
             throw ProgramError("Unknown argument '" + arg + "' (see --help)");
         }
@@ -160,12 +154,12 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
         } else if (arg == "--version") {
             options.Version = true;
         } else if (arg == "--free") {
-            for (const std::string& name : SplitList(next(), ',')) {
+            for (const std::string& name : SplitList(NextOptionValue(args, i), ',')) {
                 FittableIndex(name);
                 options.Free.push_back(name);
             }
         } else if (arg == "--bounds") {
-            const std::string text = next();
+            const std::string text = NextOptionValue(args, i);
             const std::size_t equals = text.find('=');
             const std::size_t colon = text.find(':', equals == std::string::npos ? 0 : equals);
             if (equals == std::string::npos || colon == std::string::npos) {
@@ -177,26 +171,26 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
                                       {PlainNumber(text.substr(equals + 1, colon - equals - 1), "--bounds"),
                                        PlainNumber(text.substr(colon + 1), "--bounds")}});
         } else if (arg == "--evals") {
-            options.Search.Evaluations = Count(next(), "--evals", 1);
+            options.Search.Evaluations = Count(NextOptionValue(args, i), "--evals", 1);
         } else if (arg == "--time") {
-            const double seconds = PlainNumber(next(), "--time");
+            const double seconds = PlainNumber(NextOptionValue(args, i), "--time");
             if (!(seconds > 0)) {
                 throw ProgramError("--time takes a positive number of seconds");
             }
             options.Search.TimeLimit = seconds;
         } else if (arg == "--threads") {
-            options.Search.Threads = static_cast<int>(Count(next(), "--threads", 1));
+            options.Search.Threads = static_cast<int>(Count(NextOptionValue(args, i), "--threads", 1));
         } else if (arg == "--seed") {
-            options.Search.Seed = static_cast<std::uint64_t>(Count(next(), "--seed", 0));
+            options.Search.Seed = static_cast<std::uint64_t>(Count(NextOptionValue(args, i), "--seed", 0));
         } else if (arg == "--solver") {
-            ApplyKey(options, "solver=" + next(), separator);
+            ApplyKey(options, "solver=" + NextOptionValue(args, i), separator);
         } else if (arg == "--step") {
-            options.StepKam = PlainNumber(next(), "--step");
+            options.StepKam = PlainNumber(NextOptionValue(args, i), "--step");
             if (!(options.StepKam > 0)) {
                 throw ProgramError("--step takes a positive field step in kA/m");
             }
         } else if (arg == "--report") {
-            options.ReportPath = next();
+            options.ReportPath = NextOptionValue(args, i);
         } else if (arg.find('=') != std::string::npos && arg.rfind("--", 0) != 0) {
             ApplyKey(options, arg, separator);
         } else if (arg.rfind("-", 0) != 0 && options.File.empty()) {

@@ -38,10 +38,7 @@ bool TakeMeasuredOption(const std::vector<std::string>& args, std::size_t& i, Me
     } else {
         return false;
     }
-    if (i + 1 >= args.size()) {
-        throw ProgramError("Option " + arg + " needs a value");
-    }
-    *slot = args[++i];
+    *slot = NextOptionValue(args, i);
     return true;
 }
 

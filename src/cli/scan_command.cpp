@@ -69,38 +69,32 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
     ScanOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= args.size()) {
-                throw ProgramError("Option " + arg + " needs a value");
-            }
-            return args[++i];
-        };
         if (arg == "--help" || arg == "-h") {
             options.Help = true;
         } else if (arg == "--version") {
             options.Version = true;
         } else if (arg == "--solver") {
-            options.Solver = next();
+            options.Solver = NextOptionValue(args, i);
             if (options.Solver != "newton" && options.Solver != "descent") {
                 throw ProgramError("'" + options.Solver + "' is not a solver (newton or descent)");
             }
         } else if (arg == "--threads") {
-            const std::string text = next();
+            const std::string text = NextOptionValue(args, i);
             int threads = 0;
             if (std::sscanf(text.c_str(), "%d", &threads) != 1 || threads < 1 || std::to_string(threads) != text) {
                 throw ProgramError("'" + text + "' is not a thread count of at least 1");
             }
             options.Threads = static_cast<unsigned>(threads);
         } else if (arg == "--shard") {
-            options.Part = ParseShard(next());
+            options.Part = ParseShard(NextOptionValue(args, i));
         } else if (arg == "-o") {
-            options.OutputPath = next();
+            options.OutputPath = NextOptionValue(args, i);
             CheckOutputName(options.OutputPath);
         } else if (arg == "--plot") {
-            options.PlotPath = next();
+            options.PlotPath = NextOptionValue(args, i);
             CheckOutputName(options.PlotPath);
         } else if (arg == "--value") {
-            options.PlotValue = next();
+            options.PlotValue = NextOptionValue(args, i);
         } else if (arg == "--merge") {
             options.Merge = true;
             while (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {

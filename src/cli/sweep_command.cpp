@@ -177,12 +177,6 @@ Options ParseArguments(const std::vector<std::string>& args) {
     const std::vector<Key> keys = Keys();
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= args.size()) {
-                throw ProgramError("Option " + arg + " needs a value");
-            }
-            return args[++i];
-        };
         if (arg == "--help" || arg == "-h") {
             options.Help = true;
         } else if (arg == "--version") {
@@ -191,17 +185,18 @@ Options ParseArguments(const std::vector<std::string>& args) {
             ++options.Reversals;
             options.SweepArguments = true;
         } else if (arg == "-o") {
-            options.OutputPath = next();
+            options.OutputPath = NextOptionValue(args, i);
             CheckOutputName(options.OutputPath);
             options.OutputGiven = true;
         } else if (arg == "--read") {
-            options.ReadPath = next();
+            options.ReadPath = NextOptionValue(args, i);
             options.Reading = true;
         } else if (arg == "--filter") {
-            options.Filter = next();
+            options.Filter = NextOptionValue(args, i);
         } else if (TakeMeasuredOption(args, i, options.Measured)) {
             continue;
-        } else if (ParseOutputOption(arg, next, options.Output)) {
+        } else if (ParseOutputOption(
+                       arg, [&] { return NextOptionValue(args, i); }, options.Output)) {
             // taken into options.Output
         } else {
             const std::size_t equals = arg.find('=');

@@ -1,4 +1,5 @@
 #include "cli/cli_common.h"
+#include "cli/command_outcome.h"
 #include "cli/fit_command.h"
 #include "cli/sweep_command.h"
 #include "fit/synthetic_loop.h"
@@ -16,17 +17,12 @@
 namespace dravo2 {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+using testing::Outcome;
 
 Outcome RunFit(const std::vector<std::string>& args, bool interrupted = false) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunFitCommand(args, out, err, false, [interrupted] { return interrupted; });
-    return {status, out.str(), err.str()};
+    return testing::Capture([&](std::ostream& out, std::ostream& err) {
+        return RunFitCommand(args, out, err, false, [interrupted] { return interrupted; });
+    });
 }
 
 class FitCommandTest : public ::testing::Test {

@@ -1,4 +1,6 @@
+#include "cli/command_outcome.h"
 #include "cli/sweep_command.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,35 +12,18 @@
 namespace dravo2 {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome RunCommand(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunSweepCommand(args, out, err, false);
-    return {status, out.str(), err.str()};
-}
+using testing::Outcome;
+using testing::RunCommand;
 
 class MeasuredCommand : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "dravo2_measured_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        Folder = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(Folder); }
-
     std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::string path = (Folder / name).string();
+        const std::string path = Folder / name;
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
 
-    std::filesystem::path Folder;
+    testing::TempFolder Folder;
 };
 
 TEST_F(MeasuredCommand, ImportPrintsTheTableAndStatesItsChoices) {
@@ -65,10 +50,9 @@ TEST_F(MeasuredCommand, ImportPrintsTheTableAndStatesItsChoices) {
 }
 
 TEST_F(MeasuredCommand, CompareWithTheSweepsOwnResultGivesNoMisfit) {
-    const std::string result = (Folder / "loop.dat").string();
+    const std::string result = (Folder / "loop.dat");
     ASSERT_EQ(RunCommand({"steps=40", "--reverse", "-o", result}).status, kExitOk);
-    const Outcome same =
-        RunCommand({"steps=40", "--reverse", "--compare", result, "-o", (Folder / "again.dat").string()});
+    const Outcome same = RunCommand({"steps=40", "--reverse", "--compare", result, "-o", (Folder / "again.dat")});
     EXPECT_EQ(same.status, kExitOk);
     const std::size_t line = same.err.rfind("misfit ");
     ASSERT_NE(line, std::string::npos) << same.err;
@@ -81,8 +65,7 @@ TEST_F(MeasuredCommand, CompareWithTheSweepsOwnResultGivesNoMisfit) {
     EXPECT_NEAR(values[1], 27.4 / 26, 1e-5);
     EXPECT_TRUE(same.err.ends_with(" slope 0 offset 0 points 80/80\n")) << same.err;
 
-    const Outcome other =
-        RunCommand({"steps=40", "start=100", "--compare", result, "-o", (Folder / "other.dat").string()});
+    const Outcome other = RunCommand({"steps=40", "start=100", "--compare", result, "-o", (Folder / "other.dat")});
     EXPECT_NE(other.err.find("misfit none (only 0 of 80 measured points lie within a simulated branch"),
               std::string::npos)
         << other.err;
@@ -118,7 +101,7 @@ TEST_F(MeasuredCommand, AFileThatDoesNotReadIsAFileError) {
     } cases[] = {
         {Write("h.csv", "H (Oe),M (emu)\n"), "The file holds no rows of numbers, only 1 row of text\n"},
         {Write("x.csv", "H,M\n1,2\n2,z\n"), "Line 3: 'z' in column 2 is not a number\n"},
-        {(Folder / "missing.csv").string(), "File not found\n"},
+        {(Folder / "missing.csv"), "File not found\n"},
     };
     for (const auto& c : cases) {
         const Outcome outcome = RunCommand({"--import", c.path});

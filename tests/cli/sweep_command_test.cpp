@@ -1,3 +1,4 @@
+#include "cli/command_outcome.h"
 #include "cli/sweep_command.h"
 #include "data/experiment_reader.h"
 #include "data/file_io.h"
@@ -20,18 +21,8 @@
 namespace dravo2 {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome RunCommand(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunSweepCommand(args, out, err, false);
-    return {status, out.str(), err.str()};
-}
+using testing::Outcome;
+using testing::RunCommand;
 
 std::string Line(const std::string& file, std::size_t row) {
     return file.substr((row - 1) * 218, 218);

@@ -1,3 +1,4 @@
+#include "cli/command_outcome.h"
 #include "cli/scan_command.h"
 #include "cli/sweep_command.h"
 #include "data/file_io.h"
@@ -14,19 +15,13 @@
 namespace dravo2 {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+using testing::Outcome;
 
 Outcome Scan(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
     ScanEnvironment environment;
     environment.Threads = 2;
-    const int status = RunScanCommand(args, out, err, environment);
-    return {status, out.str(), err.str()};
+    return testing::Capture(
+        [&](std::ostream& out, std::ostream& err) { return RunScanCommand(args, out, err, environment); });
 }
 
 // A short loop (ten steps a branch) so that a grid runs in a fraction of a second.
