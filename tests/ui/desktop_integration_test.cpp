@@ -5,37 +5,14 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDropEvent>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMimeData>
-#include <QUrl>
-
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 namespace dravo2::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 class DesktopTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Dir = fs::path(::testing::TempDir()) / ("dravo2_desktop_" + std::to_string(::getpid()));
-        fs::remove_all(Dir);
-        fs::create_directories(Dir);
-    }
-    void TearDown() override { fs::remove_all(Dir); }
-
-    QString Write(const std::string& name, const std::string& bytes) {
-        const fs::path path = Dir / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return QString::fromStdString(path.string());
-    }
-
-    fs::path Dir;
     RecordingReporter Reporter;
     ScriptedDialogs Scripted;
     AppWindow Window{Reporter, Scripted};
