@@ -1,5 +1,7 @@
 #include "analysis/misfit.h"
 
+#include <Eigen/Dense>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -43,51 +45,54 @@ double Interpolate(const CurveView& curve, const Branch& branch, double field) {
     return curve.Value[i - 1] + fraction * (curve.Value[i] - curve.Value[i - 1]);
 }
 
-// Solves the symmetric system `a` x = `b` of size n by elimination with partial pivoting.
-// Returns false where a pivot vanishes against its column's diagonal: the unknowns are then not
-// determined by the data.
-template <std::size_t N>
-bool Solve(std::array<std::array<long double, N>, N> a, std::array<long double, N> b, std::size_t n,
-           std::array<long double, N>& x) {
-    std::array<long double, N> diagonal{};
-    for (std::size_t k = 0; k < n; ++k) {
-        diagonal[k] = std::fabs(a[k][k]);
-    }
-    for (std::size_t k = 0; k < n; ++k) {
-        std::size_t pivot = k;
-        for (std::size_t r = k + 1; r < n; ++r) {
-            if (std::fabs(a[r][k]) > std::fabs(a[pivot][k])) {
-                pivot = r;
+enum Term { kScale, kSlope, kOffset };
+
+constexpr double kRankThreshold = 1e-10;
+
+std::string TermName(Term term) {
+    return term == kScale ? "scale" : term == kSlope ? "slope" : "offset";
+}
+
+// Names the fitted terms whose columns (scaled to unit length) are dependent: the first pair
+// found, else all of them.
+std::string DependentTerms(const Eigen::MatrixXd& design, const std::vector<Term>& terms) {
+    for (std::size_t i = 0; i < terms.size(); ++i) {
+        for (std::size_t j = i + 1; j < terms.size(); ++j) {
+            Eigen::MatrixXd pair(design.rows(), 2);
+            pair.col(0) = design.col(static_cast<Eigen::Index>(i));
+            pair.col(1) = design.col(static_cast<Eigen::Index>(j));
+            Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd> check;
+            check.setThreshold(kRankThreshold);
+            check.compute(pair);
+            if (check.rank() < 2) {
+                return TermName(terms[i]) + " and " + TermName(terms[j]);
             }
         }
-        std::swap(a[k], a[pivot]);
-        std::swap(b[k], b[pivot]);
-        if (!(std::fabs(a[k][k]) > 1e-12L * diagonal[k])) {
-            return false;
-        }
-        for (std::size_t r = k + 1; r < n; ++r) {
-            const long double factor = a[r][k] / a[k][k];
-            for (std::size_t c = k; c < n; ++c) {
-                a[r][c] -= factor * a[k][c];
-            }
-            b[r] -= factor * b[k];
-        }
     }
-    for (std::size_t k = n; k-- > 0;) {
-        long double sum = b[k];
-        for (std::size_t c = k + 1; c < n; ++c) {
-            sum -= a[k][c] * x[c];
-        }
-        x[k] = sum / a[k][k];
+    if (terms.size() == 1) {
+        return TermName(terms[0]);
     }
-    return true;
+    return "scale, slope and offset";
 }
 
 } // namespace
 
+double SaturatedMoment(std::span<const double> magnetisation, std::span<const double> thickness, double area,
+                       double momentUnit) {
+    double sheet = 0;
+    for (std::size_t i = 0; i < magnetisation.size() && i < thickness.size(); ++i) {
+        if (magnetisation[i] > 0 && thickness[i] > 0) {
+            sheet += magnetisation[i] * thickness[i];
+        }
+    }
+    return sheet * area / kMu0 / momentUnit;
+}
+
 CurveView MeasuredCurve(const ExperimentData& experiment) {
+    const bool sigma = experiment.SigmaColumn >= 3 && experiment.SigmaColumn <= experiment.ExpCols;
     return {experiment.ExpTable.Column(1), experiment.ExpTable.Column(2),
-            experiment.ExpCols >= 2 ? experiment.ExpRows : 0};
+            experiment.ExpCols >= 2 ? experiment.ExpRows : 0,
+            sigma ? experiment.ExpTable.Column(experiment.SigmaColumn) : nullptr};
 }
 
 CurveView SimulatedCurve(const SimulationData& simulation) {
@@ -194,75 +199,135 @@ MisfitResult ComputeMisfit(const CurveView& measured, const CurveView& simulated
         return result;
     }
 
-    // Weighted least squares for (s, b, c) in closed form: the normal equations. The field enters
-    // divided by its largest magnitude so that the three columns are of similar size.
-    double fieldScale = 0;
-    for (const Comparison& c : comparisons) {
-        fieldScale = std::max(fieldScale, std::fabs(measured.Field[c.Point]));
+    const bool sigma = measured.Sigma != nullptr;
+    if (sigma) {
+        for (Comparison& c : comparisons) {
+            const double u = measured.Sigma[c.Point];
+            if (!(u > 0) || !std::isfinite(u)) {
+                result.Reason =
+                    "the uncertainty of measured point " + std::to_string(c.Point + 1) + " is not a positive number";
+                return result;
+            }
+            c.Weight /= u * u;
+        }
     }
-    if (fieldScale == 0) {
-        fieldScale = 1;
-    }
-    constexpr std::size_t N = 3;
-    std::array<std::size_t, N> slot{}; // 0 scale, 1 slope, 2 offset, for the unknowns in use
-    std::size_t n = 0;
-    slot[n++] = 0;
-    if (options.Slope) {
-        slot[n++] = 1;
-    }
-    if (options.Offset) {
-        slot[n++] = 2;
-    }
-    std::array<std::array<long double, N>, N> normal{};
-    std::array<long double, N> rhs{};
+    double low = measured.Value[comparisons.front().Point];
+    double high = low;
     long double sumWeights = 0;
     for (const Comparison& c : comparisons) {
-        const std::array<long double, N> all{c.Model, measured.Field[c.Point] / fieldScale, 1.0L};
-        const long double y = measured.Value[c.Point];
-        for (std::size_t r = 0; r < n; ++r) {
-            for (std::size_t k = 0; k < n; ++k) {
-                normal[r][k] += c.Weight * all[slot[r]] * all[slot[k]];
-            }
-            rhs[r] += c.Weight * all[slot[r]] * y;
-        }
+        low = std::min(low, measured.Value[c.Point]);
+        high = std::max(high, measured.Value[c.Point]);
         sumWeights += c.Weight;
     }
+    result.HalfRange = 0.5 * (high - low);
     if (!(sumWeights > 0)) {
         result.Reason = "the measured field does not change over the covered points";
         return result;
     }
-    std::array<long double, N> solution{};
-    if (!Solve(normal, rhs, n, solution)) {
-        result.Reason = "the simulated curve does not vary enough over the covered points to fit its scale";
-        return result;
-    }
-    std::array<double, N> parameters{};
-    for (std::size_t k = 0; k < n; ++k) {
-        parameters[slot[k]] = static_cast<double>(solution[k]);
-    }
-    result.Scale = parameters[0];
-    result.Slope = parameters[1] / fieldScale;
-    result.Offset = parameters[2];
-    if (result.Scale == 0 || !std::isfinite(result.Scale)) {
-        result.Reason = "the fitted scale is 0";
+    if (!(result.HalfRange > 0) || !std::isfinite(result.HalfRange)) {
+        result.Reason = "the measured moment does not change over the covered points";
         return result;
     }
 
-    const double scale = std::fabs(result.Scale);
+    // Weighted least squares for the fitted ones of (s, b, c) on y - (fixed part): each row
+    // multiplied by sqrt(w), each column scaled to unit length so that the rank test is relative,
+    // then a complete orthogonal decomposition, whose solution is the minimum-norm one when the
+    // columns are dependent.
+    const bool fixedScale = options.FixedScale > 0;
+    std::vector<Term> terms;
+    if (!fixedScale) {
+        terms.push_back(kScale);
+    }
+    if (options.Slope) {
+        terms.push_back(kSlope);
+    }
+    if (options.Offset) {
+        terms.push_back(kOffset);
+    }
+    const auto rows = static_cast<Eigen::Index>(comparisons.size());
+    const auto cols = static_cast<Eigen::Index>(terms.size());
+    std::array<double, 3> coefficient{fixedScale ? options.FixedScale : 0.0, 0.0, 0.0};
+    if (cols > 0) {
+        Eigen::MatrixXd design(rows, cols);
+        Eigen::VectorXd target(rows);
+        for (Eigen::Index r = 0; r < rows; ++r) {
+            const Comparison& c = comparisons[static_cast<std::size_t>(r)];
+            const double root = std::sqrt(c.Weight);
+            const double h = measured.Field[c.Point];
+            const std::array<double, 3> all{c.Model, h, 1.0};
+            for (Eigen::Index k = 0; k < cols; ++k) {
+                design(r, k) = root * all[static_cast<std::size_t>(terms[static_cast<std::size_t>(k)])];
+            }
+            target(r) = root * (measured.Value[c.Point] - coefficient[kScale] * c.Model);
+        }
+        Eigen::VectorXd norms = design.colwise().norm().transpose();
+        for (Eigen::Index k = 0; k < cols; ++k) {
+            if (norms(k) == 0) {
+                norms(k) = 1;
+            }
+            design.col(k) /= norms(k);
+        }
+        Eigen::CompleteOrthogonalDecomposition<Eigen::MatrixXd> solver;
+        solver.setThreshold(kRankThreshold);
+        solver.compute(design);
+        const Eigen::VectorXd solution = solver.solve(target);
+        for (Eigen::Index k = 0; k < cols; ++k) {
+            coefficient[static_cast<std::size_t>(terms[static_cast<std::size_t>(k)])] = solution(k) / norms(k);
+        }
+        if (solver.rank() < cols) {
+            result.Degenerate = DependentTerms(design, terms);
+        }
+    }
+    result.Scale = coefficient[kScale];
+    result.Slope = coefficient[kSlope];
+    result.Offset = coefficient[kOffset];
+    result.ScaleFixed = fixedScale;
+    result.LinearTerms = static_cast<std::int32_t>(cols);
+    if (!std::isfinite(result.Scale) || !std::isfinite(result.Slope) || !std::isfinite(result.Offset)) {
+        result.Reason = "the least-squares solution is not finite";
+        return result;
+    }
+
     long double sumSquares = 0;
+    std::vector<double> chiTerms(static_cast<std::size_t>(measured.Count), 0.0);
+    std::vector<std::int32_t> chiCounts(static_cast<std::size_t>(measured.Count), 0);
     for (const Comparison& c : comparisons) {
         const double h = measured.Field[c.Point];
         const double residual = measured.Value[c.Point] - (result.Scale * c.Model + result.Slope * h + result.Offset);
-        const double weighted = std::sqrt(c.Weight) * residual / scale;
+        const double weighted = std::sqrt(c.Weight) * residual / result.HalfRange;
         result.Points.push_back(c.Point);
         result.Weights.push_back(c.Weight);
         result.WeightedResiduals.push_back(weighted);
         sumSquares += static_cast<long double>(weighted) * weighted;
+        if (sigma) {
+            const double normalised = residual / measured.Sigma[c.Point];
+            chiTerms[static_cast<std::size_t>(c.Point)] += normalised * normalised;
+            ++chiCounts[static_cast<std::size_t>(c.Point)];
+        }
+    }
+    if (sigma) {
+        long double chi = 0;
+        for (std::size_t j = 0; j < chiTerms.size(); ++j) {
+            if (chiCounts[j] > 0) {
+                chi += chiTerms[j] / chiCounts[j];
+            }
+        }
+        result.HasChiSquare = true;
+        result.ChiSquare = static_cast<double>(chi);
     }
     result.SumWeights = static_cast<double>(sumWeights);
     result.Misfit = static_cast<double>(std::sqrt(sumSquares / sumWeights));
     result.Valid = true;
     return result;
+}
+
+std::int32_t DegreesOfFreedom(const MisfitResult& result, std::int32_t freeParameters) {
+    return result.Covered - freeParameters - result.LinearTerms;
+}
+
+std::string DegenerateText(const MisfitResult& result) {
+    return result.Degenerate.empty() ? std::string()
+                                     : result.Degenerate + " cannot be told apart over the measured range";
 }
 
 } // namespace dravo2

@@ -1,6 +1,7 @@
 #include "data/curve_import.h"
 
 #include "data/errors.h"
+#include "data/number_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -498,6 +499,52 @@ std::optional<FieldUnit> FieldUnitFromText(std::string_view text) {
     return std::nullopt;
 }
 
+std::optional<double> MomentUnitFromText(std::string_view text) {
+    std::string unit = Lower(UnitCell(text));
+    std::erase(unit, ' ');
+    if (unit == "emu") {
+        return 1e-3;
+    }
+    if (unit == "am2" || unit == "am^2" || unit == "a*m2" || unit == "a*m^2" || unit == "a.m2" || unit == "a.m^2" ||
+        unit == "a\u00b7m\u00b2" || unit == "a\u00b7m2" || unit == "am\u00b2") {
+        return 1.0;
+    }
+    return std::nullopt;
+}
+
+std::optional<double> SampleAreaFromText(std::string_view text) {
+    struct AreaUnit {
+        std::string_view Name;
+        double SquareMetres;
+    };
+    static constexpr AreaUnit kUnits[] = {{"cm^2", 1e-4}, {"mm^2", 1e-6}, {"m^2", 1.0},
+                                          {"cm2", 1e-4},  {"mm2", 1e-6},  {"m2", 1.0}};
+    const std::string_view trimmed = Trim(text);
+    for (const AreaUnit& unit : kUnits) {
+        if (trimmed.size() > unit.Name.size() && trimmed.ends_with(unit.Name)) {
+            const std::string_view number = Trim(trimmed.substr(0, trimmed.size() - unit.Name.size()));
+            double value = 0;
+            const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+            const double area = value * unit.SquareMetres;
+            if (error != std::errc() || end != number.data() + number.size() || !(area > 0) || !std::isfinite(area)) {
+                return std::nullopt;
+            }
+            return area;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string MomentUnitName(double unit) {
+    if (unit == 1e-3) {
+        return "emu";
+    }
+    if (unit == 1.0) {
+        return "A m2";
+    }
+    return GeneralNumberText(unit, 6, '.') + " A m2";
+}
+
 ParsedCurveFile ParseCurveFile(std::string_view bytes) {
     const std::vector<Line> lines = SplitLines(bytes);
     std::optional<std::size_t> header;
@@ -603,6 +650,15 @@ ImportSuggestion SuggestImport(const ParsedCurveFile& file) {
     if (suggestion.FieldColumn >= 0) {
         suggestion.StatedUnit = FieldUnitFromText(file.Columns[static_cast<std::size_t>(suggestion.FieldColumn)].Unit);
     }
+    const auto uncertainty = [](const std::string& n) {
+        return NameIn(n, {"dm", "sigma", "error", "err", "std. err.", "std err", "std. error", "standard error",
+                          "uncertainty", "m. std. err.", "moment std. err.", "moment error", "dmoment"}) ||
+               NameHas(n, {"std. err", "std err", "stderr", "uncertainty"});
+    };
+    suggestion.SigmaColumn = pick(uncertainty, suggestion.FieldColumn);
+    if (suggestion.SigmaColumn == suggestion.MomentColumn) {
+        suggestion.SigmaColumn = -1;
+    }
     return suggestion;
 }
 
@@ -644,9 +700,15 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
     }
     const auto f = static_cast<std::size_t>(choice.FieldColumn);
     const auto m = static_cast<std::size_t>(choice.MomentColumn);
+    const bool sigma = choice.SigmaColumn >= 0;
+    if (sigma && (choice.SigmaColumn >= count || choice.SigmaColumn == choice.FieldColumn ||
+                  choice.SigmaColumn == choice.MomentColumn)) {
+        throw ProgramError("The uncertainty must be a column of its own");
+    }
+    const auto u = static_cast<std::size_t>(std::max(choice.SigmaColumn, 0));
     std::vector<std::size_t> usable;
     for (std::size_t r = 0; r < file.Rows.size(); ++r) {
-        if (!std::isnan(file.Rows[r][f]) && !std::isnan(file.Rows[r][m])) {
+        if (!std::isnan(file.Rows[r][f]) && !std::isnan(file.Rows[r][m]) && (!sigma || !std::isnan(file.Rows[r][u]))) {
             usable.push_back(r);
         }
     }
@@ -669,8 +731,16 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
                                                          usable.size(), static_cast<std::size_t>(MaxRows))));
     }
     summary.KeptRows = static_cast<std::int32_t>(kept.size());
+    if (sigma) {
+        for (const std::size_t r : kept) {
+            if (!(file.Rows[r][u] > 0) || !std::isfinite(file.Rows[r][u])) {
+                FailAt(file.RowLines[r], "the uncertainty '" + file.Columns[u].Name + "' is not a positive number");
+            }
+        }
+        summary.ExtraColumns.push_back(choice.SigmaColumn);
+    }
     for (std::size_t c = 0; c < file.Columns.size() && summary.ExtraColumns.size() < MaxCols - 2; ++c) {
-        if (c != f && c != m &&
+        if (c != f && c != m && (!sigma || c != u) &&
             std::none_of(kept.begin(), kept.end(), [&](std::size_t r) { return std::isnan(file.Rows[r][c]); })) {
             summary.ExtraColumns.push_back(static_cast<std::int32_t>(c));
         }
@@ -695,6 +765,9 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
     }
     experiment.ExpRows = summary.KeptRows;
     experiment.ExpCols = 2 + static_cast<std::int32_t>(summary.ExtraColumns.size());
+    experiment.SigmaColumn = sigma ? 3 : 0;
+    experiment.MomentUnit =
+        choice.MomentUnit > 0 ? choice.MomentUnit : MomentUnitFromText(file.Columns[m].Unit).value_or(0.0);
     return summary;
 }
 

@@ -27,6 +27,17 @@ double FieldUnitToAmperePerMetre(FieldUnit unit);
 // nothing where it names no field unit.
 std::optional<FieldUnit> FieldUnitFromText(std::string_view text);
 
+// The measured moment's unit in A m^2 from a unit text ("emu" 1e-3, "A m2", "A m^2", "Am2", "A·m²"
+// 1), case ignored; nothing where it names no moment unit.
+std::optional<double> MomentUnitFromText(std::string_view text);
+
+// A sample area with its unit ("0.2947cm2", "29.47 mm2", "2.947e-5m2", also "cm^2"), in m^2;
+// nothing unless it is a positive finite number with one of these units.
+std::optional<double> SampleAreaFromText(std::string_view text);
+
+// "emu" or "A m2" for a moment unit in A m^2 (1e-3 or 1); a plain number otherwise.
+std::string MomentUnitName(double unit);
+
 // How the columns of a file were recognised.
 enum class CurveFileKind {
     Delimited,    // text columns separated by commas, semicolons, TABs or runs of spaces
@@ -64,6 +75,9 @@ struct ImportSuggestion {
     std::int32_t FieldColumn = -1; // from 0; -1 where the file has no such column
     std::int32_t MomentColumn = -1;
     std::optional<FieldUnit> StatedUnit; // none: the file does not state it
+    // A column named as an uncertainty of the moment ("Std. Err.", "Error", "sigma", "dM", ...),
+    // offered as such by the window's import; -1 where none is named so.
+    std::int32_t SigmaColumn = -1;
 };
 
 ImportSuggestion SuggestImport(const ParsedCurveFile& file);
@@ -80,6 +94,8 @@ struct ImportChoice {
     std::int32_t MomentColumn = 1;
     FieldUnit Unit = FieldUnit::AmperePerMetre;
     LongCurve Long = LongCurve::Thin;
+    std::int32_t SigmaColumn = -1; // the moment's uncertainty; -1 for none
+    double MomentUnit = 0;         // the moment's unit in A m^2; 0: the unit its header states
 };
 
 // The rows that hold both chosen columns.
@@ -94,7 +110,10 @@ struct ImportSummary {
 };
 
 // Fills `experiment` as a load would: column 1 the field in A/m, column 2 the moment as in the
-// file, then up to six further columns in file order that hold a value in every kept row.
+// file, then up to six further columns in file order that hold a value in every kept row. With
+// an uncertainty column, only rows that also hold it are usable, it becomes column 3 (the
+// experiment's SigmaColumn) and a value that is not positive is refused with its line. The
+// experiment's MomentUnit is the choice's, else the unit the moment column states, else 0.
 // Thinning keeps usable rows 1, 1 + k, 1 + 2k, ... with k the smallest step that fits MaxRows.
 // Throws ProgramError (and leaves `experiment` untouched) when no row holds both columns.
 ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& choice, ExperimentData& experiment);

@@ -12,6 +12,8 @@ void ExperimentData::ClearExpTable() {
     ExpTable.Fill(0.0);
     ExpRows = 0;
     ExpCols = 0;
+    SigmaColumn = 0;
+    MomentUnit = 0;
 }
 
 void SimulationData::ClearSimTable() {

@@ -36,6 +36,9 @@ struct ExperimentData {
     DataTable ExpTable;
     std::int32_t ExpRows = 0; // 0 means no experiment is loaded
     std::int32_t ExpCols = 0;
+    // Set by the import of measured curves, reset by ClearExpTable and by the result-file reader:
+    std::int32_t SigmaColumn = 0; // the table column (from 1) of the moment's uncertainty; 0 none
+    double MomentUnit = 0;        // the moment's unit in A m^2 (1e-3 for emu); 0 where not stated
 
     void ClearExpTable();
 };

@@ -233,6 +233,8 @@ std::string TextReader::ReadToken() {
 
 bool ReadExperiment(TextReader& text, ExperimentFormat format, ExperimentData& experiment, char separator,
                     const std::function<void(const std::string&)>& showStatus) {
+    experiment.SigmaColumn = 0;
+    experiment.MomentUnit = 0;
     Load load(text, experiment, separator, showStatus);
     if (format == ExperimentFormat::Da2) {
         load.Da2();

@@ -85,6 +85,9 @@ TEST(CurveImport, MagnetometerExportInOersted) {
     EXPECT_EQ(imported.Suggestion.FieldColumn, 2);
     EXPECT_EQ(imported.Suggestion.MomentColumn, 3);
     EXPECT_EQ(imported.Suggestion.StatedUnit, FieldUnit::Oersted);
+    EXPECT_EQ(imported.Suggestion.SigmaColumn, 4); // offered, not taken unless chosen
+    EXPECT_EQ(imported.Data->SigmaColumn, 0);
+    EXPECT_EQ(imported.Data->MomentUnit, 1e-3);
     // The comment row and the row without a moment are left out.
     EXPECT_EQ(imported.Summary.UsableRows, 2);
     EXPECT_EQ(imported.Summary.SkippedRows, 2);
@@ -97,6 +100,41 @@ TEST(CurveImport, MagnetometerExportInOersted) {
     EXPECT_EQ(imported.Data->ExpCols, 4);
     EXPECT_DOUBLE_EQ(imported.At(3, 2), 13);
     EXPECT_DOUBLE_EQ(imported.At(4, 2), 8);
+}
+
+TEST(CurveImport, UncertaintyColumnMomentUnitAndSampleArea) {
+    const ParsedCurveFile file = ParseCurveFile("H (Oe),m (A m2),dM,T\n1,5,0.5,300\n2,6,,300\n3,7,0.25,300\n");
+    EXPECT_EQ(SuggestImport(file).SigmaColumn, 2);
+    ImportChoice choice{0, 1, FieldUnit::Oersted, LongCurve::Thin, 2};
+    auto data = std::make_unique<ExperimentData>();
+    const ImportSummary summary = FillExperiment(file, choice, *data);
+    // The row without an uncertainty is not usable; the uncertainty is column 3, the rest follow.
+    EXPECT_EQ(summary.KeptRows, 2);
+    EXPECT_EQ(data->SigmaColumn, 3);
+    EXPECT_EQ(data->ExpCols, 4);
+    EXPECT_EQ(data->ExpTable.At(3, 2), 0.25);
+    EXPECT_EQ(data->ExpTable.At(4, 2), 300);
+    EXPECT_EQ(data->MomentUnit, 1.0);
+    choice.MomentUnit = 1e-3; // chosen over what the header says
+    FillExperiment(file, choice, *data);
+    EXPECT_EQ(data->MomentUnit, 1e-3);
+    try {
+        FillExperiment(ParseCurveFile("H,M,sigma\n1,2,0.1\n2,3,0\n"), {0, 1, FieldUnit::Oersted, LongCurve::Thin, 2},
+                       *data);
+        ADD_FAILURE() << "a zero uncertainty was taken";
+    } catch (const ProgramError& error) {
+        EXPECT_STREQ(error.what(), "Line 3: the uncertainty 'sigma' is not a positive number");
+    }
+
+    EXPECT_EQ(MomentUnitFromText("(emu)"), 1e-3);
+    EXPECT_EQ(MomentUnitFromText("A m^2"), 1.0);
+    EXPECT_EQ(MomentUnitFromText("Oe"), std::nullopt);
+    EXPECT_DOUBLE_EQ(*SampleAreaFromText("0.2947cm2"), 0.2947e-4);
+    EXPECT_DOUBLE_EQ(*SampleAreaFromText("29.47 mm^2"), 29.47e-6);
+    EXPECT_DOUBLE_EQ(*SampleAreaFromText("3e-5m2"), 3e-5);
+    for (const char* bad : {"0.2947", "-1cm2", "0cm2", "cm2", "1,5cm2", "1e999m2", "2 in2"}) {
+        EXPECT_EQ(SampleAreaFromText(bad), std::nullopt) << bad;
+    }
 }
 
 TEST(CurveImport, MomentColumnWithValuesIsPreferred) {
