@@ -36,6 +36,7 @@ struct FitOptions {
 
 void PrintHelp(std::ostream& out) {
     out << "Usage: dravo2-fit FILE [--columns FIELD,MOMENT] [--field-unit UNIT] [--rows thin|first]\n"
+           "                  [--sigma COLUMN] [--moment-unit emu|Am2] [--area AREA]\n"
            "                  --free NAME[,NAME...] [--bounds NAME=LO:HI]... [--background slope|offset|both]\n"
            "                  [--evals N] [--time SECONDS] [--threads N] [--seed N]\n"
            "                  [--solver newton|descent] [--step KAM] [--report REPORT.json] [KEY=VALUE...]\n"
@@ -43,17 +44,24 @@ void PrintHelp(std::ostream& out) {
            "Fits the free layer parameters to the measured loop in FILE: the loop is simulated along\n"
            "the measured branches (a Start to the end of the first branch, then one sweep to the end\n"
            "of each further branch) and compared with the measured moment, scaled, with the chosen\n"
-           "background. KEY=VALUE sets the other parameters as in dravo2-sweep; the sweep keys start,\n"
+           "background. The misfit is the weighted RMS residual over half the measured moment's\n"
+           "peak-to-peak. KEY=VALUE sets the other parameters as in dravo2-sweep; the sweep keys start,\n"
            "steps and step follow from the measured branches.\n\n"
            "FILE is read as the window's import reads it (delimited text, a magnetometer export or a\n"
            "result file).\n"
            "  --columns F,M     field and moment columns, by number from 1 or by name\n"
            "  --field-unit U    A/m, kA/m, Oe, mT or T (mT and T of mu0 H); default the unit the file states\n"
            "  --rows R          thin (every k-th row, the default) or first (the first 4096) for longer curves\n"
+           "  --sigma C         the moment's standard uncertainty column: weights 1/sigma^2, chi2 and\n"
+           "                    standard errors scaled by the reduced chi2\n"
+           "  --moment-unit U   emu or Am2, where the file does not state the moment's unit\n"
+           "  --area A          the sample's area (0.2947cm2, mm2 or m2): the scale is the computed\n"
+           "                    saturated moment sum(M t) A / mu0, so that M and t can be fitted\n"
            "  --free NAMES      parameters to fit: M1..M4 t1..t4 K1..K4 J1..J3 Jbq1 Jbq2 bias\n"
            "                    axis1..axis4 field_angle\n"
-           "  --bounds N=LO:HI  bounds of a free parameter (default: M, t, K from v/10 to 10 v,\n"
-           "                    couplings and bias -10|v| to 10|v|, angles 0 to 90)\n"
+           "  --bounds N=LO:HI  bounds of a free parameter (default: M, t, K from v/10 to 10 v, M at\n"
+           "                    most 2.5 T and t at most 100 nm, couplings and bias -10|v| to 10|v|,\n"
+           "                    angles 0 to 90)\n"
            "  --background B    fit a slope, an offset or both besides the scale\n"
            "  --evals N         evaluations of each search (default 2000)\n"
            "  --time SECONDS    stop after this wall time\n"
@@ -262,6 +270,12 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
             const auto rows = static_cast<std::size_t>(experiment->ExpRows);
             request.Measured.Field.assign(experiment->ExpTable.Column(1), experiment->ExpTable.Column(1) + rows);
             request.Measured.Moment.assign(experiment->ExpTable.Column(2), experiment->ExpTable.Column(2) + rows);
+            if (experiment->SigmaColumn > 0) {
+                const double* sigma = experiment->ExpTable.Column(experiment->SigmaColumn);
+                request.Measured.Sigma.assign(sigma, sigma + rows);
+            }
+            request.Measured.MomentUnit = experiment->MomentUnit;
+            ComparisonTerms(options.Measured, *experiment, 1.0); // refuses an area without a moment unit
         } catch (const InputOutputError& error) {
             err << options.File << ": " << error.what() << "\n";
             return kExitFileError;
@@ -278,6 +292,7 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         request.Simulation.Step = options.StepKam * 1000;
         request.Simulation.Newton = options.Newton;
         request.Simulation.Terms = BackgroundOf(options.Measured);
+        request.Simulation.Area = options.Measured.Area.empty() ? 0.0 : AreaFromText(options.Measured.Area);
         request.Simulation.Separator = separator;
         request.Settings = options.Search;
         job = std::make_unique<fit::FitJob>(std::move(request));

@@ -35,6 +35,12 @@ bool TakeMeasuredOption(const std::vector<std::string>& args, std::size_t& i, Me
         slot = &options.Background;
     } else if (arg == "--rows") {
         slot = &options.Rows;
+    } else if (arg == "--sigma") {
+        slot = &options.Sigma;
+    } else if (arg == "--moment-unit") {
+        slot = &options.MomentUnit;
+    } else if (arg == "--area") {
+        slot = &options.Area;
     } else {
         return false;
     }
@@ -44,11 +50,21 @@ bool TakeMeasuredOption(const std::vector<std::string>& args, std::size_t& i, Me
 
 void CheckMeasuredOptions(const MeasuredOptions& options) {
     const bool curve = !options.ImportPath.empty() || !options.ComparePath.empty();
-    if (!curve && (!options.Columns.empty() || !options.FieldUnit.empty() || !options.Rows.empty())) {
-        throw ProgramError("--columns, --field-unit and --rows go with --import or --compare");
+    if (!curve && (!options.Columns.empty() || !options.FieldUnit.empty() || !options.Rows.empty() ||
+                   !options.Sigma.empty() || !options.MomentUnit.empty())) {
+        throw ProgramError("--columns, --field-unit, --rows, --sigma and --moment-unit go with --import or --compare");
     }
     if (!options.Background.empty() && options.ComparePath.empty()) {
         throw ProgramError("--background goes with --compare");
+    }
+    if (!options.Area.empty()) {
+        if (options.ComparePath.empty()) {
+            throw ProgramError("--area goes with --compare");
+        }
+        AreaFromText(options.Area);
+    }
+    if (!options.MomentUnit.empty() && !MomentUnitFromText(options.MomentUnit)) {
+        throw ProgramError("'" + options.MomentUnit + "' is not a moment unit (emu or Am2)");
     }
     if (!options.ImportPath.empty() && !options.ComparePath.empty()) {
         throw ProgramError("--import and --compare cannot be given together");
@@ -68,10 +84,19 @@ void CheckMeasuredOptions(const MeasuredOptions& options) {
     }
 }
 
+double AreaFromText(const std::string& text) {
+    if (const auto area = SampleAreaFromText(text)) {
+        return *area;
+    }
+    throw ProgramError("'" + text + "' is not a sample area: give a positive number with cm2, mm2 or m2 (0.2947cm2)");
+}
+
 void PrintMeasuredUsage(std::ostream& out) {
     out << "  or:  dravo2-sweep --import FILE [--columns FIELD,MOMENT] [--field-unit UNIT] [--rows thin|first]\n"
+           "                    [--sigma COLUMN] [--moment-unit emu|Am2]\n"
            "  or:  dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE] --compare FILE [--background "
-           "slope|offset|both]\n";
+           "slope|offset|both]\n"
+           "                    [--sigma COLUMN] [--area AREA] [--moment-unit emu|Am2]\n";
 }
 
 void PrintMeasuredHelp(std::ostream& out) {
@@ -80,13 +105,18 @@ void PrintMeasuredHelp(std::ostream& out) {
            "field in A/m, the moment as in the file, then up to six further columns; the columns and\n"
            "unit taken are stated on standard error. With --compare, runs the sweep, writes the result\n"
            "and prints on standard error \"misfit M scale S slope B offset C points N/TOTAL\": the\n"
-           "weighted RMS difference of the measured curve from s m + b H + c, in units of the fitted\n"
-           "saturation, with m the simulated projection over its saturation. --compare takes\n"
-           "--columns, --field-unit and --rows as --import does.\n"
+           "weighted RMS difference of the measured curve from s m + b H + c, divided by half the\n"
+           "measured moment's peak-to-peak, with m the simulated projection over its saturation;\n"
+           "with --sigma also \"chi2 X dof D reduced R\". --compare takes --columns, --field-unit,\n"
+           "--rows, --sigma and --moment-unit as --import does.\n"
            "  --columns      the field and moment columns, by number from 1 or by name\n"
            "  --field-unit   A/m, kA/m, Oe, mT or T (mT and T of mu0 H); default the unit the file states\n"
            "  --rows         thin (every k-th row, the default) or first (the first 4096) for longer curves\n"
-           "  --background   fit a background slope, an offset or both besides the scale\n";
+           "  --background   fit a background slope, an offset or both besides the scale\n"
+           "  --sigma        the column of the moment's standard uncertainty: weights 1/sigma^2 and chi2\n"
+           "  --moment-unit  emu or Am2, where the file does not state the moment's unit\n"
+           "  --area         the sample's area (0.2947cm2, mm2 or m2): the scale becomes the computed\n"
+           "                 saturated moment sum(M t) A / mu0 instead of a fitted number\n";
 }
 
 void ImportMeasured(const std::string& path, const MeasuredOptions& options, ExperimentData& experiment,
@@ -116,12 +146,27 @@ void ImportMeasured(const std::string& path, const MeasuredOptions& options, Exp
         unitSource = "the file does not state the unit; give --field-unit";
     }
     choice.Long = options.Rows == "first" ? LongCurve::FirstRows : LongCurve::Thin;
+    if (!options.Sigma.empty()) {
+        choice.SigmaColumn = FindColumn(file, options.Sigma);
+    }
     const ImportSummary summary = FillExperiment(file, choice, experiment);
+    std::string momentUnitSource = "as the file states";
+    if (!options.MomentUnit.empty()) {
+        experiment.MomentUnit = *MomentUnitFromText(options.MomentUnit);
+        momentUnitSource = "as given";
+    }
     err << DescribeCurveFile(file) << "\n"
         << "field: " << ColumnText(file, choice.FieldColumn) << " in " << FieldUnitName(choice.Unit) << " ("
         << unitSource << ")\n"
-        << "moment: " << ColumnText(file, choice.MomentColumn) << "\n"
-        << "rows: " << summary.KeptRows << " loaded";
+        << "moment: " << ColumnText(file, choice.MomentColumn);
+    if (experiment.MomentUnit > 0) {
+        err << " in " << MomentUnitName(experiment.MomentUnit) << " (" << momentUnitSource << ")";
+    }
+    err << "\n";
+    if (choice.SigmaColumn >= 0) {
+        err << "uncertainty: " << ColumnText(file, choice.SigmaColumn) << "\n";
+    }
+    err << "rows: " << summary.KeptRows << " loaded";
     if (summary.SkippedRows > 0) {
         err << ", " << summary.SkippedRows << " without both values skipped";
     }
@@ -145,14 +190,35 @@ MisfitOptions BackgroundOf(const MeasuredOptions& options) {
             options.Background == "offset" || options.Background == "both"};
 }
 
+MisfitOptions ComparisonTerms(const MeasuredOptions& options, const ExperimentData& measured, double sheetMoment) {
+    MisfitOptions terms = BackgroundOf(options);
+    if (!options.Area.empty()) {
+        if (!(measured.MomentUnit > 0)) {
+            throw ProgramError("--area needs the moment's unit, which the file does not state: give --moment-unit "
+                               "emu or Am2");
+        }
+        terms.FixedScale = sheetMoment * AreaFromText(options.Area) / measured.MomentUnit;
+    }
+    return terms;
+}
+
 std::string MisfitLine(const MisfitResult& result, char separator) {
     const std::string points = " points " + std::to_string(result.Covered) + "/" + std::to_string(result.Total);
     if (!result.Valid) {
         return "misfit none (" + result.Reason + ")" + points;
     }
     auto number = [separator](double value) { return GeneralNumberText(value, 6, separator); };
-    return "misfit " + number(result.Misfit) + " scale " + number(result.Scale) + " slope " + number(result.Slope) +
-           " offset " + number(result.Offset) + points;
+    std::string line = "misfit " + number(result.Misfit) + " scale " + number(result.Scale) + " slope " +
+                       number(result.Slope) + " offset " + number(result.Offset) + points;
+    if (result.HasChiSquare) {
+        const std::int32_t dof = DegreesOfFreedom(result, 0);
+        line += " chi2 " + number(result.ChiSquare) + " dof " + std::to_string(dof) + " reduced " +
+                (dof > 0 ? number(result.ChiSquare / dof) : std::string("none"));
+    }
+    if (!result.Degenerate.empty()) {
+        line += " (" + DegenerateText(result) + ")";
+    }
+    return line;
 }
 
 std::string CompareLine(const ExperimentData& measured, const SimulationData& simulated, const LayerStack& stack,
@@ -163,8 +229,9 @@ std::string CompareLine(const ExperimentData& measured, const SimulationData& si
         m[i] = static_cast<double>(stack.M[i]);
         t[i] = static_cast<double>(stack.t[i]);
     }
-    const MisfitResult result = ComputeMisfit(MeasuredCurve(measured), SimulatedCurve(simulated),
-                                              SaturationProjection(m, t), BackgroundOf(options));
+    const MisfitResult result =
+        ComputeMisfit(MeasuredCurve(measured), SimulatedCurve(simulated), SaturationProjection(m, t),
+                      ComparisonTerms(options, measured, SaturatedMoment(m, t, 1.0, 1.0)));
     return MisfitLine(result, separator);
 }
 

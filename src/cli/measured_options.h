@@ -21,7 +21,14 @@ struct MeasuredOptions {
     std::string FieldUnit;  // A/m, kA/m, Oe, mT or T
     std::string Background; // slope, offset or both
     std::string Rows;       // thin or first, for more rows than the table holds
+    std::string Sigma;      // the moment's uncertainty column, by number from 1 or by name
+    std::string MomentUnit; // emu or Am2, where the file does not state it (or to override it)
+    std::string Area;       // the sample's area with its unit: 0.2947cm2, 29.47mm2, 2.947e-5m2
 };
+
+// The area of --area in m^2: a positive number followed by cm2, mm2 or m2 (also written cm^2).
+// Throws ProgramError for anything else.
+double AreaFromText(const std::string& text);
 
 // Takes args[i] when it is one of these options, with its value (advancing i); false otherwise.
 // Throws ProgramError for a missing value.
@@ -45,7 +52,13 @@ int RunImportCommand(const MeasuredOptions& options, std::ostream& out, std::ost
 // The background terms --background asks for.
 MisfitOptions BackgroundOf(const MeasuredOptions& options);
 
-// "misfit M scale S slope B offset C points N/TOTAL", or "misfit none (why) points N/TOTAL".
+// The comparison's terms for a stack whose saturated moment per area (sum(M t) / mu0, A) is
+// `sheetMoment`: the background terms, and the scale fixed by --area in the measured moment's
+// unit. Throws ProgramError for an area without a known moment unit.
+MisfitOptions ComparisonTerms(const MeasuredOptions& options, const ExperimentData& measured, double sheetMoment);
+
+// "misfit M scale S slope B offset C points N/TOTAL", then " chi2 X dof D reduced R" with
+// uncertainties, and the terms the data cannot tell apart; or "misfit none (why) points N/TOTAL".
 std::string MisfitLine(const MisfitResult& result, char separator);
 
 // The misfit line of a measured curve against the simulated table of a stack.

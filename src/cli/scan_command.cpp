@@ -263,8 +263,12 @@ ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<d
     const LoopBranch reverse{field.subspan(startRows), projection.subspan(startRows)};
     row.Features = ComputeLoopFeatures(start, reverse, loop.SaturationProjection);
     if (comparison != nullptr && comparison->Measured != nullptr) {
+        MisfitOptions terms = comparison->Background;
+        if (comparison->AreaPerMomentUnit > 0) {
+            terms.FixedScale = loop.SheetMoment * comparison->AreaPerMomentUnit;
+        }
         const MisfitResult misfit = ComputeMisfit(MeasuredCurve(*comparison->Measured), SimulatedCurve(table),
-                                                  loop.SaturationProjection, comparison->Background);
+                                                  loop.SaturationProjection, terms);
         if (misfit.Valid) {
             row.Misfit = misfit.Misfit;
         }
@@ -310,6 +314,7 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
             measured->ClearExpTable();
             ImportMeasured(options.Measured.ComparePath, options.Measured, *measured, err);
             comparison.Measured = measured.get();
+            comparison.AreaPerMomentUnit = ComparisonTerms(options.Measured, *measured, 1.0).FixedScale;
         }
     } catch (const InputOutputError& error) {
         err << error.what() << "\n";

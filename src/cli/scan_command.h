@@ -36,6 +36,9 @@ struct ScanEnvironment {
 struct ScanComparison {
     const ExperimentData* Measured = nullptr;
     MisfitOptions Background;
+    // The sample's area over the measured moment's unit (m^2 per unit); > 0 fixes each loop's scale
+    // at its saturated moment.
+    double AreaPerMomentUnit = 0;
 };
 
 // The loop of one grid point, Start then one Reverse with `keyArgs` (KEY=VALUE), and the row of

@@ -389,6 +389,7 @@ SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator, 
         t[i] = static_cast<double>(stack.t[i]);
     }
     loop.SaturationProjection = SaturationProjection(m, t);
+    loop.SheetMoment = SaturatedMoment(m, t, 1.0, 1.0);
     loop.Table = run.TakeTable();
     return loop;
 }
@@ -426,6 +427,7 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
         auto measured = std::make_unique<ExperimentData>();
         if (!options.Measured.ComparePath.empty()) {
             ImportMeasured(options.Measured.ComparePath, options.Measured, *measured, err);
+            ComparisonTerms(options.Measured, *measured, 1.0); // refuses an area without a moment unit
         }
         CheckOutputLocation(options.Output.PlotPath);
         // The magnetoresistance amplitude is read at every step; a bad one is refused up front.

@@ -31,6 +31,7 @@ struct SweepLoop {
     std::int32_t StartRows = 0;      // rows 1 .. StartRows are the Start branch, the rest the reversed one
     std::int64_t Iterations = 0;     // the relaxation steps of every field step, summed
     double SaturationProjection = 0; // the projection with every layer along the field (T)
+    double SheetMoment = 0;          // sum(M t) / mu0 over the present layers: moment per area (A)
     std::string StepError;           // a floating-point error during a step (the rows so far are kept)
     bool TableFilled = false;
     bool Stopped = false; // `stop` was set: the loop ended early

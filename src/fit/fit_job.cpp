@@ -1,5 +1,6 @@
 #include "fit/fit_job.h"
 
+#include "data/curve_import.h"
 #include "data/errors.h"
 #include "data/number_text.h"
 
@@ -42,18 +43,26 @@ FitOutcome FitJob::Run() {
     if (after.Valid) {
         summary.MisfitAfter = after.Misfit;
     }
+    summary.HalfRange = after.HalfRange;
     summary.Scale = after.Scale;
     summary.Slope = after.Slope;
     summary.Offset = after.Offset;
+    summary.ScaleFixed = after.ScaleFixed;
+    summary.Degenerate = after.Degenerate;
+    summary.MomentUnit = Request.Measured.MomentUnit > 0 ? MomentUnitName(Request.Measured.MomentUnit) : "";
+    summary.DegreesOfFreedom = DegreesOfFreedom(after, static_cast<std::int32_t>(Free.size()));
+    if (after.HasChiSquare) {
+        summary.ChiSquare = after.ChiSquare;
+    }
     summary.Covered = static_cast<std::size_t>(after.Covered);
     summary.Total = static_cast<std::size_t>(after.Total);
-    const std::vector<StandardError> errors = StandardErrors(*Target, Free, outcome.Values);
+    const std::vector<StandardError> errors = StandardErrors(*Target, Free, outcome.Values, &summary.Correlation);
     for (std::size_t i = 0; i < Free.size(); ++i) {
         const ParameterInfo& info = FittableParameters().at(Free[i].Index());
         const bool angle = info.Kind == ParameterKind::Angle;
-        summary.Parameters.push_back({info.Name, info.Unit, Start[i],
-                                      angle ? std::round(outcome.Values[i]) : outcome.Values[i], Free[i].Range(),
-                                      errors[i]});
+        const double value = angle ? std::round(outcome.Values[i]) : outcome.Values[i];
+        summary.Parameters.push_back(
+            {info.Name, info.Unit, Start[i], value, Free[i].Range(), errors[i], NearBound(value, Free[i].Range())});
     }
     summary.Evaluations = found.Evaluations;
     summary.Budget = Request.Settings.Evaluations;

@@ -126,8 +126,15 @@ std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double s
 LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std::vector<std::size_t> free,
                              LoopSettings settings)
     : Base(base), Measured(std::move(loop)), FreeIndices(std::move(free)), Settings(settings) {
-    if (Measured.Field.size() != Measured.Moment.size()) {
+    if (Measured.Field.size() != Measured.Moment.size() ||
+        (!Measured.Sigma.empty() && Measured.Sigma.size() != Measured.Field.size())) {
         throw ProgramError("The measured field and moment columns differ in length");
+    }
+    if (Settings.Area < 0 || !std::isfinite(Settings.Area)) {
+        throw ProgramError("The sample area must be a positive number");
+    }
+    if (Settings.Area > 0 && !(Measured.MomentUnit > 0)) {
+        throw ProgramError("A sample area needs the moment's unit (emu or A m2): the file does not state it");
     }
     Plan = PlanBranches(Measured.Field, Settings.Step);
     const BranchSweep& first = Plan.front();
@@ -202,8 +209,13 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
         return failed;
     }
     const CurveView measured{Measured.Field.data(), Measured.Moment.data(),
-                             static_cast<std::int32_t>(Measured.Field.size())};
-    return ComputeMisfit(measured, SimulatedCurve(simulation), saturation, Settings.Terms);
+                             static_cast<std::int32_t>(Measured.Field.size()),
+                             Measured.Sigma.empty() ? nullptr : Measured.Sigma.data()};
+    MisfitOptions terms = Settings.Terms;
+    if (Settings.Area > 0) {
+        terms.FixedScale = SaturatedMoment(magnetisation, thickness, Settings.Area, Measured.MomentUnit);
+    }
+    return ComputeMisfit(measured, SimulatedCurve(simulation), saturation, terms);
 }
 
 MisfitResult LoopObjective::ModelCurve(const std::vector<double>& values, SimulationData& simulation,
@@ -235,6 +247,10 @@ MisfitResult LoopObjective::EvaluateWithScratch(const std::vector<double>& value
 double LoopObjective::Misfit(const std::vector<double>& values) const {
     const MisfitResult result = EvaluateWithScratch(values);
     return result.Valid ? result.Misfit : std::numeric_limits<double>::infinity();
+}
+
+std::int32_t LoopObjective::LinearTerms() const {
+    return (Settings.Area > 0 ? 0 : 1) + (Settings.Terms.Slope ? 1 : 0) + (Settings.Terms.Offset ? 1 : 0);
 }
 
 std::vector<double> LoopObjective::Residuals(const std::vector<double>& values) const {

@@ -11,10 +11,13 @@
 
 namespace dravo2::fit {
 
-// A measured loop: field in A/m and the moment in the file's unit, in measured order.
+// A measured loop: field in A/m and the moment in the file's unit, in measured order, with the
+// moment's standard uncertainties where the file gives them (else empty).
 struct MeasuredLoop {
     std::vector<double> Field;
     std::vector<double> Moment;
+    std::vector<double> Sigma{};
+    double MomentUnit = 0; // the moment's unit in A m^2 (1e-3 for emu); 0 where unknown
 };
 
 // One simulated branch as the sweep fields give it: the initial field and the step in kA/m, and
@@ -43,6 +46,9 @@ struct LoopSettings {
     bool Newton = true;  // the fast solver; false for the window's gradient descent
     MisfitOptions Terms; // background slope and offset besides the scale
     char Separator = '.';
+    // The sample's area (m^2); > 0 makes the scale the sample's saturated moment computed from the
+    // layers' M and t (the measured loop's MomentUnit must then be known) instead of a fitted one.
+    double Area = 0;
 };
 
 // The fit's objective: the loop simulated along the measured branches for a set of values of the
@@ -79,6 +85,7 @@ public:
 
     double Misfit(const std::vector<double>& values) const override;
     std::vector<double> Residuals(const std::vector<double>& values) const override;
+    std::int32_t LinearTerms() const override;
 
 private:
     MisfitResult EvaluateWithScratch(const std::vector<double>& values) const;

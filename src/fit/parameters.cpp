@@ -133,10 +133,17 @@ void SetParameterValue(ParameterTexts& texts, std::size_t index, double value, c
 Bounds DefaultBounds(ParameterKind kind, double v) {
     switch (kind) {
     case ParameterKind::Magnetisation:
-    case ParameterKind::Thickness:
+    case ParameterKind::Thickness: {
+        // A tenth to ten times the value, but never beyond what a film can have.
+        const double ceiling = kind == ParameterKind::Magnetisation ? kMaxMagnetisation : kMaxThickness;
+        if (!(v > 0)) {
+            return {0, 0};
+        }
+        return {v / 10, std::min(10 * v, std::max(ceiling, v))};
+    }
     case ParameterKind::Anisotropy:
         if (v == 0) {
-            return kind == ParameterKind::Anisotropy ? Bounds{0, 1e4} : Bounds{0, 0};
+            return Bounds{0, 1e4};
         }
         return v > 0 ? Bounds{v / 10, 10 * v} : Bounds{10 * v, v / 10};
     case ParameterKind::Coupling:
@@ -153,6 +160,13 @@ Bounds DefaultBounds(ParameterKind kind, double v) {
 
 FreeParameter::FreeParameter(std::size_t index, Bounds bounds) : ParameterIndex_(index), Range_(bounds) {
     const std::string& name = FittableParameters().at(index).Name;
+    const ParameterKind kind = FittableParameters().at(index).Kind;
+    if ((kind == ParameterKind::Magnetisation || kind == ParameterKind::Thickness) && bounds.Lower < 0) {
+        throw ProgramError("The bounds of " + name + " (" + ShortestText(bounds.Lower) + " to " +
+                           ShortestText(bounds.Upper) + ") reach below 0: a " +
+                           (kind == ParameterKind::Magnetisation ? "magnetisation" : "thickness") +
+                           " cannot be negative");
+    }
     if (!(std::isfinite(bounds.Lower) && std::isfinite(bounds.Upper) && bounds.Lower < bounds.Upper)) {
         throw ProgramError("The bounds of " + name + " (" + ShortestText(bounds.Lower) + " to " +
                            ShortestText(bounds.Upper) + ") leave no range to search");

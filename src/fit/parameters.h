@@ -55,8 +55,14 @@ struct Bounds {
     double Upper = 0;
 };
 
-// The default search range around the current value v: v/10 to 10 v for magnetisation,
-// thickness and anisotropy (0 to 1e4 J/m^3 for an anisotropy of 0), -10|v| to 10|v| for the
+// The largest magnetisation (T) and thickness (m) a default range reaches: no film has more
+// than about 2.5 T, and the model of uniform layers does not hold for much thicker ones.
+inline constexpr double kMaxMagnetisation = 2.5;
+inline constexpr double kMaxThickness = 100e-9;
+
+// The default search range around the current value v: v/10 to 10 v for magnetisation and
+// thickness, capped at kMaxMagnetisation and kMaxThickness (or v if larger), v/10 to 10 v for
+// anisotropy (0 to 1e4 J/m^3 for an anisotropy of 0), -10|v| to 10|v| for the
 // couplings and the bias (plus or minus 1e-3 J/m^2 for 0), 0 to 90 degrees for angles.
 Bounds DefaultBounds(ParameterKind kind, double v);
 

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <sstream>
 
 namespace dravo2::fit {
@@ -21,27 +22,69 @@ nlohmann::json Optional(const std::optional<double>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
+// 1 / mu0 in A/(T m): a slope per A/m times this is the slope per tesla of mu0 H.
+constexpr double kInverseMu0 = 1 / 1.25663706143591729539e-6;
+
+std::string MomentUnitOf(const FitSummary& s) {
+    return s.MomentUnit.empty() ? std::string("(moment unit)") : s.MomentUnit;
+}
+
+constexpr double kStrongCorrelation = 0.95;
+
 } // namespace
+
+bool NearBound(double value, const Bounds& range) {
+    const double width = range.Upper - range.Lower;
+    auto near = [&](double bound) {
+        const double gap = std::fabs(value - bound);
+        return gap <= 1e-3 * width || gap <= 1e-3 * std::fabs(bound);
+    };
+    return near(range.Lower) || near(range.Upper);
+}
 
 std::string SummaryText(const FitSummary& s, char separator) {
     std::ostringstream text;
+    const std::string unit = MomentUnitOf(s);
     text << "misfit before " << MisfitText(s.MisfitBefore, separator) << ", after "
-         << MisfitText(s.MisfitAfter, separator) << " of saturation over " << s.Covered << " of " << s.Total
-         << " measured points\n";
-    text << "scale " << Number(s.Scale, separator) << ", slope " << Number(s.Slope, separator) << ", offset "
-         << Number(s.Offset, separator) << "\n";
+         << MisfitText(s.MisfitAfter, separator) << " of the measured half range (" << Number(s.HalfRange, separator)
+         << " " << unit << ") over " << s.Covered << " of " << s.Total << " measured points\n";
+    if (s.ChiSquare) {
+        text << "chi2 " << Number(*s.ChiSquare, separator) << " on " << s.DegreesOfFreedom
+             << " degrees of freedom, reduced chi2 "
+             << (s.DegreesOfFreedom > 0 ? Number(*s.ChiSquare / s.DegreesOfFreedom, separator) : std::string("none"))
+             << "\n";
+    }
+    text << "scale " << Number(s.Scale, separator) << " " << unit << (s.ScaleFixed ? " (from the sample area)" : "")
+         << ", slope " << Number(s.Slope, separator) << " " << unit << " per A/m ("
+         << Number(s.Slope * kInverseMu0, separator) << " " << unit << " per T), offset " << Number(s.Offset, separator)
+         << " " << unit << "\n";
+    if (!s.Degenerate.empty()) {
+        text << s.Degenerate << " cannot be told apart over the measured range\n";
+    }
     for (const FittedParameter& p : s.Parameters) {
         std::string name = "  " + p.Name;
         name.resize(14, ' ');
         text << name << Number(p.After, separator);
-        if (p.Error.Determined) {
+        if (p.Error.Determined && !p.AtBound) {
             text << " +- " << Number(p.Error.Value, separator);
         }
         text << " " << p.Unit << " (from " << Number(p.Before, separator) << ")";
-        if (!p.Error.Determined) {
+        if (p.AtBound) {
+            text << ", at bound [" << Number(p.Range.Lower, separator) << ", " << Number(p.Range.Upper, separator)
+                 << "]: no error can be given";
+        } else if (!p.Error.Determined) {
             text << ", not determined: " << p.Error.Why;
         }
         text << "\n";
+    }
+    for (std::size_t a = 0; a < s.Correlation.size() && a < s.Parameters.size(); ++a) {
+        for (std::size_t b = a + 1; b < s.Correlation[a].size() && b < s.Parameters.size(); ++b) {
+            const double r = s.Correlation[a][b];
+            if (std::fabs(r) > kStrongCorrelation) {
+                text << "strongly correlated: " << s.Parameters[a].Name << " and " << s.Parameters[b].Name << " ("
+                     << GeneralNumberText(r, 3, separator) << ")\n";
+            }
+        }
     }
     text << s.Evaluations << " evaluations in " << GeneralNumberText(s.Seconds, 3, separator) << " s on " << s.Threads
          << (s.Threads == 1 ? " thread" : " threads") << " (seed " << s.Seed << "); stopped: " << s.Stopped << "\n";
@@ -51,22 +94,49 @@ std::string SummaryText(const FitSummary& s, char separator) {
 nlohmann::json SummaryJson(const FitSummary& s) {
     nlohmann::json parameters = nlohmann::json::array();
     for (const FittedParameter& p : s.Parameters) {
-        parameters.push_back(nlohmann::json{
-            {"name", p.Name},
-            {"unit", p.Unit},
-            {"before", p.Before},
-            {"after", p.After},
-            {"lower", p.Range.Lower},
-            {"upper", p.Range.Upper},
-            {"determined", p.Error.Determined},
-            {"standard_error", p.Error.Determined ? nlohmann::json(p.Error.Value) : nlohmann::json(nullptr)},
-            {"not_determined_why", p.Error.Determined ? nlohmann::json(nullptr) : nlohmann::json(p.Error.Why)}});
+        parameters.push_back(
+            nlohmann::json{{"name", p.Name},
+                           {"unit", p.Unit},
+                           {"before", p.Before},
+                           {"after", p.After},
+                           {"lower", p.Range.Lower},
+                           {"upper", p.Range.Upper},
+                           {"determined", p.Error.Determined && !p.AtBound},
+                           {"at_bound", p.AtBound},
+                           {"standard_error",
+                            p.Error.Determined && !p.AtBound ? nlohmann::json(p.Error.Value) : nlohmann::json(nullptr)},
+                           {"not_determined_why", p.AtBound            ? nlohmann::json("at its bound")
+                                                  : p.Error.Determined ? nlohmann::json(nullptr)
+                                                                       : nlohmann::json(p.Error.Why)}});
     }
+    nlohmann::json correlation = nlohmann::json::array();
+    for (const auto& row : s.Correlation) {
+        nlohmann::json cells = nlohmann::json::array();
+        for (const double r : row) {
+            cells.push_back(std::isfinite(r) ? nlohmann::json(r) : nlohmann::json(nullptr));
+        }
+        correlation.push_back(cells);
+    }
+    const std::string unit = s.MomentUnit.empty() ? std::string("moment unit of the file") : s.MomentUnit;
     return {{"misfit_before", Optional(s.MisfitBefore)},
             {"misfit_after", Optional(s.MisfitAfter)},
+            {"misfit_unit", "half the measured peak-to-peak moment"},
+            {"half_range", s.HalfRange},
+            {"chi_square", Optional(s.ChiSquare)},
+            {"degrees_of_freedom", s.DegreesOfFreedom},
+            {"reduced_chi_square", s.ChiSquare && s.DegreesOfFreedom > 0
+                                       ? nlohmann::json(*s.ChiSquare / s.DegreesOfFreedom)
+                                       : nlohmann::json(nullptr)},
             {"scale", s.Scale},
+            {"scale_unit", unit},
+            {"scale_from_area", s.ScaleFixed},
             {"slope", s.Slope},
+            {"slope_unit", unit + " per A/m"},
+            {"slope_per_tesla", s.Slope * kInverseMu0},
             {"offset", s.Offset},
+            {"offset_unit", unit},
+            {"degenerate", s.Degenerate.empty() ? nlohmann::json(nullptr) : nlohmann::json(s.Degenerate)},
+            {"correlation", correlation},
             {"points_compared", s.Covered},
             {"points_measured", s.Total},
             {"parameters", parameters},

@@ -18,18 +18,31 @@ struct FittedParameter {
     double After = 0;
     Bounds Range;
     StandardError Error;
+    bool AtBound = false; // within 0.1 % of a bound: its error is then no error of the fit
 };
+
+// Whether `value` lies within 0.1 % (of the range, or of the bound's magnitude) of a bound.
+bool NearBound(double value, const Bounds& range);
 
 // What a finished fit reports: the summary on the terminal, in the window and in the JSON report.
 struct FitSummary {
     std::optional<double> MisfitBefore; // none where the starting values give no misfit
     std::optional<double> MisfitAfter;
+    double HalfRange = 0; // the misfit's unit: half the measured moment's peak-to-peak
     double Scale = 0;
-    double Slope = 0;
-    double Offset = 0;
+    double Slope = 0;                // moment per A/m
+    double Offset = 0;               // moment
+    bool ScaleFixed = false;         // the scale came from the sample's area
+    std::string MomentUnit;          // "emu", "A m2", or empty where the file does not say
+    std::string Degenerate;          // which of scale, slope and offset the data cannot tell apart
+    std::optional<double> ChiSquare; // with measurement uncertainties
+    std::int32_t DegreesOfFreedom = 0;
     std::size_t Covered = 0;
     std::size_t Total = 0;
     std::vector<FittedParameter> Parameters;
+    // Correlations of the free parameters' values, in their order; NaN where a parameter has no
+    // standard error.
+    std::vector<std::vector<double>> Correlation;
     std::int64_t Evaluations = 0;
     std::int64_t Budget = 0; // of each search
     double Seconds = 0;
@@ -38,8 +51,10 @@ struct FitSummary {
     std::string Stopped;
 };
 
-// A few lines for people: misfit before and after, each free parameter with its value and
-// standard error, evaluations, wall time and why the search stopped. `separator` is the decimal
+// A few lines for people: misfit before and after (with chi^2 where the data give
+// uncertainties), scale, slope and offset with their units, each free parameter with its value and
+// standard error (or why it has none, or that it lies at a bound), the pairs correlated by more
+// than 0.95, evaluations, wall time and why the search stopped. `separator` is the decimal
 // separator of the numbers.
 std::string SummaryText(const FitSummary& summary, char separator = '.');
 

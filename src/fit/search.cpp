@@ -203,12 +203,17 @@ SearchResult Search::Run() {
 }
 
 std::vector<StandardError> StandardErrors(const Objective& objective, const std::vector<FreeParameter>& parameters,
-                                          const std::vector<double>& values) {
+                                          const std::vector<double>& values,
+                                          std::vector<std::vector<double>>* correlation) {
     const std::size_t p = parameters.size();
     std::vector<StandardError> errors(p);
+    if (correlation != nullptr) {
+        correlation->assign(p, std::vector<double>(p, std::numeric_limits<double>::quiet_NaN()));
+    }
     const std::vector<double> center = objective.Residuals(values);
     const std::size_t n = center.size();
-    if (n <= p) {
+    const auto linear = static_cast<std::size_t>(std::max(objective.LinearTerms(), 0));
+    if (n <= p + linear) {
         for (auto& error : errors) {
             error.Why = "too few compared points";
         }
@@ -281,8 +286,17 @@ std::vector<StandardError> StandardErrors(const Objective& objective, const std:
         }
         return errors;
     }
-    const double variance = e0.squaredNorm() / static_cast<double>(n - p);
+    const double variance = e0.squaredNorm() / static_cast<double>(n - p - linear);
     const Eigen::MatrixXd covariance = variance * lu.inverse();
+    if (correlation != nullptr) {
+        for (Eigen::Index a = 0; a < q; ++a) {
+            for (Eigen::Index b = 0; b < q; ++b) {
+                const double value = covariance(a, b) / std::sqrt(covariance(a, a) * covariance(b, b));
+                (*correlation)[determined[static_cast<std::size_t>(a)]][determined[static_cast<std::size_t>(b)]] =
+                    value;
+            }
+        }
+    }
     for (Eigen::Index c = 0; c < q; ++c) {
         const double v = covariance(c, c) / (norms(c) * norms(c));
         StandardError& error = errors[determined[static_cast<std::size_t>(c)]];

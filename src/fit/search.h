@@ -22,6 +22,9 @@ public:
     virtual double Misfit(const std::vector<double>& values) const = 0;
     // The weighted residuals; empty where the values give none.
     virtual std::vector<double> Residuals(const std::vector<double>& values) const = 0;
+    // How many linear coefficients are solved for inside each evaluation (they take degrees of
+    // freedom from the residual variance).
+    virtual std::int32_t LinearTerms() const { return 0; }
 };
 
 struct SearchSettings {
@@ -112,10 +115,15 @@ struct StandardError {
 
 // Standard errors at `values` from the Jacobian of the weighted residual vector by central
 // differences (step 1e-3 of each range in the scaled coordinate, at least one degree for an
-// angle): covariance sigma^2 (J^T J)^-1 with sigma^2 the residual variance on N - p degrees of
-// freedom. A parameter whose column is zero, or whose two one-sided differences differ by more
-// than a factor of ten (a switching field moved), is not determined and left out of J.
+// angle): covariance sigma^2 (J^T J)^-1 with sigma^2 the residual variance on N - p - k degrees
+// of freedom (k the objective's linear terms); with residuals divided by the measurement
+// uncertainties this is (J^T J)^-1 scaled by the reduced chi^2, as usual in least-squares fits. A
+// parameter whose column is zero, or whose two one-sided differences differ by more than a factor
+// of ten (a switching field moved), is not determined and left out of J. `correlation`, when
+// given, receives the p x p correlation matrix (NaN in the rows and columns of parameters
+// without an error).
 std::vector<StandardError> StandardErrors(const Objective& objective, const std::vector<FreeParameter>& parameters,
-                                          const std::vector<double>& values);
+                                          const std::vector<double>& values,
+                                          std::vector<std::vector<double>>* correlation = nullptr);
 
 } // namespace dravo2::fit

@@ -1,5 +1,6 @@
 #include "sweep/parameter_intake.h"
 
+#include "data/errors.h"
 #include "data/number_text.h"
 #include "engine/physical_constants.h"
 
@@ -17,6 +18,18 @@ void TakeParameters(SweepSession& session, const ParameterTexts& texts, char sep
     }
     for (std::size_t i = 0; i < kLayers; ++i) {
         s.t[i] = TextToReal(texts.t[i], separator);
+    }
+    // A layer is absent with M or t of 0; a negative one would turn the stack's moment around.
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        const std::string layer = std::to_string(i + 1);
+        if (s.M[i] < 0) {
+            throw ProgramError("The magnetisation M" + layer + " (" + texts.M[i] +
+                               ") is negative: give 0 for an absent layer, else a positive value");
+        }
+        if (s.t[i] < 0) {
+            throw ProgramError("The thickness t" + layer + " (" + texts.t[i] +
+                               ") is negative: give 0 for an absent layer, else a positive value");
+        }
     }
     for (std::size_t i = 0; i < kLayers; ++i) {
         s.K[i] = TextToReal(texts.K[i], separator);

@@ -47,7 +47,8 @@ struct SweepFieldTexts {
 SweepFieldTexts SweepFieldsOf(const ParameterTexts& texts);
 
 // Start's intake: every field converted in order into the stack, solver and sweep settings,
-// then EndF. A field that does not convert throws with every earlier target already set.
+// then EndF. A field that does not convert, or a negative magnetisation or thickness, throws
+// with every earlier target already set.
 void TakeParameters(SweepSession& session, const ParameterTexts& texts, char separator);
 
 // The three sweep fields converted in order (StartF, Nstep, StepF), without EndF; a field that

@@ -1,5 +1,6 @@
 #include "ui/fit_dialog.h"
 
+#include "data/curve_import.h"
 #include "data/errors.h"
 #include "data/number_text.h"
 #include "plot/canvas.h"
@@ -171,6 +172,12 @@ FitDialog::FitDialog(AppWindow& window) : QDialog(&window), Window(window), Form
     auto* options = new QHBoxLayout;
     Slope = new QCheckBox(tr("Background slope"));
     Offset = new QCheckBox(tr("Background offset"));
+    Area = new QLineEdit;
+    Area->setObjectName(QStringLiteral("FitSampleArea"));
+    Area->setPlaceholderText(tr("fitted scale"));
+    Area->setToolTip(tr("The sample's area (0.2947cm2, mm2 or m2): the scale becomes the saturated moment "
+                        "sum(M t) A / mu0, so that M and t can be fitted. Needs the moment's unit from the import."));
+    Area->setMaximumWidth(110);
     Budget = new QSpinBox;
     Budget->setRange(10, 10'000'000);
     Budget->setValue(2000);
@@ -183,6 +190,8 @@ FitDialog::FitDialog(AppWindow& window) : QDialog(&window), Window(window), Form
     Seed->setValue(1);
     options->addWidget(Slope);
     options->addWidget(Offset);
+    options->addWidget(new QLabel(tr("Sample area")));
+    options->addWidget(Area);
     options->addWidget(new QLabel(tr("Budget")));
     options->addWidget(Budget);
     options->addWidget(new QLabel(tr("Threads")));
@@ -286,6 +295,19 @@ void FitDialog::StartFit() {
         const auto rows = static_cast<std::size_t>(experiment.ExpRows);
         request.Measured.Field.assign(experiment.ExpTable.Column(1), experiment.ExpTable.Column(1) + rows);
         request.Measured.Moment.assign(experiment.ExpTable.Column(2), experiment.ExpTable.Column(2) + rows);
+        if (experiment.SigmaColumn > 0) {
+            const double* sigma = experiment.ExpTable.Column(experiment.SigmaColumn);
+            request.Measured.Sigma.assign(sigma, sigma + rows);
+        }
+        request.Measured.MomentUnit = experiment.MomentUnit;
+        if (const QString area = Area->text().trimmed(); !area.isEmpty()) {
+            const auto value = SampleAreaFromText(area.toStdString());
+            if (!value) {
+                throw ProgramError("'" + area.toStdString() +
+                                   "' is not a sample area: give a positive number with cm2, mm2 or m2");
+            }
+            request.Simulation.Area = *value;
+        }
         for (std::size_t i = 0; i < Rows.size(); ++i) {
             if (Rows[i].Free->isChecked()) {
                 const fit::Bounds bounds{TextToDouble(Text(Rows[i].Lower), Form.Separator),

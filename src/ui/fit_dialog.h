@@ -63,6 +63,7 @@ public:
     std::vector<Row> Rows;
     QCheckBox* Slope = nullptr;
     QCheckBox* Offset = nullptr;
+    QLineEdit* Area = nullptr; // the sample's area ("0.2947cm2"); empty for a fitted scale
     QSpinBox* Budget = nullptr;
     QSpinBox* Threads = nullptr;
     QSpinBox* Seed = nullptr;

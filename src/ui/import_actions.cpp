@@ -10,8 +10,11 @@
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
@@ -49,6 +52,24 @@ MeasuredCurveActions::MeasuredCurveActions(AppWindow& window, std::unique_ptr<Im
         action->setCheckable(true);
         connect(action, &QAction::toggled, this, [this] { UpdateMisfit(); });
     }
+    AreaAction = Window.CompareMenu->addAction(tr("Sample &area..."));
+    AreaAction->setObjectName(QStringLiteral("CompareSampleArea"));
+    AreaAction->setToolTip(tr("A known sample area fixes the scale at the saturated moment sum(M t) A / mu0"));
+    connect(AreaAction, &QAction::triggered, this, [this] {
+        QString text = AreaText;
+        for (;;) {
+            bool accepted = false;
+            text = QInputDialog::getText(&Window, tr("Sample area"),
+                                         tr("The sample's area (for example 0.2947cm2, 29.47mm2 or 2.947e-5m2); "
+                                            "empty for a fitted scale:"),
+                                         QLineEdit::Normal, text, &accepted);
+            if (!accepted || SetSampleAreaText(text)) {
+                return;
+            }
+            QMessageBox::warning(&Window, tr("Sample area"),
+                                 tr("'%1' is not an area: give a positive number with cm2, mm2 or m2.").arg(text));
+        }
+    });
 
     // These connections are made after the panel's own, so they run once its handler is done.
     TForm1& form = Window.Form();
@@ -119,6 +140,22 @@ void MeasuredCurveActions::ImportFile(const QString& path) {
     UpdateMisfit();
 }
 
+bool MeasuredCurveActions::SetSampleAreaText(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        Area = 0;
+        AreaText.clear();
+    } else if (const auto area = SampleAreaFromText(trimmed.toStdString())) {
+        Area = *area;
+        AreaText = trimmed;
+    } else {
+        return false;
+    }
+    AreaAction->setText(AreaText.isEmpty() ? tr("Sample &area...") : tr("Sample &area (%1)...").arg(AreaText));
+    UpdateMisfit();
+    return true;
+}
+
 void MeasuredCurveActions::UpdateMisfit() {
     // The comparison runs beside the panel's handlers, so it leaves the floating-point flags as
     // it found them: a NaN met in a table must not surface later as an error of another handler.
@@ -131,9 +168,17 @@ void MeasuredCurveActions::UpdateMisfit() {
         magnetisation[i] = static_cast<double>(form.Driver.Session.Model.Stack.M[i]);
         thickness[i] = static_cast<double>(form.Driver.Session.Model.Stack.t[i]);
     }
+    MisfitOptions terms{SlopeAction->isChecked(), OffsetAction->isChecked()};
+    const bool areaWithoutUnit = Area > 0 && !(form.Experiment->MomentUnit > 0) && form.Experiment->ExpRows > 0;
+    if (Area > 0 && form.Experiment->MomentUnit > 0) {
+        terms.FixedScale = SaturatedMoment(magnetisation, thickness, Area, form.Experiment->MomentUnit);
+    }
     Last = ComputeMisfit(MeasuredCurve(*form.Experiment), SimulatedCurve(*form.Driver.Simulation),
-                         SaturationProjection(magnetisation, thickness),
-                         {SlopeAction->isChecked(), OffsetAction->isChecked()});
+                         SaturationProjection(magnetisation, thickness), terms);
+    if (areaWithoutUnit) {
+        Last.Valid = false;
+        Last.Reason = "the sample area needs the moment's unit: import the curve again and choose it";
+    }
     std::fesetexceptflag(&flags, kTrappedFlags);
     Window.StatusText->setText(MisfitStatusText(Last, form.Separator));
 }
@@ -146,10 +191,22 @@ QString MisfitStatusText(const MisfitResult& result, char separator) {
     if (!result.Valid) {
         return QStringLiteral("no misfit: ") + QString::fromStdString(result.Reason);
     }
-    return QStringLiteral("misfit %1 of saturation over %2 of %3 measured points")
-        .arg(QString::fromStdString(GeneralNumberText(result.Misfit, 3, separator)))
-        .arg(result.Covered)
-        .arg(result.Total);
+    QString text = QStringLiteral("misfit %1 of the measured half range over %2 of %3 measured points")
+                       .arg(QString::fromStdString(GeneralNumberText(result.Misfit, 3, separator)))
+                       .arg(result.Covered)
+                       .arg(result.Total);
+    if (result.HasChiSquare) {
+        const std::int32_t dof = DegreesOfFreedom(result, 0);
+        text += QStringLiteral(", chi2 %1 on %2 dof (reduced %3)")
+                    .arg(QString::fromStdString(GeneralNumberText(result.ChiSquare, 4, separator)))
+                    .arg(dof)
+                    .arg(dof > 0 ? QString::fromStdString(GeneralNumberText(result.ChiSquare / dof, 4, separator))
+                                 : QStringLiteral("none"));
+    }
+    if (!result.Degenerate.empty()) {
+        text += QStringLiteral("; ") + QString::fromStdString(DegenerateText(result));
+    }
+    return text;
 }
 
 } // namespace dravo2

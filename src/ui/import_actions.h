@@ -35,9 +35,17 @@ public:
 
     const MisfitResult& LastMisfit() const { return Last; }
 
+    // The sample's area (m^2) that fixes the comparison's scale; 0 for a fitted scale.
+    double SampleArea() const { return Area; }
+    // Sets the area from its text ("0.2947cm2"; empty for none). Returns false, changing nothing,
+    // for a text that is not an area.
+    bool SetSampleAreaText(const QString& text);
+    QString SampleAreaText() const { return AreaText; }
+
     QAction* ImportAction = nullptr;
     QAction* SlopeAction = nullptr;
     QAction* OffsetAction = nullptr;
+    QAction* AreaAction = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -46,13 +54,16 @@ private:
     AppWindow& Window;
     std::unique_ptr<ImportDialogs> Dialogs;
     MisfitResult Last;
+    double Area = 0;
+    QString AreaText;
 };
 
 // Adds the import and comparison actions to `window`'s menus and the misfit to its status bar.
 MeasuredCurveActions* InstallImportActions(AppWindow& window);
 
-// "misfit 0.0123 of saturation over 412 of 800 measured points", or "no misfit: <why>", with the
-// regional decimal separator.
+// "misfit 0.0123 of the measured half range over 412 of 800 measured points", with
+// ", chi2 X on D dof (reduced R)" where the data give uncertainties and the terms the data cannot
+// tell apart; or "no misfit: <why>"; with the regional decimal separator.
 QString MisfitStatusText(const MisfitResult& result, char separator);
 
 } // namespace dravo2

@@ -96,10 +96,37 @@ ImportDialog::ImportDialog(const ParsedCurveFile& file, const QString& fileName,
     UnitWarning->setObjectName(QStringLiteral("UnitWarning"));
     UnitWarning->setStyleSheet(QStringLiteral("color: #b00000"));
     UnitWarning->setWordWrap(true);
+    SigmaColumn = new QComboBox(this);
+    SigmaColumn->setObjectName(QStringLiteral("SigmaColumn"));
+    SigmaColumn->addItem(tr("none"), -1);
+    for (std::size_t c = 0; c < file.Columns.size(); ++c) {
+        if (file.Columns[c].HasValues) {
+            SigmaColumn->addItem(QStringLiteral("%1: %2").arg(c + 1).arg(QString::fromStdString(file.Columns[c].Name)),
+                                 static_cast<int>(c));
+        }
+    }
+    SigmaColumn->setCurrentIndex(std::max(0, ComboIndexOf(SigmaColumn, suggestion.SigmaColumn)));
+    SigmaColumn->setToolTip(tr("The standard uncertainty of each moment: the misfit then weights each point by "
+                               "1/sigma^2 and gives chi2"));
+    MomentUnit = new QComboBox(this);
+    MomentUnit->setObjectName(QStringLiteral("MomentUnit"));
+    const auto statedMoment =
+        suggestion.MomentColumn >= 0
+            ? MomentUnitFromText(file.Columns[static_cast<std::size_t>(suggestion.MomentColumn)].Unit)
+            : std::nullopt;
+    MomentUnit->addItem(statedMoment
+                            ? tr("%1 (as the file states)").arg(QString::fromStdString(MomentUnitName(*statedMoment)))
+                            : tr("not stated"),
+                        0.0);
+    MomentUnit->addItem(QStringLiteral("emu"), 1e-3);
+    MomentUnit->addItem(QStringLiteral("A m2"), 1.0);
+    MomentUnit->setToolTip(tr("Needed only where the sample area fixes the scale"));
     form->addRow(tr("Field column:"), FieldColumn);
     form->addRow(tr("Moment column:"), MomentColumn);
     form->addRow(tr("Field unit:"), Unit);
     form->addRow(QString(), UnitWarning);
+    form->addRow(tr("Uncertainty column:"), SigmaColumn);
+    form->addRow(tr("Moment unit:"), MomentUnit);
     layout->addLayout(form);
 
     RowsText = new QLabel(this);
@@ -163,6 +190,11 @@ ImportChoice ImportDialog::Choice() const {
     choice.MomentColumn = ColumnOf(MomentColumn);
     choice.Unit = static_cast<FieldUnit>(Unit->currentData().toInt());
     choice.Long = FirstRows->isChecked() ? LongCurve::FirstRows : LongCurve::Thin;
+    choice.SigmaColumn = ColumnOf(SigmaColumn);
+    if (choice.SigmaColumn == choice.FieldColumn || choice.SigmaColumn == choice.MomentColumn) {
+        choice.SigmaColumn = -1;
+    }
+    choice.MomentUnit = MomentUnit->currentData().toDouble();
     return choice;
 }
 

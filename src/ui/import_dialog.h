@@ -29,8 +29,8 @@ public:
 };
 
 // The import dialog: the file's kind, its first rows, the field and moment columns, the field
-// unit (with a warning where the file does not state it) and, for more rows than the table
-// holds, thinning or keeping the first rows.
+// unit (with a warning where the file does not state it), the moment's uncertainty column and
+// unit and, for more rows than the table holds, thinning or keeping the first rows.
 class ImportDialog : public QDialog {
     Q_OBJECT
 public:
@@ -45,6 +45,8 @@ public:
     QComboBox* MomentColumn = nullptr;
     QComboBox* Unit = nullptr;
     QLabel* UnitWarning = nullptr;
+    QComboBox* SigmaColumn = nullptr; // "none", then the columns; preselected by name
+    QComboBox* MomentUnit = nullptr;  // "as stated" (or "not stated"), emu, A m2
     QLabel* RowsText = nullptr;
     QRadioButton* ThinRows = nullptr;
     QRadioButton* FirstRows = nullptr;

@@ -1,5 +1,6 @@
 #include "cli/command_outcome.h"
 #include "cli/sweep_command.h"
+#include "data/number_text.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +37,7 @@ TEST_F(MeasuredCommand, ImportPrintsTheTableAndStatesItsChoices) {
                            "-1.59154943091895E+0005    -3.00000000000000E-0005     3.01000000000000E+0002    \r\n");
     EXPECT_EQ(outcome.err, "Magnetometer export ([Header] and [Data])\n"
                            "field: column 3 'Magnetic Field (Oe)' in Oe (as the file states)\n"
-                           "moment: column 4 'Moment (emu)'\n"
+                           "moment: column 4 'Moment (emu)' in emu (as the file states)\n"
                            "rows: 2 loaded, 1 without both values skipped\n");
 
     const Outcome chosen = RunCommand({"--import", path, "--columns", "temperature,3", "--field-unit", "kA/m"});
@@ -81,7 +82,8 @@ TEST_F(MeasuredCommand, BadChoicesAreRefused) {
         {{"--compare", path, "--background", "quadratic"}, "'quadratic' is not a background (slope, offset or both)\n"},
         {{"--import", path, "--columns", "1"}, "--columns takes FIELD,MOMENT\n"},
         {{"--import", path, "--columns", "1,3"}, "There is no column 3: the file has 2 columns\n"},
-        {{"--columns", "1,2"}, "--columns, --field-unit and --rows go with --import or --compare\n"},
+        {{"--columns", "1,2"},
+         "--columns, --field-unit, --rows, --sigma and --moment-unit go with --import or --compare\n"},
         {{"--read", path, "--compare", path}, "--read and --compare do not go together\n"},
         {{"--import", path, "-o", "out.dat"},
          "--import prints the table it would load: --read, -o, --reverse and KEY=VALUE do not go with it\n"},
@@ -92,6 +94,33 @@ TEST_F(MeasuredCommand, BadChoicesAreRefused) {
         EXPECT_EQ(outcome.err, c.message);
         EXPECT_EQ(outcome.out, "");
     }
+}
+
+TEST_F(MeasuredCommand, CompareWithUncertaintiesAndASampleArea) {
+    // The default loop's own first rows, in T and emu, with a constant uncertainty.
+    std::string bytes = "B (T),m (emu),err\n";
+    for (int i = 0; i <= 10; ++i) {
+        bytes += std::to_string(0.2 - 0.02 * i) + "," + std::to_string(1e-4 * (1 - 0.1 * i)) + ",1e-6\n";
+    }
+    const std::string path = Write("loop.csv", bytes);
+    const Outcome chi =
+        RunCommand({"start=200", "step=-5", "steps=40", "--compare", path, "--sigma", "err", "--background", "slope"});
+    EXPECT_EQ(chi.status, kExitOk) << chi.err;
+    EXPECT_NE(chi.err.find("uncertainty: column 3 'err'\n"), std::string::npos) << chi.err;
+    EXPECT_NE(chi.err.find(" chi2 "), std::string::npos) << chi.err;
+    EXPECT_NE(chi.err.find(" dof 9 reduced "), std::string::npos) << chi.err;
+
+    const Outcome area = RunCommand({"start=200", "step=-5", "steps=40", "--compare", path, "--area", "0.1cm2"});
+    EXPECT_EQ(area.status, kExitOk) << area.err;
+    // The default stack's sum(M t) = 27.4e-9 T m on 0.1 cm2, in emu: the scale is computed.
+    const std::string scale = GeneralNumberText(27.4e-9 * 1e-5 / (4e-7 * 3.14159265358979323846) / 1e-3, 6, '.');
+    EXPECT_NE(area.err.find(" scale " + scale + " slope 0 offset 0 "), std::string::npos) << area.err << scale;
+
+    const std::string unitless = Write("bare.csv", "B (T),m\n0.1,1\n0,0\n-0.1,-1\n");
+    const Outcome refused = RunCommand({"steps=40", "--compare", unitless, "--area", "0.1cm2"});
+    EXPECT_EQ(refused.status, kExitBadInput);
+    EXPECT_NE(refused.err.find("--area needs the moment's unit"), std::string::npos) << refused.err;
+    EXPECT_EQ(RunCommand({"steps=40", "--compare", path, "--area", "0.1"}).status, kExitBadInput);
 }
 
 TEST_F(MeasuredCommand, AFileThatDoesNotReadIsAFileError) {

@@ -150,6 +150,10 @@ TEST(SweepCommand, AbsurdParametersGiveAMessageOrASoundTable) {
             if (outcome.status == kExitOk) {
                 EXPECT_EQ(outcome.err, "");
                 EXPECT_EQ(outcome.out.size(), 4u * 218);
+            } else if (outcome.err.find(") is negative: give 0 for an absent layer") != std::string::npos) {
+                // A negative magnetisation or thickness is refused before any step.
+                EXPECT_EQ(outcome.status, kExitBadInput);
+                EXPECT_EQ(outcome.out, "");
             } else {
                 EXPECT_TRUE(messages.count(outcome.err)) << outcome.err;
             }

@@ -1,4 +1,7 @@
 #include "fit/parameters.h"
+#include "fit/report.h"
+
+#include <nlohmann/json.hpp>
 
 #include "data/errors.h"
 
@@ -55,12 +58,44 @@ TEST(FitParameters, DefaultBoundsFollowTheKindAndTheValue) {
     EXPECT_EQ(Lower(ParameterKind::Bias, 0), -1e-3);
     EXPECT_EQ(Upper(ParameterKind::Bias, 0), 1e-3);
     EXPECT_EQ(Upper(ParameterKind::Angle, 17), 90);
+    // No film reaches beyond 2.5 T or 100 nm by default, and no range reaches below 0.
+    EXPECT_EQ(Upper(ParameterKind::Magnetisation, 1.72892), kMaxMagnetisation);
+    EXPECT_EQ(Upper(ParameterKind::Thickness, 20e-9), kMaxThickness);
+    EXPECT_EQ(Upper(ParameterKind::Magnetisation, 3.0), 3.0);
+    EXPECT_THROW(FreeParameter(*ParameterIndex("t2"), Bounds{-1e-9, 1e-8}), ProgramError);
+    EXPECT_THROW(FreeParameter(*ParameterIndex("M1"), Bounds{-0.5, 2}), ProgramError);
+}
+
+TEST(FitReport, AParameterAtItsBoundIsFlaggedAndOffersNoError) {
+    EXPECT_TRUE(NearBound(-0.0269, {-0.0269, 0.0269}));
+    EXPECT_TRUE(NearBound(0.02689, {-0.0269, 0.0269}));
+    EXPECT_FALSE(NearBound(-2.45e-3, {-0.0269, 0.0269}));
+    FitSummary summary;
+    summary.MisfitAfter = 0.031;
+    summary.MomentUnit = "emu";
+    summary.Slope = -5.2e-11;
+    FittedParameter atBound{"J1", "J/m^2", -2.69e-3, -0.0269, {-0.0269, 0.0269}, {true, 2.6e-4, ""}, true};
+    FittedParameter inside{"Jbq1", "J/m^2", -1.69e-3, -1.73e-3, {-0.0169, 0.0169}, {true, 2e-5, ""}, false};
+    summary.Parameters = {atBound, inside};
+    summary.Correlation = {{1, -0.97}, {-0.97, 1}};
+    const std::string text = SummaryText(summary);
+    EXPECT_NE(text.find("J1          -0.0269 J/m^2 (from -0.00269), at bound"), std::string::npos) << text;
+    EXPECT_EQ(text.find("+- 0.00026"), std::string::npos) << text;
+    EXPECT_EQ(text.find("+- 2.6E-4"), std::string::npos) << text;
+    EXPECT_NE(text.find("-0.00173 +- 2E-5 J/m^2"), std::string::npos) << text;
+    EXPECT_NE(text.find("strongly correlated: J1 and Jbq1 (-0.97)"), std::string::npos) << text;
+    EXPECT_NE(text.find("slope -5.2E-11 emu per A/m (-4.13803E-5 emu per T)"), std::string::npos) << text;
+    const nlohmann::json json = SummaryJson(summary);
+    EXPECT_TRUE(json["parameters"][0]["at_bound"].get<bool>());
+    EXPECT_TRUE(json["parameters"][0]["standard_error"].is_null());
+    EXPECT_EQ(json["parameters"][1]["standard_error"].get<double>(), 2e-5);
+    EXPECT_EQ(json["correlation"][0][1].get<double>(), -0.97);
 }
 
 TEST(FitParameters, ScalingIsLinearUpToTwoDecadesAndLogarithmicBeyond) {
     const FreeParameter linear(0, DefaultBounds(ParameterKind::Magnetisation, 1.5));
     EXPECT_FALSE(linear.Logarithmic());
-    EXPECT_DOUBLE_EQ(linear.FromUnit(0.5), (0.15 + 15) / 2);
+    EXPECT_DOUBLE_EQ(linear.FromUnit(0.5), (0.15 + 2.5) / 2);
     const FreeParameter wide(8, {1, 1e4});
     EXPECT_TRUE(wide.Logarithmic());
     EXPECT_NEAR(wide.FromUnit(0.5), 100, 1e-9);

@@ -105,7 +105,8 @@ const std::string kOerstedExport = "[Header]\r\nTITLE,film\r\n[Data]\r\n"
 
 TEST_F(ImportTest, MenusAndTheStatusBeforeAnyCurve) {
     EXPECT_TRUE(Window->FileMenu->actions().contains(Actions->ImportAction));
-    EXPECT_EQ(Window->CompareMenu->actions(), (QList<QAction*>{Actions->SlopeAction, Actions->OffsetAction}));
+    EXPECT_EQ(Window->CompareMenu->actions(),
+              (QList<QAction*>{Actions->SlopeAction, Actions->OffsetAction, Actions->AreaAction}));
     EXPECT_TRUE(Actions->SlopeAction->isCheckable());
     EXPECT_FALSE(Actions->SlopeAction->isChecked());
     EXPECT_FALSE(Actions->OffsetAction->isChecked());
@@ -146,7 +147,7 @@ TEST_F(ImportTest, TheMisfitFollowsEveryTickAndTheCompareMenu) {
     ASSERT_TRUE(Actions->LastMisfit().Valid);
     EXPECT_GT(Actions->LastMisfit().Misfit, 1e-6);
     EXPECT_TRUE(Status().starts_with("misfit ")) << Status();
-    EXPECT_TRUE(Status().ends_with(" of saturation over 60 of 60 measured points")) << Status();
+    EXPECT_TRUE(Status().ends_with(" of the measured half range over 60 of 60 measured points")) << Status();
 
     Actions->SlopeAction->trigger();
     EXPECT_NEAR(Actions->LastMisfit().Slope, 1e-7, 1e-12);
@@ -157,7 +158,8 @@ TEST_F(ImportTest, TheMisfitFollowsEveryTickAndTheCompareMenu) {
     for (int tick = 1; tick <= 3; ++tick) {
         Tick();
     }
-    EXPECT_EQ(Status(), "misfit 0 of saturation over 3 of 60 measured points");
+    EXPECT_LT(Actions->LastMisfit().Misfit, 1e-9);
+    EXPECT_TRUE(Status().ends_with(" of the measured half range over 3 of 60 measured points")) << Status();
 }
 
 TEST_F(ImportTest, ACancelledOrFailedImportKeepsTheCurve) {
@@ -203,7 +205,14 @@ TEST(MisfitStatus, RegionalSeparatorAndReason) {
     result.Covered = 412;
     result.Total = 800;
     EXPECT_EQ(MisfitStatusText(result, ',').toStdString(),
-              "misfit 0,0123 of saturation over 412 of 800 measured points");
+              "misfit 0,0123 of the measured half range over 412 of 800 measured points");
+    result.HasChiSquare = true;
+    result.ChiSquare = 830.5;
+    result.LinearTerms = 2;
+    result.Degenerate = "scale and slope";
+    EXPECT_EQ(MisfitStatusText(result, '.').toStdString(),
+              "misfit 0.0123 of the measured half range over 412 of 800 measured points, chi2 830.5 on 410 dof "
+              "(reduced 2.026); scale and slope cannot be told apart over the measured range");
     result.Valid = false;
     result.Reason = "the fitted scale is 0";
     EXPECT_EQ(MisfitStatusText(result, '.').toStdString(), "no misfit: the fitted scale is 0");
