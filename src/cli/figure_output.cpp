@@ -41,6 +41,8 @@ bool ParseOutputOption(const std::string& arg, const std::function<std::string()
         options.HeightCm = PositiveNumber(arg, size.substr(cross + 1), 100);
     } else if (arg == "--font-size") {
         options.FontPt = PositiveNumber(arg, next(), 72);
+    } else if (arg == "--residuals") {
+        options.Residuals = true;
     } else {
         return false;
     }
@@ -65,11 +67,13 @@ std::string OutputOptionsHelp() {
            "  --plot FILE          also draw the figure of the display mode into FILE (.png, .svg, .pdf)\n"
            "  --dpi N              resolution of a PNG figure (default 300)\n"
            "  --plot-size WxH      figure size in cm (default 8.5x6.5)\n"
-           "  --font-size PT       figure font size in points (default 8)\n";
+           "  --font-size PT       figure font size in points (default 8)\n"
+           "  --residuals          with --compare, a panel of the measured minus the simulated curve\n"
+           "                       under the figure, on the same field axis\n";
 }
 
 std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const ParameterTexts& texts,
-                            char separator) {
+                            char separator, const ModelUnitsCurve* measured) {
     if (options.Format != "csv") {
         return ResultFileText(simulation);
     }
@@ -81,11 +85,15 @@ std::string TableOutputText(const OutputOptions& options, const SimulationData& 
     for (std::size_t i = 0; i < present.size(); ++i) {
         present[i] = TextToReal(texts.t[i], separator) > 0;
     }
-    return CsvTableText(simulation, present, TableBranchNumbers(simulation));
+    std::string text = CsvTableText(simulation, present, TableBranchNumbers(simulation));
+    if (measured != nullptr) {
+        text += CsvMeasuredRows(measured->Field, measured->Value);
+    }
+    return text;
 }
 
 void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
-                   const ExperimentData* measured) {
+                   const ExperimentData* measured, const FigureComparison* comparison) {
     const bool nothingToDraw = simulation.SimRows <= 0 && (measured == nullptr || measured->ExpRows <= 0);
     if (options.PlotPath.empty() || nothingToDraw) {
         return; // like the table, an empty figure never replaces a file
@@ -97,7 +105,13 @@ void WritePlotFile(const OutputOptions& options, const SimulationData& simulatio
         figureColumns.Y = (*columns)[1];
     }
     figureColumns.ProjectionAlongY = mode == DisplayMode::MvHy;
-    FigureDescription figure = BuildFigure(simulation, figureColumns, measured);
+    FigureComparison withResiduals;
+    if (comparison != nullptr) {
+        withResiduals = *comparison;
+        withResiduals.Residuals = options.Residuals;
+    }
+    FigureDescription figure =
+        BuildFigure(simulation, figureColumns, measured, nullptr, comparison != nullptr ? &withResiduals : nullptr);
     figure.WidthCm = options.WidthCm;
     figure.HeightCm = options.HeightCm;
     figure.FontPt = options.FontPt;

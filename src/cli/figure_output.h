@@ -1,6 +1,8 @@
 #pragma once
 
+#include "analysis/model_units.h"
 #include "data/data_table.h"
+#include "plot/figure.h"
 #include "sweep/display_preset.h"
 #include "sweep/parameter_intake.h"
 
@@ -17,9 +19,11 @@ struct OutputOptions {
     double WidthCm = 8.5;
     double HeightCm = 6.5;
     double FontPt = 8;
+    bool Residuals = false; // a residual panel under a figure with a measured curve
 };
 
-// Takes one of --format, --plot, --dpi, --plot-size and --font-size (with its value from `next`)
+// Takes one of --format, --plot, --dpi, --plot-size, --font-size (with its value from `next`) and
+// --residuals
 // into `options`; false for any other argument. A bad value throws ProgramError.
 bool ParseOutputOption(const std::string& arg, const std::function<std::string()>& next, OutputOptions& options);
 
@@ -31,14 +35,16 @@ void CheckOutputOptions(const OutputOptions& options, bool noSweep);
 std::string OutputOptionsHelp();
 
 // The table in the chosen format: the result file, or CSV with the angles of the layers of no
-// thickness left empty. Empty when the sweep recorded no rows.
+// thickness left empty, followed by the measured curve in model units (when given) as rows of
+// branch "measured". Empty when the sweep recorded no rows.
 std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const ParameterTexts& texts,
-                            char separator);
+                            char separator, const ModelUnitsCurve* measured = nullptr);
 
-// Draws the figure of the sweep in the display mode (and the measured curve when given) into
-// PlotPath, on Qt's offscreen platform when no application is running. Nothing without a path or
-// without anything to draw.
+// Draws the figure of the sweep in the display mode (and the measured curve when given, in model
+// units with a comparison, with a residual panel when options.Residuals asks) into PlotPath, on
+// Qt's offscreen platform when no application is running. Nothing without a path or without
+// anything to draw.
 void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
-                   const ExperimentData* measured = nullptr);
+                   const ExperimentData* measured = nullptr, const FigureComparison* comparison = nullptr);
 
 } // namespace dravo2

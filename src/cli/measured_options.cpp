@@ -108,7 +108,10 @@ void PrintMeasuredHelp(std::ostream& out) {
            "weighted RMS difference of the measured curve from s m + b H + c, divided by half the\n"
            "measured moment's peak-to-peak, with m the simulated projection over its saturation;\n"
            "with --sigma also \"chi2 X dof D reduced R\". --compare takes --columns, --field-unit,\n"
-           "--rows, --sigma and --moment-unit as --import does.\n"
+           "--rows, --sigma and --moment-unit as --import does. The figure (--plot) then draws the\n"
+           "measured points in the simulated projection's units, (y - b H - c) / s times the saturation\n"
+           "projection, with the misfit in the legend (and a residual panel with --residuals), and the\n"
+           "CSV table (--format csv) adds them as rows of branch \"measured\".\n"
            "  --columns      the field and moment columns, by number from 1 or by name\n"
            "  --field-unit   A/m, kA/m, Oe, mT or T (mT and T of mu0 H); default the unit the file states\n"
            "  --rows         thin (every k-th row, the default) or first (the first 4096) for longer curves\n"
@@ -221,18 +224,40 @@ std::string MisfitLine(const MisfitResult& result, char separator) {
     return line;
 }
 
+namespace {
+
+// The magnetisations (T) and thicknesses (m) of a stack's layers.
+struct LayerValues {
+    std::array<double, kLayers> M{};
+    std::array<double, kLayers> t{};
+};
+
+LayerValues LayersOf(const LayerStack& stack) {
+    LayerValues layers;
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        layers.M[i] = static_cast<double>(stack.M[i]);
+        layers.t[i] = static_cast<double>(stack.t[i]);
+    }
+    return layers;
+}
+
+} // namespace
+
+double StackSaturation(const LayerStack& stack) {
+    const LayerValues layers = LayersOf(stack);
+    return SaturationProjection(layers.M, layers.t);
+}
+
+MisfitResult CompareMeasured(const ExperimentData& measured, const SimulationData& simulated, const LayerStack& stack,
+                             const MeasuredOptions& options) {
+    const LayerValues layers = LayersOf(stack);
+    return ComputeMisfit(MeasuredCurve(measured), SimulatedCurve(simulated), SaturationProjection(layers.M, layers.t),
+                         ComparisonTerms(options, measured, SaturatedMoment(layers.M, layers.t, 1.0, 1.0)));
+}
+
 std::string CompareLine(const ExperimentData& measured, const SimulationData& simulated, const LayerStack& stack,
                         const MeasuredOptions& options, char separator) {
-    std::array<double, kLayers> m{};
-    std::array<double, kLayers> t{};
-    for (std::size_t i = 0; i < kLayers; ++i) {
-        m[i] = static_cast<double>(stack.M[i]);
-        t[i] = static_cast<double>(stack.t[i]);
-    }
-    const MisfitResult result =
-        ComputeMisfit(MeasuredCurve(measured), SimulatedCurve(simulated), SaturationProjection(m, t),
-                      ComparisonTerms(options, measured, SaturatedMoment(m, t, 1.0, 1.0)));
-    return MisfitLine(result, separator);
+    return MisfitLine(CompareMeasured(measured, simulated, stack, options), separator);
 }
 
 } // namespace dravo2

@@ -61,6 +61,14 @@ MisfitOptions ComparisonTerms(const MeasuredOptions& options, const ExperimentDa
 // uncertainties, and the terms the data cannot tell apart; or "misfit none (why) points N/TOTAL".
 std::string MisfitLine(const MisfitResult& result, char separator);
 
+// The saturation projection (T) of a stack's layers.
+double StackSaturation(const LayerStack& stack);
+
+// The comparison of a measured curve with the simulated table of a stack, with the background
+// terms of `options`.
+MisfitResult CompareMeasured(const ExperimentData& measured, const SimulationData& simulated, const LayerStack& stack,
+                             const MeasuredOptions& options);
+
 // The misfit line of a measured curve against the simulated table of a stack.
 std::string CompareLine(const ExperimentData& measured, const SimulationData& simulated, const LayerStack& stack,
                         const MeasuredOptions& options, char separator);

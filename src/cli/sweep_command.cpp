@@ -1,6 +1,7 @@
 #include "cli/sweep_command.h"
 
 #include "analysis/misfit.h"
+#include "analysis/model_units.h"
 #include "cli/figure_output.h"
 #include "cli/measured_options.h"
 
@@ -234,6 +235,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
         throw ProgramError("--read and --compare do not go together");
     }
     CheckMeasuredOptions(options.Measured);
+    if (options.Output.Residuals && (options.Measured.ComparePath.empty() || options.Output.PlotPath.empty())) {
+        throw ProgramError("--residuals goes with --compare and --plot");
+    }
     CheckOutputOptions(options.Output, options.Reading || !options.Measured.ImportPath.empty());
     options.Sweep.Texts.UniaxialChecked = options.Aniso == "UA";
     options.Sweep.Texts.QuarticChecked = options.Aniso == "QU";
@@ -451,12 +455,23 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
             err << kInterruptedMessage << "\n";
             status = kExitInterrupted;
         }
-        WriteResult(options.OutputPath, TableOutputText(options.Output, run->Table(), options.Sweep.Texts, separator),
+        const bool comparing = !options.Measured.ComparePath.empty();
+        FigureComparison comparison;
+        ModelUnitsCurve measuredRows;
+        if (comparing) {
+            comparison.Misfit = CompareMeasured(*measured, run->Table(), run->Stack(), options.Measured);
+            comparison.Saturation = StackSaturation(run->Stack());
+            measuredRows = MeasuredInModelUnits(MeasuredCurve(*measured), SimulatedCurve(run->Table()),
+                                                comparison.Misfit, comparison.Saturation);
+        }
+        WriteResult(options.OutputPath,
+                    TableOutputText(options.Output, run->Table(), options.Sweep.Texts, separator,
+                                    comparing ? &measuredRows : nullptr),
                     out, err);
-        WritePlotFile(options.Output, run->Table(), ModeNamed(options.Mode),
-                      options.Measured.ComparePath.empty() ? nullptr : measured.get());
-        if (!options.Measured.ComparePath.empty()) {
-            err << CompareLine(*measured, run->Table(), run->Stack(), options.Measured, separator) << "\n";
+        WritePlotFile(options.Output, run->Table(), ModeNamed(options.Mode), comparing ? measured.get() : nullptr,
+                      comparing ? &comparison : nullptr);
+        if (comparing) {
+            err << MisfitLine(comparison.Misfit, separator) << "\n";
         }
         return status;
     } catch (const InputOutputError& error) {

@@ -1,6 +1,7 @@
 #include "data/csv_writer.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace dravo2 {
 namespace {
@@ -35,6 +36,21 @@ std::string CsvTableText(const SimulationData& simulation, const std::array<bool
             }
         }
         out += '\n';
+    }
+    return out;
+}
+
+std::string CsvMeasuredRows(std::span<const double> field, std::span<const double> moment) {
+    std::string out;
+    for (std::size_t j = 0; j < field.size() && j < moment.size(); ++j) {
+        if (!std::isfinite(field[j]) || !std::isfinite(moment[j])) {
+            continue;
+        }
+        out += "measured,";
+        AppendShortest(out, field[j]);
+        out += ',';
+        AppendShortest(out, moment[j]);
+        out += ",,,,,,\n";
     }
     return out;
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,10 @@ inline constexpr const char* kCsvHeader =
 // empty cells. Lines end in LF.
 std::string CsvTableText(const SimulationData& simulation, const std::array<bool, 4>& layerPresent,
                          const std::vector<std::int32_t>& branchOfRow);
+
+// Rows of branch "measured" for the CSV table: the field (A/m) and the measured moment brought
+// into the projection's units (T), the other columns empty; points whose moment is not finite are
+// left out. Lines end in LF.
+std::string CsvMeasuredRows(std::span<const double> field, std::span<const double> moment);
 
 } // namespace dravo2

@@ -182,7 +182,7 @@ void DrawLegend(QPainter& painter, const AxisMap& map, const FigureDescription& 
     const double lineHeight = metrics.height();
     double textWidth = 0;
     for (SeriesKind kind : kinds) {
-        textWidth = std::max(textWidth, metrics.horizontalAdvance(Text(SeriesLegend(kind))));
+        textWidth = std::max(textWidth, metrics.horizontalAdvance(Text(SeriesLegend(figure, kind))));
     }
     const QSizeF size(pad + kLegendSample * unit + pad + textWidth + pad,
                       pad + lineHeight * static_cast<double>(kinds.size()) + pad * 0.5);
@@ -233,7 +233,7 @@ void DrawLegend(QPainter& painter, const AxisMap& map, const FigureDescription& 
         DrawLegendSample(painter, kind, QPointF(box.left() + pad, middle), unit);
         painter.setPen(Qt::black);
         painter.drawText(QRectF(box.left() + pad + kLegendSample * unit + pad, y, textWidth + pad, lineHeight),
-                         Qt::AlignLeft | Qt::AlignVCenter, Text(SeriesLegend(kind)));
+                         Qt::AlignLeft | Qt::AlignVCenter, Text(SeriesLegend(figure, kind)));
         y += lineHeight;
     }
 }
@@ -277,9 +277,15 @@ void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRect
 
     const AxisTicks& xt = figure.XTicks;
     const AxisTicks& yt = figure.YTicks;
+    const AxisTicks& rt = figure.ResidualTicks;
     double yLabelWidth = 0;
     for (double v : yt.Values) {
         yLabelWidth = std::max(yLabelWidth, metrics.horizontalAdvance(TickText(v, yt.Step)));
+    }
+    if (figure.ResidualPanel) {
+        for (double v : rt.Values) {
+            yLabelWidth = std::max(yLabelWidth, metrics.horizontalAdvance(TickText(v, rt.Step)));
+        }
     }
     double lastXLabel = 0;
     if (!xt.Values.empty()) {
@@ -290,20 +296,31 @@ void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRect
     const double right = area.right() - std::max(outer, lastXLabel / 2 + outer);
     const double top = area.top() + std::max(outer, textHeight / 2 + outer / 2);
     const double bottom = area.bottom() - (outer + textHeight + gap + textHeight + gap);
-    AxisMap map{QRectF(QPointF(left, top), QPointF(right, bottom)), xt, yt};
-    if (map.Frame.width() <= 0 || map.Frame.height() <= 0 || xt.High <= xt.Low || yt.High <= yt.Low) {
+    // With residuals, the plot keeps the upper part and the residual panel the lower 30 % below a
+    // gap that keeps their tick labels apart; both share the field axis labelled at the bottom.
+    const double panelGap = figure.ResidualPanel ? textHeight : 0;
+    const double panelHeight = figure.ResidualPanel ? 0.3 * (bottom - top - panelGap) : 0;
+    const double plotBottom = bottom - panelHeight - panelGap;
+    AxisMap map{QRectF(QPointF(left, top), QPointF(right, plotBottom)), xt, yt};
+    AxisMap residualMap{QRectF(QPointF(left, bottom - panelHeight), QPointF(right, bottom)), xt, rt};
+    if (map.Frame.width() <= 0 || map.Frame.height() <= 0 || xt.High <= xt.Low || yt.High <= yt.Low ||
+        (figure.ResidualPanel && (residualMap.Frame.height() <= 0 || rt.High <= rt.Low))) {
         painter.restore();
         return; // too small to hold axes
     }
 
     // Zero lines, faint, where they fall inside the frame.
-    painter.setPen(QPen(QColor(190, 190, 190), 0.4 * unit));
-    if (xt.Low < 0 && xt.High > 0) {
-        painter.drawLine(QPointF(map.ToX(0), top), QPointF(map.ToX(0), bottom));
-    }
-    if (yt.Low < 0 && yt.High > 0) {
-        painter.drawLine(QPointF(left, map.ToY(0)), QPointF(right, map.ToY(0)));
-    }
+    const auto zeroLines = [&](const AxisMap& frameMap) {
+        const QRectF& f = frameMap.Frame;
+        painter.setPen(QPen(QColor(190, 190, 190), 0.4 * unit));
+        if (frameMap.X.Low < 0 && frameMap.X.High > 0) {
+            painter.drawLine(QPointF(frameMap.ToX(0), f.top()), QPointF(frameMap.ToX(0), f.bottom()));
+        }
+        if (frameMap.Y.Low < 0 && frameMap.Y.High > 0) {
+            painter.drawLine(QPointF(f.left(), frameMap.ToY(0)), QPointF(f.right(), frameMap.ToY(0)));
+        }
+    };
+    zeroLines(map);
 
     painter.save();
     painter.setClipRect(map.Frame);
@@ -317,39 +334,63 @@ void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRect
     }
     painter.restore();
 
-    // Frame, ticks inward on all four sides, labels on the bottom and left.
+    // Frames, ticks inward on all four sides, labels on the left, and on the bottom of the lowest
+    // frame only.
     const QPen framePen(Qt::black, kFrameWidth * unit, Qt::SolidLine, Qt::SquareCap);
-    painter.setPen(framePen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(map.Frame);
     const double tick = kTickLength * unit;
-    for (double v : xt.Values) {
-        const double x = map.ToX(v);
+    const auto frame = [&](const AxisMap& frameMap, bool fieldLabels) {
+        const QRectF& f = frameMap.Frame;
         painter.setPen(framePen);
-        painter.drawLine(QPointF(x, bottom), QPointF(x, bottom - tick));
-        painter.drawLine(QPointF(x, top), QPointF(x, top + tick));
-        painter.setPen(Qt::black);
-        painter.drawText(QRectF(x - 50 * textHeight, bottom + gap, 100 * textHeight, textHeight), Qt::AlignCenter,
-                         TickText(v, xt.Step));
-    }
-    for (double v : yt.Values) {
-        const double y = map.ToY(v);
-        painter.setPen(framePen);
-        painter.drawLine(QPointF(left, y), QPointF(left + tick, y));
-        painter.drawLine(QPointF(right, y), QPointF(right - tick, y));
-        painter.setPen(Qt::black);
-        painter.drawText(
-            QRectF(left - gap - yLabelWidth - textHeight, y - textHeight / 2, yLabelWidth + textHeight, textHeight),
-            Qt::AlignRight | Qt::AlignVCenter, TickText(v, yt.Step));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(f);
+        for (double v : frameMap.X.Values) {
+            const double x = frameMap.ToX(v);
+            painter.setPen(framePen);
+            painter.drawLine(QPointF(x, f.bottom()), QPointF(x, f.bottom() - tick));
+            painter.drawLine(QPointF(x, f.top()), QPointF(x, f.top() + tick));
+            if (fieldLabels) {
+                painter.setPen(Qt::black);
+                painter.drawText(QRectF(x - 50 * textHeight, f.bottom() + gap, 100 * textHeight, textHeight),
+                                 Qt::AlignCenter, TickText(v, frameMap.X.Step));
+            }
+        }
+        for (double v : frameMap.Y.Values) {
+            const double y = frameMap.ToY(v);
+            painter.setPen(framePen);
+            painter.drawLine(QPointF(f.left(), y), QPointF(f.left() + tick, y));
+            painter.drawLine(QPointF(f.right(), y), QPointF(f.right() - tick, y));
+            painter.setPen(Qt::black);
+            painter.drawText(QRectF(f.left() - gap - yLabelWidth - textHeight, y - textHeight / 2,
+                                    yLabelWidth + textHeight, textHeight),
+                             Qt::AlignRight | Qt::AlignVCenter, TickText(v, frameMap.Y.Step));
+        }
+    };
+    const auto verticalTitle = [&](const AxisMap& frameMap, const std::string& title) {
+        const QRectF& f = frameMap.Frame;
+        painter.save();
+        painter.translate(area.left() + outer, f.center().y());
+        painter.rotate(-90);
+        DrawTitle(painter, QRectF(-f.height() / 2, 0, f.height(), textHeight), title);
+        painter.restore();
+    };
+    frame(map, !figure.ResidualPanel);
+
+    if (figure.ResidualPanel) {
+        zeroLines(residualMap);
+        painter.save();
+        painter.setClipRect(residualMap.Frame);
+        FigureSeries residuals{SeriesKind::Measured, figure.Residuals};
+        DrawSeries(painter, residualMap, residuals, unit);
+        painter.restore();
+        frame(residualMap, true);
     }
 
     painter.setPen(Qt::black);
     DrawTitle(painter, QRectF(left, bottom + gap + textHeight + gap, right - left, textHeight), figure.XTitle);
-    painter.save();
-    painter.translate(area.left() + outer, (top + bottom) / 2);
-    painter.rotate(-90);
-    DrawTitle(painter, QRectF(-(bottom - top) / 2, 0, bottom - top, textHeight), figure.YTitle);
-    painter.restore();
+    verticalTitle(map, figure.YTitle);
+    if (figure.ResidualPanel) {
+        verticalTitle(residualMap, figure.ResidualTitle);
+    }
 
     DrawLegend(painter, map, figure, metrics, unit);
     painter.restore();

@@ -1,6 +1,8 @@
 #include "plot/figure.h"
 
 #include "analysis/misfit.h"
+#include "analysis/model_units.h"
+#include "data/number_text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -180,6 +182,13 @@ std::string SeriesLegend(SeriesKind kind) {
     return "fitted loop";
 }
 
+std::string SeriesLegend(const FigureDescription& figure, SeriesKind kind) {
+    if (kind == SeriesKind::Measured && !figure.MeasuredLegend.empty()) {
+        return figure.MeasuredLegend;
+    }
+    return SeriesLegend(kind);
+}
+
 std::vector<SeriesKind> LegendKinds(const FigureDescription& figure) {
     std::vector<SeriesKind> kinds;
     for (SeriesKind kind : {SeriesKind::Measured, SeriesKind::Downward, SeriesKind::Upward, SeriesKind::Fitted}) {
@@ -214,7 +223,8 @@ std::string ColumnTitle(std::int32_t column, bool projectionAlongY) {
 }
 
 FigureDescription BuildFigure(const SimulationData& simulation, const FigureColumns& columns,
-                              const ExperimentData* measured, const SimulationData* fitted) {
+                              const ExperimentData* measured, const SimulationData* fitted,
+                              const FigureComparison* comparison) {
     FigureDescription figure;
     figure.XTitle = ColumnTitle(columns.X, columns.ProjectionAlongY);
     figure.YTitle = ColumnTitle(columns.Y, columns.ProjectionAlongY);
@@ -223,7 +233,36 @@ FigureDescription BuildFigure(const SimulationData& simulation, const FigureColu
         figure.YTicks = NiceTicks(0, 1);
         return figure;
     }
-    if (measured != nullptr && measured->ExpRows > 0 && measured->ExpCols >= std::max(columns.X, columns.Y)) {
+    const bool fieldAndProjection = columns.X == 1 && columns.Y == 2;
+    ModelUnitsCurve modelUnits;
+    if (comparison != nullptr && measured != nullptr && fieldAndProjection) {
+        modelUnits = MeasuredInModelUnits(MeasuredCurve(*measured), SimulatedCurve(simulation), comparison->Misfit,
+                                          comparison->Saturation);
+    }
+    if (!modelUnits.Value.empty()) {
+        FigureSeries series;
+        series.Kind = SeriesKind::Measured;
+        for (std::size_t j = 0; j < modelUnits.Value.size(); ++j) {
+            const FigurePoint point{modelUnits.Field[j] * ColumnScale(1), modelUnits.Value[j]};
+            if (std::isfinite(point.X) && std::isfinite(point.Y)) {
+                series.Points.push_back(point);
+            }
+            if (comparison->Residuals && std::isfinite(point.X) && std::isfinite(modelUnits.Residual[j])) {
+                figure.Residuals.push_back({point.X, modelUnits.Residual[j]});
+            }
+        }
+        figure.Series.push_back(std::move(series));
+        figure.MeasuredLegend = "measured, misfit " + GeneralNumberText(comparison->Misfit.Misfit, 3, '.');
+        if (comparison->Residuals) {
+            double largest = 0;
+            for (const FigurePoint& r : figure.Residuals) {
+                largest = std::max(largest, std::abs(r.Y));
+            }
+            figure.ResidualPanel = true;
+            figure.ResidualTitle = "\u0394" + figure.YTitle;
+            figure.ResidualTicks = NiceTicks(-largest, largest, 2);
+        }
+    } else if (measured != nullptr && measured->ExpRows > 0 && measured->ExpCols >= std::max(columns.X, columns.Y)) {
         figure.Series.push_back(SeriesOfRows(measured->ExpTable, 1, measured->ExpRows, columns, SeriesKind::Measured));
     }
     const double* field = simulation.SimTable.Column(1);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/misfit.h"
 #include "data/data_table.h"
 
 #include <array>
@@ -53,10 +54,19 @@ struct FigureDescription {
     double WidthCm = 8.5; // one journal column
     double HeightCm = 6.5;
     double FontPt = 8;
+    std::string MeasuredLegend; // the measured markers' legend when it says more than "measured"
+    // A residual panel under the plot on the same field axis, drawn when ResidualPanel is set.
+    bool ResidualPanel = false;
+    std::string ResidualTitle;
+    AxisTicks ResidualTicks;
+    std::vector<FigurePoint> Residuals;
 };
 
 // The legend text of a kind of series.
 std::string SeriesLegend(SeriesKind kind);
+
+// The legend text of a kind of series in this figure.
+std::string SeriesLegend(const FigureDescription& figure, SeriesKind kind);
 
 // The kinds present in the figure, in legend order (measured, downward, upward, fitted).
 std::vector<SeriesKind> LegendKinds(const FigureDescription& figure);
@@ -75,12 +85,25 @@ struct FigureColumns {
 // The axis title with its unit for a column of the simulation table.
 std::string ColumnTitle(std::int32_t column, bool projectionAlongY);
 
+// The comparison of the measured curve with the simulation, for drawing the measured curve in the
+// simulated projection's units: the misfit with its fitted scale and background, and the
+// saturation projection (T) the misfit divided by.
+struct FigureComparison {
+    MisfitResult Misfit;
+    double Saturation = 0;
+    bool Residuals = false; // add a residual panel
+};
+
 // The figure of the current display: the measured curve (when it has the display columns) as
 // markers, each simulated branch (split at the field's direction flips) as a line, broken where
 // the field jumps by more than ten median steps (a Reverse after an early stop), and the fitted
 // loop when given. Fields are shown in kA/m and frequencies in GHz; resonance markers of -1 are
 // left out. The axes get round ticks covering every point drawn.
+// With a valid comparison and the projection against the field on display, the measured markers
+// are drawn in model units (MeasuredInModelUnits), the legend gives the misfit, and on request a
+// residual panel holds the measured minus the simulated projection at each covered point.
 FigureDescription BuildFigure(const SimulationData& simulation, const FigureColumns& columns,
-                              const ExperimentData* measured = nullptr, const SimulationData* fitted = nullptr);
+                              const ExperimentData* measured = nullptr, const SimulationData* fitted = nullptr,
+                              const FigureComparison* comparison = nullptr);
 
 } // namespace dravo2

@@ -29,6 +29,7 @@ void Plot::CreationDefaults() {
 
 void Plot::ClearScreen(int pointStyleItem, char separator) {
     ClearFloatingPointFlags();
+    ++Clears;
     if (pointStyleItem >= 0 && pointStyleItem <= 3) {
         PointType = static_cast<PointStyle>(pointStyleItem);
     }
@@ -134,6 +135,23 @@ void Plot::ReplotBoth(const ExperimentData& experiment, const SimulationData& si
     if (simulation.SimRows > 0) {
         PointType = PointStyle::SolidLine;
         ReplotData(simulation.SimTable.Column(ExpXCol), simulation.SimTable.Column(ExpYCol), simulation.SimRows);
+    }
+}
+
+void Plot::ReplotSweep(const double* xs, const double* ys, std::int32_t count, int measuredStyleItem,
+                       const SimulationData& simulation, char separator) {
+    const PointStyle sweepStyle = PointType;
+    ClearScreen(measuredStyleItem, separator);
+    if (count > 0) {
+        ReplotData(xs, ys, count);
+    }
+    PointType = sweepStyle;
+    const DataTable& table = simulation.SimTable;
+    if (simulation.SimRows > 0) {
+        ReplotData(table.Column(SimXCol), table.Column(SimYCol), 1);
+    }
+    for (std::int32_t row = 2; row <= simulation.SimRows; ++row) {
+        PlotPoint(PointType, 3, table.At(SimXCol, row), table.At(SimYCol, row));
     }
 }
 

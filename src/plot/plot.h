@@ -40,6 +40,10 @@ public:
     std::string LabelMinY = "MinY";
     std::string LabelMaxY = "MaxY";
 
+    // How many times ClearScreen has wiped the image: a drawing made after the count was read is
+    // still on show while the count is unchanged.
+    std::uint64_t Clears = 0;
+
     // The window's creation defaults: range 0..1 by 0..1, crosses, columns 1 and 2, point
     // size 2, no highlighted row.
     void CreationDefaults();
@@ -78,6 +82,13 @@ public:
     // The experimental curve in the display columns (its count may be 0), then, when the
     // simulation has rows, the simulation in the same columns as a solid line.
     void ReplotBoth(const ExperimentData& experiment, const SimulationData& simulation);
+
+    // A sweep's drawing made anew in the present range: a fresh plot, the measured curve (xs, ys;
+    // count 0 for none) in the point style of `measuredStyleItem` as Start draws it, then every
+    // simulated row in the display columns as the ticks drew them (PointType kept), the pen left
+    // at the last row for the next live point.
+    void ReplotSweep(const double* xs, const double* ys, std::int32_t count, int measuredStyleItem,
+                     const SimulationData& simulation, char separator);
 };
 
 } // namespace dravo2

@@ -7,8 +7,10 @@
 #include "figure/figure_export.h"
 #include "plot/figure.h"
 #include "ui/app_window.h"
+#include "ui/import_actions.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -59,7 +61,16 @@ public:
             columns.X = form.Driver.PlotState->SimXCol;
             columns.Y = form.Driver.PlotState->SimYCol;
             columns.ProjectionAlongY = form.CurrentDisplayMode() == DisplayMode::MvHy;
-            FigureDescription figure = BuildFigure(*form.Driver.Simulation, columns, form.Experiment.get());
+            const MeasuredCurveActions* comparing = Window.MeasuredCurve;
+            FigureComparison comparison;
+            const bool modelUnits = comparing != nullptr && comparing->ModelUnitsAction->isChecked();
+            if (modelUnits) {
+                comparison.Misfit = comparing->LastMisfit();
+                comparison.Saturation = comparing->LastSaturation();
+                comparison.Residuals = request->Residuals;
+            }
+            FigureDescription figure = BuildFigure(*form.Driver.Simulation, columns, form.Experiment.get(), nullptr,
+                                                   modelUnits ? &comparison : nullptr);
             figure.WidthCm = request->WidthCm;
             figure.HeightCm = request->HeightCm;
             figure.FontPt = request->FontPt;
@@ -145,6 +156,12 @@ std::optional<FigureExportRequest> QtExportDialogs::AskFigure(const FigureExport
     form->addRow(QStringLiteral("Height"), height);
     form->addRow(QStringLiteral("Font size"), font);
     form->addRow(QStringLiteral("Resolution (PNG)"), dpi);
+    auto* residuals = new QCheckBox(QStringLiteral("Residual panel under the plot"), &settings);
+    residuals->setObjectName(QStringLiteral("ResidualPanel"));
+    residuals->setChecked(request.Residuals);
+    residuals->setToolTip(QStringLiteral("The measured minus the simulated curve, on the same field axis, while the "
+                                         "measured curve is drawn in model units"));
+    form->addRow(residuals);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &settings);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &settings, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &settings, &QDialog::reject);
@@ -156,6 +173,7 @@ std::optional<FigureExportRequest> QtExportDialogs::AskFigure(const FigureExport
     request.HeightCm = height->value();
     request.FontPt = font->value();
     request.Dpi = dpi->value();
+    request.Residuals = residuals->isChecked();
     return request;
 }
 

@@ -18,6 +18,7 @@ struct FigureExportRequest {
     double WidthCm = 8.5;
     double HeightCm = 6.5;
     double FontPt = 8;
+    bool Residuals = false; // a residual panel under a plot with the measured curve in model units
 };
 
 // The questions of the two exports; a cancel is an empty answer and writes nothing.
@@ -43,8 +44,10 @@ private:
 };
 
 // Adds "Export plot..." and "Export table..." to the File menu. The figure shows the plot's
-// display columns with the measured curve, the simulated branches and a legend; the table is the
-// simulation as CSV. Both are written through the safe file writing; errors are shown as the
+// display columns with the measured curve, the simulated branches and a legend; while a misfit
+// exists and "Compare" > "Measured curve in model units" is checked, the measured curve is drawn
+// in model units with the misfit in the legend (and the residual panel when asked for). The table
+// is the simulation as CSV. Both are written through the safe file writing; errors are shown as the
 // panel's handlers show them.
 void InstallExportActions(AppWindow& window);
 

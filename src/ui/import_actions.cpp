@@ -1,5 +1,6 @@
 #include "ui/import_actions.h"
 
+#include "analysis/model_units.h"
 #include "data/curve_import.h"
 #include "data/errors.h"
 #include "data/file_io.h"
@@ -50,7 +51,12 @@ MeasuredCurveActions::MeasuredCurveActions(AppWindow& window, std::unique_ptr<Im
     OffsetAction->setObjectName(QStringLiteral("CompareOffset"));
     for (QAction* action : {SlopeAction, OffsetAction}) {
         action->setCheckable(true);
-        connect(action, &QAction::toggled, this, [this] { UpdateMisfit(); });
+        connect(action, &QAction::toggled, this, [this] {
+            UpdateMisfit();
+            if (ModelUnitsAction->isChecked()) {
+                RedrawSweep();
+            }
+        });
     }
     AreaAction = Window.CompareMenu->addAction(tr("Sample &area..."));
     AreaAction->setObjectName(QStringLiteral("CompareSampleArea"));
@@ -70,15 +76,27 @@ MeasuredCurveActions::MeasuredCurveActions(AppWindow& window, std::unique_ptr<Im
                                  tr("'%1' is not an area: give a positive number with cm2, mm2 or m2.").arg(text));
         }
     });
+    Window.CompareMenu->addSeparator();
+    ModelUnitsAction = Window.CompareMenu->addAction(tr("Measured curve in &model units"));
+    ModelUnitsAction->setObjectName(QStringLiteral("CompareModelUnits"));
+    ModelUnitsAction->setCheckable(true);
+    ModelUnitsAction->setChecked(true);
+    connect(ModelUnitsAction, &QAction::toggled, this, [this] { RedrawSweep(); });
 
     // These connections are made after the panel's own, so they run once its handler is done.
     TForm1& form = Window.Form();
-    const auto update = [this] { UpdateMisfit(); };
+    const auto update = [this] {
+        UpdateMisfit();
+        SweepDrawn(false);
+    };
     connect(form.Timer1, &QTimer::timeout, this, update);
-    for (QPushButton* button : {form.BOtworzDAT, form.BitBtn1_Start, form.BNormalizeSim}) {
-        connect(button, &QPushButton::clicked, this, update);
-    }
+    connect(form.BitBtn1_Start, &QPushButton::clicked, this, update);
     connect(form.SB2_Reverse, &QToolButton::clicked, this, update);
+    connect(form.BOtworzDAT, &QPushButton::clicked, this, [this] { UpdateMisfit(); });
+    connect(form.BNormalizeSim, &QPushButton::clicked, this, [this] {
+        UpdateMisfit();
+        SweepDrawn(true);
+    });
 
     Window.setAcceptDrops(true);
     Window.installEventFilter(this);
@@ -153,6 +171,9 @@ bool MeasuredCurveActions::SetSampleAreaText(const QString& text) {
     }
     AreaAction->setText(AreaText.isEmpty() ? tr("Sample &area...") : tr("Sample &area (%1)...").arg(AreaText));
     UpdateMisfit();
+    if (ModelUnitsAction->isChecked()) {
+        RedrawSweep();
+    }
     return true;
 }
 
@@ -173,14 +194,71 @@ void MeasuredCurveActions::UpdateMisfit() {
     if (Area > 0 && form.Experiment->MomentUnit > 0) {
         terms.FixedScale = SaturatedMoment(magnetisation, thickness, Area, form.Experiment->MomentUnit);
     }
-    Last = ComputeMisfit(MeasuredCurve(*form.Experiment), SimulatedCurve(*form.Driver.Simulation),
-                         SaturationProjection(magnetisation, thickness), terms);
+    Saturation = SaturationProjection(magnetisation, thickness);
+    Last = ComputeMisfit(MeasuredCurve(*form.Experiment), SimulatedCurve(*form.Driver.Simulation), Saturation, terms);
     if (areaWithoutUnit) {
         Last.Valid = false;
         Last.Reason = "the sample area needs the moment's unit: import the curve again and choose it";
     }
     std::fesetexceptflag(&flags, kTrappedFlags);
     Window.StatusText->setText(MisfitStatusText(Last, form.Separator));
+}
+
+bool MeasuredCurveActions::ShowsProjection() const {
+    TForm1& form = Window.Form();
+    const Plot& plot = *form.Driver.PlotState;
+    const DisplayMode mode = form.CurrentDisplayMode();
+    return (mode == DisplayMode::MvHx || mode == DisplayMode::MvHy) && plot.SimXCol == 1 && plot.SimYCol == 2 &&
+           plot.ExpXCol == 1 && plot.ExpYCol == 2;
+}
+
+void MeasuredCurveActions::SweepDrawn(bool normalised) {
+    TForm1& form = Window.Form();
+    Plot& plot = *form.Driver.PlotState;
+    Normalised = normalised;
+    if (ModelUnitsAction->isChecked() && Last.Valid && ShowsProjection()) {
+        DrawSweep(true);
+    }
+    SweepDrawing = plot.Clears;
+}
+
+void MeasuredCurveActions::RedrawSweep() {
+    const Plot& plot = *Window.Form().Driver.PlotState;
+    if (plot.Clears != SweepDrawing || !ShowsProjection()) {
+        return; // the plot shows something else since: a replot, a fitted loop, another display
+    }
+    DrawSweep(ModelUnitsAction->isChecked() && Last.Valid);
+    SweepDrawing = plot.Clears;
+}
+
+void MeasuredCurveActions::DrawSweep(bool modelUnits) {
+    // As the comparison, the drawing leaves the floating-point flags as it found them.
+    std::fexcept_t flags{};
+    std::fegetexceptflag(&flags, kTrappedFlags);
+    TForm1& form = Window.Form();
+    form.Guarded([&] {
+        const ExperimentData& experiment = *form.Experiment;
+        const SimulationData& simulation = *form.Driver.Simulation;
+        Plot& plot = *form.Driver.PlotState;
+        const int style = form.RadioGroup_p.ItemIndex();
+        if (Normalised) {
+            // The normalisation ranges the plot over the measured curve; in model units it is
+            // ranged over the simulated projection the measured curve is brought to.
+            const bool measured = !modelUnits && experiment.ExpRows > 0;
+            const DataTable& table = measured ? experiment.ExpTable : simulation.SimTable;
+            AutoRangeY(plot.Range.Bounds, table.Column(2), measured ? experiment.ExpRows : simulation.SimRows);
+        }
+        if (!modelUnits) {
+            plot.ReplotSweep(experiment.ExpTable.Column(1), experiment.ExpTable.Column(2), experiment.ExpRows, style,
+                             simulation, form.Separator);
+            return;
+        }
+        const ModelUnitsCurve curve =
+            MeasuredInModelUnits(MeasuredCurve(experiment), SimulatedCurve(simulation), Last, Saturation);
+        plot.ReplotSweep(curve.Field.data(), curve.Value.data(), static_cast<std::int32_t>(curve.Value.size()), style,
+                         simulation, form.Separator);
+    });
+    std::fesetexceptflag(&flags, kTrappedFlags);
 }
 
 MeasuredCurveActions* InstallImportActions(AppWindow& window) {

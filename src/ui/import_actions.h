@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class QAction;
@@ -17,6 +18,10 @@ class AppWindow;
 // "File" > "Import measured curve...", a file dropped onto the window, the "Compare" menu's
 // background terms and the misfit in the status bar. The misfit is brought up to date after each
 // load or import, each Start, Reverse and normalisation, and after every tick of a sweep.
+// While a misfit exists and "Measured curve in model units" is checked, the sweep's plot of the
+// projection against the field shows the measured curve in the simulated projection's units
+// (MeasuredInModelUnits), redrawn after each Start, Reverse, tick and normalisation and when the
+// comparison's settings change; unchecked, the plot is drawn as without a comparison.
 class MeasuredCurveActions : public QObject {
     Q_OBJECT
 public:
@@ -34,6 +39,8 @@ public:
     void SetDialogs(std::unique_ptr<ImportDialogs> dialogs) { Dialogs = std::move(dialogs); }
 
     const MisfitResult& LastMisfit() const { return Last; }
+    // The saturation projection (T) the last misfit divided by.
+    double LastSaturation() const { return Saturation; }
 
     // The sample's area (m^2) that fixes the comparison's scale; 0 for a fitted scale.
     double SampleArea() const { return Area; }
@@ -46,16 +53,31 @@ public:
     QAction* SlopeAction = nullptr;
     QAction* OffsetAction = nullptr;
     QAction* AreaAction = nullptr;
+    QAction* ModelUnitsAction = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // After the sweep's own drawing (Start, Reverse, a tick, a normalisation): the measured curve
+    // in model units when that is asked for.
+    void SweepDrawn(bool normalised);
+    // After a change of the comparison's settings: the sweep's drawing made anew, in model units
+    // or as measured, when the plot still shows it.
+    void RedrawSweep();
+    // Whether the plot shows the projection against the field, the curve the misfit compares.
+    bool ShowsProjection() const;
+    // The sweep's drawing with the measured curve in model units (`modelUnits`) or as measured.
+    void DrawSweep(bool modelUnits);
+
     AppWindow& Window;
     std::unique_ptr<ImportDialogs> Dialogs;
     MisfitResult Last;
     double Area = 0;
     QString AreaText;
+    double Saturation = 0;
+    std::uint64_t SweepDrawing = 0; // the plot's clear count when it last showed the sweep's drawing
+    bool Normalised = false;        // that drawing was a normalisation's
 };
 
 // Adds the import and comparison actions to `window`'s menus and the misfit to its status bar.
