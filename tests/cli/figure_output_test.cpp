@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -140,10 +141,13 @@ TEST_F(FigureOutput, PlotFilesOfTheRequestedSizes) {
 }
 
 TEST_F(FigureOutput, BadOutputOptionsAreRefusedBeforeTheSweep) {
-    const std::vector<std::string> bad[] = {
-        {"--format", "xls"},  {"--plot", Folder + "loop.gif"},
-        {"--dpi", "0"},       {"--plot-size", "8.5"},
-        {"--font-size", "x"}, {"--read", Folder + "x.dat", "--plot", Folder + "loop.png"}};
+    const std::vector<std::string> bad[] = {{"--format", "xls"},
+                                            {"--plot", Folder + "loop.gif"},
+                                            {"--dpi", "0"},
+                                            {"--plot-size", "8.5"},
+                                            {"--font-size", "x"},
+                                            {"--read", Folder + "x.dat", "--plot", Folder + "loop.png"},
+                                            {"--residuals", "--plot", Folder + "loop.png"}};
     for (const auto& args : bad) {
         SCOPED_TRACE(args[0]);
         std::string out;
@@ -156,6 +160,62 @@ TEST_F(FigureOutput, BadOutputOptionsAreRefusedBeforeTheSweep) {
     EXPECT_EQ(Run({"--plot", Folder + "missing/loop.png", "-o", Folder + "loop.dat"}, &out), kExitFileError);
     EXPECT_NE(Err, "");
     EXPECT_TRUE(std::filesystem::is_empty(Folder));
+}
+
+TEST_F(FigureOutput, ComparedPointsInModelUnitsInTheTableAndTheFigure) {
+    // The measured curve is the sweep's own loop as a moment in emu on an offset: brought back
+    // into tesla it lies on the simulated rows, with residuals of zero.
+    std::string simulated;
+    ASSERT_EQ(Run({"steps=40", "start=-20", "--reverse", "--format", "csv"}, &simulated), kExitOk);
+    std::istringstream rows(simulated);
+    std::string line;
+    std::getline(rows, line);
+    std::vector<std::pair<double, double>> loop;
+    std::string measured;
+    while (std::getline(rows, line)) {
+        std::istringstream cells(line);
+        std::string branch, field, moment;
+        std::getline(cells, branch, ',');
+        std::getline(cells, field, ',');
+        std::getline(cells, moment, ',');
+        loop.emplace_back(std::stod(field), std::stod(moment));
+        char text[80];
+        std::snprintf(text, sizeof text, "%.17g %.17g\n", loop.back().first, 2.5e-4 * loop.back().second + 3e-6);
+        measured += text;
+    }
+    ASSERT_EQ(loop.size(), 80u);
+    WriteFileSafely(Folder + "measured.dat", measured);
+
+    std::string table;
+    ASSERT_EQ(Run({"steps=40", "start=-20", "--reverse", "--format", "csv", "--compare", Folder + "measured.dat",
+                   "--background", "offset", "--plot", Folder + "loop.svg", "--residuals"},
+                  &table),
+              kExitOk)
+        << Err;
+    ASSERT_EQ(table.substr(0, simulated.size()), simulated);
+    std::istringstream added(table.substr(simulated.size()));
+    std::size_t row = 0;
+    while (std::getline(added, line)) {
+        SCOPED_TRACE(line);
+        ASSERT_LT(row, loop.size());
+        const std::regex measuredRow(R"(measured,([^,]+),([^,]+),,,,,,)");
+        std::smatch cells;
+        ASSERT_TRUE(std::regex_match(line, cells, measuredRow));
+        EXPECT_EQ(std::stod(cells[1]), loop[row].first);
+        EXPECT_NEAR(std::stod(cells[2]), loop[row].second, 1e-9);
+        ++row;
+    }
+    EXPECT_EQ(row, loop.size());
+
+    // A marker for each measured point, one for each residual and three in the legend.
+    QXmlStreamReader svg(QByteArray::fromStdString(ReadWholeFile(Folder + "loop.svg")));
+    std::size_t markers = 0;
+    while (!svg.atEnd()) {
+        if (svg.readNext() == QXmlStreamReader::StartElement && svg.name() == QStringLiteral("circle")) {
+            ++markers;
+        }
+    }
+    EXPECT_EQ(markers, 2 * loop.size() + 3);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -121,6 +122,73 @@ TEST(BuildFigure, OneLinePerBranchInDisplayUnits) {
     EXPECT_EQ(jumped.Series[1].Points[0].X, 20);
     EXPECT_EQ(jumped.Series[2].Kind, SeriesKind::Downward);
     EXPECT_EQ(jumped.Series[2].Points.size(), 3u);
+}
+
+TEST(BuildFigure, MeasuredMarkersInModelUnitsLieOnTheSimulatedCurve) {
+    // A hysteresis loop down from 10 kA/m and back up, saturating at 1.2 T; the measured curve is
+    // the same loop scaled to a moment in emu, on a background slope and offset.
+    auto simulation = std::make_unique<SimulationData>();
+    std::int32_t rows = 0;
+    auto add = [&](double field, double shift) {
+        ++rows;
+        simulation->SimTable.At(1, rows) = field;
+        simulation->SimTable.At(2, rows) = 1.2 * std::tanh((field + shift) / 2000);
+    };
+    for (int k = 20; k >= -20; --k) {
+        add(500.0 * k, 1500);
+    }
+    for (int k = -19; k <= 20; ++k) {
+        add(500.0 * k, -1500);
+    }
+    simulation->SimRows = rows;
+    const double saturation = 1.2;
+    const double scale = 3.2e-4;
+    const double slope = -5.2e-11;
+    const double offset = 7e-6;
+    auto measured = std::make_unique<ExperimentData>();
+    measured->ExpCols = 2;
+    measured->ExpRows = rows;
+    for (std::int32_t row = 1; row <= rows; ++row) {
+        const double field = simulation->SimTable.At(1, row);
+        measured->ExpTable.At(1, row) = field;
+        measured->ExpTable.At(2, row) = scale * simulation->SimTable.At(2, row) / saturation + slope * field + offset;
+    }
+
+    FigureComparison comparison;
+    comparison.Misfit =
+        ComputeMisfit(MeasuredCurve(*measured), SimulatedCurve(*simulation), saturation, MisfitOptions{true, true});
+    ASSERT_TRUE(comparison.Misfit.Valid) << comparison.Misfit.Reason;
+    comparison.Saturation = saturation;
+    comparison.Residuals = true;
+    const FigureDescription figure = BuildFigure(*simulation, {1, 2, false}, measured.get(), nullptr, &comparison);
+
+    ASSERT_FALSE(figure.Series.empty());
+    const FigureSeries& markers = figure.Series.front();
+    ASSERT_EQ(markers.Kind, SeriesKind::Measured);
+    ASSERT_EQ(markers.Points.size(), static_cast<std::size_t>(rows));
+    const auto [low, high] = std::minmax_element(markers.Points.begin(), markers.Points.end(),
+                                                 [](const FigurePoint& a, const FigurePoint& b) { return a.Y < b.Y; });
+    const double* projection = simulation->SimTable.Column(2);
+    const auto [simulatedLow, simulatedHigh] = std::minmax_element(projection, projection + rows);
+    EXPECT_NEAR(low->Y, *simulatedLow, 1e-9) << "inside and spanning the simulated range";
+    EXPECT_NEAR(high->Y, *simulatedHigh, 1e-9);
+    EXPECT_LE(figure.YTicks.High, 1.5) << "the axis is the simulation's, not the moment's";
+    EXPECT_EQ(figure.MeasuredLegend.rfind("measured, misfit ", 0), 0u) << figure.MeasuredLegend;
+    EXPECT_EQ(SeriesLegend(figure, SeriesKind::Measured), figure.MeasuredLegend);
+
+    ASSERT_TRUE(figure.ResidualPanel);
+    EXPECT_EQ(figure.ResidualTitle, "\u0394M_x (T)");
+    EXPECT_EQ(figure.Residuals.size(), static_cast<std::size_t>(rows));
+    for (const FigurePoint& residual : figure.Residuals) {
+        EXPECT_NEAR(residual.Y, 0, 1e-9) << "at " << residual.X << " kA/m";
+    }
+
+    // Without a valid comparison the measured curve is drawn as it was read.
+    comparison.Misfit.Valid = false;
+    const FigureDescription raw = BuildFigure(*simulation, {1, 2, false}, measured.get(), nullptr, &comparison);
+    EXPECT_FALSE(raw.ResidualPanel);
+    EXPECT_EQ(SeriesLegend(raw, SeriesKind::Measured), "measured");
+    EXPECT_EQ(raw.Series.front().Points[0].Y, measured->ExpTable.At(2, 1));
 }
 
 } // namespace

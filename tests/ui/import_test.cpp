@@ -1,3 +1,4 @@
+#include "analysis/model_units.h"
 #include "data/result_writer.h"
 #include "ui/app_window.h"
 #include "ui/form_fixture.h"
@@ -105,8 +106,12 @@ const std::string kOerstedExport = "[Header]\r\nTITLE,film\r\n[Data]\r\n"
 
 TEST_F(ImportTest, MenusAndTheStatusBeforeAnyCurve) {
     EXPECT_TRUE(Window->FileMenu->actions().contains(Actions->ImportAction));
-    EXPECT_EQ(Window->CompareMenu->actions(),
-              (QList<QAction*>{Actions->SlopeAction, Actions->OffsetAction, Actions->AreaAction}));
+    const QList<QAction*> compare = Window->CompareMenu->actions();
+    ASSERT_EQ(compare.size(), 5);
+    EXPECT_EQ(compare.mid(0, 3), (QList<QAction*>{Actions->SlopeAction, Actions->OffsetAction, Actions->AreaAction}));
+    EXPECT_TRUE(compare[3]->isSeparator());
+    EXPECT_EQ(compare[4], Actions->ModelUnitsAction);
+    EXPECT_TRUE(Actions->ModelUnitsAction->isChecked());
     EXPECT_TRUE(Actions->SlopeAction->isCheckable());
     EXPECT_FALSE(Actions->SlopeAction->isChecked());
     EXPECT_FALSE(Actions->OffsetAction->isChecked());
@@ -160,6 +165,70 @@ TEST_F(ImportTest, TheMisfitFollowsEveryTickAndTheCompareMenu) {
     }
     EXPECT_LT(Actions->LastMisfit().Misfit, 1e-9);
     EXPECT_TRUE(Status().ends_with(" of the measured half range over 3 of 60 measured points")) << Status();
+}
+
+TEST_F(ImportTest, TheMeasuredCurveIsDrawnInModelUnitsWhileChecked) {
+    // The sweep's own loop as a moment far off the simulated axes (5 emu and up): as measured it
+    // leaves the plot, in model units it lies on the simulated line.
+    TForm1& form = Window->Form();
+    form.Edit_startF->setText(QStringLiteral("-30"));
+    Sweep();
+    auto measured = std::make_unique<SimulationData>(*form.Driver.Simulation);
+    for (std::int32_t row = 1; row <= measured->SimRows; ++row) {
+        measured->SimTable.At(2, row) = 3e-4 * measured->SimTable.At(2, row) + 5;
+    }
+    Import(Write("emu.dat", ResultFileText(*measured)));
+    Actions->OffsetAction->trigger();
+    const Canvas& image = form.Driver.PlotState->Image;
+
+    Actions->ModelUnitsAction->trigger();
+    ASSERT_FALSE(Actions->ModelUnitsAction->isChecked());
+    Sweep();
+    ASSERT_TRUE(Actions->LastMisfit().Valid) << Status();
+    const std::vector<Colour> asMeasured = image.Pixels();
+
+    Actions->ModelUnitsAction->trigger();
+    const std::vector<Colour> inModelUnits = image.Pixels();
+    // What the overlay adds are the crosses (half-size 2) around the measured points in model
+    // units, all of them within the simulated axes.
+    const WorldRange& range = form.Driver.PlotState->Range;
+    const ModelUnitsCurve curve =
+        MeasuredInModelUnits(MeasuredCurve(*form.Experiment), SimulatedCurve(*form.Driver.Simulation),
+                             Actions->LastMisfit(), Actions->LastSaturation());
+    ASSERT_EQ(curve.Value.size(), 60u);
+    for (double value : curve.Value) {
+        EXPECT_GT(value, range.Bounds.MinY);
+        EXPECT_LT(value, range.Bounds.MaxY);
+    }
+    std::size_t added = 0;
+    for (std::int32_t y = 0; y < image.Height(); ++y) {
+        for (std::int32_t x = 0; x < image.Width(); ++x) {
+            if (image.PixelAt(x, y) == asMeasured[static_cast<std::size_t>(y * image.Width() + x)]) {
+                continue;
+            }
+            ++added;
+            bool nearPoint = false;
+            for (std::size_t j = 0; j < curve.Value.size() && !nearPoint; ++j) {
+                const std::int32_t px = range.WorldToPixelX(curve.Field[j]);
+                const std::int32_t py = range.WorldToPixelY(curve.Value[j]);
+                nearPoint = std::abs(px - x) <= 2 && std::abs(py - y) <= 2;
+            }
+            EXPECT_TRUE(nearPoint) << "a mark at " << x << ", " << y;
+        }
+    }
+    EXPECT_GT(added, 0u);
+
+    // Unchecked, the plot is drawn as without the overlay; checked, every tick keeps it.
+    Actions->ModelUnitsAction->trigger();
+    EXPECT_EQ(image.Pixels(), asMeasured);
+    Actions->ModelUnitsAction->trigger();
+    EXPECT_EQ(image.Pixels(), inModelUnits);
+    Sweep();
+    const std::vector<Colour> afterTicks = image.Pixels();
+    Actions->ModelUnitsAction->trigger();
+    EXPECT_NE(image.Pixels(), afterTicks);
+    Actions->ModelUnitsAction->trigger();
+    EXPECT_EQ(image.Pixels(), afterTicks);
 }
 
 TEST_F(ImportTest, ACancelledOrFailedImportKeepsTheCurve) {
