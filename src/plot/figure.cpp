@@ -100,6 +100,20 @@ std::vector<Branch> TableBranches(const SimulationData& simulation) {
     return SplitBranches({simulation.SimTable.Column(1), static_cast<std::size_t>(rows)});
 }
 
+// "measured, misfit M", with the reduced chi^2 where the curve has uncertainties and the terms
+// the data cannot tell apart.
+std::string MeasuredLegendText(const MisfitResult& misfit) {
+    std::string text = "measured, misfit " + GeneralNumberText(misfit.Misfit, 3, '.');
+    if (misfit.HasChiSquare) {
+        const std::int32_t dof = DegreesOfFreedom(misfit, 0);
+        text += ", reduced \u03c7\u00b2 " + (dof > 0 ? GeneralNumberText(misfit.ChiSquare / dof, 3, '.') : "none");
+    }
+    if (!misfit.Degenerate.empty()) {
+        text += " (" + DegenerateText(misfit) + ")";
+    }
+    return text;
+}
+
 } // namespace
 
 std::vector<std::int32_t> TableBranchNumbers(const SimulationData& simulation) {
@@ -252,7 +266,7 @@ FigureDescription BuildFigure(const SimulationData& simulation, const FigureColu
             }
         }
         figure.Series.push_back(std::move(series));
-        figure.MeasuredLegend = "measured, misfit " + GeneralNumberText(comparison->Misfit.Misfit, 3, '.');
+        figure.MeasuredLegend = MeasuredLegendText(comparison->Misfit);
         if (comparison->Residuals) {
             double largest = 0;
             for (const FigurePoint& r : figure.Residuals) {

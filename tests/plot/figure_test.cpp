@@ -183,6 +183,13 @@ TEST(BuildFigure, MeasuredMarkersInModelUnitsLieOnTheSimulatedCurve) {
         EXPECT_NEAR(residual.Y, 0, 1e-9) << "at " << residual.X << " kA/m";
     }
 
+    // Where the data cannot fix every term, the legend says so beside the misfit.
+    comparison.Misfit.Degenerate = "scale and slope";
+    const FigureDescription degenerate = BuildFigure(*simulation, {1, 2, false}, measured.get(), nullptr, &comparison);
+    EXPECT_NE(degenerate.MeasuredLegend.find("(scale and slope cannot be told apart over the measured range)"),
+              std::string::npos)
+        << degenerate.MeasuredLegend;
+
     // Without a valid comparison the measured curve is drawn as it was read.
     comparison.Misfit.Valid = false;
     const FigureDescription raw = BuildFigure(*simulation, {1, 2, false}, measured.get(), nullptr, &comparison);
