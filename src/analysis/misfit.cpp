@@ -19,9 +19,9 @@ struct SimulatedBranch {
     double High = 0;
 };
 
-// The simulated value at `field` on a branch that covers it, by linear interpolation between the
-// two rows that bracket it; the first row at exactly that field where there is one.
-double Interpolate(const CurveView& curve, const Branch& branch, double field) {
+} // namespace
+
+double InterpolateOnBranch(const CurveView& curve, const Branch& branch, double field) {
     const bool up = branch.Direction == BranchDirection::Up;
     // Along the branch the field is monotone, so the rows before the crossing form a prefix.
     std::int32_t low = branch.First;
@@ -44,6 +44,8 @@ double Interpolate(const CurveView& curve, const Branch& branch, double field) {
     const double fraction = (field - h0) / (h1 - h0);
     return curve.Value[i - 1] + fraction * (curve.Value[i] - curve.Value[i - 1]);
 }
+
+namespace {
 
 enum Term { kScale, kSlope, kOffset };
 
@@ -183,7 +185,7 @@ MisfitResult ComputeMisfit(const CurveView& measured, const CurveView& simulated
             if (j < branch.Last) {
                 weight += 0.5 * std::fabs(measured.Field[j + 1] - h);
             }
-            const double model = Interpolate(simulated, match->Points, h) / saturation;
+            const double model = InterpolateOnBranch(simulated, match->Points, h) / saturation;
             if (!std::isfinite(model) || !std::isfinite(measured.Value[j])) {
                 continue; // a row the sweep could not finish compares with nothing
             }

@@ -37,6 +37,10 @@ struct Branch {
 // branch takes the direction of its first nonzero change (upward when the field never changes).
 std::vector<Branch> SplitBranches(std::span<const double> field);
 
+// The value at `field` on `branch` of `curve`, whose field runs monotonically through it: linear
+// between the two rows that bracket it, the first row at exactly that field where there is one.
+double InterpolateOnBranch(const CurveView& curve, const Branch& branch, double field);
+
 // The saturation projection (T): sum(M t) / sum(t) over the layers with M > 0 and t > 0, the
 // layers the magnetisation projection sums over; 0 when there is none.
 double SaturationProjection(std::span<const double> magnetisation, std::span<const double> thickness);

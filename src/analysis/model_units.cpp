@@ -5,26 +5,6 @@
 #include <limits>
 
 namespace dravo2 {
-namespace {
-
-// The value at `field` on a branch whose field runs monotonically through it, linear between the
-// two rows that bracket it.
-double ValueOnBranch(const CurveView& curve, const Branch& branch, double field) {
-    for (std::int32_t i = branch.First; i < branch.Last; ++i) {
-        const double h0 = curve.Field[i];
-        const double h1 = curve.Field[i + 1];
-        if (h0 == field) {
-            return curve.Value[i];
-        }
-        if ((h0 < field && field < h1) || (h1 < field && field < h0)) {
-            return curve.Value[i] + (field - h0) / (h1 - h0) * (curve.Value[i + 1] - curve.Value[i]);
-        }
-    }
-    return curve.Value[branch.Last];
-}
-
-} // namespace
-
 ModelUnitsCurve MeasuredInModelUnits(const CurveView& measured, const CurveView& simulated, const MisfitResult& misfit,
                                      double saturation) {
     ModelUnitsCurve curve;
@@ -60,7 +40,7 @@ ModelUnitsCurve MeasuredInModelUnits(const CurveView& measured, const CurveView&
                     return candidate.Direction == branch.Direction && std::min(a, b) <= h && h <= std::max(a, b);
                 });
             if (match != simulatedBranches.end()) {
-                curve.Residual[point] = curve.Value[point] - ValueOnBranch(simulated, *match, h);
+                curve.Residual[point] = curve.Value[point] - InterpolateOnBranch(simulated, *match, h);
                 done[point] = true;
             }
         }
