@@ -16,7 +16,7 @@ constexpr int kMaxHalvings = 50;
 // A step's energy change may depart from the quadratic model's by this fraction of it.
 constexpr double kModelTolerance = 0.25;
 // How far a step of the gradient flow may depart from the flow's path, as a fraction of the step.
-constexpr double kFlowTolerance = 0.1;
+constexpr double kFlowTolerance = 0.05;
 // The factor by which the shift 1 / h rises while the quadratic model fails along the step.
 constexpr double kShiftGrowth = 4;
 // The least shift, as a fraction of |H|.
