@@ -2,6 +2,7 @@
 // table. The first byte chooses thinning or the first rows (bit 0) and the field unit (bits 1-3).
 #include "data/curve_import.h"
 #include "data/errors.h"
+#include "data/input_limits.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -18,13 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     experiment->ClearExpTable();
     try {
         const ParsedCurveFile file = ParseCurveFile(bytes);
-        if (file.Rows.empty() || file.Columns.empty() || file.Rows.size() != file.RowLines.size()) {
-            std::abort(); // a parse without rows must have thrown
-        }
-        for (const std::vector<double>& row : file.Rows) {
-            if (row.size() != file.Columns.size()) {
-                std::abort();
-            }
+        if (file.RowCount() == 0 || file.Columns.empty() ||
+            file.Values.size() != file.RowCount() * file.Columns.size() || file.Values.size() > kMaxMeasuredValues) {
+            std::abort(); // a parse without rows must have thrown; the table is bounded
         }
         const ImportSuggestion suggestion = SuggestImport(file);
         if (suggestion.FieldColumn < 0 || suggestion.MomentColumn < 0) {

@@ -124,7 +124,7 @@ void PrintMeasuredHelp(std::ostream& out) {
 
 void ImportMeasured(const std::string& path, const MeasuredOptions& options, ExperimentData& experiment,
                     std::ostream& err) {
-    const ParsedCurveFile file = ParseCurveFile(ReadWholeFile(path));
+    const ParsedCurveFile file = ParseCurveFile(ReadCurveFileBytes(path));
     const ImportSuggestion suggestion = SuggestImport(file);
     ImportChoice choice;
     choice.FieldColumn = suggestion.FieldColumn;

@@ -1,6 +1,8 @@
 #include "data/curve_import.h"
 
 #include "data/errors.h"
+#include "data/file_io.h"
+#include "data/input_limits.h"
 #include "data/number_text.h"
 
 #include <algorithm>
@@ -16,29 +18,50 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMu0 = 4e-7 * std::numbers::pi;
 
 struct Line {
-    std::int32_t Number;
+    std::int32_t Number = 0;
     std::string_view Text;
 };
 
-// Lines ending at CR LF, LF or a lone CR, without their ends.
-std::vector<Line> SplitLines(std::string_view bytes) {
-    std::vector<Line> lines;
-    std::size_t begin = 0;
-    std::int32_t number = 1;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\n' || bytes[i] == '\r') {
-            lines.push_back({number++, bytes.substr(begin, i - begin)});
-            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-                ++i;
-            }
-            begin = i + 1;
-        }
-    }
-    if (begin < bytes.size()) {
-        lines.push_back({number, bytes.substr(begin)});
-    }
-    return lines;
+[[noreturn]] void FailAt(std::int32_t line, const std::string& problem) {
+    throw InputOutputError("Line " + std::to_string(line) + ": " + problem);
 }
+
+// The lines of a text one after another, ending at CR LF, LF or a lone CR, without their ends.
+// Lines are views into the text, so that going through them again costs no memory.
+class LineCursor {
+public:
+    explicit LineCursor(std::string_view bytes) : Bytes(bytes) {}
+
+    // The next line; false at the end. Throws for a line longer than the import reads.
+    bool Next(Line& line) {
+        if (Pos >= Bytes.size()) {
+            return false;
+        }
+        std::size_t end = Bytes.find_first_of("\r\n", Pos);
+        if (end == std::string_view::npos) {
+            end = Bytes.size();
+        }
+        if (end - Pos > kMaxMeasuredLineBytes) {
+            FailAt(Number, "longer than " + std::to_string(kMaxMeasuredLineBytes) + " bytes (" +
+                               std::to_string(kMaxMeasuredLineBytes >> 20) +
+                               " MiB), the longest line the import reads");
+        }
+        line = {Number++, Bytes.substr(Pos, end - Pos)};
+        Pos = end;
+        if (Pos < Bytes.size()) {
+            if (Bytes[Pos] == '\r' && Pos + 1 < Bytes.size() && Bytes[Pos + 1] == '\n') {
+                ++Pos;
+            }
+            ++Pos;
+        }
+        return true;
+    }
+
+private:
+    std::string_view Bytes;
+    std::size_t Pos = 0;
+    std::int32_t Number = 1;
+};
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -145,10 +168,6 @@ std::vector<std::string> SplitFields(std::string_view line, char separator) {
     return fields;
 }
 
-[[noreturn]] void FailAt(std::int32_t line, const std::string& problem) {
-    throw InputOutputError("Line " + std::to_string(line) + ": " + problem);
-}
-
 // The last group in round or square brackets of a column name ("Mag (Data) (kA/m)" -> "kA/m").
 std::string BracketedUnit(std::string_view name) {
     name = Trim(name);
@@ -189,7 +208,8 @@ void GenericNames(std::vector<CurveColumn>& columns, std::size_t from) {
 }
 
 void MarkValues(ParsedCurveFile& file) {
-    for (const std::vector<double>& row : file.Rows) {
+    for (std::size_t r = 0; r < file.RowCount(); ++r) {
+        const std::span<const double> row = file.Row(r);
         for (std::size_t c = 0; c < row.size(); ++c) {
             if (!std::isnan(row[c])) {
                 file.Columns[c].HasValues = true;
@@ -197,6 +217,64 @@ void MarkValues(ParsedCurveFile& file) {
         }
     }
 }
+
+// Rows of numbers of differing lengths, gathered one after another as they are read and laid out
+// as a table of equal rows at the end, so that the file's widest row costs no memory on the others
+// until the table's width is known. Refuses more values than the import keeps.
+class RowGatherer {
+public:
+    void Add(const std::vector<double>& row, std::int32_t line) {
+        WidestRow = std::max(WidestRow, row.size());
+        if (WidestRow > kMaxMeasuredValues / (Widths.size() + 1)) {
+            FailAt(line, TooManyValues());
+        }
+        Values.insert(Values.end(), row.begin(), row.end());
+        Widths.push_back(static_cast<std::uint32_t>(row.size()));
+        Lines.push_back(line);
+    }
+
+    bool Empty() const { return Widths.empty(); }
+    std::size_t Widest() const { return WidestRow; }
+
+    // Moves the rows into `file`, each padded with NaN to `columns` values.
+    void Finish(ParsedCurveFile& file, std::size_t columns) {
+        const std::size_t rows = Widths.size();
+        if (columns > 0 && rows > kMaxMeasuredValues / columns) {
+            throw InputOutputError("The file's " + std::to_string(rows) + " rows of " + std::to_string(columns) +
+                                   " columns are " + TooManyValues());
+        }
+        std::size_t source = Values.size();
+        Values.resize(rows * columns, kNaN);
+        // From the last row back, each row moves to a place at or after its own.
+        for (std::size_t r = rows; r-- > 0;) {
+            const std::size_t width = Widths[r];
+            source -= width;
+            const std::size_t target = r * columns;
+            const auto begin = Values.begin() + static_cast<std::ptrdiff_t>(source);
+            if (target != source) {
+                std::move_backward(begin, begin + static_cast<std::ptrdiff_t>(width),
+                                   Values.begin() + static_cast<std::ptrdiff_t>(target + width));
+            }
+            std::fill(Values.begin() + static_cast<std::ptrdiff_t>(target + width),
+                      Values.begin() + static_cast<std::ptrdiff_t>(target + columns), kNaN);
+        }
+        file.Values = std::move(Values);
+        file.RowLines = std::move(Lines);
+        Widths.clear();
+        Widths.shrink_to_fit();
+    }
+
+private:
+    static std::string TooManyValues() {
+        return "more than " + std::to_string(kMaxMeasuredValues) +
+               " values (rows times columns), the most the import keeps";
+    }
+
+    std::vector<double> Values;
+    std::vector<std::uint32_t> Widths;
+    std::vector<std::int32_t> Lines;
+    std::size_t WidestRow = 0;
+};
 
 bool IsComment(std::string_view text) {
     text = Trim(text);
@@ -238,23 +316,27 @@ bool IsResultLine(std::string_view text) {
     return true;
 }
 
-ParsedCurveFile ParseMagnetometer(const std::vector<Line>& lines, std::size_t dataAt) {
+// The rows after the line `[Data]`, which `cursor` has just passed.
+ParsedCurveFile ParseMagnetometer(LineCursor cursor, std::int32_t dataLine) {
     ParsedCurveFile file;
     file.Kind = CurveFileKind::Magnetometer;
     file.Separator = ',';
-    std::size_t i = dataAt + 1;
-    while (i < lines.size() && Trim(lines[i].Text).empty()) {
-        ++i;
+    Line line;
+    bool named = false;
+    while (!named && cursor.Next(line)) {
+        named = !Trim(line.Text).empty();
     }
-    if (i >= lines.size()) {
-        FailAt(lines[dataAt].Number, "the [Data] section has no row of column names");
+    if (!named) {
+        FailAt(dataLine, "the [Data] section has no row of column names");
     }
-    for (const std::string& name : SplitFields(lines[i].Text, ',')) {
+    for (const std::string& name : SplitFields(line.Text, ',')) {
         file.Columns.push_back({name, BracketedUnit(name), false});
     }
-    for (++i; i < lines.size(); ++i) {
-        const std::vector<std::string> fields = SplitFields(lines[i].Text, ',');
-        std::vector<double> row(std::max(fields.size(), file.Columns.size()), kNaN);
+    RowGatherer rows;
+    std::vector<double> row;
+    while (cursor.Next(line)) {
+        const std::vector<std::string> fields = SplitFields(line.Text, ',');
+        row.assign(fields.size(), kNaN);
         bool any = false;
         for (std::size_t c = 0; c < fields.size(); ++c) {
             double value = 0;
@@ -267,64 +349,66 @@ ParsedCurveFile ParseMagnetometer(const std::vector<Line>& lines, std::size_t da
             continue; // a blank line or a note of the instrument
         }
         if (row.size() > file.Columns.size()) {
-            const std::size_t named = file.Columns.size();
+            const std::size_t known = file.Columns.size();
             file.Columns.resize(row.size());
-            GenericNames(file.Columns, named);
+            GenericNames(file.Columns, known);
         }
-        file.Rows.push_back(std::move(row));
-        file.RowLines.push_back(lines[i].Number);
+        rows.Add(row, line.Number);
     }
-    for (std::vector<double>& row : file.Rows) {
-        row.resize(file.Columns.size(), kNaN);
-    }
-    if (file.Rows.empty()) {
+    if (rows.Empty()) {
         throw InputOutputError("The [Data] section holds no rows of numbers");
     }
+    rows.Finish(file, file.Columns.size());
     MarkValues(file);
     return file;
 }
 
-ParsedCurveFile ParseDelimited(const std::vector<Line>& lines) {
+ParsedCurveFile ParseDelimited(std::string_view bytes) {
     ParsedCurveFile file;
-    std::vector<const Line*> content;
-    std::vector<const Line*> commentBefore; // the comment line met last before each content line
-    const Line* lastComment = nullptr;
-    for (const Line& line : lines) {
+    // A first pass finds the separator among the lines that start like a number (the names row
+    // may differ), or among all content lines where none does.
+    struct Seen {
+        bool Tab = false;
+        bool Semicolon = false;
+        bool Comma = false;
+        void Add(std::string_view text) {
+            Tab = Tab || text.find('\t') != std::string_view::npos;
+            Semicolon = Semicolon || text.find(';') != std::string_view::npos;
+            Comma = Comma || text.find(',') != std::string_view::npos;
+        }
+    };
+    Seen inData;
+    Seen inContent;
+    bool anyContent = false;
+    bool anyComment = false;
+    bool anyData = false;
+    Line line;
+    for (LineCursor cursor(bytes); cursor.Next(line);) {
         if (Trim(line.Text).empty()) {
             continue;
         }
         if (IsComment(line.Text)) {
-            lastComment = &line;
+            anyComment = true;
             continue;
         }
-        content.push_back(&line);
-        commentBefore.push_back(lastComment);
-    }
-    if (content.empty()) {
-        throw InputOutputError(lines.empty() || lastComment == nullptr ? "The file is empty"
-                                                                       : "The file holds only comments");
-    }
-
-    // The separator, judged on the lines that start like a number (the names row may differ).
-    std::vector<std::string_view> judged;
-    for (const Line* line : content) {
-        if (LooksLikeData(line->Text)) {
-            judged.push_back(line->Text);
+        anyContent = true;
+        inContent.Add(line.Text);
+        if (LooksLikeData(line.Text)) {
+            anyData = true;
+            inData.Add(line.Text);
         }
     }
-    if (judged.empty()) {
-        for (const Line* line : content) {
-            judged.push_back(line->Text);
-        }
+    if (!anyContent) {
+        throw InputOutputError(anyComment ? "The file holds only comments" : "The file is empty");
     }
-    auto anyHas = [&judged](char c) {
-        return std::any_of(judged.begin(), judged.end(),
-                           [c](std::string_view text) { return text.find(c) != std::string_view::npos; });
-    };
-    file.Separator = anyHas('\t') ? '\t' : anyHas(';') ? ';' : anyHas(',') ? ',' : ' ';
+    const Seen& judged = anyData ? inData : inContent;
+    file.Separator = judged.Tab ? '\t' : judged.Semicolon ? ';' : judged.Comma ? ',' : ' ';
     if (file.Separator == ';' || file.Separator == '\t') {
-        for (std::string_view text : judged) {
-            for (const std::string& field : SplitFields(text, file.Separator)) {
+        for (LineCursor cursor(bytes); !file.DecimalComma && cursor.Next(line);) {
+            if (Trim(line.Text).empty() || IsComment(line.Text) || (anyData && !LooksLikeData(line.Text))) {
+                continue;
+            }
+            for (const std::string& field : SplitFields(line.Text, file.Separator)) {
                 double value = 0;
                 if (field.find(',') != std::string::npos && field.find('.') == std::string::npos &&
                     ReadField(field, true, value) == FieldKind::Number) {
@@ -335,12 +419,20 @@ ParsedCurveFile ParseDelimited(const std::vector<Line>& lines) {
     }
 
     std::vector<std::vector<std::string>> header;
-    std::int32_t firstDataLine = 0;
-    std::size_t columns = 0;
-    for (std::size_t i = 0; i < content.size(); ++i) {
-        const Line& line = *content[i];
+    RowGatherer rows;
+    std::optional<Line> lastComment;
+    std::optional<Line> commentBeforeData; // the comment line met last before the first row of numbers
+    std::vector<double> row;
+    for (LineCursor cursor(bytes); cursor.Next(line);) {
+        if (Trim(line.Text).empty()) {
+            continue;
+        }
+        if (IsComment(line.Text)) {
+            lastComment = line;
+            continue;
+        }
         const std::vector<std::string> fields = SplitFields(line.Text, file.Separator);
-        std::vector<double> row(fields.size(), kNaN);
+        row.assign(fields.size(), kNaN);
         std::size_t numbers = 0;
         std::size_t firstText = fields.size();
         for (std::size_t c = 0; c < fields.size(); ++c) {
@@ -358,7 +450,7 @@ ParsedCurveFile ParseDelimited(const std::vector<Line>& lines) {
             continue; // only separators
         }
         if (firstText < fields.size()) {
-            if (!file.Rows.empty()) {
+            if (!rows.Empty()) {
                 FailAt(line.Number,
                        "'" + fields[firstText] + "' in column " + std::to_string(firstText + 1) + " is not a number");
             }
@@ -369,17 +461,16 @@ ParsedCurveFile ParseDelimited(const std::vector<Line>& lines) {
             header.push_back(fields);
             continue;
         }
-        if (file.Rows.empty()) {
-            firstDataLine = line.Number;
+        if (rows.Empty()) {
+            commentBeforeData = lastComment;
         }
-        columns = std::max(columns, row.size());
-        file.Rows.push_back(std::move(row));
-        file.RowLines.push_back(line.Number);
+        rows.Add(row, line.Number);
     }
-    if (file.Rows.empty()) {
+    if (rows.Empty()) {
         throw InputOutputError("The file holds no rows of numbers, only " + std::to_string(header.size()) +
                                (header.size() == 1 ? " row of text" : " rows of text"));
     }
+    std::size_t columns = rows.Widest();
 
     std::vector<std::string> names;
     if (!header.empty()) {
@@ -387,25 +478,19 @@ ParsedCurveFile ParseDelimited(const std::vector<Line>& lines) {
         if (file.Separator == ' ' && names.size() > columns) {
             names = JoinBracketedTokens(names);
         }
-    } else {
+    } else if (commentBeforeData) {
         // A names row written as the last comment before the numbers ("# Field (T),Moment (emu)").
-        std::size_t at = 0;
-        while (at < content.size() && content[at]->Number != firstDataLine) {
-            ++at;
+        std::string_view text = Trim(commentBeforeData->Text);
+        text.remove_prefix(1);
+        std::vector<std::string> fields = SplitFields(text, file.Separator);
+        if (file.Separator == ' ') {
+            fields = JoinBracketedTokens(fields);
         }
-        if (const Line* comment = commentBefore[at]) {
-            std::string_view text = Trim(comment->Text);
-            text.remove_prefix(1);
-            std::vector<std::string> fields = SplitFields(text, file.Separator);
-            if (file.Separator == ' ') {
-                fields = JoinBracketedTokens(fields);
-            }
-            double value = 0;
-            if (fields.size() == columns && std::any_of(fields.begin(), fields.end(), [&](const std::string& f) {
-                    return ReadField(f, file.DecimalComma, value) == FieldKind::Text;
-                })) {
-                names = fields;
-            }
+        double value = 0;
+        if (fields.size() == columns && std::any_of(fields.begin(), fields.end(), [&](const std::string& f) {
+                return ReadField(f, file.DecimalComma, value) == FieldKind::Text;
+            })) {
+            names = fields;
         }
     }
     if (file.Separator != ' ' || names.size() <= columns) {
@@ -413,6 +498,7 @@ ParsedCurveFile ParseDelimited(const std::vector<Line>& lines) {
     } else {
         names.clear(); // space-separated names with spaces in them cannot be told apart
     }
+    rows.Finish(file, columns);
     file.Columns.resize(columns);
     GenericNames(file.Columns, 0);
     for (std::size_t c = 0; c < names.size() && c < columns; ++c) {
@@ -427,9 +513,6 @@ ParsedCurveFile ParseDelimited(const std::vector<Line>& lines) {
                 file.Columns[c].Unit = UnitCell(header[1][c]);
             }
         }
-    }
-    for (std::vector<double>& row : file.Rows) {
-        row.resize(columns, kNaN);
     }
     MarkValues(file);
     return file;
@@ -546,23 +629,27 @@ std::string MomentUnitName(double unit) {
 }
 
 ParsedCurveFile ParseCurveFile(std::string_view bytes) {
-    const std::vector<Line> lines = SplitLines(bytes);
-    std::optional<std::size_t> header;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string section = Lower(Trim(lines[i].Text));
-        if (section == "[data]") {
-            return ParseMagnetometer(lines, i);
+    if (bytes.size() > kMaxMeasuredFileBytes) {
+        throw InputOutputError(MeasuredFileTooLargeMessage());
+    }
+    bool header = false;
+    std::optional<Line> first; // the first line that is not blank
+    Line line;
+    for (LineCursor cursor(bytes); cursor.Next(line);) {
+        const std::string_view trimmed = Trim(line.Text);
+        if (!first && !trimmed.empty()) {
+            first = line;
         }
-        if (section == "[header]" && !header) {
-            header = i;
+        if (trimmed.size() == 6 && Lower(trimmed) == "[data]") {
+            return ParseMagnetometer(cursor, line.Number);
         }
+        header = header || (trimmed.size() == 8 && Lower(trimmed) == "[header]");
     }
     if (header) {
         throw InputOutputError("The file has a [Header] section but no [Data] section");
     }
-    const auto first = std::find_if(lines.begin(), lines.end(), [](const Line& l) { return !Trim(l.Text).empty(); });
-    ParsedCurveFile file = ParseDelimited(lines);
-    if (first != lines.end() && IsResultLine(first->Text) && file.Columns.size() == static_cast<std::size_t>(MaxCols)) {
+    ParsedCurveFile file = ParseDelimited(bytes);
+    if (first && IsResultLine(first->Text) && file.Columns.size() == static_cast<std::size_t>(MaxCols)) {
         file.Kind = CurveFileKind::ResultFile;
         const char* names[] = {"Field", "Projection", "Angle 1", "Angle 2", "Angle 3", "Angle 4", "GMR", "FMR"};
         const char* units[] = {"A/m", "T", "rad", "rad", "rad", "rad", "%", "Hz"};
@@ -572,6 +659,19 @@ ParsedCurveFile ParseCurveFile(std::string_view bytes) {
         }
     }
     return file;
+}
+
+std::string ReadCurveFileBytes(const std::string& path) {
+    InputFile file(path);
+    std::string bytes;
+    char buffer[65536];
+    while (const std::size_t count = file.Read(buffer, sizeof buffer)) {
+        if (count > kMaxMeasuredFileBytes - bytes.size()) {
+            throw InputOutputError(MeasuredFileTooLargeMessage());
+        }
+        bytes.append(buffer, count);
+    }
+    return bytes;
 }
 
 std::string DescribeCurveFile(const ParsedCurveFile& file) {
@@ -687,9 +787,12 @@ std::int32_t FindColumn(const ParsedCurveFile& file, std::string_view text) {
 std::int32_t UsableRowCount(const ParsedCurveFile& file, std::int32_t fieldColumn, std::int32_t momentColumn) {
     const auto f = static_cast<std::size_t>(fieldColumn);
     const auto m = static_cast<std::size_t>(momentColumn);
-    return static_cast<std::int32_t>(std::count_if(file.Rows.begin(), file.Rows.end(), [f, m](const auto& row) {
-        return f < row.size() && m < row.size() && !std::isnan(row[f]) && !std::isnan(row[m]);
-    }));
+    std::int32_t count = 0;
+    for (std::size_t r = 0; r < file.RowCount(); ++r) {
+        const std::span<const double> row = file.Row(r);
+        count += f < row.size() && m < row.size() && !std::isnan(row[f]) && !std::isnan(row[m]) ? 1 : 0;
+    }
+    return count;
 }
 
 ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& choice, ExperimentData& experiment) {
@@ -706,34 +809,37 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
         throw ProgramError("The uncertainty must be a column of its own");
     }
     const auto u = static_cast<std::size_t>(std::max(choice.SigmaColumn, 0));
-    std::vector<std::size_t> usable;
-    for (std::size_t r = 0; r < file.Rows.size(); ++r) {
-        if (!std::isnan(file.Rows[r][f]) && !std::isnan(file.Rows[r][m]) && (!sigma || !std::isnan(file.Rows[r][u]))) {
-            usable.push_back(r);
-        }
+    const auto isUsable = [&](std::span<const double> row) {
+        return !std::isnan(row[f]) && !std::isnan(row[m]) && (!sigma || !std::isnan(row[u]));
+    };
+    std::size_t usable = 0;
+    for (std::size_t r = 0; r < file.RowCount(); ++r) {
+        usable += isUsable(file.Row(r)) ? 1 : 0;
     }
-    if (usable.empty()) {
+    if (usable == 0) {
         throw ProgramError("No row holds both a value of '" + file.Columns[f].Name + "' and of '" +
                            file.Columns[m].Name + "'");
     }
     ImportSummary summary;
-    summary.UsableRows = static_cast<std::int32_t>(usable.size());
-    summary.SkippedRows = static_cast<std::int32_t>(file.Rows.size() - usable.size());
-    std::vector<std::size_t> kept;
-    if (usable.size() > static_cast<std::size_t>(MaxRows) && choice.Long == LongCurve::Thin) {
-        const std::size_t stride = (usable.size() + MaxRows - 1) / MaxRows;
+    summary.UsableRows = static_cast<std::int32_t>(usable);
+    summary.SkippedRows = static_cast<std::int32_t>(file.RowCount() - usable);
+    std::size_t stride = 1;
+    if (usable > static_cast<std::size_t>(MaxRows) && choice.Long == LongCurve::Thin) {
+        stride = (usable + MaxRows - 1) / MaxRows;
         summary.Stride = static_cast<std::int32_t>(stride);
-        for (std::size_t i = 0; i < usable.size(); i += stride) {
-            kept.push_back(usable[i]);
+    }
+    // Usable rows 0, stride, 2 stride, ... up to the table's rows.
+    std::vector<std::size_t> kept;
+    for (std::size_t r = 0, seen = 0; r < file.RowCount() && kept.size() < static_cast<std::size_t>(MaxRows); ++r) {
+        const std::span<const double> row = file.Row(r);
+        if (isUsable(row) && seen++ % stride == 0) {
+            kept.push_back(r);
         }
-    } else {
-        kept.assign(usable.begin(), usable.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(
-                                                         usable.size(), static_cast<std::size_t>(MaxRows))));
     }
     summary.KeptRows = static_cast<std::int32_t>(kept.size());
     if (sigma) {
         for (const std::size_t r : kept) {
-            if (!(file.Rows[r][u] > 0) || !std::isfinite(file.Rows[r][u])) {
+            if (!(file.Row(r)[u] > 0) || !std::isfinite(file.Row(r)[u])) {
                 FailAt(file.RowLines[r], "the uncertainty '" + file.Columns[u].Name + "' is not a positive number");
             }
         }
@@ -741,20 +847,20 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
     }
     for (std::size_t c = 0; c < file.Columns.size() && summary.ExtraColumns.size() < MaxCols - 2; ++c) {
         if (c != f && c != m && (!sigma || c != u) &&
-            std::none_of(kept.begin(), kept.end(), [&](std::size_t r) { return std::isnan(file.Rows[r][c]); })) {
+            std::none_of(kept.begin(), kept.end(), [&](std::size_t r) { return std::isnan(file.Row(r)[c]); })) {
             summary.ExtraColumns.push_back(static_cast<std::int32_t>(c));
         }
     }
 
     const double factor = FieldUnitToAmperePerMetre(choice.Unit);
     for (const std::size_t r : kept) {
-        if (!std::isfinite(file.Rows[r][f] * factor)) {
+        if (!std::isfinite(file.Row(r)[f] * factor)) {
             FailAt(file.RowLines[r], "the field in " + FieldUnitName(choice.Unit) + " is beyond the range of A/m");
         }
     }
     experiment.ClearExpTable();
     for (std::size_t i = 0; i < kept.size(); ++i) {
-        const std::vector<double>& row = file.Rows[kept[i]];
+        const std::span<const double> row = file.Row(kept[i]);
         const auto tableRow = static_cast<std::int32_t>(i + 1);
         experiment.ExpTable.At(1, tableRow) = row[f] * factor;
         experiment.ExpTable.At(2, tableRow) = row[m];

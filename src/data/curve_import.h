@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,13 +59,24 @@ struct ParsedCurveFile {
     char Separator = ','; // ',' ';' '\t', or ' ' for runs of spaces
     bool DecimalComma = false;
     std::vector<CurveColumn> Columns;
-    std::vector<std::vector<double>> Rows; // each as long as Columns
-    std::vector<std::int32_t> RowLines;    // the file line (from 1) of each row
+    std::vector<double> Values;         // row after row, each row as long as Columns
+    std::vector<std::int32_t> RowLines; // the file line (from 1) of each row
+
+    std::size_t RowCount() const { return RowLines.size(); }
+    std::span<const double> Row(std::size_t row) const {
+        return std::span<const double>(Values).subspan(row * Columns.size(), Columns.size());
+    }
 };
 
 // Reads `bytes`, recognising the kind from the content. Throws InputOutputError
-// "Line N: <problem>" (or a message for the whole file: empty, no rows of numbers).
+// "Line N: <problem>" (or a message for the whole file: empty, no rows of numbers). A file beyond
+// kMaxMeasuredFileBytes, a line beyond kMaxMeasuredLineBytes and a table beyond
+// kMaxMeasuredValues are refused, so that the memory used stays within a few times the file's size.
 ParsedCurveFile ParseCurveFile(std::string_view bytes);
+
+// The bytes of a measured file for ParseCurveFile: at most kMaxMeasuredFileBytes are read, and a
+// file holding more (also one that grows while it is read) is refused with InputOutputError.
+std::string ReadCurveFileBytes(const std::string& path);
 
 // "Magnetometer export", "Delimited text (semicolons, decimal commas)", ...
 std::string DescribeCurveFile(const ParsedCurveFile& file);

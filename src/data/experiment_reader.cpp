@@ -161,16 +161,23 @@ private:
 TextReader::TextReader(std::string_view bytes, bool lfEndsLine)
     : Bytes(bytes.substr(0, bytes.find(kCtrlZ))), End(Bytes.size()), LfEndsLine(lfEndsLine), Ended(true) {}
 
-TextReader::TextReader(TextSource source, bool lfEndsLine) : LfEndsLine(lfEndsLine), Source(std::move(source)) {}
+TextReader::TextReader(TextSource source, bool lfEndsLine, std::size_t maxBytes)
+    : LfEndsLine(lfEndsLine), Source(std::move(source)), Limit(maxBytes), Left(maxBytes) {}
 
 bool TextReader::Refill() {
     while (!Ended) {
-        Piece.resize(65536);
+        // One byte more than may be read tells a file at the limit from one beyond it.
+        Piece.resize(Left < 65536 ? Left + 1 : 65536);
         const std::size_t count = Source(Piece.data(), Piece.size());
         if (count == 0) {
             Ended = true;
             break;
         }
+        if (count > Left) {
+            Ended = true;
+            throw InputOutputError(MeasuredFileTooLargeMessage(Limit));
+        }
+        Left -= count;
         Bytes = std::string_view(Piece.data(), count);
         const std::size_t stop = Bytes.find(kCtrlZ);
         if (stop != std::string_view::npos) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/data_table.h"
+#include "data/input_limits.h"
 
 #include <cstddef>
 #include <functional>
@@ -21,11 +22,13 @@ using TextSource = std::function<std::size_t(char* buffer, std::size_t size)>;
 
 // Single-byte text with the runtime's line rules: a line ends at CR (and, with `lfEndsLine`,
 // at a lone LF too, so files written on Unix read like their CR LF twins); Ctrl-Z ends the file.
-// Text from a source is held one 64 KiB piece at a time, so a file of any length needs no more.
+// Text from a source is held one 64 KiB piece at a time, so a file of any length needs no more;
+// reading on beyond `maxBytes` of it throws InputOutputError naming the limit, so that a file
+// that grows while it is read is not read for ever.
 class TextReader {
 public:
     TextReader(std::string_view bytes, bool lfEndsLine);
-    TextReader(TextSource source, bool lfEndsLine);
+    TextReader(TextSource source, bool lfEndsLine, std::size_t maxBytes = kMaxMeasuredFileBytes);
 
     bool Eof() { return Pos >= End && !Refill(); }
     bool Eoln() { return Eof() || Bytes[Pos] == '\r' || (LfEndsLine && Bytes[Pos] == '\n'); }
@@ -55,6 +58,8 @@ private:
     bool Ended = false; // no piece follows (the source is exhausted or Ctrl-Z was met)
     TextSource Source;
     std::string Piece;
+    std::size_t Limit = 0;
+    std::size_t Left = 0; // bytes the source may still give
 };
 
 inline constexpr const char* kRowsCutMessage =

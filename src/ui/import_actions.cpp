@@ -135,7 +135,7 @@ void MeasuredCurveActions::ImportChosenFile() {
 void MeasuredCurveActions::ImportFile(const QString& path) {
     TForm1& form = Window.Form();
     form.Guarded([&] {
-        const ParsedCurveFile file = ParseCurveFile(ReadWholeFile(path.toStdString()));
+        const ParsedCurveFile file = ParseCurveFile(ReadCurveFileBytes(path.toStdString()));
         const ImportSuggestion suggestion = SuggestImport(file);
         if (suggestion.FieldColumn < 0 || suggestion.MomentColumn < 0) {
             throw ProgramError("The file has fewer than two columns with values");

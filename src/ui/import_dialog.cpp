@@ -39,12 +39,12 @@ ImportDialog::ImportDialog(const ParsedCurveFile& file, const QString& fileName,
 
     KindText = new QLabel(QStringLiteral("%1: %2, %3 rows of numbers")
                               .arg(QFileInfo(fileName).fileName(), QString::fromStdString(DescribeCurveFile(file)))
-                              .arg(file.Rows.size()),
+                              .arg(file.RowCount()),
                           this);
     layout->addWidget(KindText);
 
     const char separator = RegionalDecimalSeparator();
-    const int rows = static_cast<int>(std::min<std::size_t>(file.Rows.size(), kImportPreviewRows));
+    const int rows = static_cast<int>(std::min<std::size_t>(file.RowCount(), kImportPreviewRows));
     Preview = new QTableWidget(rows, static_cast<int>(file.Columns.size()), this);
     Preview->setObjectName(QStringLiteral("ImportPreview"));
     Preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -54,7 +54,7 @@ ImportDialog::ImportDialog(const ParsedCurveFile& file, const QString& fileName,
     }
     Preview->setHorizontalHeaderLabels(headers);
     for (int r = 0; r < rows; ++r) {
-        const std::vector<double>& row = file.Rows[static_cast<std::size_t>(r)];
+        const std::span<const double> row = file.Row(static_cast<std::size_t>(r));
         Preview->setVerticalHeaderItem(
             r, new QTableWidgetItem(QString::number(file.RowLines[static_cast<std::size_t>(r)])));
         for (std::size_t c = 0; c < row.size(); ++c) {

@@ -12,6 +12,7 @@
 #include <array>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 
 class QButtonGroup;
@@ -196,6 +197,12 @@ template <typename Handler> void TForm1::Guarded(Handler&& handler) {
     ClearFloatingPointFlags();
     try {
         handler();
+    } catch (const std::bad_alloc&) {
+        // A bare "std::bad_alloc" would tell the user nothing.
+        ClearFloatingPointFlags();
+        RefreshViews();
+        Reporter.Report(QStringLiteral("Out of memory"));
+        return;
     } catch (const std::exception& error) {
         ClearFloatingPointFlags();
         RefreshViews();

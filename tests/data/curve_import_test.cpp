@@ -1,14 +1,20 @@
 #include "data/curve_import.h"
 #include "data/errors.h"
 #include "data/floating_point.h"
+#include "data/input_limits.h"
 #include "data/result_writer.h"
+
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cfenv>
 #include <cmath>
+#include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 namespace dravo2 {
 namespace {
@@ -256,6 +262,65 @@ TEST(CurveImport, FailuresNameTheLineAndProblem) {
     EXPECT_THROW(FillExperiment(file, ImportChoice{0, 1, FieldUnit::Oersted, LongCurve::Thin}, *experiment),
                  ProgramError);
     EXPECT_EQ(experiment->ExpRows, 7); // a failed import keeps what was loaded
+}
+
+// Rows of differing widths are padded with empty cells to the widest, also where the widest row
+// or the names come last.
+TEST(CurveImport, RowsOfDifferentWidthsMakeOneTable) {
+    const double e = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<std::pair<std::string, std::vector<double>>> cases{
+        {"1,2,3\n4\n5,6\n", {1, 2, 3, 4, e, e, 5, 6, e}},
+        {"1\n2,3\n4,5,6\n", {1, e, e, 2, 3, e, 4, 5, 6}},
+        {"a,b,c,d\n1,2\n3\n", {1, 2, e, e, 3, e, e, e}},
+        {"[Data]\nH,M\n1,2\n3,4,5\nnote\n6\n", {1, 2, e, 3, 4, 5, 6, e, e}},
+    };
+    for (const auto& [text, values] : cases) {
+        SCOPED_TRACE(text);
+        const ParsedCurveFile file = ParseCurveFile(text);
+        ASSERT_EQ(file.Values.size(), values.size());
+        EXPECT_EQ(file.Values.size(), file.RowCount() * file.Columns.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            EXPECT_TRUE(std::isnan(values[i]) ? std::isnan(file.Values[i]) : file.Values[i] == values[i]) << i;
+        }
+    }
+}
+
+// Hostile files are refused with the limit named, before their table fills the memory.
+TEST(CurveImport, SizeLineAndTableLimitsAreStated) {
+    const std::string tooLarge(kMaxMeasuredFileBytes + 1, '1');
+    const std::string longLine = "1,2\n" + std::string(kMaxMeasuredLineBytes + 1, '3') + ",4\n";
+    // One row a million cells wide: eleven rows of it pass the ten million values.
+    std::string wide = "1" + std::string(999'999, ',') + "\n";
+    for (int row = 0; row < 10; ++row) {
+        wide += "2\n";
+    }
+    const std::string wideMagnetometer = "[Data]\nH,M\n" + wide;
+    const std::vector<std::pair<const std::string*, std::string>> cases{
+        {&tooLarge, MeasuredFileTooLargeMessage()},
+        {&longLine, "Line 2: longer than 1048576 bytes (1 MiB), the longest line the import reads"},
+        {&wide, "Line 11: more than 10000000 values (rows times columns), the most the import keeps"},
+        {&wideMagnetometer, "Line 13: more than 10000000 values (rows times columns), the most the import keeps"},
+    };
+    for (const auto& [bytes, message] : cases) {
+        SCOPED_TRACE(bytes->substr(0, 20));
+        EXPECT_EQ(ErrorOf(*bytes), message);
+    }
+    EXPECT_EQ(MeasuredFileTooLargeMessage(),
+              "The file holds more than 67108864 bytes (64 MiB), the most a measured file may hold");
+
+    // A file read from disk stops at the limit however much more it holds (a sparse file here).
+    const testing::TempFolder folder;
+    const std::string path = folder / "huge.csv";
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(kMaxMeasuredFileBytes) + 1), 0);
+    ::close(fd);
+    try {
+        ReadCurveFileBytes(path);
+        ADD_FAILURE() << "a file beyond the limit was read";
+    } catch (const InputOutputError& error) {
+        EXPECT_EQ(error.what(), MeasuredFileTooLargeMessage());
+    }
 }
 
 } // namespace

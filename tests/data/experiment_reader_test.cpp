@@ -236,6 +236,47 @@ TEST(Reader, TellsWhenRowsAreCut) {
     EXPECT_FALSE(Load("1 2\r\n3 4\r\n", Dat).Cut);
 }
 
+// A file that grows for ever (here a header without its "@") is read up to the stated limit and
+// refused; a file of exactly the limit is read whole.
+TEST(Reader, ReadsAFileOnlyUpToItsLimit) {
+    const std::string line = "1 2\r\n";
+    for (const std::size_t length : {std::size_t{1000}, std::size_t{1001}}) {
+        SCOPED_TRACE(length);
+        auto experiment = std::make_unique<ExperimentData>();
+        std::size_t given = 0;
+        TextReader text(
+            [&](char* buffer, std::size_t size) {
+                const std::size_t count = std::min(size, length - given);
+                for (std::size_t i = 0; i < count; ++i) {
+                    buffer[i] = line[(given + i) % line.size()];
+                }
+                given += count;
+                return count;
+            },
+            true, 1000);
+        if (length == 1000) {
+            ReadExperiment(text, Da2, *experiment, '.', nullptr);
+            EXPECT_EQ(experiment->ExpRows, 200);
+        } else {
+            EXPECT_THROW(
+                try { ReadExperiment(text, Da2, *experiment, '.', nullptr); } catch (const InputOutputError& error) {
+                    EXPECT_STREQ(error.what(), MeasuredFileTooLargeMessage(1000).c_str());
+                    throw;
+                },
+                InputOutputError);
+            EXPECT_EQ(given, 1001u);
+        }
+    }
+    auto experiment = std::make_unique<ExperimentData>();
+    TextReader endless(
+        [](char* buffer, std::size_t size) {
+            std::fill(buffer, buffer + size, 'x');
+            return size;
+        },
+        true, 1 << 16);
+    EXPECT_THROW(ReadExperiment(endless, Dat, *experiment, '.', nullptr), InputOutputError);
+}
+
 // A file read in pieces (down to single bytes, so that every line end, number and token is split
 // somewhere) gives what the whole text gives.
 TEST(Reader, ReadingInPiecesGivesTheSameTable) {
