@@ -1,5 +1,7 @@
 // The curve import on arbitrary bytes: parsing, the suggested columns and unit, and the filled
-// table. The first byte chooses thinning or the first rows (bit 0) and the field unit (bits 1-3).
+// table. The first byte chooses thinning or the first rows (bit 0) and the field unit (bits 1-3);
+// the second, when bit 4 of the first is set, small limits of file, line and table size, so that
+// inputs of a few hundred bytes reach every refusal the import has for huge files.
 #include "data/curve_import.h"
 #include "data/errors.h"
 #include "data/input_limits.h"
@@ -15,13 +17,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::uint8_t options = data[0];
-    const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+    MeasuredLimits limits;
+    std::size_t skip = 1;
+    if ((options & 16) != 0 && size > 1) {
+        const std::uint8_t small = data[1];
+        limits = {64 + std::size_t{small} * 4, 8 + std::size_t{small % 64}, 4 + std::size_t{small % 32}};
+        skip = 2;
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(data + skip), size - skip);
     experiment->ClearExpTable();
     try {
-        const ParsedCurveFile file = ParseCurveFile(bytes);
+        const ParsedCurveFile file = ParseCurveFile(bytes, limits);
         if (file.RowCount() == 0 || file.Columns.empty() ||
-            file.Values.size() != file.RowCount() * file.Columns.size() || file.Values.size() > kMaxMeasuredValues) {
-            std::abort(); // a parse without rows must have thrown; the table is bounded
+            file.Values.size() != file.RowCount() * file.Columns.size() || file.Values.size() > limits.Values ||
+            bytes.size() > limits.FileBytes) {
+            std::abort(); // a parse without rows must have thrown; the table and the file are bounded
         }
         const ImportSuggestion suggestion = SuggestImport(file);
         if (suggestion.FieldColumn < 0 || suggestion.MomentColumn < 0) {

@@ -30,7 +30,7 @@ struct Line {
 // Lines are views into the text, so that going through them again costs no memory.
 class LineCursor {
 public:
-    explicit LineCursor(std::string_view bytes) : Bytes(bytes) {}
+    LineCursor(std::string_view bytes, std::size_t maxLineBytes) : Bytes(bytes), MaxLineBytes(maxLineBytes) {}
 
     // The next line; false at the end. Throws for a line longer than the import reads.
     bool Next(Line& line) {
@@ -41,10 +41,8 @@ public:
         if (end == std::string_view::npos) {
             end = Bytes.size();
         }
-        if (end - Pos > kMaxMeasuredLineBytes) {
-            FailAt(Number, "longer than " + std::to_string(kMaxMeasuredLineBytes) + " bytes (" +
-                               std::to_string(kMaxMeasuredLineBytes >> 20) +
-                               " MiB), the longest line the import reads");
+        if (end - Pos > MaxLineBytes) {
+            FailAt(Number, "longer than " + ByteCountText(MaxLineBytes) + ", the longest line the import reads");
         }
         line = {Number++, Bytes.substr(Pos, end - Pos)};
         Pos = end;
@@ -59,6 +57,7 @@ public:
 
 private:
     std::string_view Bytes;
+    std::size_t MaxLineBytes;
     std::size_t Pos = 0;
     std::int32_t Number = 1;
 };
@@ -223,9 +222,11 @@ void MarkValues(ParsedCurveFile& file) {
 // until the table's width is known. Refuses more values than the import keeps.
 class RowGatherer {
 public:
+    explicit RowGatherer(std::size_t maxValues) : MaxValues(maxValues) {}
+
     void Add(const std::vector<double>& row, std::int32_t line) {
         WidestRow = std::max(WidestRow, row.size());
-        if (WidestRow > kMaxMeasuredValues / (Widths.size() + 1)) {
+        if (WidestRow > MaxValues / (Widths.size() + 1)) {
             FailAt(line, TooManyValues());
         }
         Values.insert(Values.end(), row.begin(), row.end());
@@ -239,7 +240,7 @@ public:
     // Moves the rows into `file`, each padded with NaN to `columns` values.
     void Finish(ParsedCurveFile& file, std::size_t columns) {
         const std::size_t rows = Widths.size();
-        if (columns > 0 && rows > kMaxMeasuredValues / columns) {
+        if (columns > 0 && rows > MaxValues / columns) {
             throw InputOutputError("The file's " + std::to_string(rows) + " rows of " + std::to_string(columns) +
                                    " columns are " + TooManyValues());
         }
@@ -265,11 +266,11 @@ public:
     }
 
 private:
-    static std::string TooManyValues() {
-        return "more than " + std::to_string(kMaxMeasuredValues) +
-               " values (rows times columns), the most the import keeps";
+    std::string TooManyValues() const {
+        return "more than " + std::to_string(MaxValues) + " values (rows times columns), the most the import keeps";
     }
 
+    std::size_t MaxValues;
     std::vector<double> Values;
     std::vector<std::uint32_t> Widths;
     std::vector<std::int32_t> Lines;
@@ -317,7 +318,7 @@ bool IsResultLine(std::string_view text) {
 }
 
 // The rows after the line `[Data]`, which `cursor` has just passed.
-ParsedCurveFile ParseMagnetometer(LineCursor cursor, std::int32_t dataLine) {
+ParsedCurveFile ParseMagnetometer(LineCursor cursor, std::int32_t dataLine, const MeasuredLimits& limits) {
     ParsedCurveFile file;
     file.Kind = CurveFileKind::Magnetometer;
     file.Separator = ',';
@@ -332,7 +333,7 @@ ParsedCurveFile ParseMagnetometer(LineCursor cursor, std::int32_t dataLine) {
     for (const std::string& name : SplitFields(line.Text, ',')) {
         file.Columns.push_back({name, BracketedUnit(name), false});
     }
-    RowGatherer rows;
+    RowGatherer rows(limits.Values);
     std::vector<double> row;
     while (cursor.Next(line)) {
         const std::vector<std::string> fields = SplitFields(line.Text, ',');
@@ -363,7 +364,7 @@ ParsedCurveFile ParseMagnetometer(LineCursor cursor, std::int32_t dataLine) {
     return file;
 }
 
-ParsedCurveFile ParseDelimited(std::string_view bytes) {
+ParsedCurveFile ParseDelimited(std::string_view bytes, const MeasuredLimits& limits) {
     ParsedCurveFile file;
     // A first pass finds the separator among the lines that start like a number (the names row
     // may differ), or among all content lines where none does.
@@ -383,7 +384,7 @@ ParsedCurveFile ParseDelimited(std::string_view bytes) {
     bool anyComment = false;
     bool anyData = false;
     Line line;
-    for (LineCursor cursor(bytes); cursor.Next(line);) {
+    for (LineCursor cursor(bytes, limits.LineBytes); cursor.Next(line);) {
         if (Trim(line.Text).empty()) {
             continue;
         }
@@ -404,7 +405,7 @@ ParsedCurveFile ParseDelimited(std::string_view bytes) {
     const Seen& judged = anyData ? inData : inContent;
     file.Separator = judged.Tab ? '\t' : judged.Semicolon ? ';' : judged.Comma ? ',' : ' ';
     if (file.Separator == ';' || file.Separator == '\t') {
-        for (LineCursor cursor(bytes); !file.DecimalComma && cursor.Next(line);) {
+        for (LineCursor cursor(bytes, limits.LineBytes); !file.DecimalComma && cursor.Next(line);) {
             if (Trim(line.Text).empty() || IsComment(line.Text) || (anyData && !LooksLikeData(line.Text))) {
                 continue;
             }
@@ -419,11 +420,11 @@ ParsedCurveFile ParseDelimited(std::string_view bytes) {
     }
 
     std::vector<std::vector<std::string>> header;
-    RowGatherer rows;
+    RowGatherer rows(limits.Values);
     std::optional<Line> lastComment;
     std::optional<Line> commentBeforeData; // the comment line met last before the first row of numbers
     std::vector<double> row;
-    for (LineCursor cursor(bytes); cursor.Next(line);) {
+    for (LineCursor cursor(bytes, limits.LineBytes); cursor.Next(line);) {
         if (Trim(line.Text).empty()) {
             continue;
         }
@@ -628,27 +629,27 @@ std::string MomentUnitName(double unit) {
     return GeneralNumberText(unit, 6, '.') + " A m2";
 }
 
-ParsedCurveFile ParseCurveFile(std::string_view bytes) {
-    if (bytes.size() > kMaxMeasuredFileBytes) {
-        throw InputOutputError(MeasuredFileTooLargeMessage());
+ParsedCurveFile ParseCurveFile(std::string_view bytes, const MeasuredLimits& limits) {
+    if (bytes.size() > limits.FileBytes) {
+        throw InputOutputError(MeasuredFileTooLargeMessage(limits.FileBytes));
     }
     bool header = false;
     std::optional<Line> first; // the first line that is not blank
     Line line;
-    for (LineCursor cursor(bytes); cursor.Next(line);) {
+    for (LineCursor cursor(bytes, limits.LineBytes); cursor.Next(line);) {
         const std::string_view trimmed = Trim(line.Text);
         if (!first && !trimmed.empty()) {
             first = line;
         }
         if (trimmed.size() == 6 && Lower(trimmed) == "[data]") {
-            return ParseMagnetometer(cursor, line.Number);
+            return ParseMagnetometer(cursor, line.Number, limits);
         }
         header = header || (trimmed.size() == 8 && Lower(trimmed) == "[header]");
     }
     if (header) {
         throw InputOutputError("The file has a [Header] section but no [Data] section");
     }
-    ParsedCurveFile file = ParseDelimited(bytes);
+    ParsedCurveFile file = ParseDelimited(bytes, limits);
     if (first && IsResultLine(first->Text) && file.Columns.size() == static_cast<std::size_t>(MaxCols)) {
         file.Kind = CurveFileKind::ResultFile;
         const char* names[] = {"Field", "Projection", "Angle 1", "Angle 2", "Angle 3", "Angle 4", "GMR", "FMR"};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/data_table.h"
+#include "data/input_limits.h"
 
 #include <cstdint>
 #include <optional>
@@ -72,7 +73,7 @@ struct ParsedCurveFile {
 // "Line N: <problem>" (or a message for the whole file: empty, no rows of numbers). A file beyond
 // kMaxMeasuredFileBytes, a line beyond kMaxMeasuredLineBytes and a table beyond
 // kMaxMeasuredValues are refused, so that the memory used stays within a few times the file's size.
-ParsedCurveFile ParseCurveFile(std::string_view bytes);
+ParsedCurveFile ParseCurveFile(std::string_view bytes, const MeasuredLimits& limits = {});
 
 // The bytes of a measured file for ParseCurveFile: at most kMaxMeasuredFileBytes are read, and a
 // file holding more (also one that grows while it is read) is refused with InputOutputError.

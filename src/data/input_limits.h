@@ -17,12 +17,23 @@ inline constexpr std::size_t kMaxMeasuredLineBytes = std::size_t{1} << 20;
 // The most values (rows times columns, empty cells included) the curve import keeps of a file.
 inline constexpr std::size_t kMaxMeasuredValues = 10'000'000;
 
+// The three limits together; smaller ones serve tests and fuzzing.
+struct MeasuredLimits {
+    std::size_t FileBytes = kMaxMeasuredFileBytes;
+    std::size_t LineBytes = kMaxMeasuredLineBytes;
+    std::size_t Values = kMaxMeasuredValues;
+};
+
+// "1048576 bytes (1 MiB)", or "1000 bytes" for a size of no whole MiB.
+inline std::string ByteCountText(std::size_t bytes) {
+    const std::size_t mebibyte = std::size_t{1} << 20;
+    return std::to_string(bytes) + " bytes" +
+           (bytes > 0 && bytes % mebibyte == 0 ? " (" + std::to_string(bytes / mebibyte) + " MiB)" : std::string());
+}
+
 // "The file holds more than 67108864 bytes (64 MiB), the most a measured file may hold".
 inline std::string MeasuredFileTooLargeMessage(std::size_t limit = kMaxMeasuredFileBytes) {
-    const std::string mebibytes =
-        limit % (std::size_t{1} << 20) == 0 && limit > 0 ? " (" + std::to_string(limit >> 20) + " MiB)" : std::string();
-    return "The file holds more than " + std::to_string(limit) + " bytes" + mebibytes +
-           ", the most a measured file may hold";
+    return "The file holds more than " + ByteCountText(limit) + ", the most a measured file may hold";
 }
 
 } // namespace dravo2
