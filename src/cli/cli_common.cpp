@@ -3,11 +3,14 @@
 #include "data/errors.h"
 #include "data/file_io.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <ostream>
+#include <sched.h>
+#include <thread>
 #include <unistd.h>
 
 namespace dravo2 {
@@ -84,6 +87,14 @@ std::string NextOptionValue(const std::vector<std::string>& args, std::size_t& i
         throw ProgramError("Option " + args[i] + " needs a value");
     }
     return args[++i];
+}
+
+unsigned UsableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 } // namespace dravo2

@@ -29,6 +29,9 @@ std::string NextOptionValue(const std::vector<std::string>& args, std::size_t& i
 
 void PrepareCommandProcess();
 
+// The cores this process may run on (a Slurm task's allocation, taskset), else all of them.
+unsigned UsableCores();
+
 // Whether SIGINT or SIGTERM arrived since PrepareCommandProcess. Long work polls it between steps.
 bool InterruptRequested();
 

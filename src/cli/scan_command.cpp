@@ -95,6 +95,7 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
             CheckOutputName(options.PlotPath);
         } else if (arg == "--value") {
             options.PlotValue = NextOptionValue(args, i);
+            CheckScanFeature(options.PlotValue);
         } else if (arg == "--merge") {
             options.Merge = true;
             while (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
@@ -158,6 +159,11 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
             }
             throw ProgramError("'" + options.PlotPath + "': this build draws maps as " +
                                (list.empty() ? std::string("nothing") : list));
+        }
+    }
+    for (const std::string& key : options.Keys) {
+        if (!options.Solver.empty() && key.rfind("solver=", 0) == 0 && key != "solver=" + options.Solver) {
+            throw ProgramError("'" + key + "' contradicts --solver " + options.Solver + ": give the solver once");
         }
     }
     // The solver key is passed on only when the sweep command knows it.
@@ -325,19 +331,40 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         return kExitBadInput;
     }
 
-    const Shard part = options.Part.value_or(Shard{});
-    const std::vector<std::size_t> points = part.Points(gridSize);
-    const unsigned threads = options.Threads > 0 ? options.Threads : std::max(1u, environment.Threads);
-    // Raised from the progress calls on this thread when an interrupt arrived; the loops under
-    // way end after their step.
-    std::atomic<bool> cancel{false};
-    auto compute = [&options, &cancel, &comparison](std::size_t point) {
-        const std::vector<double> values = options.Grid.Point(point);
+    auto pointKeys = [&options](const std::vector<double>& values) {
         std::vector<std::string> keys = options.Keys;
         for (std::size_t a = 0; a < values.size(); ++a) {
             keys.push_back(options.Grid.Axes[a].Name + "=" + ShortestNumberText(values[a]));
         }
-        return SimulateGridPoint(keys, values, &cancel, &comparison);
+        return keys;
+    };
+    try {
+        // The keys with the first and the last grid point are read as every loop reads them (a
+        // loop stopped before its first step), so that a value the sweep refuses ends the scan
+        // before any loop rather than in the middle of it.
+        const std::atomic<bool> stopAtOnce{true};
+        for (const std::size_t point : {std::size_t{0}, gridSize - 1}) {
+            RunSweepLoop(pointKeys(options.Grid.Point(point)), '.', &stopAtOnce);
+        }
+    } catch (const ProgramError& error) {
+        err << error.what() << "\n";
+        return kExitBadInput;
+    }
+
+    const Shard part = options.Part.value_or(Shard{});
+    const std::vector<std::size_t> points = part.Points(gridSize);
+    unsigned threads = options.Threads > 0 ? options.Threads : std::max(1u, environment.Threads);
+    if (environment.ThreadLimit > 0 && threads > environment.ThreadLimit) {
+        err << "Note: --threads " << threads << " lowered to " << environment.ThreadLimit
+            << ", the cores this process may use\n";
+        threads = environment.ThreadLimit;
+    }
+    // Raised from the progress calls on this thread when an interrupt arrived; the loops under
+    // way end after their step.
+    std::atomic<bool> cancel{false};
+    auto compute = [&options, &cancel, &comparison, &pointKeys](std::size_t point) {
+        const std::vector<double> values = options.Grid.Point(point);
+        return SimulateGridPoint(pointKeys(values), values, &cancel, &comparison);
     };
     auto progress = [&](std::size_t done) {
         if (environment.Interrupted && environment.Interrupted()) {

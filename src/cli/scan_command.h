@@ -27,6 +27,7 @@ struct ScanPlotRequest {
 struct ScanEnvironment {
     bool Progress = false;
     unsigned Threads = 1;
+    unsigned ThreadLimit = 0; // the cores the process may use: --threads beyond is lowered; 0 for no limit
     std::function<bool()> Interrupted;
     std::function<void(const ScanPlotRequest&)> Plot;
     std::vector<std::string> PlotTypes;

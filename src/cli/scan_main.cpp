@@ -3,22 +3,7 @@
 #include "cli/scan_plot.h"
 
 #include <iostream>
-#include <sched.h>
-#include <thread>
 #include <unistd.h>
-
-namespace {
-
-// The cores this process may run on (a Slurm task's allocation, taskset), else all of them.
-unsigned UsableCores() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
-        return static_cast<unsigned>(CPU_COUNT(&set));
-    }
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     dravo2::PrepareCommandProcess();
@@ -26,7 +11,8 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     dravo2::ScanEnvironment environment;
     environment.Progress = ::isatty(STDERR_FILENO) == 1;
-    environment.Threads = UsableCores();
+    environment.Threads = dravo2::UsableCores();
+    environment.ThreadLimit = environment.Threads;
     environment.Interrupted = dravo2::InterruptRequested;
     environment.Plot = dravo2::DrawScanMap;
     environment.PlotTypes = {"png", "svg", "pdf"};

@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <limits>
 
 namespace dravo2 {
 namespace {
@@ -58,8 +57,11 @@ ScanAxis ParseAxis(const std::string& text) {
         !std::isfinite(axis.Hi)) {
         throw ProgramError(usage + " (LO and HI are numbers)");
     }
-    if (!ReadWhole(text.substr(second + 1), axis.Count) || axis.Count < 1) {
-        throw ProgramError(usage + " (N is a count of at least 1)");
+    if (!std::isfinite(axis.Hi - axis.Lo)) {
+        throw ProgramError(usage + " (the values between LO and HI overflow)");
+    }
+    if (!ReadWhole(text.substr(second + 1), axis.Count) || axis.Count < 1 || axis.Count > kMaxScanPoints) {
+        throw ProgramError(usage + " (N is a count from 1 to " + std::to_string(kMaxScanPoints) + ")");
     }
     return axis;
 }
@@ -67,8 +69,9 @@ ScanAxis ParseAxis(const std::string& text) {
 std::size_t ScanGrid::Size() const {
     std::size_t size = 1;
     for (const ScanAxis& axis : Axes) {
-        if (axis.Count > std::numeric_limits<std::size_t>::max() / size) {
-            throw ProgramError("The grid has too many points");
+        if (axis.Count > kMaxScanPoints / size) {
+            throw ProgramError("The grid has more than " + std::to_string(kMaxScanPoints) +
+                               " points, the most a scan computes");
         }
         size *= axis.Count;
     }

@@ -10,6 +10,10 @@ namespace dravo2 {
 // point whatever the locale: the scan's files depend on nothing but the numbers.
 std::string ShortestNumberText(double value);
 
+// The most points a scan computes: beyond it the table of rows alone would fill the memory, so
+// grids and shard files claiming more are refused before anything is allocated.
+inline constexpr std::size_t kMaxScanPoints = 10'000'000;
+
 // One scanned parameter: Count evenly spaced values from Lo to Hi (Count = 1 gives Lo).
 struct ScanAxis {
     std::string Name;
@@ -21,7 +25,8 @@ struct ScanAxis {
     std::string Text() const; // NAME=LO:HI:N with the numbers in their shortest text
 };
 
-// Reads NAME=LO:HI:N; throws ProgramError with the reason when it does not read.
+// Reads NAME=LO:HI:N with 1 <= N <= kMaxScanPoints; throws ProgramError with the reason when it
+// does not read.
 ScanAxis ParseAxis(const std::string& text);
 
 // Whether an argument is meant as a scanned parameter (a value with a colon) rather than KEY=VALUE.
@@ -31,6 +36,7 @@ bool LooksLikeAxis(const std::string& text);
 struct ScanGrid {
     std::vector<ScanAxis> Axes;
 
+    // The count of points; throws ProgramError beyond kMaxScanPoints.
     std::size_t Size() const;
     std::vector<double> Point(std::size_t index) const;
 };
@@ -41,6 +47,10 @@ struct Shard {
     std::size_t Count = 1;
 
     bool Contains(std::size_t point) const { return point % Count == Index; }
+    // How many of the grid's points the shard holds.
+    std::size_t PointCount(std::size_t gridSize) const {
+        return gridSize > Index ? (gridSize - Index - 1) / Count + 1 : 0;
+    }
     std::vector<std::size_t> Points(std::size_t gridSize) const;
 };
 

@@ -42,42 +42,52 @@ std::vector<std::string> SplitCells(const std::string& line) {
     }
 }
 
+// A shard file as views into its bytes: the rows are read one after another while merging, so
+// that a merge holds nothing but the files and the merged table.
 struct ShardFile {
     std::string Name;
     Shard Part;
     std::size_t GridSize = 0;
-    std::string Identity;
-    std::string Header;
-    std::vector<std::string> Rows;
+    std::string_view Identity;
+    std::string_view Header;
+    std::string_view Rows; // every row with its "\n"
+    std::size_t RowCount = 0;
 };
 
-ShardFile ReadShardFile(const std::string& name, const std::string& bytes) {
+ShardFile ReadShardFile(const std::string& name, std::string_view bytes) {
     ShardFile file;
     file.Name = name;
     const std::string notShard = name + " is not a shard file of dravo2-scan --shard";
-    if (bytes.rfind(kShardPrefix, 0) != 0 || bytes.back() != '\n') {
+    const std::string_view prefix = kShardPrefix;
+    const std::size_t firstEnd = bytes.find('\n');
+    const std::size_t headerEnd = firstEnd == std::string_view::npos ? firstEnd : bytes.find('\n', firstEnd + 1);
+    if (!bytes.starts_with(prefix) || bytes.back() != '\n' || headerEnd == std::string_view::npos) {
         throw ScanMergeError(notShard);
     }
-    std::vector<std::string> lines = SplitLines(bytes);
-    const std::string first = lines[0].substr(std::string(kShardPrefix).size());
+    const std::string_view first = bytes.substr(prefix.size(), firstEnd - prefix.size());
     const std::size_t comma = first.find(", ");
     const std::size_t points = first.find(" points: ");
-    if (comma == std::string::npos || points == std::string::npos || points < comma || lines.size() < 2) {
+    if (comma == std::string_view::npos || points == std::string_view::npos || points < comma) {
         throw ScanMergeError(notShard);
     }
     try {
-        file.Part = ParseShard(first.substr(0, comma));
+        file.Part = ParseShard(std::string(first.substr(0, comma)));
     } catch (const ProgramError&) {
         throw ScanMergeError(notShard);
     }
-    const std::string size = first.substr(comma + 2, points - comma - 2);
+    const std::string_view size = first.substr(comma + 2, points - comma - 2);
     const auto [ptr, ec] = std::from_chars(size.data(), size.data() + size.size(), file.GridSize);
     if (ec != std::errc() || ptr != size.data() + size.size()) {
         throw ScanMergeError(notShard);
     }
+    if (file.GridSize > kMaxScanPoints) {
+        throw ScanMergeError(name + " claims a scan of " + std::string(size) + " points, more than the " +
+                             std::to_string(kMaxScanPoints) + " a scan computes");
+    }
     file.Identity = first.substr(points + 9);
-    file.Header = lines[1];
-    file.Rows.assign(lines.begin() + 2, lines.end());
+    file.Header = bytes.substr(firstEnd + 1, headerEnd - firstEnd - 1);
+    file.Rows = bytes.substr(headerEnd + 1);
+    file.RowCount = static_cast<std::size_t>(std::count(file.Rows.begin(), file.Rows.end(), '\n'));
     return file;
 }
 
@@ -145,35 +155,57 @@ std::string MergeShards(const std::vector<std::pair<std::string, std::string>>& 
         shards.push_back(ReadShardFile(name, bytes));
     }
     const ShardFile& first = shards.front();
-    std::map<std::size_t, const ShardFile*> byIndex;
-    for (const ShardFile& shard : shards) {
+    std::map<std::size_t, ShardFile*> byIndex;
+    std::size_t rowBytes = 0;
+    for (ShardFile& shard : shards) {
         if (shard.Identity != first.Identity || shard.GridSize != first.GridSize ||
             shard.Part.Count != first.Part.Count || shard.Header != first.Header) {
             throw ScanMergeError(shard.Name + " is a shard of another scan than " + first.Name + ":\n  " +
-                                 shard.Identity + " (" + PartText(shard.Part) + ")\n  " + first.Identity + " (" +
-                                 PartText(first.Part) + ")");
+                                 std::string(shard.Identity) + " (" + PartText(shard.Part) + ")\n  " +
+                                 std::string(first.Identity) + " (" + PartText(first.Part) + ")");
         }
         if (const auto [it, inserted] = byIndex.emplace(shard.Part.Index, &shard); !inserted) {
             throw ScanMergeError(shard.Name + " repeats shard " + PartText(shard.Part) + " of " + it->second->Name);
         }
-        const std::size_t expected = shard.Part.Points(shard.GridSize).size();
-        if (shard.Rows.size() != expected) {
-            throw ScanMergeError(shard.Name + " holds " + std::to_string(shard.Rows.size()) + " rows where shard " +
+        const std::size_t expected = shard.Part.PointCount(shard.GridSize);
+        if (shard.RowCount != expected) {
+            throw ScanMergeError(shard.Name + " holds " + std::to_string(shard.RowCount) + " rows where shard " +
                                  PartText(shard.Part) + " of " + std::to_string(shard.GridSize) + " points holds " +
                                  std::to_string(expected));
         }
+        rowBytes += shard.Rows.size();
     }
     for (std::size_t k = 0; k < first.Part.Count; ++k) {
         if (byIndex.find(k) == byIndex.end()) {
             throw ScanMergeError("Shard " + std::to_string(k) + "/" + std::to_string(first.Part.Count) +
-                                 " of the scan is missing: " + first.Identity);
+                                 " of the scan is missing: " + std::string(first.Identity));
         }
     }
-    std::string merged = first.Header + "\n";
+    std::string merged;
+    merged.reserve(first.Header.size() + 1 + rowBytes);
+    merged.append(first.Header);
+    merged += '\n';
+    // Point i is the next unread row of shard i mod N.
     for (std::size_t i = 0; i < first.GridSize; ++i) {
-        merged += byIndex[i % first.Part.Count]->Rows[i / first.Part.Count] + "\n";
+        std::string_view& rows = byIndex[i % first.Part.Count]->Rows;
+        const std::size_t end = rows.find('\n') + 1;
+        merged.append(rows.substr(0, end));
+        rows.remove_prefix(end);
     }
     return merged;
+}
+
+void CheckScanFeature(const std::string& feature) {
+    for (const std::string& title : FeatureColumns()) {
+        if (title == feature || title.rfind(feature + " (", 0) == 0) {
+            return;
+        }
+    }
+    std::string names;
+    for (const std::string& title : FeatureColumns()) {
+        names += (names.empty() ? "" : ", ") + title.substr(0, title.find(" ("));
+    }
+    throw ProgramError("'" + feature + "' is not a feature of the scan (" + names + ")");
 }
 
 ScanMap BuildScanMap(const std::string& table, const std::string& feature) {
@@ -199,11 +231,8 @@ ScanMap BuildScanMap(const std::string& table, const std::string& feature) {
         }
     }
     if (column == header.size()) {
-        std::string names;
-        for (const std::string& title : FeatureColumns()) {
-            names += (names.empty() ? "" : ", ") + title.substr(0, title.find(" ("));
-        }
-        throw ProgramError("'" + feature + "' is not a feature of the scan (" + names + ")");
+        CheckScanFeature(feature);
+        throw ProgramError("The table has no column '" + feature + "'");
     }
     ScanMap map;
     map.FeatureTitle = header[column];

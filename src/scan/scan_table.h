@@ -43,6 +43,10 @@ public:
 // Joins the shard files (name, bytes) of one scan into the bytes the unsharded run writes.
 std::string MergeShards(const std::vector<std::pair<std::string, std::string>>& files);
 
+// Throws ProgramError "'FEATURE' is not a feature of the scan (...)" unless FEATURE is a feature
+// column's title, with or without its unit: what --value may name.
+void CheckScanFeature(const std::string& feature);
+
 // The values of one feature over the first one or two parameters of a scan's table, for a map.
 struct ScanMap {
     std::vector<std::string> AxisNames;          // one or two parameter keys

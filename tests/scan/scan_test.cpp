@@ -189,5 +189,55 @@ TEST(ScanCommand, BadArgumentsAndValuesAreRefusedWithAMessage) {
     EXPECT_NE(badValue.err.find("'22.5' is not a valid integer value"), std::string::npos) << badValue.err;
 }
 
+// Grids and shard headers beyond the point limit are refused before anything is allocated for them.
+TEST(ScanGrid, PointCountsAreBoundedBeforeAnyAllocation) {
+    EXPECT_EQ(ParseAxis("J1=0:1:10000000").Count, kMaxScanPoints);
+    for (const char* text : {"J1=0:1:10000001", "J1=0:1:18446744073709551616", "J1=-1e308:1e308:3"}) {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(ParseAxis(text), ProgramError);
+    }
+    EXPECT_EQ((ScanGrid{{ParseAxis("J1=0:1:1000"), ParseAxis("K1=0:1:10000")}}.Size()), kMaxScanPoints);
+    EXPECT_THROW((ScanGrid{{ParseAxis("J1=0:1:5000"), ParseAxis("K1=0:1:5000")}}.Size()), ProgramError);
+    for (const std::size_t grid : {0u, 1u, 13u, 14u, 15u}) {
+        for (const char* part : {"0/1", "0/4", "3/4", "5/7"}) {
+            EXPECT_EQ(ParseShard(part).PointCount(grid), ParseShard(part).Points(grid).size()) << part << " " << grid;
+        }
+    }
+    const std::string claim = "# dravo2-scan shard 0/2, 100000000000 points: J1=0:1:3 --solver newton\nJ1,Hc\n";
+    try {
+        MergeShards({{"s0.csv", claim}});
+        ADD_FAILURE() << "a shard claiming 1e11 points was merged";
+    } catch (const ScanMergeError& error) {
+        EXPECT_NE(std::string(error.what()).find("more than the 10000000 a scan computes"), std::string::npos);
+    }
+}
+
+// What can be known before the first loop is checked before it: no timing line is written.
+TEST(ScanCommand, LimitsConflictsAndUnknownFeaturesAreRefusedBeforeAnyLoop) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"J1=0:1:5000", "K1=0:1:5000"}, "more than 10000000 points"},
+        {{"J1=0:1:2", "--plot", "map.png", "--value", "Bogus"}, "'Bogus' is not a feature of the scan"},
+        {{"J1=0:1:2", "--solver", "newton", "solver=descent"}, "contradicts --solver newton"},
+        {{"steps=1:1e12:2"}, "'1e+12' is not a valid integer value"},
+    };
+    for (const auto& [args, message] : cases) {
+        SCOPED_TRACE(args.back());
+        const Outcome refused = Scan(args);
+        EXPECT_EQ(refused.status, kExitBadInput);
+        EXPECT_NE(refused.err.find(message), std::string::npos) << refused.err;
+        EXPECT_EQ(refused.err.find("loops in"), std::string::npos) << refused.err;
+        EXPECT_EQ(refused.out, "");
+    }
+    ScanEnvironment environment;
+    environment.ThreadLimit = 1;
+    const Outcome lowered = testing::Capture([&](std::ostream& out, std::ostream& err) {
+        return RunScanCommand(SmallScan({"--threads", "3"}), out, err, environment);
+    });
+    EXPECT_EQ(lowered.status, kExitOk);
+    EXPECT_NE(lowered.err.find("Note: --threads 3 lowered to 1, the cores this process may use"), std::string::npos)
+        << lowered.err;
+    EXPECT_NE(lowered.err.find("on 1 thread\n"), std::string::npos) << lowered.err;
+}
+
 } // namespace
 } // namespace dravo2
