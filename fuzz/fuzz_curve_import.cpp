@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MeasuredLimits limits;
     std::size_t skip = 1;
     if ((options & 16) != 0 && size > 1) {
-        const std::uint8_t small = data[1];
-        limits = {64 + std::size_t{small} * 4, 8 + std::size_t{small % 64}, 4 + std::size_t{small % 32}};
+        const std::size_t small = data[1];
+        limits = {64 + small * 4, 8 + small % 64, 4 + small % 32};
         skip = 2;
     }
     const std::string_view bytes(reinterpret_cast<const char*>(data + skip), size - skip);
