@@ -10,8 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <ostream>
 #include <sstream>
@@ -27,6 +29,7 @@ struct FitOptions {
     std::vector<std::pair<std::string, fit::Bounds>> Bounds;
     fit::SearchSettings Search;
     bool Newton = true;
+    std::string Solver; // as given, empty for the default
     double StepKam = 0;
     std::string ReportPath;
     ParameterTexts Texts;
@@ -101,14 +104,21 @@ double PlainNumber(const std::string& text, const std::string& what) {
     }
 }
 
-std::int64_t Count(const std::string& text, const std::string& what, std::int64_t least) {
+// A whole number from `least` to `most`, so that no count wraps around where it is used.
+std::int64_t Count(const std::string& text, const std::string& what, std::int64_t least, std::int64_t most) {
     const double value = PlainNumber(text, what);
-    if (value != std::floor(value) || value < static_cast<double>(least) || value > 1e15) {
-        throw ProgramError("'" + text + "' is not a whole number of at least " + std::to_string(least) + " for " +
-                           what);
+    if (value != std::floor(value) || value < static_cast<double>(least) || value > static_cast<double>(most)) {
+        throw ProgramError("'" + text + "' is not a whole number from " + std::to_string(least) + " to " +
+                           std::to_string(most) + " for " + what);
     }
     return static_cast<std::int64_t>(value);
 }
+
+// The search's budget of evaluations is an int; threads beyond a few thousand cannot be started.
+constexpr std::int64_t kMaxEvaluations = std::numeric_limits<int>::max();
+constexpr std::int64_t kMaxThreads = 4096;
+constexpr std::int64_t kMaxSeed = 1'000'000'000'000'000;
+constexpr double kMaxSeconds = 1e8;
 
 // KEY=VALUE: a fittable parameter's field or one of the solver and sweep settings.
 void ApplyKey(FitOptions& options, const std::string& arg, char separator) {
@@ -134,6 +144,10 @@ void ApplyKey(FitOptions& options, const std::string& arg, char separator) {
         if (value != "newton" && value != "descent") {
             throw ProgramError("'" + value + "' is not a solver (newton or descent)");
         }
+        if (!options.Solver.empty() && options.Solver != value) {
+            throw ProgramError("Two solvers given (" + options.Solver + " and " + value + "): give one");
+        }
+        options.Solver = value;
         options.Newton = value == "newton";
     } else if (key == "start" || key == "steps" || key == "step" || key == "DR") {
         // The sweep follows the measured branches; the magnetoresistance plays no part in a fit.
@@ -164,6 +178,9 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
         } else if (arg == "--free") {
             for (const std::string& name : SplitList(NextOptionValue(args, i), ',')) {
                 FittableIndex(name);
+                if (std::find(options.Free.begin(), options.Free.end(), name) != options.Free.end()) {
+                    throw ProgramError(name + " is freed twice");
+                }
                 options.Free.push_back(name);
             }
         } else if (arg == "--bounds") {
@@ -175,21 +192,26 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
             }
             const std::string name = text.substr(0, equals);
             FittableIndex(name);
+            for (const auto& [bounded, range] : options.Bounds) {
+                if (bounded == name) {
+                    throw ProgramError("--bounds given twice for " + name);
+                }
+            }
             options.Bounds.push_back({name,
                                       {PlainNumber(text.substr(equals + 1, colon - equals - 1), "--bounds"),
                                        PlainNumber(text.substr(colon + 1), "--bounds")}});
         } else if (arg == "--evals") {
-            options.Search.Evaluations = Count(NextOptionValue(args, i), "--evals", 1);
+            options.Search.Evaluations = Count(NextOptionValue(args, i), "--evals", 1, kMaxEvaluations);
         } else if (arg == "--time") {
             const double seconds = PlainNumber(NextOptionValue(args, i), "--time");
-            if (!(seconds > 0)) {
-                throw ProgramError("--time takes a positive number of seconds");
+            if (!(seconds > 0) || seconds > kMaxSeconds) {
+                throw ProgramError("--time takes a positive number of seconds, at most 1e8");
             }
             options.Search.TimeLimit = seconds;
         } else if (arg == "--threads") {
-            options.Search.Threads = static_cast<int>(Count(NextOptionValue(args, i), "--threads", 1));
+            options.Search.Threads = static_cast<int>(Count(NextOptionValue(args, i), "--threads", 1, kMaxThreads));
         } else if (arg == "--seed") {
-            options.Search.Seed = static_cast<std::uint64_t>(Count(NextOptionValue(args, i), "--seed", 0));
+            options.Search.Seed = static_cast<std::uint64_t>(Count(NextOptionValue(args, i), "--seed", 0, kMaxSeed));
         } else if (arg == "--solver") {
             ApplyKey(options, "solver=" + NextOptionValue(args, i), separator);
         } else if (arg == "--step") {
@@ -241,7 +263,7 @@ void ShowProgress(std::ostream& err, fit::Search& search, std::int64_t total) {
 } // namespace
 
 int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progress,
-                  const std::function<bool()>& interrupted, char separator) {
+                  const std::function<bool()>& interrupted, char separator, unsigned threadLimit) {
     FitOptions options;
     std::unique_ptr<fit::FitJob> job;
     try {
@@ -295,6 +317,12 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         request.Simulation.Area = options.Measured.Area.empty() ? 0.0 : AreaFromText(options.Measured.Area);
         request.Simulation.Separator = separator;
         request.Settings = options.Search;
+        if (threadLimit > 0 && request.Settings.Threads > static_cast<int>(threadLimit)) {
+            err << "Note: --threads " << request.Settings.Threads << " lowered to " << threadLimit
+                << ", the cores this process may use (the result is that of --threads " << threadLimit << ")\n";
+            request.Settings.Threads = static_cast<int>(threadLimit);
+            options.Search.Threads = request.Settings.Threads;
+        }
         job = std::make_unique<fit::FitJob>(std::move(request));
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
@@ -339,6 +367,11 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         }
     }
     err << fit::SummaryText(outcome.Summary, separator);
+    if (!outcome.NoMisfit.empty() && !stopped) {
+        // Nothing was fitted: no parameter set is written, and the search counts as failed.
+        err << "The fit failed: " << outcome.NoMisfit << "\n";
+        return kExitStepError;
+    }
     try {
         WriteStandardOutput(out, fit::KeyValueLines(outcome.Fitted, options.Newton));
         if (!options.ReportPath.empty()) {

@@ -4,6 +4,7 @@
 #include "data/errors.h"
 #include "data/number_text.h"
 
+#include <cmath>
 #include <sstream>
 
 namespace dravo2::fit {
@@ -31,7 +32,10 @@ FitOutcome FitJob::Run() {
     FitOutcome outcome;
     FitSummary& summary = outcome.Summary;
     auto scratch = std::make_unique<SimulationData>();
-    const MisfitResult before = Target->Evaluate(Start, *scratch);
+    // The time limit counts from here: the first evaluation may be as long as any other.
+    Searcher->StartClock();
+    const StopCheck stop = [this] { return Searcher->StopRequested(); };
+    const MisfitResult before = Target->Evaluate(Start, *scratch, nullptr, stop);
     if (before.Valid) {
         summary.MisfitBefore = before.Misfit;
     }
@@ -39,11 +43,13 @@ FitOutcome FitJob::Run() {
     // The search's best point never does worse than the start, which seeds its population; should
     // no evaluation have happened (cancelled at once), the start stands.
     outcome.Values = found.Evaluations > 0 && found.Values.size() == Start.size() ? found.Values : Start;
-    const MisfitResult after = Target->Evaluate(outcome.Values, *scratch);
-    if (after.Valid) {
-        summary.MisfitAfter = after.Misfit;
+    MisfitResult after;
+    after.Total = static_cast<std::int32_t>(Target->Loop().Field.size());
+    if (!Searcher->StopRequested()) {
+        after = Target->Evaluate(outcome.Values, *scratch, nullptr, stop);
     }
     summary.HalfRange = after.HalfRange;
+    std::vector<StandardError> errors(Free.size());
     summary.Scale = after.Scale;
     summary.Slope = after.Slope;
     summary.Offset = after.Offset;
@@ -56,7 +62,25 @@ FitOutcome FitJob::Run() {
     }
     summary.Covered = static_cast<std::size_t>(after.Covered);
     summary.Total = static_cast<std::size_t>(after.Total);
-    const std::vector<StandardError> errors = StandardErrors(*Target, Free, outcome.Values, &summary.Correlation);
+    if (after.Valid) {
+        summary.MisfitAfter = after.Misfit;
+        errors = StandardErrors(*Target, Free, outcome.Values, &summary.Correlation);
+    } else if (Searcher->StopRequested()) {
+        // Stopped: the best misfit the search found stands for the values it belongs to.
+        if (std::isfinite(found.Misfit)) {
+            summary.MisfitAfter = found.Misfit;
+        } else {
+            outcome.NoMisfit = "no evaluation gave a misfit before the fit was stopped";
+        }
+        for (StandardError& error : errors) {
+            error.Why = "not computed: the fit was stopped";
+        }
+    } else {
+        outcome.NoMisfit = after.Reason.empty() ? "the fitted values give no misfit" : after.Reason;
+        for (StandardError& error : errors) {
+            error.Why = "no misfit";
+        }
+    }
     for (std::size_t i = 0; i < Free.size(); ++i) {
         const ParameterInfo& info = FittableParameters().at(Free[i].Index());
         const bool angle = info.Kind == ParameterKind::Angle;

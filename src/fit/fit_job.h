@@ -30,11 +30,14 @@ struct FitOutcome {
     FitSummary Summary;
     std::vector<double> Values; // fitted values of the free parameters
     ParameterTexts Fitted;      // the fields after the fit, sweep fields on the first branch
+    std::string NoMisfit;       // why the fitted values give no misfit, when they give none
 };
 
 // One fit from request to summary: the misfit of the starting values, the search, the misfit
 // and standard errors of the best values. Run blocks; Cancel and the search's progress may be
-// used from other threads meanwhile.
+// used from other threads meanwhile. A cancel or the time limit ends the evaluation under way
+// within a field step; the best values so far are then reported with the search's misfit, and
+// neither compared again nor given standard errors.
 class FitJob {
 public:
     // Throws ProgramError for a field that does not convert, bounds that leave no range, a starting

@@ -163,7 +163,7 @@ ParameterTexts LoopObjective::TextsFor(const std::vector<double>& values) const 
 }
 
 MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, SimulationData& simulation,
-                                     double* saturationOut) const {
+                                     double* saturationOut, const StopCheck& stop) const {
     const char separator = Settings.Separator;
     const std::string deltaRText = kDefaultDeltaRText;
     const Real deltaR = TextToReal(deltaRText, '.');
@@ -185,6 +185,12 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
                 session.StepIndex = 0;
             }
             while (!session.SweepOver()) {
+                // One step may relax for a long time (a large iteration budget): a stop is
+                // answered within a step, not after the whole loop.
+                if (stop && stop()) {
+                    failed.Reason = "stopped";
+                    return failed;
+                }
                 if (session.Step(simulation, deltaR, false) == StepOutcome::TableFull) {
                     break;
                 }
@@ -235,13 +241,13 @@ MisfitResult LoopObjective::ModelCurve(const std::vector<double>& values, Simula
     return result;
 }
 
-MisfitResult LoopObjective::EvaluateWithScratch(const std::vector<double>& values) const {
+MisfitResult LoopObjective::EvaluateWithScratch(const std::vector<double>& values, const StopCheck& stop) const {
     // One table per thread, reused: it is large, and every evaluation replaces its rows.
     thread_local std::unique_ptr<SimulationData> scratch;
     if (!scratch) {
         scratch = std::make_unique<SimulationData>();
     }
-    return Evaluate(values, *scratch);
+    return Evaluate(values, *scratch, nullptr, stop);
 }
 
 double LoopObjective::Misfit(const std::vector<double>& values) const {
@@ -251,6 +257,11 @@ double LoopObjective::Misfit(const std::vector<double>& values) const {
 
 std::int32_t LoopObjective::LinearTerms() const {
     return (Settings.Area > 0 ? 0 : 1) + (Settings.Terms.Slope ? 1 : 0) + (Settings.Terms.Offset ? 1 : 0);
+}
+
+double LoopObjective::StoppableMisfit(const std::vector<double>& values, const StopCheck& stop) const {
+    const MisfitResult result = EvaluateWithScratch(values, stop);
+    return result.Valid ? result.Misfit : std::numeric_limits<double>::infinity();
 }
 
 std::vector<double> LoopObjective::Residuals(const std::vector<double>& values) const {

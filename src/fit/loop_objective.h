@@ -74,9 +74,10 @@ public:
 
     // Simulates the loop into `simulation` (its rows replaced) and compares it; a floating-point
     // error in the simulation gives an invalid result with its message. `saturation`, when given,
-    // receives the saturation projection (T) the rows are divided by.
-    MisfitResult Evaluate(const std::vector<double>& values, SimulationData& simulation,
-                          double* saturation = nullptr) const;
+    // receives the saturation projection (T) the rows are divided by. `stop`, when given, is asked
+    // before every field step; once it says so the result is invalid ("stopped").
+    MisfitResult Evaluate(const std::vector<double>& values, SimulationData& simulation, double* saturation = nullptr,
+                          const StopCheck& stop = nullptr) const;
 
     // The simulated loop as it compares with the measured one, for drawing: the field (A/m) and
     // s m + b H + c of every simulated row, with the comparison; empty where there is none.
@@ -84,11 +85,12 @@ public:
                             std::vector<double>& moment) const;
 
     double Misfit(const std::vector<double>& values) const override;
+    double StoppableMisfit(const std::vector<double>& values, const StopCheck& stop) const override;
     std::vector<double> Residuals(const std::vector<double>& values) const override;
     std::int32_t LinearTerms() const override;
 
 private:
-    MisfitResult EvaluateWithScratch(const std::vector<double>& values) const;
+    MisfitResult EvaluateWithScratch(const std::vector<double>& values, const StopCheck& stop = nullptr) const;
 
     ParameterTexts Base;
     MeasuredLoop Measured;

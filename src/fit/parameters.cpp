@@ -173,6 +173,11 @@ FreeParameter::FreeParameter(std::size_t index, Bounds bounds) : ParameterIndex_
     }
     // A little above 100 so that the default factor-of-ten bounds stay linear despite rounding.
     Log = bounds.Lower > 0 && bounds.Upper / bounds.Lower > 100 * (1 + 1e-9);
+    // Bounds whose span or ratio overflows would map every scaled point to infinity or NaN.
+    if (!std::isfinite(bounds.Upper - bounds.Lower) || (Log && !std::isfinite(bounds.Upper / bounds.Lower))) {
+        throw ProgramError("The bounds of " + name + " (" + ShortestText(bounds.Lower) + " to " +
+                           ShortestText(bounds.Upper) + ") lie too far apart to search");
+    }
 }
 
 double FreeParameter::ToUnit(double value) const {

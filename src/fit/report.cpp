@@ -54,10 +54,15 @@ std::string SummaryText(const FitSummary& s, char separator) {
              << (s.DegreesOfFreedom > 0 ? Number(*s.ChiSquare / s.DegreesOfFreedom, separator) : std::string("none"))
              << "\n";
     }
-    text << "scale " << Number(s.Scale, separator) << " " << unit << (s.ScaleFixed ? " (from the sample area)" : "")
-         << ", slope " << Number(s.Slope, separator) << " " << unit << " per A/m ("
-         << Number(s.Slope * kInverseMu0, separator) << " " << unit << " per T), offset " << Number(s.Offset, separator)
-         << " " << unit << "\n";
+    // A fit stopped early reports the search's best misfit, without comparing the values again.
+    if (s.MisfitAfter && s.Covered == 0) {
+        text << "scale, slope and offset not computed: the fit was stopped\n";
+    } else {
+        text << "scale " << Number(s.Scale, separator) << " " << unit << (s.ScaleFixed ? " (from the sample area)" : "")
+             << ", slope " << Number(s.Slope, separator) << " " << unit << " per A/m ("
+             << Number(s.Slope * kInverseMu0, separator) << " " << unit << " per T), offset "
+             << Number(s.Offset, separator) << " " << unit << "\n";
+    }
     if (!s.Degenerate.empty()) {
         text << s.Degenerate << " cannot be told apart over the measured range\n";
     }

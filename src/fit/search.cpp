@@ -86,28 +86,45 @@ void Search::Record(double misfit, const std::vector<double>& unit) {
     }
 }
 
+void Search::StartClock() {
+    if (ClockStarted) {
+        return;
+    }
+    ClockStarted = true;
+    Begin = std::chrono::steady_clock::now();
+    Deadline = Begin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(std::min(Settings.TimeLimit, 1e9)));
+}
+
+bool Search::StopRequested() {
+    if (Cancelled.load() || TimeUp.load()) {
+        return true;
+    }
+    if (Settings.TimeLimit > 0 && ClockStarted && std::chrono::steady_clock::now() >= Deadline) {
+        TimeUp = true;
+    }
+    return TimeUp.load();
+}
+
 void Search::RunThread(int index, ThreadOutcome& outcome) {
     nlopt::srand(Settings.Seed + static_cast<std::uint64_t>(index));
     const std::size_t n = Parameters.size();
     outcome.Unit = StartUnit;
     outcome.Misfit = kInfinity;
-    const bool timed = Settings.TimeLimit > 0;
-    const auto deadline = Begin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                      std::chrono::duration<double>(Settings.TimeLimit));
 
     std::vector<double> values(n);
+    const StopCheck stop = [this] { return StopRequested(); };
     ThreadObjective function{[&](const std::vector<double>& unit) {
-        if (Cancelled.load() || TimeUp.load()) {
-            throw nlopt::forced_stop();
-        }
-        if (timed && std::chrono::steady_clock::now() >= deadline) {
-            TimeUp = true;
+        if (StopRequested()) {
             throw nlopt::forced_stop();
         }
         for (std::size_t i = 0; i < n; ++i) {
             values[i] = Parameters[i].FromUnit(unit[i]);
         }
-        double misfit = Target.Misfit(values);
+        double misfit = Target.StoppableMisfit(values, stop);
+        if (!std::isfinite(misfit) && StopRequested()) {
+            throw nlopt::forced_stop(); // cut short: no misfit of these values
+        }
         if (!std::isfinite(misfit)) {
             misfit = kNoMisfit;
         }
@@ -161,7 +178,7 @@ void Search::RunThread(int index, ThreadOutcome& outcome) {
 }
 
 SearchResult Search::Run() {
-    Begin = std::chrono::steady_clock::now();
+    StartClock();
     std::vector<ThreadOutcome> outcomes(static_cast<std::size_t>(Threads));
     std::vector<std::exception_ptr> failures(outcomes.size());
     {

@@ -12,6 +12,9 @@
 
 namespace dravo2::fit {
 
+// Asked between the steps of a long evaluation: true when it should end at once.
+using StopCheck = std::function<bool()>;
+
 // What is fitted: a misfit of the free parameters' values (in their own units), and the
 // weighted residual vector behind it, whose norm the misfit is up to a constant factor. Both
 // are called from several threads at once and must depend on the values alone.
@@ -25,6 +28,12 @@ public:
     // How many linear coefficients are solved for inside each evaluation (they take degrees of
     // freedom from the residual variance).
     virtual std::int32_t LinearTerms() const { return 0; }
+    // The misfit, ending early with infinity once `stop` says so; an objective whose evaluations
+    // are short may ignore it.
+    virtual double StoppableMisfit(const std::vector<double>& values, const StopCheck& stop) const {
+        static_cast<void>(stop);
+        return Misfit(values);
+    }
 };
 
 struct SearchSettings {
@@ -68,9 +77,14 @@ public:
     // Runs the searches on their threads and waits for them. Call once.
     SearchResult Run();
 
-    // Asks every search to stop at its next evaluation; Run then returns the best point so far.
-    // Safe from any thread, also before Run.
+    // Asks every search to stop within the evaluation under way; Run then returns the best point
+    // so far. Safe from any thread, also before Run.
     void Cancel() { Cancelled = true; }
+
+    // Starts the clock of the time limit; Run starts it unless this was called before.
+    void StartClock();
+    // Whether the search was cancelled or its time is up. Safe from any thread.
+    bool StopRequested();
 
     // Called (serialised, on a search thread) when the overall best misfit improves, with the
     // evaluations so far, the misfit and the values. Set before Run.
@@ -98,6 +112,8 @@ private:
     SearchSettings Settings;
     int Threads = 1;
     std::chrono::steady_clock::time_point Begin;
+    std::chrono::steady_clock::time_point Deadline;
+    bool ClockStarted = false;
     std::atomic<bool> Cancelled{false};
     std::atomic<bool> TimeUp{false};
     std::atomic<std::int64_t> Evaluations{0};

@@ -72,6 +72,13 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
         {{file, "--free", "J1", "K1=abc"}, "'abc' is not a valid floating point value"},
         {{file, "--free", "J1", "axis1=91"}, "0 to 90"},
         {{file, "--free", "J1", "--frobnicate"}, "Unknown argument"},
+        {{file, "--free", "J1", "--bounds", "J1=-1e308:1e308"}, "too far apart"},
+        {{file, "--free", "J1", "--threads", "1e15"}, "from 1 to 4096"},
+        {{file, "--free", "J1", "--evals", "3e9"}, "from 1 to 2147483647"},
+        {{file, "--free", "J1", "--time", "1e300"}, "at most 1e8"},
+        {{file, "--free", "J1,K1,J1"}, "J1 is freed twice"},
+        {{file, "--free", "J1", "--bounds", "J1=-1:1", "--bounds", "J1=-2:2"}, "--bounds given twice"},
+        {{file, "--free", "J1", "--solver", "newton", "solver=descent"}, "Two solvers"},
     };
     for (const auto& [args, message] : cases) {
         const Outcome outcome = RunFit(args);
@@ -141,6 +148,27 @@ TEST_F(FitCommandTest, AnInterruptedFitStillWritesTheBestSetAndExitsWith130) {
     EXPECT_EQ(fit.status, kExitInterrupted);
     EXPECT_NE(fit.out.find("J1="), std::string::npos);
     EXPECT_NE(fit.err.find("stopped: cancelled"), std::string::npos) << fit.err;
+}
+
+// Measured curves that no parameters can match: the search computes no misfit, which is a failure
+// (status 1) with its reason, and no parameter set is written.
+TEST_F(FitCommandTest, AFitThatNeverComputesAMisfitFails) {
+    std::ofstream(Path("flat.csv")) << "H,M\n-300,0\n0,0\n300,0\n0,0\n-300,0\n";
+    const Outcome fit = RunFit({Path("flat.csv"), "--free", "J1", "--evals", "5", "--threads", "1"});
+    EXPECT_EQ(fit.status, kExitStepError);
+    EXPECT_NE(fit.err.find("The fit failed: "), std::string::npos) << fit.err;
+    EXPECT_EQ(fit.out, "");
+}
+
+TEST_F(FitCommandTest, AThreadCountBeyondTheCoresIsLoweredWithANote) {
+    const Outcome fit = testing::Capture([&](std::ostream& out, std::ostream& err) {
+        return RunFitCommand(
+            {Path("loop.csv"), "--free", "J1", "--evals", "4", "--threads", "3"}, out, err, false, [] { return false; },
+            '.', 1);
+    });
+    EXPECT_EQ(fit.status, kExitOk) << fit.err;
+    EXPECT_NE(fit.err.find("Note: --threads 3 lowered to 1"), std::string::npos) << fit.err;
+    EXPECT_NE(fit.err.find("on 1 thread (seed 1)"), std::string::npos) << fit.err;
 }
 
 } // namespace

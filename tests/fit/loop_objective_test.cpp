@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 namespace dravo2::fit {
 namespace {
@@ -70,6 +71,22 @@ TEST(LoopObjective, TheGeneratingParametersGiveNoMisfitAndOthersDo) {
     // Each evaluation starts afresh: the same values give the same bits after another evaluation.
     EXPECT_EQ(objective.Misfit(right), atTruth);
     EXPECT_EQ(objective.TextsFor(right).Nstep, "30");
+}
+
+// A stop is answered between the field steps of one evaluation, not after the whole loop.
+TEST(LoopObjective, AnEvaluationEndsAtTheFieldStepAStopArrives) {
+    const ParameterTexts truth = ShortLoop();
+    const MeasuredLoop loop = testing::SyntheticLoop(truth, 2.5e-4, 0, 0);
+    const LoopObjective objective(truth, loop, {*ParameterIndex("J1")}, LoopSettings{});
+    auto simulation = std::make_unique<SimulationData>();
+    int asked = 0;
+    const MisfitResult stopped =
+        objective.Evaluate(objective.StartValues(), *simulation, nullptr, [&asked] { return ++asked > 7; });
+    EXPECT_FALSE(stopped.Valid);
+    EXPECT_EQ(stopped.Reason, "stopped");
+    EXPECT_EQ(asked, 8);
+    EXPECT_EQ(simulation->SimRows, 7);
+    EXPECT_TRUE(objective.Evaluate(objective.StartValues(), *simulation, nullptr, [] { return false; }).Valid);
 }
 
 TEST(LoopObjective, RefusesABadFieldBeforeAnySearch) {

@@ -107,6 +107,11 @@ TEST(FitParameters, ScalingIsLinearUpToTwoDecadesAndLogarithmicBeyond) {
     EXPECT_DOUBLE_EQ(signedRange.ToUnit(0), 0.5);
     EXPECT_THROW(FreeParameter(0, DefaultBounds(ParameterKind::Magnetisation, 0)), ProgramError);
     EXPECT_THROW(FreeParameter(0, {2, 1}), ProgramError);
+    // Bounds whose span or ratio overflows would scale every point to infinity or NaN.
+    for (const Bounds bounds : {Bounds{-1e308, 1e308}, Bounds{1e-310, 1e300}, Bounds{0, INFINITY}}) {
+        SCOPED_TRACE(bounds.Upper);
+        EXPECT_THROW(FreeParameter(12, bounds), ProgramError);
+    }
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <mutex>
 #include <random>
+#include <thread>
 
 namespace dravo2::fit {
 namespace {
@@ -134,6 +135,48 @@ TEST(Search, StopsAtTheTimeLimit) {
     EXPECT_EQ(result.Reason, StopReason::TimeLimit);
     EXPECT_LT(result.Seconds, 5);
     EXPECT_TRUE(std::isfinite(result.Misfit));
+}
+
+// One evaluation as long as a loop with a huge iteration budget: it ends only when asked to stop
+// (or after some seconds, so that a search that never asks fails instead of hanging).
+class LongObjective : public Objective {
+public:
+    double Misfit(const std::vector<double>& /*values*/) const override { return 1; }
+    std::vector<double> Residuals(const std::vector<double>& /*values*/) const override { return {}; }
+    double StoppableMisfit(const std::vector<double>& /*values*/, const StopCheck& stop) const override {
+        for (long step = 0; step < 500'000'000; ++step) {
+            if (stop()) {
+                ++Stopped;
+                return INFINITY;
+            }
+        }
+        return 1;
+    }
+    mutable std::atomic<int> Stopped{0};
+};
+
+TEST(Search, ATimeLimitOrACancelEndsTheEvaluationUnderWay) {
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancel" : "time limit");
+        const LongObjective objective;
+        SearchSettings settings;
+        settings.Evaluations = 3;
+        settings.Threads = 2;
+        settings.TimeLimit = cancel ? 0 : 0.05;
+        Search search(objective, LineParameters(), {-5, 50}, settings);
+        std::jthread user;
+        if (cancel) {
+            user = std::jthread([&search] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                search.Cancel();
+            });
+        }
+        const SearchResult result = search.Run();
+        EXPECT_EQ(result.Reason, cancel ? StopReason::Cancelled : StopReason::TimeLimit);
+        EXPECT_EQ(objective.Stopped.load(), 2); // one evaluation under way on each thread
+        EXPECT_EQ(result.Evaluations, 0);       // a cut evaluation is no evaluation
+        EXPECT_FALSE(std::isfinite(result.Misfit));
+    }
 }
 
 TEST(Search, RefusesAnEmptyOrMismatchedStart) {
