@@ -12,6 +12,7 @@
 #include <sched.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace dravo2 {
 namespace {
@@ -87,6 +88,20 @@ std::string NextOptionValue(const std::vector<std::string>& args, std::size_t& i
         throw ProgramError("Option " + args[i] + " needs a value");
     }
     return args[++i];
+}
+
+OptionsSeen::OptionsSeen(std::vector<std::string> repeatable) : Repeatable(std::move(repeatable)) {
+    Repeatable.insert(Repeatable.end(), {"--help", "-h", "--version"});
+}
+
+void OptionsSeen::Meet(const std::string& arg) {
+    if (arg.size() < 2 || arg[0] != '-' || std::find(Repeatable.begin(), Repeatable.end(), arg) != Repeatable.end()) {
+        return;
+    }
+    if (std::find(Seen.begin(), Seen.end(), arg) != Seen.end()) {
+        throw ProgramError("Option " + arg + " is given twice");
+    }
+    Seen.push_back(arg);
 }
 
 unsigned UsableCores() {

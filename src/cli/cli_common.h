@@ -29,6 +29,19 @@ std::string NextOptionValue(const std::vector<std::string>& args, std::size_t& i
 
 void PrepareCommandProcess();
 
+// The options of a command line as its parser meets them: an option met a second time is refused
+// ("Option -o is given twice"), since its later value would silently replace the earlier one.
+// Arguments that are no options (not starting with '-') and `repeatable` options may recur.
+class OptionsSeen {
+public:
+    explicit OptionsSeen(std::vector<std::string> repeatable = {});
+    void Meet(const std::string& arg);
+
+private:
+    std::vector<std::string> Repeatable;
+    std::vector<std::string> Seen;
+};
+
 // The cores this process may run on (a Slurm task's allocation, taskset), else all of them.
 unsigned UsableCores();
 

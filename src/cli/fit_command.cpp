@@ -163,8 +163,10 @@ void ApplyKey(FitOptions& options, const std::string& arg, char separator) {
 
 FitOptions ParseArguments(const std::vector<std::string>& args, char separator) {
     FitOptions options;
+    OptionsSeen seen({"--free", "--bounds"});
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        seen.Meet(arg);
         if (arg == "--import" || arg == "--compare") {
             throw ProgramError("Unknown argument '" + arg + "' (see --help)");
         }

@@ -67,8 +67,10 @@ void PrintHelp(std::ostream& out) {
 
 ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanEnvironment& environment) {
     ScanOptions options;
+    OptionsSeen seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        seen.Meet(arg);
         if (arg == "--help" || arg == "-h") {
             options.Help = true;
         } else if (arg == "--version") {

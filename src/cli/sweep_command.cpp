@@ -176,8 +176,10 @@ int ParseDegrees(const std::string& text) {
 Options ParseArguments(const std::vector<std::string>& args) {
     Options options;
     const std::vector<Key> keys = Keys();
+    OptionsSeen seen({"--reverse"});
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        seen.Meet(arg);
         if (arg == "--help" || arg == "-h") {
             options.Help = true;
         } else if (arg == "--version") {

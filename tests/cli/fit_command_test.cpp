@@ -79,6 +79,7 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
         {{file, "--free", "J1,K1,J1"}, "J1 is freed twice"},
         {{file, "--free", "J1", "--bounds", "J1=-1:1", "--bounds", "J1=-2:2"}, "--bounds given twice"},
         {{file, "--free", "J1", "--solver", "newton", "solver=descent"}, "Two solvers"},
+        {{file, "--free", "J1", "--seed", "1", "--free", "K1", "--seed", "2"}, "Option --seed is given twice"},
     };
     for (const auto& [args, message] : cases) {
         const Outcome outcome = RunFit(args);

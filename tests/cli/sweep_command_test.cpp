@@ -66,6 +66,8 @@ TEST(SweepCommand, BadValuesAreRefusedWithTheWindowsMessage) {
         {{"bias=1e4000"}, "Floating point overflow\n"},
         {{"mode=DeltaR", "DR=0"}, "Invalid floating point operation\n"},
         {{"-o"}, "Option -o needs a value\n"},
+        {{"--format", "csv", "steps=2", "--reverse", "--reverse", "--format", "dat"},
+         "Option --format is given twice\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);

@@ -219,6 +219,7 @@ TEST(ScanCommand, LimitsConflictsAndUnknownFeaturesAreRefusedBeforeAnyLoop) {
         {{"J1=0:1:2", "--plot", "map.png", "--value", "Bogus"}, "'Bogus' is not a feature of the scan"},
         {{"J1=0:1:2", "--solver", "newton", "solver=descent"}, "contradicts --solver newton"},
         {{"steps=1:1e12:2"}, "'1e+12' is not a valid integer value"},
+        {{"J1=0:1:2", "--shard", "0/2", "--shard", "1/2"}, "Option --shard is given twice"},
     };
     for (const auto& [args, message] : cases) {
         SCOPED_TRACE(args.back());
