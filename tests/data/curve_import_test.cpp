@@ -285,28 +285,36 @@ TEST(CurveImport, RowsOfDifferentWidthsMakeOneTable) {
     }
 }
 
-// Hostile files are refused with the limit named, before their table fills the memory.
+// Hostile files are refused with the limit named, before their table fills the memory. Small
+// limits stand in for the stated ones (64 MiB, 1 MiB, 10 million values), which ReadCurveFileBytes
+// and the messages show below.
 TEST(CurveImport, SizeLineAndTableLimitsAreStated) {
-    const std::string tooLarge(kMaxMeasuredFileBytes + 1, '1');
-    const std::string longLine = "1,2\n" + std::string(kMaxMeasuredLineBytes + 1, '3') + ",4\n";
-    // One row a million cells wide: eleven rows of it pass the ten million values.
-    std::string wide = "1" + std::string(999'999, ',') + "\n";
-    for (int row = 0; row < 10; ++row) {
-        wide += "2\n";
-    }
-    const std::string wideMagnetometer = "[Data]\nH,M\n" + wide;
-    const std::vector<std::pair<const std::string*, std::string>> cases{
-        {&tooLarge, MeasuredFileTooLargeMessage()},
-        {&longLine, "Line 2: longer than 1048576 bytes (1 MiB), the longest line the import reads"},
-        {&wide, "Line 11: more than 10000000 values (rows times columns), the most the import keeps"},
-        {&wideMagnetometer, "Line 13: more than 10000000 values (rows times columns), the most the import keeps"},
+    const MeasuredLimits limits{1000, 100, 50};
+    // A row 20 cells wide: three rows of it pass the 50 values.
+    const std::string wide = "1" + std::string(19, ',') + "\n2\n3\n";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {std::string(1001, '1'), "The file holds more than 1000 bytes, the most a measured file may hold"},
+        {"1,2\n" + std::string(101, '3') + "\n", "Line 2: longer than 100 bytes, the longest line the import reads"},
+        {wide, "Line 3: more than 50 values (rows times columns), the most the import keeps"},
+        {"[Data]\nH,M\n" + wide, "Line 5: more than 50 values (rows times columns), the most the import keeps"},
+        {"a,b,c,d,e,f,g,h,i,j,k,l,m,n,o,p,q,r,s,t,u\n1,2\n2,3\n3,4\n",
+         "The file's 3 rows of 21 columns are more than 50 values (rows times columns), the most the import keeps"},
     };
     for (const auto& [bytes, message] : cases) {
-        SCOPED_TRACE(bytes->substr(0, 20));
-        EXPECT_EQ(ErrorOf(*bytes), message);
+        SCOPED_TRACE(bytes.substr(0, 20));
+        try {
+            ParseCurveFile(bytes, limits);
+            ADD_FAILURE() << "read beyond a limit";
+        } catch (const InputOutputError& error) {
+            EXPECT_EQ(error.what(), message);
+        }
     }
+    EXPECT_EQ(ParseCurveFile("1" + std::string(999, ' '), {1000, 1000, 1}).RowCount(), 1u); // at the limits
+    EXPECT_EQ(ParseCurveFile("1" + std::string(9, ',') + "\n2\n3\n4\n5\n", limits).Values.size(), 50u);
     EXPECT_EQ(MeasuredFileTooLargeMessage(),
               "The file holds more than 67108864 bytes (64 MiB), the most a measured file may hold");
+    EXPECT_EQ(ErrorOf("1,2\n" + std::string(kMaxMeasuredLineBytes + 1, '3')),
+              "Line 2: longer than 1048576 bytes (1 MiB), the longest line the import reads");
 
     // A file read from disk stops at the limit however much more it holds (a sparse file here).
     const testing::TempFolder folder;
