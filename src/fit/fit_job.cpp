@@ -67,6 +67,7 @@ FitOutcome FitJob::Run() {
         errors = StandardErrors(*Target, Free, outcome.Values, &summary.Correlation);
     } else if (Searcher->StopRequested()) {
         // Stopped: the best misfit the search found stands for the values it belongs to.
+        summary.NotCompared = true;
         if (std::isfinite(found.Misfit)) {
             summary.MisfitAfter = found.Misfit;
         } else {

@@ -55,7 +55,7 @@ std::string SummaryText(const FitSummary& s, char separator) {
              << "\n";
     }
     // A fit stopped early reports the search's best misfit, without comparing the values again.
-    if (s.MisfitAfter && s.Covered == 0) {
+    if (s.NotCompared) {
         text << "scale, slope and offset not computed: the fit was stopped\n";
     } else {
         text << "scale " << Number(s.Scale, separator) << " " << unit << (s.ScaleFixed ? " (from the sample area)" : "")

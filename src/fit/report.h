@@ -49,6 +49,9 @@ struct FitSummary {
     int Threads = 0;
     std::uint64_t Seed = 0;
     std::string Stopped;
+    // Stopped before the best values were compared again: their misfit is the search's, and the
+    // scale, slope, offset and standard errors are not known.
+    bool NotCompared = false;
 };
 
 // A few lines for people: misfit before and after (with chi^2 where the data give
