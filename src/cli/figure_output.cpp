@@ -7,6 +7,7 @@
 #include "data/result_writer.h"
 #include "figure/figure_export.h"
 #include "plot/figure.h"
+#include "plot/modes_figure.h"
 
 #include <cmath>
 
@@ -73,7 +74,7 @@ std::string OutputOptionsHelp() {
 }
 
 std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const ParameterTexts& texts,
-                            char separator, const ModelUnitsCurve* measured) {
+                            char separator, const ModelUnitsCurve* measured, const std::vector<ModeRow>* modes) {
     if (options.Format != "csv") {
         return ResultFileText(simulation);
     }
@@ -85,15 +86,23 @@ std::string TableOutputText(const OutputOptions& options, const SimulationData& 
     for (std::size_t i = 0; i < present.size(); ++i) {
         present[i] = TextToReal(texts.t[i], separator) > 0;
     }
-    std::string text = CsvTableText(simulation, present, TableBranchNumbers(simulation));
+    CsvExtraColumns extra;
+    if (modes != nullptr) {
+        extra.Titles = {"f1 (Hz)", "f2 (Hz)", "f3 (Hz)", "f4 (Hz)"};
+        for (const ModeRow& row : *modes) {
+            extra.Values.emplace_back(row.begin(), row.end());
+        }
+    }
+    std::string text = CsvTableText(simulation, present, TableBranchNumbers(simulation), extra);
     if (measured != nullptr) {
-        text += CsvMeasuredRows(measured->Field, measured->Value);
+        text += CsvMeasuredRows(measured->Field, measured->Value, extra.Titles.size());
     }
     return text;
 }
 
 void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
-                   const ExperimentData* measured, const FigureComparison* comparison) {
+                   const ExperimentData* measured, const FigureComparison* comparison,
+                   const std::vector<ModeRow>* modes) {
     const bool nothingToDraw = simulation.SimRows <= 0 && (measured == nullptr || measured->ExpRows <= 0);
     if (options.PlotPath.empty() || nothingToDraw) {
         return; // like the table, an empty figure never replaces a file
@@ -110,8 +119,9 @@ void WritePlotFile(const OutputOptions& options, const SimulationData& simulatio
         withResiduals = *comparison;
         withResiduals.Residuals = options.Residuals;
     }
-    FigureDescription figure =
-        BuildFigure(simulation, figureColumns, measured, nullptr, comparison != nullptr ? &withResiduals : nullptr);
+    FigureDescription figure = modes != nullptr ? BuildModesFigure(simulation, *modes)
+                                                : BuildFigure(simulation, figureColumns, measured, nullptr,
+                                                              comparison != nullptr ? &withResiduals : nullptr);
     figure.WidthCm = options.WidthCm;
     figure.HeightCm = options.HeightCm;
     figure.FontPt = options.FontPt;

@@ -2,12 +2,14 @@
 
 #include "analysis/model_units.h"
 #include "data/data_table.h"
+#include "engine/resonance_modes.h"
 #include "plot/figure.h"
 #include "sweep/display_preset.h"
 #include "sweep/parameter_intake.h"
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace dravo2 {
 
@@ -35,16 +37,19 @@ void CheckOutputOptions(const OutputOptions& options, bool noSweep);
 std::string OutputOptionsHelp();
 
 // The table in the chosen format: the result file, or CSV with the angles of the layers of no
-// thickness left empty, followed by the measured curve in model units (when given) as rows of
-// branch "measured". Empty when the sweep recorded no rows.
+// thickness left empty, the columns f1 (Hz) .. f4 (Hz) appended with `modes` (one row per table
+// row, empty where a mode does not exist), followed by the measured curve in model units (when
+// given) as rows of branch "measured". Empty when the sweep recorded no rows.
 std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const ParameterTexts& texts,
-                            char separator, const ModelUnitsCurve* measured = nullptr);
+                            char separator, const ModelUnitsCurve* measured = nullptr,
+                            const std::vector<ModeRow>* modes = nullptr);
 
 // Draws the figure of the sweep in the display mode (and the measured curve when given, in model
-// units with a comparison, with a residual panel when options.Residuals asks) into PlotPath, on
-// Qt's offscreen platform when no application is running. Nothing without a path or without
-// anything to draw.
+// units with a comparison, with a residual panel when options.Residuals asks), or with `modes`
+// every resonance mode against the field, into PlotPath, on Qt's offscreen platform when no
+// application is running. Nothing without a path or without anything to draw.
 void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
-                   const ExperimentData* measured = nullptr, const FigureComparison* comparison = nullptr);
+                   const ExperimentData* measured = nullptr, const FigureComparison* comparison = nullptr,
+                   const std::vector<ModeRow>* modes = nullptr);
 
 } // namespace dravo2

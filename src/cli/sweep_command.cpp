@@ -10,13 +10,18 @@
 #include "data/file_io.h"
 #include "data/number_text.h"
 #include "data/result_writer.h"
+#include "engine/resonance_modes.h"
+#include "plot/figure.h"
 #include "sweep/sweep_driver.h"
 #include "version/version.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -30,6 +35,9 @@ struct Options {
     std::string Mode = "MvHx";
     std::string Aniso = "UA";
     std::string Solver = "descent";
+    std::string Gamma = "1.76e11";  // rad/(s T), as the table's resonance column takes it
+    bool Modes = false;             // --modes: the mode columns in the CSV table
+    std::string ResonanceFrequency; // --resonance-fields: its text
     int Reversals = 0;
     std::string OutputPath;
     std::string ReadPath;
@@ -43,8 +51,11 @@ struct Options {
     bool SweepArguments = false; // a KEY=VALUE or --reverse was given
 };
 
+// The "modes" figure draws the resonance modes along the loop that "M vs Hx" runs.
+constexpr const char* kModesFigure = "modes";
+
 DisplayMode ModeNamed(const std::string& name) {
-    if (name == "MvHx") {
+    if (name == "MvHx" || name == kModesFigure) {
         return DisplayMode::MvHx;
     }
     if (name == "MvHy") {
@@ -82,6 +93,11 @@ void CheckAniso(const std::string& text) {
 }
 void CheckMode(const std::string& text) {
     ModeNamed(text);
+}
+void CheckGamma(const std::string& text) {
+    if (!(TextToDouble(text) > 0)) {
+        throw ProgramError("'" + text + "' is not a gyromagnetic ratio above 0");
+    }
 }
 void CheckSolver(const std::string& text) {
     if (text != "descent" && text != "newton") {
@@ -134,8 +150,10 @@ std::vector<Key> Keys() {
     text("conv", "per rad", CheckReal, [](Options& o) { return &o.Sweep.Texts.Conv; });
     text("maxiter", "count", CheckInteger, [](Options& o) { return &o.Sweep.Texts.MaxIter; });
     text("aniso", "UA or QU", CheckAniso, [](Options& o) { return &o.Aniso; });
-    text("mode", "MvHx, MvHy, theta-theta, DeltaR or FMR", CheckMode, [](Options& o) { return &o.Mode; });
+    text("mode", "MvHx, MvHy, theta-theta, DeltaR or FMR; modes: the resonance modes", CheckMode,
+         [](Options& o) { return &o.Mode; });
     text("solver", "descent (gradient descent) or newton (fast)", CheckSolver, [](Options& o) { return &o.Solver; });
+    text("gamma", "rad/(s T), of the resonance modes", CheckGamma, [](Options& o) { return &o.Gamma; });
     return keys;
 }
 
@@ -159,6 +177,11 @@ void PrintHelp(std::ostream& out) {
         out << name << key.Unit << ", default " << value << "\n";
     }
     out << "\nOutput options:\n" << OutputOptionsHelp();
+    out << "  --modes              with --format csv, append the columns f1 (Hz) .. f4 (Hz): every\n"
+           "                       resonance mode of the stack at each step, ascending, empty where\n"
+           "                       there is none (fewer layers, or a step that is no stable minimum)\n"
+           "  --resonance-fields F print to standard error the fields where a mode crosses the\n"
+           "                       frequency F (Hz, kHz, MHz or GHz, as 9.8GHz), by branch and mode\n";
     out << "\nA repeated key takes its last value; every value is checked.\n"
            "\nExit status: 0 done; 1 a floating-point error during a step; 2 a bad argument or value;\n"
            "3 a file or standard output that cannot be read or written; 130 interrupted by Ctrl-C or\n"
@@ -169,6 +192,31 @@ int ParseDegrees(const std::string& text) {
     const std::int32_t value = TextToInteger(text);
     if (value < 0 || value > 90) {
         throw ConversionError("'" + text + "' is not a whole number of degrees from 0 to 90");
+    }
+    return value;
+}
+
+// A frequency in Hz from a number with an optional unit Hz, kHz, MHz or GHz ("9.8GHz", "9.8 GHz").
+double FrequencyOfText(const std::string& text) {
+    static constexpr std::pair<const char*, double> kUnits[] = {{"GHz", 1e9}, {"MHz", 1e6}, {"kHz", 1e3}, {"Hz", 1}};
+    std::string number = text;
+    double scale = 1;
+    for (const auto& [unit, factor] : kUnits) {
+        const std::string_view name(unit);
+        if (number.size() > name.size() && number.ends_with(name)) {
+            number.resize(number.size() - name.size());
+            scale = factor;
+            break;
+        }
+    }
+    double value = 0;
+    try {
+        value = TextToDouble(number) * scale;
+    } catch (const ProgramError&) {
+        value = 0;
+    }
+    if (!(value > 0) || !std::isfinite(value)) {
+        throw ProgramError("'" + text + "' is not a frequency above 0 (a number with Hz, kHz, MHz or GHz)");
     }
     return value;
 }
@@ -194,6 +242,13 @@ Options ParseArguments(const std::vector<std::string>& args) {
         } else if (arg == "--read") {
             options.ReadPath = NextOptionValue(args, i);
             options.Reading = true;
+        } else if (arg == "--modes") {
+            options.Modes = true;
+            options.SweepArguments = true;
+        } else if (arg == "--resonance-fields") {
+            options.ResonanceFrequency = NextOptionValue(args, i);
+            FrequencyOfText(options.ResonanceFrequency);
+            options.SweepArguments = true;
         } else if (arg == "--filter") {
             options.Filter = NextOptionValue(args, i);
         } else if (TakeMeasuredOption(args, i, options.Measured)) {
@@ -236,6 +291,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
     if (options.Reading && !options.Measured.ComparePath.empty()) {
         throw ProgramError("--read and --compare do not go together");
     }
+    if (options.Modes && options.Output.Format != "csv") {
+        throw ProgramError("--modes adds the columns f1 (Hz) .. f4 (Hz) to the CSV table: it goes with --format csv");
+    }
     CheckMeasuredOptions(options.Measured);
     if (options.Output.Residuals && (options.Measured.ComparePath.empty() || options.Output.PlotPath.empty())) {
         throw ProgramError("--residuals goes with --compare and --plot");
@@ -253,6 +311,8 @@ public:
         : Opts(options), Mode(ModeNamed(options.Mode)), Err(err), Progress(progress), Driver(separator) {
         Driver.Create(SweepFieldsOf(ParameterTexts{}));
         Driver.Session.Solver.Method = options.Solver == "newton" ? SolverMethod::Newton : SolverMethod::Descent;
+        CollectModes = options.Modes || options.Mode == kModesFigure || !options.ResonanceFrequency.empty();
+        Gamma = TextToDouble(options.Gamma);
     }
 
     void Start() { Driver.Start(Opts.Sweep, Mode); }
@@ -269,6 +329,15 @@ public:
     bool Interrupted() const { return Stopped; }
     std::int64_t Iterations() const { return IterationSum; }
 
+    // The resonance modes of rows 1..SimRows (none for a row whose step failed).
+    std::vector<ModeRow> Modes() const {
+        std::vector<ModeRow> modes = RowModes;
+        ModeRow none;
+        none.fill(std::numeric_limits<double>::quiet_NaN());
+        modes.resize(static_cast<std::size_t>(std::max(Table().SimRows, 0)), none);
+        return modes;
+    }
+
     // A flag besides Ctrl-C that ends the branch before its next step (a scan's own stop).
     void StopWhen(const std::atomic<bool>* stop) { StopFlag = stop; }
 
@@ -282,6 +351,10 @@ public:
             const TickResult result = Driver.Tick(Opts.Sweep.DeltaR, Mode);
             if (Driver.Recorded) {
                 IterationSum += Driver.Session.IterationCount;
+                if (CollectModes) {
+                    RowModes.resize(static_cast<std::size_t>(Table().SimRows - 1));
+                    RowModes.push_back(ResonanceModes(Driver.Session.Model, Driver.Session.Theta, Gamma));
+                }
                 ShowProgress(label);
             }
             if (result == TickResult::TableFull) {
@@ -319,7 +392,32 @@ private:
     bool Stopped = false;
     std::int64_t IterationSum = 0;
     const std::atomic<bool>* StopFlag = nullptr;
+    bool CollectModes = false;
+    double Gamma = 0;
+    std::vector<ModeRow> RowModes;
 };
+
+// The resonance fields at the frequency of --resonance-fields, for standard error.
+std::string ResonanceFieldsText(const std::string& frequencyText, const SimulationData& table,
+                                const std::vector<ModeRow>& modes) {
+    const double frequency = FrequencyOfText(frequencyText);
+    const std::int32_t rows = std::max(table.SimRows, 0);
+    const std::vector<ResonanceField> found = ResonanceFields(
+        {table.SimTable.Column(1), static_cast<std::size_t>(rows)}, modes, TableBranchNumbers(table), frequency);
+    auto shortest = [](double value) {
+        char buffer[32];
+        return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+    };
+    std::string text = "Resonance fields at " + shortest(frequency) + " Hz";
+    if (found.empty()) {
+        return text + ": none\n";
+    }
+    text += ":\nbranch,mode,H (A/m)\n";
+    for (const ResonanceField& field : found) {
+        text += std::to_string(field.Branch) + "," + std::to_string(field.Mode) + "," + shortest(field.H) + "\n";
+    }
+    return text;
+}
 
 int ReadCommand(const Options& options, std::ostream& out, std::ostream& err, char separator) {
     ExperimentFormat format = ExperimentFormat::Dat;
@@ -466,12 +564,16 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
             measuredRows = MeasuredInModelUnits(MeasuredCurve(*measured), SimulatedCurve(run->Table()),
                                                 comparison.Misfit, comparison.Saturation);
         }
+        const std::vector<ModeRow> modes = run->Modes();
         WriteResult(options.OutputPath,
                     TableOutputText(options.Output, run->Table(), options.Sweep.Texts, separator,
-                                    comparing ? &measuredRows : nullptr),
+                                    comparing ? &measuredRows : nullptr, options.Modes ? &modes : nullptr),
                     out, err);
         WritePlotFile(options.Output, run->Table(), ModeNamed(options.Mode), comparing ? measured.get() : nullptr,
-                      comparing ? &comparison : nullptr);
+                      comparing ? &comparison : nullptr, options.Mode == kModesFigure ? &modes : nullptr);
+        if (!options.ResonanceFrequency.empty()) {
+            err << ResonanceFieldsText(options.ResonanceFrequency, run->Table(), modes);
+        }
         if (comparing) {
             err << MisfitLine(comparison.Misfit, separator) << "\n";
         }

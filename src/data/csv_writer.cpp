@@ -16,11 +16,15 @@ void AppendShortest(std::string& out, double value) {
 } // namespace
 
 std::string CsvTableText(const SimulationData& simulation, const std::array<bool, 4>& layerPresent,
-                         const std::vector<std::int32_t>& branchOfRow) {
+                         const std::vector<std::int32_t>& branchOfRow, const CsvExtraColumns& extra) {
     const std::int32_t rows = simulation.SimRows;
     const DataTable& table = simulation.SimTable;
 
     std::string out = kCsvHeader;
+    for (const std::string& title : extra.Titles) {
+        out += ',';
+        out += title;
+    }
     out += '\n';
     out.reserve(out.size() + static_cast<std::size_t>(rows > 0 ? rows : 0) * 200);
     for (std::int32_t row = 1; row <= rows; ++row) {
@@ -35,12 +39,19 @@ std::string CsvTableText(const SimulationData& simulation, const std::array<bool
                 AppendShortest(out, value);
             }
         }
+        for (std::size_t column = 0; column < extra.Titles.size(); ++column) {
+            out += ',';
+            if (index < extra.Values.size() && column < extra.Values[index].size() &&
+                !std::isnan(extra.Values[index][column])) {
+                AppendShortest(out, extra.Values[index][column]);
+            }
+        }
         out += '\n';
     }
     return out;
 }
 
-std::string CsvMeasuredRows(std::span<const double> field, std::span<const double> moment) {
+std::string CsvMeasuredRows(std::span<const double> field, std::span<const double> moment, std::size_t extraColumns) {
     std::string out;
     for (std::size_t j = 0; j < field.size() && j < moment.size(); ++j) {
         if (!std::isfinite(field[j]) || !std::isfinite(moment[j])) {
@@ -50,7 +61,9 @@ std::string CsvMeasuredRows(std::span<const double> field, std::span<const doubl
         AppendShortest(out, field[j]);
         out += ',';
         AppendShortest(out, moment[j]);
-        out += ",,,,,,\n";
+        out += ",,,,,,";
+        out.append(extraColumns, ',');
+        out += '\n';
     }
     return out;
 }

@@ -288,9 +288,6 @@ std::vector<ResonanceField> ResonanceFields(std::span<const double> fields, std:
     std::vector<ResonanceField> found;
     const std::size_t rows = std::min({fields.size(), modes.size(), branchOfRow.size()});
     for (std::size_t row = 0; row + 1 < rows; ++row) {
-        if (branchOfRow[row] != branchOfRow[row + 1]) {
-            continue;
-        }
         for (std::size_t k = 0; k < kLayers; ++k) {
             const double f0 = modes[row][k];
             const double f1 = modes[row + 1][k];
@@ -299,7 +296,7 @@ std::vector<ResonanceField> ResonanceFields(std::span<const double> fields, std:
             }
             // A row exactly at the frequency counts as below it, so that a crossing through it is found once.
             const double h = fields[row] + (frequency - f0) / (f1 - f0) * (fields[row + 1] - fields[row]);
-            found.push_back({branchOfRow[row], static_cast<int>(k + 1), h});
+            found.push_back({branchOfRow[row + 1], static_cast<int>(k + 1), h});
         }
     }
     std::stable_sort(found.begin(), found.end(), [](const ResonanceField& x, const ResonanceField& y) {

@@ -89,8 +89,10 @@ struct ResonanceField {
 };
 
 // The fields where mode k (the k-th lowest) passes `frequency` (Hz) between two neighbouring rows
-// of one branch that both have that mode, interpolated linearly in the field; ordered by branch,
-// mode and then along the branch. `fields`, `modes` and `branchOfRow` hold one entry per row.
+// that both have that mode, interpolated linearly in the field; the step between two rows belongs
+// to the branch of the later one (a turning row ends its branch, and the next step starts the
+// next). Ordered by branch, mode and then along the branch. `fields`, `modes` and `branchOfRow`
+// hold one entry per row.
 std::vector<ResonanceField> ResonanceFields(std::span<const double> fields, std::span<const ModeRow> modes,
                                             std::span<const std::int32_t> branchOfRow, double frequency);
 
