@@ -77,9 +77,8 @@ FigureSeries SeriesOfRows(const DataTable& table, std::int32_t first, std::int32
     return series;
 }
 
-// The field change above which two rows are not joined by a line: ten times the median step.
-// A Reverse after a sweep that stopped early starts at the negated start field, far from where
-// the sweep ended; a line across that jump would show states the sweep never went through.
+} // namespace
+
 double FieldJump(const double* field, std::int32_t count) {
     std::vector<double> steps;
     for (std::int32_t row = 2; row <= count; ++row) {
@@ -94,6 +93,8 @@ double FieldJump(const double* field, std::int32_t count) {
     std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
     return 10 * steps[steps.size() / 2];
 }
+
+namespace {
 
 std::vector<Branch> TableBranches(const SimulationData& simulation) {
     const std::int32_t rows = simulation.SimRows > 0 ? simulation.SimRows : 0;

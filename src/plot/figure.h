@@ -75,6 +75,12 @@ std::vector<SeriesKind> LegendKinds(const FigureDescription& figure);
 // field's direction flips (SplitBranches), a turning row counted to the branch it ends.
 std::vector<std::int32_t> TableBranchNumbers(const SimulationData& simulation);
 
+// The field change above which two rows are not joined by a line: ten times the median step of
+// the `count` fields (infinite when no field changes). A Reverse after a sweep that stopped early
+// starts at the negated start field, far from where the sweep ended; a line across that jump would
+// show states the sweep never went through.
+double FieldJump(const double* field, std::int32_t count);
+
 // What to plot: the two display columns of the tables and whether the projection is along y.
 struct FigureColumns {
     std::int32_t X = 1;

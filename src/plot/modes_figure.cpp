@@ -15,6 +15,7 @@ FigureDescription BuildModesFigure(const SimulationData& simulation, const std::
     const std::int32_t rows =
         std::min(simulation.SimRows > 0 ? simulation.SimRows : 0, static_cast<std::int32_t>(modes.size()));
     const double* field = simulation.SimTable.Column(1);
+    const double jump = FieldJump(field, rows);
     double minX = std::numeric_limits<double>::infinity();
     double maxX = -minX;
     double minY = minX;
@@ -31,6 +32,9 @@ FigureDescription BuildModesFigure(const SimulationData& simulation, const std::
             };
             for (std::int32_t point = branch.First; point <= branch.Last; ++point) {
                 const FigurePoint p{field[point] * 1e-3, modes[static_cast<std::size_t>(point)][mode] * 1e-9};
+                if (point > branch.First && std::abs(field[point] - field[point - 1]) > jump) {
+                    endSeries();
+                }
                 if (!std::isfinite(p.X) || !std::isfinite(p.Y)) {
                     endSeries();
                     continue;

@@ -4,6 +4,7 @@
 #include "ui/export_actions.h"
 #include "ui/fit_dialog.h"
 #include "ui/import_actions.h"
+#include "ui/resonance_modes_view.h"
 #include "ui/solver_actions.h"
 
 #include <QLabel>
@@ -35,6 +36,7 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
     InstallAboutActions(*this);
     MeasuredCurve = InstallImportActions(*this);
     InstallSolverActions(*this);
+    InstallResonanceModesView(*this);
     InstallExportActions(*this);
     InstallFitActions(*this);
 

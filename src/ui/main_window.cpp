@@ -213,6 +213,7 @@ void TForm1::Timer1Timer() {
         Label5->setText(QString::number(session.IterationCount));
         Label6->setText(QString::number(session.StepIndex));
         ReplotVectorScreen();
+        emit StepRecorded();
     }
     switch (result) {
     case TickResult::Continue:

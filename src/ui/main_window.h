@@ -149,6 +149,10 @@ public:
     // message, then brings the views up to date with whatever state the handler reached.
     template <typename Handler> void Guarded(Handler&& handler);
 
+signals:
+    // A sweep step recorded its row (after the panel's labels and dial show it).
+    void StepRecorded();
+
 private:
     // Handlers, bound to the controls' events.
     void FormCreate();

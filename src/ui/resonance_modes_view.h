@@ -1,0 +1,41 @@
+#pragma once
+
+#include "engine/resonance_modes.h"
+
+#include <QWidget>
+
+#include <vector>
+
+namespace dravo2 {
+
+class AppWindow;
+class TForm1;
+
+// A window beside the panel that draws every resonance mode of the stack against the field, one
+// line per mode and sweep branch, redrawn after every recorded step. The modes of each step are
+// found whether or not the view is shown, so that opening it during or after a sweep shows every
+// row of the simulation table.
+class ResonanceModesView : public QWidget {
+    Q_OBJECT
+public:
+    ResonanceModesView(TForm1& form, QWidget* parent);
+
+    // The modes of rows 1..SimRows of the last sweep (a row whose step failed has none).
+    std::vector<ModeRow> Modes() const;
+
+    // The modes of the step just recorded, as row SimRows; Start's fresh table drops the old rows.
+    void StepRecorded();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    TForm1& Form;
+    std::vector<ModeRow> RowModes;
+};
+
+// Adds "Sweep" > "Resonance modes", which shows the view (created with the window, so that it
+// follows every step from the start).
+void InstallResonanceModesView(AppWindow& window);
+
+} // namespace dravo2
