@@ -76,7 +76,7 @@ SpatialEnergy::SpatialEnergy(const LayerModel& model) : Form(model.Stack.Anisotr
         if (!IsPresent[i]) {
             continue;
         }
-        Moments[i] = static_cast<double>(s.M[i] * s.t[i] / kMu0);
+        Moments[i] = static_cast<double>(s.M[i] * s.t[i] / kVacuumPermeability);
         ZeemanX[i] = static_cast<double>(s.M[i] * s.t[i] * field.Hx);
         ZeemanY[i] = static_cast<double>(s.M[i] * s.t[i] * field.Hy);
         if (Form != AnisotropyForm::None) {
@@ -84,7 +84,7 @@ SpatialEnergy::SpatialEnergy(const LayerModel& model) : Form(model.Stack.Anisotr
         }
         CosAlpha[i] = static_cast<double>(std::cos(s.Alpha[i]));
         SinAlpha[i] = static_cast<double>(std::sin(s.Alpha[i]));
-        Shape[i] = static_cast<double>(s.t[i] * s.M[i] * s.M[i] / (2 * kMu0));
+        Shape[i] = static_cast<double>(s.t[i] * s.M[i] * s.M[i] / (2 * kVacuumPermeability));
         if (i + 1 < kLayers && IsPresent[i + 1]) {
             Bilinear[i] = static_cast<double>(s.J[i]);
             Biquadratic[i] = static_cast<double>(s.Jbq[i]);

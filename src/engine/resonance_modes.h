@@ -13,7 +13,7 @@
 namespace dravo2 {
 
 // Vacuum permeability, T m/A.
-inline constexpr double kMu0 = 4e-7 * 3.14159265358979323846;
+inline constexpr double kVacuumPermeability = 4e-7 * 3.14159265358979323846;
 
 // The resonance frequencies of one step (Hz), ascending; a mode that does not exist (fewer
 // present layers, or a step that is not a stable minimum) is a quiet NaN at the end.

@@ -81,9 +81,9 @@ TEST(ResonanceOutput, FieldsOfASingleLayerAtFixedFrequencyAreKittelInverted) {
         ASSERT_EQ(lines.size(), 5U) << outcome.err;
         EXPECT_EQ(lines[1], "branch,mode,H (A/m)");
         const double m = 1.5;
-        const double bk = 2 * 100 * kMu0 / m;
+        const double bk = 2 * 100 * kVacuumPermeability / m;
         const double w = 2 * std::numbers::pi * frequency / 1.76e11;
-        const double kittel = (-m / 2 + std::sqrt(m * m / 4 + w * w) - bk) / kMu0;
+        const double kittel = (-m / 2 + std::sqrt(m * m / 4 + w * w) - bk) / kVacuumPermeability;
         for (std::size_t k = 0; k < 2; ++k) {
             const std::vector<std::string> cells = Split(lines[2 + k], ',');
             ASSERT_EQ(cells.size(), 3U);

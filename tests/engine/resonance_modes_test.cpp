@@ -109,7 +109,8 @@ TEST_P(Kittel, SingleLayerFrequencyIsTheClosedForm) {
     const ModeRow modes = ResonanceModes(model, {c.FieldAngle, 0, 0, 0}, kGamma);
     ASSERT_EQ(ModeCount(modes), 1);
     const double m = 1.2;
-    const double expected = ToFrequency(std::sqrt(c.OmegaSquared(kMu0 * c.FieldH, 2 * 3.0e4 * kMu0 / m, m)));
+    const double expected =
+        ToFrequency(std::sqrt(c.OmegaSquared(kVacuumPermeability * c.FieldH, 2 * 3.0e4 * kVacuumPermeability / m, m)));
     EXPECT_NEAR(modes[0], expected, 1e-9 * expected);
 }
 
@@ -148,8 +149,8 @@ TEST(ResonanceModes, IdenticalFerromagneticallyCoupledLayersHaveAcousticKittelAn
         model.FieldH = h;
         const ModeRow modes = ResonanceModes(model, {0, 0, 0, 0}, kGamma);
         ASSERT_EQ(ModeCount(modes), 2);
-        const double b = kMu0 * h + 2 * k * kMu0 / m;
-        const double exchange = 2 * (j + 2 * jbq) * kMu0 / (m * t);
+        const double b = kVacuumPermeability * h + 2 * k * kVacuumPermeability / m;
+        const double exchange = 2 * (j + 2 * jbq) * kVacuumPermeability / (m * t);
         const double acoustic = ToFrequency(std::sqrt(b * (b + m)));
         const double optical = ToFrequency(std::sqrt((b + exchange) * (b + exchange + m)));
         EXPECT_NEAR(modes[0], acoustic, 1e-9 * acoustic);
@@ -245,8 +246,8 @@ TEST(ResonanceFields, SingleLayerSweptAtFixedFrequencyResonatesAtKittelInverted)
         const std::vector<ResonanceField> found = ResonanceFields(fields, modes, branches, frequency);
         // (B + Bk)(B + Bk + M) = (w / gamma)^2, solved for B = mu0 H.
         const double w = 2 * std::numbers::pi * frequency / kGamma;
-        const double bk = 2 * k * kMu0 / m;
-        const double expected = (-m / 2 + std::sqrt(m * m / 4 + w * w) - bk) / kMu0;
+        const double bk = 2 * k * kVacuumPermeability / m;
+        const double expected = (-m / 2 + std::sqrt(m * m / 4 + w * w) - bk) / kVacuumPermeability;
         ASSERT_EQ(found.size(), 2U);
         for (std::size_t b = 0; b < 2; ++b) {
             EXPECT_EQ(found[b].Branch, static_cast<std::int32_t>(b + 1));
