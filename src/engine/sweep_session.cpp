@@ -47,18 +47,59 @@ SweepRange SweepSession::Reverse() {
     return {StartF, Nstep, StepF};
 }
 
+std::string_view ObservableName(Observable observable) {
+    constexpr std::array<std::string_view, kObservableCount> names{
+        "field",  "projection",        "theta1",    "theta2", "theta3",
+        "theta4", "magnetoresistance", "frequency", "energy", "iterations"};
+    return names[static_cast<std::size_t>(observable)];
+}
+
+std::int32_t TableColumn(Observable observable) {
+    const auto index = static_cast<std::int32_t>(observable);
+    return index < 8 ? index + 1 : 0;
+}
+
+ModelParameters SweepSession::Parameters() const {
+    ModelParameters parameters;
+    parameters.Stack = Model.Stack;
+    parameters.FieldAngle = Model.FieldAngle;
+    parameters.Solver = Solver;
+    return parameters;
+}
+
+void SweepSession::SetParameters(const ModelParameters& parameters) {
+    Model.Stack = parameters.Stack;
+    Model.FieldAngle = parameters.FieldAngle;
+    Solver = parameters.Solver;
+}
+
 StepOutcome SweepSession::Step(SimulationData& simulation, Real deltaR, bool alongY) {
     if (simulation.SimRows >= MaxRows) {
         return StepOutcome::TableFull;
     }
     ClearFloatingPointFlags();
+    ++simulation.SimRows;
+    RowCells cells{};
+    for (std::size_t k = 0; k < kObservableCount; ++k) {
+        if (const std::int32_t column = TableColumn(static_cast<Observable>(k))) {
+            cells[k] = &simulation.SimTable.At(column, simulation.SimRows);
+        }
+    }
+    StepInto(cells, deltaR, alongY);
+    return StepOutcome::Recorded;
+}
+
+void SweepSession::StepInto(const RowCells& cells, Real deltaR, bool alongY) {
+    ClearFloatingPointFlags();
     const LayerStack& s = Model.Stack;
-    DataTable& table = simulation.SimTable;
+    auto write = [&cells](Observable observable, double value) {
+        if (double* cell = cells[static_cast<std::size_t>(observable)]) {
+            *cell = value;
+        }
+    };
 
     ++StepIndex;
     Model.FieldH = StoreDouble((static_cast<Real>(StepIndex) * StepF + StartF) * kAmperesPerKiloAmpere);
-    ++simulation.SimRows;
-    const std::int32_t row = simulation.SimRows;
 
     IterationCount = Solver.Method == SolverMethod::Newton ? RelaxStepNewton(Model, Theta, Solver, Generator, Grad)
                                                            : RelaxStep(Model, Theta, Solver, Generator, Grad);
@@ -67,15 +108,17 @@ StepOutcome SweepSession::Step(SimulationData& simulation, Real deltaR, bool alo
     CurrentEnergy = Model.Energy(Theta);
     CheckFloatingPoint(CurrentEnergy);
 
-    table.At(1, row) = Model.FieldH;
-    table.At(2, row) = MagProj;
+    write(Observable::Field, Model.FieldH);
+    write(Observable::Projection, MagProj);
     for (std::size_t i = 0; i < kLayers; ++i) {
         if (s.t[i] > 0) {
-            table.At(static_cast<std::int32_t>(3 + i), row) = StoreDouble(Theta[i]);
+            write(static_cast<Observable>(static_cast<std::size_t>(Observable::Theta1) + i), StoreDouble(Theta[i]));
         }
     }
+    write(Observable::Energy, static_cast<double>(CurrentEnergy));
+    write(Observable::Iterations, IterationCount);
 
-    table.At(7, row) = StoreDouble((1 - std::cos(Theta[0] - Theta[1])) * deltaR / 2);
+    write(Observable::Magnetoresistance, StoreDouble((1 - std::cos(Theta[0] - Theta[1])) * deltaR / 2));
 
     // Resonance of layer 1 with the field taken along x and the uniaxial form of the anisotropy.
     const Real h = Model.FieldH;
@@ -88,9 +131,8 @@ StepOutcome SweepSession::Step(SimulationData& simulation, Real deltaR, bool alo
     const Real c = a + (2 * s.K[0]) * (axisCos * axisCos) + kInverseMu0Rounded * m2;
     CheckFloatingPoint(c);
     const double radicand = StoreDouble(b * c / (m2 * kInverseMu0Rounded * kInverseMu0Rounded));
-    table.At(8, row) =
-        radicand >= 0 ? StoreDouble(std::sqrt(static_cast<Real>(radicand)) * kGyromagneticRatio / (2 * kPi)) : -1.0;
-    return StepOutcome::Recorded;
+    write(Observable::ResonanceFrequency,
+          radicand >= 0 ? StoreDouble(std::sqrt(static_cast<Real>(radicand)) * kGyromagneticRatio / (2 * kPi)) : -1.0);
 }
 
 } // namespace dravo2

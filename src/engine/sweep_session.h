@@ -2,10 +2,13 @@
 
 #include "data/data_table.h"
 #include "engine/layer_model.h"
+#include "engine/model_parameters.h"
 #include "engine/random_generator.h"
 #include "engine/relaxation.h"
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace dravo2 {
 
@@ -14,6 +17,35 @@ enum class StepOutcome {
     Recorded,
     TableFull, // the table holds MaxRows rows already; nothing was recorded
 };
+
+// What a sweep step records, in this order; the first eight are the simulation table's columns
+// 1 to 8. An angle is recorded for a layer of thickness above 0 only; the resonance frequency is
+// -1 where the formula has no real root.
+enum class Observable {
+    Field,      // A/m
+    Projection, // T, the thickness-weighted magnetisation along x (or y)
+    Theta1,     // rad, layer 1 .. layer 4
+    Theta2,
+    Theta3,
+    Theta4,
+    Magnetoresistance,  // (1 - cos(theta1 - theta2)) DeltaR / 2
+    ResonanceFrequency, // Hz, layer 1
+    Energy,             // J/m^2 after the relaxation
+    Iterations,         // relaxation iterations of the step
+};
+inline constexpr std::size_t kObservableCount = 10;
+
+// The observable's name: field, projection, theta1 .. theta4, magnetoresistance, frequency,
+// energy, iterations.
+std::string_view ObservableName(Observable observable);
+
+// The simulation table's column (1 .. 8) of an observable, or 0 for one the table does not hold.
+std::int32_t TableColumn(Observable observable);
+
+// Where a step writes its row: one cell per observable (null for one not kept). A step writes
+// each cell as soon as its value is complete, so that a floating-point error leaves the cells of
+// the values before it written and the others untouched.
+using RowCells = std::array<double*, kObservableCount>;
 
 // The field sweep in kA/m: from StartF in Nstep steps of StepF, ending at EndF.
 struct SweepRange {
@@ -42,6 +74,11 @@ public:
     double MagProj = 0;
     Real CurrentEnergy = 0;
 
+    // The model's numbers as the session holds them (the magnetoresistance amplitude, which the
+    // session does not hold, is 0), and the session given a model's numbers.
+    ModelParameters Parameters() const;
+    void SetParameters(const ModelParameters& parameters);
+
     // The engine defaults of the window's creation before the sweep fields are taken: noise,
     // field and results at 0, no anisotropy, field angle 0.
     void CreationDefaults();
@@ -66,6 +103,10 @@ public:
     // eight columns of the new row; `deltaR` is the magnetoresistance amplitude. Floating-point
     // errors propagate with the columns written so far kept.
     StepOutcome Step(SimulationData& simulation, Real deltaR, bool alongY);
+
+    // The same step written into `cells`: the step counter advances, the field is set, the angles
+    // relax and each observable is written as it is complete.
+    void StepInto(const RowCells& cells, Real deltaR, bool alongY);
 
     bool SweepOver() const { return StepIndex >= Nstep; }
 };

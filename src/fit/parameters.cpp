@@ -10,65 +10,21 @@
 namespace dravo2::fit {
 namespace {
 
-// The field of a parameter, or null for an angle; const or not as `texts` is.
-template <typename Texts> auto TextSlot(Texts& texts, std::size_t index) -> decltype(&texts.J1) {
-    if (index < 4) {
-        return &texts.M[index];
-    }
-    if (index < 8) {
-        return &texts.t[index - 4];
-    }
-    if (index < 12) {
-        return &texts.K[index - 8];
-    }
-    switch (index) {
-    case 12:
-        return &texts.J1;
-    case 13:
-        return &texts.J2;
-    case 14:
-        return &texts.J3;
-    case 15:
-        return &texts.Jbq1;
-    case 16:
-        return &texts.Jbq2;
-    case 17:
-        return &texts.Bias;
-    default:
-        return nullptr;
-    }
-}
-
-template <typename Texts> auto DegreesSlot(Texts& texts, std::size_t index) -> decltype(&texts.FieldAngleDegrees) {
-    if (index >= 18 && index < 22) {
-        return &texts.AxisDegrees[index - 18];
-    }
-    return index == 22 ? &texts.FieldAngleDegrees : nullptr;
-}
-
 std::vector<ParameterInfo> BuildTable() {
+    // The registry's fittable entries grouped by kind: M, t, K, the couplings, bias, the angles.
     std::vector<ParameterInfo> table;
-    auto numbered = [](const char* stem, int i) { return stem + std::to_string(i); };
-    for (int i = 1; i <= 4; ++i) {
-        table.push_back({numbered("M", i), "T", ParameterKind::Magnetisation});
+    for (const ParameterEntry& entry : ParameterRegistry()) {
+        if (entry.Fittable()) {
+            table.push_back({std::string(entry.Key), std::string(entry.Unit), entry.Kind, &entry});
+        }
     }
-    for (int i = 1; i <= 4; ++i) {
-        table.push_back({numbered("t", i), "m", ParameterKind::Thickness});
-    }
-    for (int i = 1; i <= 4; ++i) {
-        table.push_back({numbered("K", i), "J/m^3", ParameterKind::Anisotropy});
-    }
-    for (int i = 1; i <= 3; ++i) {
-        table.push_back({numbered("J", i), "J/m^2", ParameterKind::Coupling});
-    }
-    table.push_back({"Jbq1", "J/m^2", ParameterKind::Coupling});
-    table.push_back({"Jbq2", "J/m^2", ParameterKind::Coupling});
-    table.push_back({"bias", "J/m^2", ParameterKind::Bias});
-    for (int i = 1; i <= 4; ++i) {
-        table.push_back({numbered("axis", i), "deg", ParameterKind::Angle});
-    }
-    table.push_back({"field_angle", "deg", ParameterKind::Angle});
+    std::stable_sort(table.begin(), table.end(),
+                     [](const ParameterInfo& a, const ParameterInfo& b) { return a.Kind < b.Kind; });
     return table;
+}
+
+const std::string& Key(std::size_t index) {
+    return FittableParameters().at(index).Name;
 }
 
 } // namespace
@@ -89,29 +45,26 @@ std::optional<std::size_t> ParameterIndex(std::string_view name) {
 }
 
 double ParameterValue(const ParameterTexts& texts, std::size_t index, char separator) {
-    if (const std::string* text = TextSlot(texts, index)) {
+    if (const std::string* text = FieldText(texts, Key(index))) {
         return TextToDouble(*text, separator);
     }
-    return *DegreesSlot(texts, index);
+    return *FieldDegrees(texts, Key(index));
 }
 
 std::string ParameterText(const ParameterTexts& texts, std::size_t index) {
-    if (const std::string* text = TextSlot(texts, index)) {
+    if (const std::string* text = FieldText(texts, Key(index))) {
         return *text;
     }
-    return std::to_string(*DegreesSlot(texts, index));
+    return std::to_string(*FieldDegrees(texts, Key(index)));
 }
 
 void SetParameterText(ParameterTexts& texts, std::size_t index, const std::string& text) {
-    if (std::string* slot = TextSlot(texts, index)) {
+    if (std::string* slot = FieldText(texts, Key(index))) {
         *slot = text;
         return;
     }
-    const std::int32_t degrees = TextToInteger(text);
-    if (degrees < 0 || degrees > 90) {
-        throw ConversionError("'" + text + "' is not a whole number of degrees from 0 to 90");
-    }
-    *DegreesSlot(texts, index) = degrees;
+    const ParameterEntry& entry = *FittableParameters().at(index).Entry;
+    *FieldDegrees(texts, Key(index)) = static_cast<int>(ParseParameter(entry, text));
 }
 
 std::string ShortestText(double value, char separator) {
@@ -123,39 +76,12 @@ std::string ShortestText(double value, char separator) {
 }
 
 void SetParameterValue(ParameterTexts& texts, std::size_t index, double value, char separator) {
-    if (std::string* text = TextSlot(texts, index)) {
+    if (std::string* text = FieldText(texts, Key(index))) {
         *text = ShortestText(value, separator);
     } else {
-        *DegreesSlot(texts, index) = static_cast<int>(std::clamp(std::lround(value), 0L, 90L));
+        *FieldDegrees(texts, Key(index)) =
+            static_cast<int>(NumberAsTyped(*FittableParameters().at(index).Entry, value));
     }
-}
-
-Bounds DefaultBounds(ParameterKind kind, double v) {
-    switch (kind) {
-    case ParameterKind::Magnetisation:
-    case ParameterKind::Thickness: {
-        // A tenth to ten times the value, but never beyond what a film can have.
-        const double ceiling = kind == ParameterKind::Magnetisation ? kMaxMagnetisation : kMaxThickness;
-        if (!(v > 0)) {
-            return {0, 0};
-        }
-        return {v / 10, std::min(10 * v, std::max(ceiling, v))};
-    }
-    case ParameterKind::Anisotropy:
-        if (v == 0) {
-            return Bounds{0, 1e4};
-        }
-        return v > 0 ? Bounds{v / 10, 10 * v} : Bounds{10 * v, v / 10};
-    case ParameterKind::Coupling:
-    case ParameterKind::Bias:
-        if (v == 0) {
-            return {-1e-3, 1e-3};
-        }
-        return {-10 * std::fabs(v), 10 * std::fabs(v)};
-    case ParameterKind::Angle:
-        break;
-    }
-    return {0, 90};
 }
 
 FreeParameter::FreeParameter(std::size_t index, Bounds bounds) : ParameterIndex_(index), Range_(bounds) {

@@ -9,20 +9,17 @@
 
 namespace dravo2::fit {
 
-// What a fittable parameter is, which sets its default bounds.
-enum class ParameterKind {
-    Magnetisation, // T
-    Thickness,     // m
-    Anisotropy,    // J/m^3
-    Coupling,      // J/m^2, bilinear or biquadratic
-    Bias,          // J/m^2
-    Angle,         // whole degrees, 0 to 90
-};
+using dravo2::Bounds;
+using dravo2::DefaultBounds;
+using dravo2::kMaxMagnetisation;
+using dravo2::kMaxThickness;
+using dravo2::ParameterKind;
 
 struct ParameterInfo {
     std::string Name; // as the sweep command's key: M1, t2, K3, J1, Jbq1, bias, axis1, field_angle...
     std::string Unit;
     ParameterKind Kind;
+    const ParameterEntry* Entry; // the registry's entry
 };
 
 // The 23 fittable parameters in a fixed order: M1..M4, t1..t4, K1..K4, J1..J3, Jbq1, Jbq2,
@@ -49,22 +46,6 @@ void SetParameterValue(ParameterTexts& texts, std::size_t index, double value, c
 
 // The shortest decimal text of a double that reads back as the same double.
 std::string ShortestText(double value, char separator = '.');
-
-struct Bounds {
-    double Lower = 0;
-    double Upper = 0;
-};
-
-// The largest magnetisation (T) and thickness (m) a default range reaches: no film has more
-// than about 2.5 T, and the model of uniform layers does not hold for much thicker ones.
-inline constexpr double kMaxMagnetisation = 2.5;
-inline constexpr double kMaxThickness = 100e-9;
-
-// The default search range around the current value v: v/10 to 10 v for magnetisation and
-// thickness, capped at kMaxMagnetisation and kMaxThickness (or v if larger), v/10 to 10 v for
-// anisotropy (0 to 1e4 J/m^3 for an anisotropy of 0), -10|v| to 10|v| for the
-// couplings and the bias (plus or minus 1e-3 J/m^2 for 0), 0 to 90 degrees for angles.
-Bounds DefaultBounds(ParameterKind kind, double v);
 
 // A free parameter inside its bounds, mapped to the unit interval: linearly, or logarithmically
 // for a positive range of more than two decades, so that a search in [0, 1] samples every decade

@@ -1,40 +1,61 @@
 #pragma once
 
 #include "engine/layer_model.h"
+#include "engine/parameter_registry.h"
 #include "engine/sweep_session.h"
 
 #include <array>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace dravo2 {
 
 // The parameter fields as the user left them, with the positions of the angle scroll bars
 // (whole degrees) and the anisotropy-form buttons. J1, J2 and J3 are the bilinear couplings of
-// layers 1-2, 2-3 and 3-4; Jbq1 and Jbq2 the biquadratic couplings of layers 1-2 and 2-3.
+// layers 1-2, 2-3 and 3-4; Jbq1 and Jbq2 the biquadratic couplings of layers 1-2 and 2-3. A
+// fresh set holds the registry's defaults.
 struct ParameterTexts {
-    std::array<std::string, kLayers> M{"1.5", "1.5", "0.7", "1.0"};
-    std::array<std::string, kLayers> t{"2e-9", "2e-9", "2e-9", "20e-9"};
-    std::array<std::string, kLayers> K{"100", "100", "60", "1000"};
-    std::string J1 = "-0.002e-3";
-    std::string Jbq1 = "-0e-3";
-    std::string J2 = "0e-3";
-    std::string Jbq2 = "-0e-3";
-    std::string J3 = "0.2e-3";
-    std::string Bias = "1e-3";
-    std::string Ramp = "0.0005";
-    std::string Conv = "0.0000000002";
-    std::string MaxIter = "6660";
+    ParameterTexts();
+
+    std::array<std::string, kLayers> M;
+    std::array<std::string, kLayers> t;
+    std::array<std::string, kLayers> K;
+    std::string J1;
+    std::string Jbq1;
+    std::string J2;
+    std::string Jbq2;
+    std::string J3;
+    std::string Bias;
+    std::string Ramp;
+    std::string Conv;
+    std::string MaxIter;
     std::array<int, kLayers> AxisDegrees{};
     int FieldAngleDegrees = 0;
     bool UniaxialChecked = true;
     bool QuarticChecked = false;
-    std::string StartF = "-250.0";
-    std::string Nstep = "500";
-    std::string StepF = "1.0";
+    std::string StartF;
+    std::string Nstep;
+    std::string StepF;
 };
 
-// The magnetoresistance amplitude's default text.
-inline constexpr const char* kDefaultDeltaRText = "100.0";
+// The field of a parameter's key in a set of texts, or null for a key the texts hold as a scroll
+// bar's position (the angles), a button (aniso) or not at all (DR, solver).
+std::string* FieldText(ParameterTexts& texts, std::string_view key);
+const std::string* FieldText(const ParameterTexts& texts, std::string_view key);
+
+// The scroll bar's position of an angle's key, or null.
+int* FieldDegrees(ParameterTexts& texts, std::string_view key);
+const int* FieldDegrees(const ParameterTexts& texts, std::string_view key);
+
+// Refuses a negative magnetisation or thickness, naming the layer and the value as typed
+// (`typed` gives a key's text).
+void CheckLayerSigns(const LayerStack& stack, const std::function<std::string(std::string_view key)>& typed);
+
+// The parameters the texts give, converted as Start converts them, over `base` (which supplies
+// the solver method and the magnetoresistance amplitude, not held in the texts). Throws as
+// TakeParameters does.
+ParameterSet ParametersOf(const ParameterTexts& texts, char separator, const ParameterSet& base = {});
 
 // The three sweep fields.
 struct SweepFieldTexts {
