@@ -50,6 +50,10 @@ bool InterruptRequested() {
     return Interrupted.load(std::memory_order_relaxed);
 }
 
+const std::atomic<bool>& InterruptFlag() {
+    return Interrupted;
+}
+
 void WriteStandardOutput(std::ostream& out, std::string_view bytes) {
     errno = 0;
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

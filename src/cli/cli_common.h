@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -47,6 +49,9 @@ unsigned UsableCores();
 
 // Whether SIGINT or SIGTERM arrived since PrepareCommandProcess. Long work polls it between steps.
 bool InterruptRequested();
+
+// The flag InterruptRequested() reads, for loops that check it inside every step.
+const std::atomic<bool>& InterruptFlag();
 
 // Writes `bytes` to `out` (standard output in the commands) and flushes it. A failed write (a
 // closed descriptor, a full disk, a file-size limit) throws InputOutputError

@@ -73,8 +73,8 @@ std::string OutputOptionsHelp() {
            "                       under the figure, on the same field axis\n";
 }
 
-std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const ParameterTexts& texts,
-                            char separator, const ModelUnitsCurve* measured, const std::vector<ModeRow>* modes) {
+std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const LayerStack& stack,
+                            const ModelUnitsCurve* measured, const std::vector<ModeRow>* modes) {
     if (options.Format != "csv") {
         return ResultFileText(simulation);
     }
@@ -84,7 +84,7 @@ std::string TableOutputText(const OutputOptions& options, const SimulationData& 
     // A layer takes part in the sweep, and has its angle recorded, when its thickness is above 0.
     std::array<bool, 4> present{};
     for (std::size_t i = 0; i < present.size(); ++i) {
-        present[i] = TextToReal(texts.t[i], separator) > 0;
+        present[i] = stack.Present(static_cast<int>(i));
     }
     CsvExtraColumns extra;
     if (modes != nullptr) {

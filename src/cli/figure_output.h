@@ -40,9 +40,8 @@ std::string OutputOptionsHelp();
 // thickness left empty, the columns f1 (Hz) .. f4 (Hz) appended with `modes` (one row per table
 // row, empty where a mode does not exist), followed by the measured curve in model units (when
 // given) as rows of branch "measured". Empty when the sweep recorded no rows.
-std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const ParameterTexts& texts,
-                            char separator, const ModelUnitsCurve* measured = nullptr,
-                            const std::vector<ModeRow>* modes = nullptr);
+std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const LayerStack& stack,
+                            const ModelUnitsCurve* measured = nullptr, const std::vector<ModeRow>* modes = nullptr);
 
 // Draws the figure of the sweep in the display mode (and the measured curve when given, in model
 // units with a comparison, with a residual panel when options.Residuals asks), or with `modes`

@@ -10,8 +10,11 @@
 #include "data/file_io.h"
 #include "data/number_text.h"
 #include "data/result_writer.h"
+#include "engine/parameter_registry.h"
 #include "engine/resonance_modes.h"
 #include "plot/figure.h"
+#include "sweep/display_preset.h"
+#include "sweep/run_loop.h"
 #include "sweep/sweep_driver.h"
 #include "version/version.h"
 
@@ -21,7 +24,6 @@
 #include <charconv>
 #include <cmath>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -31,11 +33,8 @@ namespace dravo2 {
 namespace {
 
 struct Options {
-    SweepParameters Sweep;
+    ParameterSet Parameters = DefaultParameters();
     std::string Mode = "MvHx";
-    std::string Aniso = "UA";
-    std::string Solver = "descent";
-    std::string Gamma = "1.76e11";  // rad/(s T), as the table's resonance column takes it
     bool Modes = false;             // --modes: the mode columns in the CSV table
     std::string ResonanceFrequency; // --resonance-fields: its text
     int Reversals = 0;
@@ -73,92 +72,29 @@ DisplayMode ModeNamed(const std::string& name) {
     throw ProgramError("'" + name + "' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)");
 }
 
-// The checks of a value as it is read, each with the conversion the sweep applies to that field,
-// so that a value overridden by a repeated key is refused with the same message.
-using ValueCheck = void (*)(const std::string&);
-
-void CheckReal(const std::string& text) {
-    TextToReal(text);
-}
-void CheckDouble(const std::string& text) {
-    TextToDouble(text);
-}
-void CheckInteger(const std::string& text) {
-    TextToInteger(text);
-}
-void CheckAniso(const std::string& text) {
-    if (text != "UA" && text != "QU") {
-        throw ProgramError("'" + text + "' is not an anisotropy form (UA or QU)");
-    }
-}
-void CheckMode(const std::string& text) {
-    ModeNamed(text);
-}
-void CheckGamma(const std::string& text) {
-    if (!(TextToDouble(text) > 0)) {
-        throw ProgramError("'" + text + "' is not a gyromagnetic ratio above 0");
-    }
-}
-void CheckSolver(const std::string& text) {
-    if (text != "descent" && text != "newton") {
-        throw ProgramError("'" + text + "' is not a solver (descent or newton)");
-    }
-}
-
-// One KEY=VALUE argument: a text field, a whole-degree scroll-bar position or a choice.
+// One KEY=VALUE argument: a parameter of the registry, or the display mode (null entry).
 struct Key {
-    std::string Name;
-    std::string Unit;
-    std::function<std::string*(Options&)> Text;
-    std::function<int*(Options&)> Degrees;
-    ValueCheck Check = nullptr;
+    std::string_view Name;
+    std::string_view Note;
+    std::string_view Default;
+    const ParameterEntry* Entry = nullptr;
 };
 
+constexpr std::string_view kModeNote = "MvHx, MvHy, theta-theta, DeltaR or FMR; modes: the resonance modes";
+
+// The registry's keys with the display mode before the solver.
 std::vector<Key> Keys() {
     std::vector<Key> keys;
-    auto text = [&keys](std::string name, std::string unit, ValueCheck check,
-                        std::function<std::string*(Options&)> field) {
-        keys.push_back({std::move(name), std::move(unit), std::move(field), nullptr, check});
-    };
-    auto numbered = [](std::string stem, std::size_t i) { return stem.append(1, static_cast<char>('1' + i)); };
-    for (std::size_t i = 0; i < 4; ++i) {
-        text(numbered("M", i), "T", CheckReal, [i](Options& o) { return &o.Sweep.Texts.M[i]; });
+    for (const ParameterEntry& entry : ParameterRegistry()) {
+        if (entry.Key == "solver") {
+            keys.push_back({"mode", kModeNote, "MvHx", nullptr});
+        }
+        keys.push_back({entry.Key, entry.Note, entry.DefaultText, &entry});
     }
-    for (std::size_t i = 0; i < 4; ++i) {
-        text(numbered("t", i), "m", CheckReal, [i](Options& o) { return &o.Sweep.Texts.t[i]; });
-    }
-    for (std::size_t i = 0; i < 4; ++i) {
-        text(numbered("K", i), "J/m^3", CheckReal, [i](Options& o) { return &o.Sweep.Texts.K[i]; });
-    }
-    for (std::size_t i = 0; i < 4; ++i) {
-        keys.push_back(
-            {numbered("axis", i), "deg, 0 to 90", nullptr, [i](Options& o) { return &o.Sweep.Texts.AxisDegrees[i]; }});
-    }
-    keys.push_back(
-        {"field_angle", "deg, 0 to 90", nullptr, [](Options& o) { return &o.Sweep.Texts.FieldAngleDegrees; }});
-    text("J1", "J/m^2, layers 1-2", CheckReal, [](Options& o) { return &o.Sweep.Texts.J1; });
-    text("J2", "J/m^2, layers 2-3", CheckReal, [](Options& o) { return &o.Sweep.Texts.J2; });
-    text("J3", "J/m^2, layers 3-4", CheckReal, [](Options& o) { return &o.Sweep.Texts.J3; });
-    text("Jbq1", "J/m^2, biquadratic 1-2", CheckReal, [](Options& o) { return &o.Sweep.Texts.Jbq1; });
-    text("Jbq2", "J/m^2, biquadratic 2-3", CheckReal, [](Options& o) { return &o.Sweep.Texts.Jbq2; });
-    text("bias", "J/m^2, on layer 4", CheckDouble, [](Options& o) { return &o.Sweep.Texts.Bias; });
-    text("DR", "GMR %", CheckReal, [](Options& o) { return &o.Sweep.DeltaR; });
-    text("start", "kA/m", CheckDouble, [](Options& o) { return &o.Sweep.Texts.StartF; });
-    text("steps", "count", CheckInteger, [](Options& o) { return &o.Sweep.Texts.Nstep; });
-    text("step", "kA/m", CheckDouble, [](Options& o) { return &o.Sweep.Texts.StepF; });
-    text("noise", "rad", CheckDouble, [](Options& o) { return &o.Sweep.Texts.Ramp; });
-    text("conv", "per rad", CheckReal, [](Options& o) { return &o.Sweep.Texts.Conv; });
-    text("maxiter", "count", CheckInteger, [](Options& o) { return &o.Sweep.Texts.MaxIter; });
-    text("aniso", "UA or QU", CheckAniso, [](Options& o) { return &o.Aniso; });
-    text("mode", "MvHx, MvHy, theta-theta, DeltaR or FMR; modes: the resonance modes", CheckMode,
-         [](Options& o) { return &o.Mode; });
-    text("solver", "descent (gradient descent) or newton (fast)", CheckSolver, [](Options& o) { return &o.Solver; });
-    text("gamma", "rad/(s T), of the resonance modes", CheckGamma, [](Options& o) { return &o.Gamma; });
     return keys;
 }
 
 void PrintHelp(std::ostream& out) {
-    Options defaults;
     out << "Usage: dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE] [--format dat|csv] [--plot FILE]\n"
            "  or:  dravo2-sweep --read FILE --filter dat|da2\n";
     PrintMeasuredUsage(out);
@@ -171,10 +107,9 @@ void PrintHelp(std::ostream& out) {
     PrintMeasuredHelp(out);
     out << "\nKeys (unit, default):\n";
     for (const Key& key : Keys()) {
-        const std::string value = key.Text ? *key.Text(defaults) : std::to_string(*key.Degrees(defaults));
-        std::string name = "  " + key.Name;
+        std::string name = "  " + std::string(key.Name);
         name.resize(15, ' ');
-        out << name << key.Unit << ", default " << value << "\n";
+        out << name << key.Note << ", default " << key.Default << "\n";
     }
     out << "\nOutput options:\n" << OutputOptionsHelp();
     out << "  --modes              with --format csv, append the columns f1 (Hz) .. f4 (Hz): every\n"
@@ -186,14 +121,6 @@ void PrintHelp(std::ostream& out) {
            "\nExit status: 0 done; 1 a floating-point error during a step; 2 a bad argument or value;\n"
            "3 a file or standard output that cannot be read or written; 130 interrupted by Ctrl-C or\n"
            "SIGTERM. After 1 and 130 the rows recorded so far are written; no rows leave FILE alone.\n";
-}
-
-int ParseDegrees(const std::string& text) {
-    const std::int32_t value = TextToInteger(text);
-    if (value < 0 || value > 90) {
-        throw ConversionError("'" + text + "' is not a whole number of degrees from 0 to 90");
-    }
-    return value;
 }
 
 // A frequency in Hz from a number with an optional unit Hz, kHz, MHz or GHz ("9.8GHz", "9.8 GHz").
@@ -263,11 +190,14 @@ Options ParseArguments(const std::vector<std::string>& args) {
             for (const Key& key : keys) {
                 if (equals != std::string::npos && key.Name == name) {
                     const std::string value = arg.substr(equals + 1);
-                    if (key.Text) {
-                        key.Check(value);
-                        *key.Text(options) = value;
+                    if (key.Entry != nullptr) {
+                        key.Entry->Set(options.Parameters, ParseParameter(*key.Entry, value));
+                        if (name == "gamma" && !(options.Parameters.Model.Gamma > 0)) {
+                            throw ProgramError("'" + value + "' is not a gyromagnetic ratio above 0");
+                        }
                     } else {
-                        *key.Degrees(options) = ParseDegrees(value);
+                        ModeNamed(value);
+                        options.Mode = value;
                     }
                     known = true;
                     options.SweepArguments = true;
@@ -299,103 +229,53 @@ Options ParseArguments(const std::vector<std::string>& args) {
         throw ProgramError("--residuals goes with --compare and --plot");
     }
     CheckOutputOptions(options.Output, options.Reading || !options.Measured.ImportPath.empty());
-    options.Sweep.Texts.UniaxialChecked = options.Aniso == "UA";
-    options.Sweep.Texts.QuarticChecked = options.Aniso == "QU";
     return options;
 }
 
-// Start and the ticks of each branch, as the window runs them, with a progress bar on a terminal.
-class HeadlessRun {
-public:
-    HeadlessRun(const Options& options, char separator, std::ostream& err, bool progress)
-        : Opts(options), Mode(ModeNamed(options.Mode)), Err(err), Progress(progress), Driver(separator) {
-        Driver.Create(SweepFieldsOf(ParameterTexts{}));
-        Driver.Session.Solver.Method = options.Solver == "newton" ? SolverMethod::Newton : SolverMethod::Descent;
-        CollectModes = options.Modes || options.Mode == kModesFigure || !options.ResonanceFrequency.empty();
-        Gamma = TextToDouble(options.Gamma);
+// The plan of Start and `reversals` Reverses, and the start state the display mode's preset
+// gives a fresh window's session.
+LoopPlan PlanOf(const Options& options, int reversals, InitialState& initial) {
+    const DisplayMode mode = ModeNamed(options.Mode);
+    LoopPlan plan;
+    plan.ProjectionAlongY = mode == DisplayMode::MvHy;
+    plan.Modes = options.Modes || options.Mode == kModesFigure || !options.ResonanceFrequency.empty();
+    plan.Branches.push_back(options.Parameters.Sweep);
+    for (int branch = 1; branch <= reversals; ++branch) {
+        plan.Branches.push_back(ReversedBranch(plan.Branches.back()));
     }
+    initial = mode == DisplayMode::MvHx || mode == DisplayMode::MvHy ? InitialState::Saturated() : InitialState{};
+    return plan;
+}
 
-    void Start() { Driver.Start(Opts.Sweep, Mode); }
-
-    void Reverse(int branch) {
-        Driver.Reverse();
-        Sweep("reverse " + std::to_string(branch));
-    }
-
-    const SimulationData& Table() const { return *Driver.Simulation; }
-    const LayerStack& Stack() const { return Driver.Session.Model.Stack; }
-    std::unique_ptr<SimulationData> TakeTable() { return std::move(Driver.Simulation); }
-    bool TableFilled() const { return Filled; }
-    bool Interrupted() const { return Stopped; }
-    std::int64_t Iterations() const { return IterationSum; }
-
-    // The resonance modes of rows 1..SimRows (none for a row whose step failed).
-    std::vector<ModeRow> Modes() const {
-        std::vector<ModeRow> modes = RowModes;
-        ModeRow none;
-        none.fill(std::numeric_limits<double>::quiet_NaN());
-        modes.resize(static_cast<std::size_t>(std::max(Table().SimRows, 0)), none);
-        return modes;
-    }
-
-    // A flag besides Ctrl-C that ends the branch before its next step (a scan's own stop).
-    void StopWhen(const std::atomic<bool>* stop) { StopFlag = stop; }
-
-    // The ticks of one branch until its last step, until the table is full or until Ctrl-C.
-    void Sweep(const std::string& label) {
-        for (;;) {
-            if (InterruptRequested() || (StopFlag != nullptr && StopFlag->load(std::memory_order_relaxed))) {
-                Stopped = true;
-                break;
-            }
-            const TickResult result = Driver.Tick(Opts.Sweep.DeltaR, Mode);
-            if (Driver.Recorded) {
-                IterationSum += Driver.Session.IterationCount;
-                if (CollectModes) {
-                    RowModes.resize(static_cast<std::size_t>(Table().SimRows - 1));
-                    RowModes.push_back(ResonanceModes(Driver.Session.Model, Driver.Session.Theta, Gamma));
-                }
-                ShowProgress(label);
-            }
-            if (result == TickResult::TableFull) {
-                Filled = true;
-            }
-            if (result != TickResult::Continue) {
-                break;
-            }
+// Runs Start and the Reverses of `options` with a progress bar per branch on a terminal.
+LoopResult RunBranches(const Options& options, int reversals, std::ostream& err, bool progressBar,
+                       const std::atomic<bool>* stop) {
+    InitialState initial;
+    const LoopPlan plan = PlanOf(options, reversals, initial);
+    std::size_t ended = 0; // branches whose bar has its closing line
+    auto progress = [&](std::size_t branch, std::int32_t step, std::int32_t steps) {
+        for (; ended < branch; ++ended) {
+            err << "\n";
         }
-        if (Progress) {
-            Err << "\n";
-        }
-    }
-
-private:
-    void ShowProgress(const std::string& label) {
-        if (!Progress) {
-            return;
-        }
-        const SweepSession& session = Driver.Session;
-        const std::int32_t total = session.Nstep > 0 ? session.Nstep : 1;
+        const std::string label = branch == 0 ? "start" : "reverse " + std::to_string(branch);
+        const std::int32_t total = steps > 0 ? steps : 1;
         const int width = 40;
-        const int filled = static_cast<int>(static_cast<long long>(session.StepIndex) * width / total);
-        Err << "\r" << label << " [" << std::string(static_cast<std::size_t>(filled > width ? width : filled), '#')
-            << std::string(static_cast<std::size_t>(filled > width ? 0 : width - filled), ' ') << "] "
-            << session.StepIndex << "/" << total << std::flush;
+        const int filled = static_cast<int>(static_cast<long long>(step) * width / total);
+        err << "\r" << label << " [" << std::string(static_cast<std::size_t>(filled > width ? width : filled), '#')
+            << std::string(static_cast<std::size_t>(filled > width ? 0 : width - filled), ' ') << "] " << step << "/"
+            << total << std::flush;
+    };
+    LoopResult result =
+        RunLoop(options.Parameters.Model, plan, initial, stop, progressBar ? LoopProgress(progress) : LoopProgress());
+    if (progressBar) {
+        // A line ends every branch begun, except one ended by a failed step.
+        const std::size_t lines = result.BranchRows.size() - (result.End == LoopEnd::FloatingPointError ? 1 : 0);
+        for (; ended < lines; ++ended) {
+            err << "\n";
+        }
     }
-
-    const Options& Opts;
-    DisplayMode Mode;
-    std::ostream& Err;
-    bool Progress;
-    SweepDriver Driver;
-    bool Filled = false;
-    bool Stopped = false;
-    std::int64_t IterationSum = 0;
-    const std::atomic<bool>* StopFlag = nullptr;
-    bool CollectModes = false;
-    double Gamma = 0;
-    std::vector<ModeRow> RowModes;
-};
+    return result;
+}
 
 // The resonance fields at the frequency of --resonance-fields, for standard error.
 std::string ResonanceFieldsText(const std::string& frequencyText, const SimulationData& table,
@@ -454,38 +334,26 @@ bool IsSweepKey(const std::string& name) {
 std::string SweepKeyUnit(const std::string& name) {
     for (const Key& key : Keys()) {
         if (key.Name == name) {
-            return key.Unit;
+            return std::string(key.Note);
         }
     }
     return {};
 }
 
 SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator, const std::atomic<bool>* stop) {
+    (void)separator;
     const Options options = ParseArguments(keyArgs);
-    TextToReal(options.Sweep.DeltaR, separator);
     std::ostringstream quiet;
-    HeadlessRun run(options, separator, quiet, false);
-    run.StopWhen(stop);
-    run.Start();
+    const LoopResult result = RunBranches(options, 1, quiet, false, stop != nullptr ? stop : &InterruptFlag());
     SweepLoop loop;
-    bool started = false;
-    try {
-        run.Sweep("start");
-        started = true;
-        loop.StartRows = run.Table().SimRows;
-        if (!run.TableFilled() && !run.Interrupted()) {
-            run.Reverse(1);
-        }
-    } catch (const ProgramError& error) {
-        loop.StepError = error.what();
+    loop.StartRows = result.BranchRows.empty() ? 0 : result.BranchRows.front();
+    if (!result.Error.empty()) {
+        loop.StepError = result.Error;
     }
-    if (!started) {
-        loop.StartRows = run.Table().SimRows;
-    }
-    loop.TableFilled = run.TableFilled();
-    loop.Stopped = run.Interrupted();
-    loop.Iterations = run.Iterations();
-    const LayerStack& stack = run.Stack();
+    loop.TableFilled = result.End == LoopEnd::TableFull;
+    loop.Stopped = result.End == LoopEnd::Stopped;
+    loop.Iterations = result.Iterations;
+    const LayerStack& stack = options.Parameters.Model.Stack;
     std::array<double, kLayers> m{};
     std::array<double, kLayers> t{};
     for (std::size_t i = 0; i < kLayers; ++i) {
@@ -494,7 +362,8 @@ SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator, 
     }
     loop.SaturationProjection = SaturationProjection(m, t);
     loop.SheetMoment = SaturatedMoment(m, t, 1.0, 1.0);
-    loop.Table = run.TakeTable();
+    loop.Table = std::make_unique<SimulationData>();
+    FillTable(result, *loop.Table);
     return loop;
 }
 
@@ -534,45 +403,40 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
             ComparisonTerms(options.Measured, *measured, 1.0); // refuses an area without a moment unit
         }
         CheckOutputLocation(options.Output.PlotPath);
-        // The magnetoresistance amplitude is read at every step; a bad one is refused up front.
-        TextToReal(options.Sweep.DeltaR, separator);
-        auto run = std::make_unique<HeadlessRun>(options, separator, err, progress);
-        run->Start();
+        const LoopResult result = RunBranches(options, options.Reversals, err, progress, &InterruptFlag());
         int status = kExitOk;
-        try {
-            run->Sweep("start");
-            for (int branch = 1; branch <= options.Reversals && !run->TableFilled() && !run->Interrupted(); ++branch) {
-                run->Reverse(branch);
-            }
-        } catch (const ProgramError& error) {
-            err << error.what() << "\n";
+        if (result.End == LoopEnd::FloatingPointError) {
+            err << result.Error << "\n";
             status = kExitStepError;
         }
-        if (run->TableFilled()) {
+        if (result.End == LoopEnd::TableFull) {
             err << kTableFullMessage << "\n";
         }
-        if (run->Interrupted()) {
+        if (result.End == LoopEnd::Stopped) {
             err << kInterruptedMessage << "\n";
             status = kExitInterrupted;
         }
+        auto table = std::make_unique<SimulationData>();
+        FillTable(result, *table);
+        const LayerStack& stack = options.Parameters.Model.Stack;
         const bool comparing = !options.Measured.ComparePath.empty();
         FigureComparison comparison;
         ModelUnitsCurve measuredRows;
         if (comparing) {
-            comparison.Misfit = CompareMeasured(*measured, run->Table(), run->Stack(), options.Measured);
-            comparison.Saturation = StackSaturation(run->Stack());
-            measuredRows = MeasuredInModelUnits(MeasuredCurve(*measured), SimulatedCurve(run->Table()),
-                                                comparison.Misfit, comparison.Saturation);
+            comparison.Misfit = CompareMeasured(*measured, *table, stack, options.Measured);
+            comparison.Saturation = StackSaturation(stack);
+            measuredRows = MeasuredInModelUnits(MeasuredCurve(*measured), SimulatedCurve(*table), comparison.Misfit,
+                                                comparison.Saturation);
         }
-        const std::vector<ModeRow> modes = run->Modes();
+        const std::vector<ModeRow>& modes = result.Modes;
         WriteResult(options.OutputPath,
-                    TableOutputText(options.Output, run->Table(), options.Sweep.Texts, separator,
-                                    comparing ? &measuredRows : nullptr, options.Modes ? &modes : nullptr),
+                    TableOutputText(options.Output, *table, stack, comparing ? &measuredRows : nullptr,
+                                    options.Modes ? &modes : nullptr),
                     out, err);
-        WritePlotFile(options.Output, run->Table(), ModeNamed(options.Mode), comparing ? measured.get() : nullptr,
+        WritePlotFile(options.Output, *table, ModeNamed(options.Mode), comparing ? measured.get() : nullptr,
                       comparing ? &comparison : nullptr, options.Mode == kModesFigure ? &modes : nullptr);
         if (!options.ResonanceFrequency.empty()) {
-            err << ResonanceFieldsText(options.ResonanceFrequency, run->Table(), modes);
+            err << ResonanceFieldsText(options.ResonanceFrequency, *table, modes);
         }
         if (comparing) {
             err << MisfitLine(comparison.Misfit, separator) << "\n";

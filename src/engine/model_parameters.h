@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/layer_model.h"
+#include "engine/physical_constants.h"
 #include "engine/relaxation.h"
 
 #include <cstdint>
@@ -15,6 +16,7 @@ struct ModelParameters {
     double FieldAngle = 0; // rad, counterclockwise from +x
     SolverSettings Solver;
     Real DeltaR = 0; // magnetoresistance amplitude, as the DeltaR column gives it at antiparallel layers 1 and 2
+    double Gamma = kGyromagneticRatio; // rad/(s T), of the resonance modes
 };
 
 // One branch of a field sweep as the window's sweep fields give it: the initial field and the

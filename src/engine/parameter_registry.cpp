@@ -146,6 +146,10 @@ std::vector<ParameterEntry> BuildRegistry() {
                  [](const ParameterSet& p) { return static_cast<Real>(p.Model.Solver.Method); },
                  [](ParameterSet& p, Real v) { p.Model.Solver.Method = static_cast<SolverMethod>(v); }, kSolverNames,
                  "a solver"});
+    e.push_back({"gamma", "rad/(s T)", "rad/(s T), of the resonance modes", "gyromagnetic ratio of the resonance modes",
+                 "1.76e11", ValueForm::Double, ParameterKind::Setting,
+                 [](const ParameterSet& p) { return static_cast<Real>(p.Model.Gamma); },
+                 [](ParameterSet& p, Real v) { p.Model.Gamma = static_cast<double>(v); }});
     return e;
 }
 

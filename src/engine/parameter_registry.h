@@ -54,7 +54,7 @@ struct ParameterEntry {
 
 // Every parameter once, in the order of the sweep command's help: M1..M4, t1..t4, K1..K4,
 // axis1..axis4, field_angle, J1..J3, Jbq1, Jbq2, bias, DR, start, steps, step, noise, conv,
-// maxiter, aniso, solver.
+// maxiter, aniso, solver, gamma.
 std::span<const ParameterEntry> ParameterRegistry();
 
 // The entry of a key, or null.

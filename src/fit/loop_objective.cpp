@@ -2,11 +2,10 @@
 
 #include "data/errors.h"
 #include "data/number_text.h"
-#include "plot/world_bounds.h"
-#include "sweep/display_preset.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -142,8 +141,10 @@ LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std:
     Base.StepF = ShortestText(first.Step, Settings.Separator);
     Base.Nstep = std::to_string(first.Steps);
     // Every field is read once here, so that a bad one is reported before any search.
-    SweepSession check;
-    TakeParameters(check, Base, Settings.Separator);
+    ParameterSet defaults;
+    defaults.Model.Solver.Method = Settings.Newton ? SolverMethod::Newton : SolverMethod::Descent;
+    defaults.Model.DeltaR = ParseParameter(Parameter("DR"), kDefaultDeltaRText);
+    BaseParameters = ParametersOf(Base, Settings.Separator, defaults);
 }
 
 std::vector<double> LoopObjective::StartValues() const {
@@ -162,53 +163,55 @@ ParameterTexts LoopObjective::TextsFor(const std::vector<double>& values) const 
     return texts;
 }
 
-MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, SimulationData& simulation,
-                                     double* saturationOut, const StopCheck& stop) const {
-    const char separator = Settings.Separator;
-    const std::string deltaRText = kDefaultDeltaRText;
-    const Real deltaR = TextToReal(deltaRText, '.');
-    SweepSession session;
-    MisfitResult failed;
-    failed.Total = static_cast<std::int32_t>(Measured.Field.size());
-    try {
-        const ParameterTexts texts = TextsFor(values);
-        WorldBounds range;
-        std::int32_t xColumn = 1;
-        std::int32_t yColumn = 2;
-        session.Solver.Method = Settings.Newton ? SolverMethod::Newton : SolverMethod::Descent;
-        session.BeginStart(simulation);
-        TakeParameters(session, texts, separator);
-        PresetDisplayMode(session, DisplayMode::MvHx, range, xColumn, yColumn, deltaRText, separator);
-        for (std::size_t b = 0; b < Plan.size(); ++b) {
-            if (b > 0) {
-                session.SetSweep({Plan[b].Start, Plan[b].Steps, Plan[b].Step});
-                session.StepIndex = 0;
-            }
-            while (!session.SweepOver()) {
-                // One step may relax for a long time (a large iteration budget): a stop is
-                // answered within a step, not after the whole loop.
-                if (stop && stop()) {
-                    failed.Reason = "stopped";
-                    return failed;
-                }
-                if (session.Step(simulation, deltaR, false) == StepOutcome::TableFull) {
-                    break;
-                }
-            }
-        }
-    } catch (const ProgramError& error) {
-        failed.Reason = error.what();
-        return failed;
+ModelParameters LoopObjective::ModelFor(const std::vector<double>& values) const {
+    ParameterSet set = BaseParameters;
+    const auto& table = FittableParameters();
+    for (std::size_t i = 0; i < FreeIndices.size() && i < values.size(); ++i) {
+        const ParameterEntry& entry = *table.at(FreeIndices[i]).Entry;
+        entry.Set(set, NumberAsTyped(entry, values[i]));
     }
+    return set.Model;
+}
+
+LoopResult LoopObjective::Simulate(const std::vector<double>& values, double& saturation, double& fixedScale,
+                                   const StopCheck& stop) const {
+    const ModelParameters model = ModelFor(values);
+    LoopPlan plan;
+    plan.Branches = Plan;
+    // One step may relax for a long time (a large iteration budget): a stop is answered within a
+    // step or two, not after the whole loop.
+    std::atomic<bool> stopped{stop && stop()};
+    LoopProgress progress;
+    if (stop) {
+        progress = [&stop, &stopped](std::size_t, std::int32_t, std::int32_t) {
+            if (stop()) {
+                stopped = true;
+            }
+        };
+    }
+    LoopResult loop = RunLoop(model, plan, InitialState::Saturated(), &stopped, progress);
     std::array<double, kLayers> magnetisation{};
     std::array<double, kLayers> thickness{};
     for (std::size_t i = 0; i < kLayers; ++i) {
-        magnetisation[i] = static_cast<double>(session.Model.Stack.M[i]);
-        thickness[i] = static_cast<double>(session.Model.Stack.t[i]);
+        magnetisation[i] = static_cast<double>(model.Stack.M[i]);
+        thickness[i] = static_cast<double>(model.Stack.t[i]);
     }
-    const double saturation = SaturationProjection(magnetisation, thickness);
-    if (saturationOut != nullptr) {
-        *saturationOut = saturation;
+    saturation = SaturationProjection(magnetisation, thickness);
+    fixedScale =
+        Settings.Area > 0 ? SaturatedMoment(magnetisation, thickness, Settings.Area, Measured.MomentUnit) : 0.0;
+    return loop;
+}
+
+MisfitResult LoopObjective::Compare(const LoopResult& loop, double saturation, double fixedScale) const {
+    MisfitResult failed;
+    failed.Total = static_cast<std::int32_t>(Measured.Field.size());
+    if (loop.End == LoopEnd::FloatingPointError) {
+        failed.Reason = loop.Error;
+        return failed;
+    }
+    if (loop.End == LoopEnd::Stopped) {
+        failed.Reason = "stopped";
+        return failed;
     }
     if (!(saturation > 0)) {
         failed.Reason = "no layer has both a magnetisation and a thickness";
@@ -217,11 +220,24 @@ MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, Simulati
     const CurveView measured{Measured.Field.data(), Measured.Moment.data(),
                              static_cast<std::int32_t>(Measured.Field.size()),
                              Measured.Sigma.empty() ? nullptr : Measured.Sigma.data()};
+    const CurveView simulated{loop[Observable::Field].data(), loop[Observable::Projection].data(), loop.Rows()};
     MisfitOptions terms = Settings.Terms;
     if (Settings.Area > 0) {
-        terms.FixedScale = SaturatedMoment(magnetisation, thickness, Settings.Area, Measured.MomentUnit);
+        terms.FixedScale = fixedScale;
     }
-    return ComputeMisfit(measured, SimulatedCurve(simulation), saturation, terms);
+    return ComputeMisfit(measured, simulated, saturation, terms);
+}
+
+MisfitResult LoopObjective::Evaluate(const std::vector<double>& values, SimulationData& simulation,
+                                     double* saturationOut, const StopCheck& stop) const {
+    double saturation = 0;
+    double fixedScale = 0;
+    const LoopResult loop = Simulate(values, saturation, fixedScale, stop);
+    FillTable(loop, simulation);
+    if (saturationOut != nullptr && loop.End != LoopEnd::FloatingPointError) {
+        *saturationOut = saturation;
+    }
+    return Compare(loop, saturation, fixedScale);
 }
 
 MisfitResult LoopObjective::ModelCurve(const std::vector<double>& values, SimulationData& simulation,
@@ -234,24 +250,27 @@ MisfitResult LoopObjective::ModelCurve(const std::vector<double>& values, Simula
         return result;
     }
     for (std::int32_t row = 1; row <= simulation.SimRows; ++row) {
-        const double h = simulation.SimTable.At(1, row);
+        const double h = simulation.SimTable.At(TableColumn(Observable::Field), row);
+        const double m = simulation.SimTable.At(TableColumn(Observable::Projection), row);
         field.push_back(h);
-        moment.push_back(result.Scale * simulation.SimTable.At(2, row) / saturation + result.Slope * h + result.Offset);
+        moment.push_back(result.Scale * m / saturation + result.Slope * h + result.Offset);
     }
     return result;
 }
 
-MisfitResult LoopObjective::EvaluateWithScratch(const std::vector<double>& values, const StopCheck& stop) const {
-    // One table per thread, reused: it is large, and every evaluation replaces its rows.
-    thread_local std::unique_ptr<SimulationData> scratch;
-    if (!scratch) {
-        scratch = std::make_unique<SimulationData>();
-    }
-    return Evaluate(values, *scratch, nullptr, stop);
+double LoopObjective::Misfit(const std::vector<double>& values) const {
+    double saturation = 0;
+    double fixedScale = 0;
+    const LoopResult loop = Simulate(values, saturation, fixedScale);
+    const MisfitResult result = Compare(loop, saturation, fixedScale);
+    return result.Valid ? result.Misfit : std::numeric_limits<double>::infinity();
 }
 
-double LoopObjective::Misfit(const std::vector<double>& values) const {
-    const MisfitResult result = EvaluateWithScratch(values);
+double LoopObjective::StoppableMisfit(const std::vector<double>& values, const StopCheck& stop) const {
+    double saturation = 0;
+    double fixedScale = 0;
+    const LoopResult loop = Simulate(values, saturation, fixedScale, stop);
+    const MisfitResult result = Compare(loop, saturation, fixedScale);
     return result.Valid ? result.Misfit : std::numeric_limits<double>::infinity();
 }
 
@@ -259,13 +278,11 @@ std::int32_t LoopObjective::LinearTerms() const {
     return (Settings.Area > 0 ? 0 : 1) + (Settings.Terms.Slope ? 1 : 0) + (Settings.Terms.Offset ? 1 : 0);
 }
 
-double LoopObjective::StoppableMisfit(const std::vector<double>& values, const StopCheck& stop) const {
-    const MisfitResult result = EvaluateWithScratch(values, stop);
-    return result.Valid ? result.Misfit : std::numeric_limits<double>::infinity();
-}
-
 std::vector<double> LoopObjective::Residuals(const std::vector<double>& values) const {
-    MisfitResult result = EvaluateWithScratch(values);
+    double saturation = 0;
+    double fixedScale = 0;
+    const LoopResult loop = Simulate(values, saturation, fixedScale);
+    MisfitResult result = Compare(loop, saturation, fixedScale);
     return result.Valid ? std::move(result.WeightedResiduals) : std::vector<double>{};
 }
 

@@ -5,6 +5,7 @@
 #include "engine/sweep_session.h"
 #include "fit/search.h"
 #include "sweep/parameter_intake.h"
+#include "sweep/run_loop.h"
 
 #include <cstdint>
 #include <vector>
@@ -18,14 +19,6 @@ struct MeasuredLoop {
     std::vector<double> Moment;
     std::vector<double> Sigma{};
     double MomentUnit = 0; // the moment's unit in A m^2 (1e-3 for emu); 0 where unknown
-};
-
-// One simulated branch as the sweep fields give it: the initial field and the step in kA/m, and
-// the number of steps; the first row lies one step past Start.
-struct BranchSweep {
-    double Start = 0;
-    double Step = 0;
-    std::int32_t Steps = 0;
 };
 
 inline constexpr std::int32_t kMaxBranchSteps = 2000;
@@ -72,10 +65,13 @@ public:
     // branch: what Start reads in this evaluation.
     ParameterTexts TextsFor(const std::vector<double>& values) const;
 
+    // The model of an evaluation: the base parameters with the free ones set to `values`.
+    ModelParameters ModelFor(const std::vector<double>& values) const;
+
     // Simulates the loop into `simulation` (its rows replaced) and compares it; a floating-point
     // error in the simulation gives an invalid result with its message. `saturation`, when given,
     // receives the saturation projection (T) the rows are divided by. `stop`, when given, is asked
-    // before every field step; once it says so the result is invalid ("stopped").
+    // after every field step; once it says so the result is invalid ("stopped").
     MisfitResult Evaluate(const std::vector<double>& values, SimulationData& simulation, double* saturation = nullptr,
                           const StopCheck& stop = nullptr) const;
 
@@ -85,14 +81,20 @@ public:
                             std::vector<double>& moment) const;
 
     double Misfit(const std::vector<double>& values) const override;
-    double StoppableMisfit(const std::vector<double>& values, const StopCheck& stop) const override;
     std::vector<double> Residuals(const std::vector<double>& values) const override;
     std::int32_t LinearTerms() const override;
+    double StoppableMisfit(const std::vector<double>& values, const StopCheck& stop) const override;
 
 private:
-    MisfitResult EvaluateWithScratch(const std::vector<double>& values, const StopCheck& stop = nullptr) const;
+    // The loop of `values`, the saturation projection (T) of its model and, with a sample area,
+    // the scale its saturated moment fixes (else 0). `stop`, when given, is asked after every
+    // field step and ends the loop once it says so.
+    LoopResult Simulate(const std::vector<double>& values, double& saturation, double& fixedScale,
+                        const StopCheck& stop = nullptr) const;
+    MisfitResult Compare(const LoopResult& loop, double saturation, double fixedScale) const;
 
     ParameterTexts Base;
+    ParameterSet BaseParameters;
     MeasuredLoop Measured;
     std::vector<std::size_t> FreeIndices;
     LoopSettings Settings;

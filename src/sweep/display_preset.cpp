@@ -2,6 +2,7 @@
 
 #include "data/number_text.h"
 #include "engine/physical_constants.h"
+#include "sweep/run_loop.h"
 
 namespace dravo2 {
 
@@ -40,7 +41,6 @@ DisplayPreset PresetDisplayMode(SweepSession& session, DisplayMode mode, WorldBo
         }
         CheckFloatingPoint(range);
     };
-    auto allAngles = [&session](Real angle) { session.Theta.fill(angle); };
     const LayerModel& model = session.Model;
     const bool alongY = mode == DisplayMode::MvHy;
 
@@ -77,18 +77,14 @@ DisplayPreset PresetDisplayMode(SweepSession& session, DisplayMode mode, WorldBo
         } else {
             fieldSpan();
         }
-        const Real up = alongY ? kPi / 2 : 0;
-        const Real down = alongY ? -kPi / 2 : -kPi;
-        if (upward) {
-            allAngles(up);
+        if (upward || (downward && !alongY)) {
+            // The range spans the projections saturated either way; the sweep starts saturated
+            // along its initial field.
+            session.Theta.fill(alongY ? kPi / 2 : 0);
             range.MaxY = range.MaxY + model.MagnetisationProjection(session.Theta, alongY);
-            allAngles(down);
+            session.Theta.fill(alongY ? -kPi / 2 : -kPi);
             range.MinY = range.MinY + model.MagnetisationProjection(session.Theta, alongY);
-        } else if (downward && !alongY) {
-            allAngles(down);
-            range.MinY = range.MinY + model.MagnetisationProjection(session.Theta, alongY);
-            allAngles(up);
-            range.MaxY = range.MaxY + model.MagnetisationProjection(session.Theta, alongY);
+            session.Theta.fill(*SaturatedStartAngle(startF, endF, alongY));
         } else if (downward) {
             range.MinY = StoreDouble(-0.01L - model.Stack.M[0]);
             range.MaxY = StoreDouble(model.Stack.M[0] + 0.01L);
