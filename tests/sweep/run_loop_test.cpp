@@ -1,0 +1,89 @@
+#include "engine/parameter_registry.h"
+#include "support/sweep_fixture.h"
+#include "sweep/run_loop.h"
+
+#include <gtest/gtest.h>
+
+namespace dravo2 {
+namespace {
+
+using testing::SweepRig;
+
+// The loop runner gives, bit for bit, the rows of the window's Start and one Reverse.
+class RunLoopAgainstWindow : public ::testing::TestWithParam<std::tuple<SolverMethod, DisplayMode>> {};
+
+TEST_P(RunLoopAgainstWindow, StartAndReverse) {
+    const auto [method, mode] = GetParam();
+    SweepRig rig;
+    rig.Texts.Nstep = "40";
+    rig.Texts.StartF = "-40";
+    rig.Texts.StepF = "2";
+    rig.Texts.J1 = "-3e-4";
+    rig.Session.Solver.Method = method;
+    rig.Start(mode);
+    rig.RunBranch();
+    const std::int32_t startRows = rig.Simulation->SimRows;
+    rig.Driver.Reverse();
+    rig.RunBranch();
+
+    ParameterSet set = ParametersOf(rig.Texts, '.', DefaultParameters());
+    set.Model.Solver.Method = method;
+    LoopPlan plan;
+    plan.ProjectionAlongY = mode == DisplayMode::MvHy;
+    plan.Branches = {set.Sweep, ReversedBranch(set.Sweep)};
+    const bool saturated = mode == DisplayMode::MvHx || mode == DisplayMode::MvHy;
+    const LoopResult loop = RunLoop(set.Model, plan, saturated ? InitialState::Saturated() : InitialState{});
+
+    ASSERT_EQ(loop.End, LoopEnd::Completed);
+    ASSERT_EQ(loop.Rows(), rig.Simulation->SimRows);
+    EXPECT_EQ(loop.BranchRows, (std::vector<std::int32_t>{startRows, rig.Simulation->SimRows - startRows}));
+    for (std::size_t k = 0; k < 8; ++k) {
+        const auto observable = static_cast<Observable>(k);
+        SCOPED_TRACE(std::string(ObservableName(observable)));
+        for (std::int32_t row = 1; row <= loop.Rows(); ++row) {
+            ASSERT_EQ(loop[observable][static_cast<std::size_t>(row - 1)],
+                      rig.Simulation->SimTable.At(TableColumn(observable), row))
+                << "row " << row;
+        }
+    }
+    EXPECT_EQ(loop.FinalAngles, rig.Session.Theta);
+    EXPECT_EQ(loop.FinalRandomState, rig.Session.Generator.RandomState);
+    EXPECT_EQ(loop[Observable::Iterations].back(), rig.Session.IterationCount);
+    EXPECT_EQ(loop[Observable::Energy].back(), static_cast<double>(rig.Session.CurrentEnergy));
+}
+
+INSTANTIATE_TEST_SUITE_P(Solvers, RunLoopAgainstWindow,
+                         ::testing::Combine(::testing::Values(SolverMethod::Descent, SolverMethod::Newton),
+                                            ::testing::Values(DisplayMode::MvHx, DisplayMode::MvHy,
+                                                              DisplayMode::ThetaTheta)));
+
+TEST(RunLoop, EndsOnTheStopFlagAndTheRowLimit) {
+    ParameterSet set = DefaultParameters();
+    set.Model.Solver.Method = SolverMethod::Newton;
+    LoopPlan plan;
+    plan.Branches = {set.Sweep, ReversedBranch(set.Sweep)};
+    const std::atomic<bool> stop{true};
+    const LoopResult stopped = RunLoop(set.Model, plan, InitialState::Saturated(), &stop);
+    EXPECT_EQ(stopped.End, LoopEnd::Stopped);
+    EXPECT_EQ(stopped.Rows(), 0);
+
+    plan.MaxRows = 7;
+    const LoopResult full = RunLoop(set.Model, plan, InitialState::Saturated());
+    EXPECT_EQ(full.End, LoopEnd::TableFull);
+    EXPECT_EQ(full.Rows(), 7);
+}
+
+TEST(RunLoop, KeepsTheRowsBeforeAFloatingPointError) {
+    ParameterSet set = DefaultParameters();
+    set.Model.Solver.MaxIter = 0; // the descent's step factor divides by zero on the first step
+    LoopPlan plan;
+    plan.Branches = {set.Sweep};
+    const LoopResult loop = RunLoop(set.Model, plan, InitialState::Saturated());
+    EXPECT_EQ(loop.End, LoopEnd::FloatingPointError);
+    EXPECT_EQ(loop.Error, "Floating point division by zero");
+    EXPECT_EQ(loop.Rows(), 1);
+    EXPECT_EQ(loop[Observable::Field][0], 0.0);
+}
+
+} // namespace
+} // namespace dravo2
