@@ -34,6 +34,7 @@ namespace {
 
 struct Options {
     ParameterSet Parameters = DefaultParameters();
+    std::string DeltaRText = kDefaultDeltaRText; // as typed: the "DeltaR" plot's range reads it
     std::string Mode = "MvHx";
     bool Modes = false;             // --modes: the mode columns in the CSV table
     std::string ResonanceFrequency; // --resonance-fields: its text
@@ -195,6 +196,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
                         if (name == "gamma" && !(options.Parameters.Model.Gamma > 0)) {
                             throw ProgramError("'" + value + "' is not a gyromagnetic ratio above 0");
                         }
+                        if (key.Name == "DR") {
+                            options.DeltaRText = value;
+                        }
                     } else {
                         ModeNamed(value);
                         options.Mode = value;
@@ -250,6 +254,8 @@ LoopPlan PlanOf(const Options& options, int reversals, InitialState& initial) {
 // Runs Start and the Reverses of `options` with a progress bar per branch on a terminal.
 LoopResult RunBranches(const Options& options, int reversals, std::ostream& err, bool progressBar,
                        const std::atomic<bool>* stop) {
+    // Start's plot check, so that a loop the window would refuse to start is refused here too.
+    CheckStartPlot(options.Parameters.Model, options.Parameters.Sweep, ModeNamed(options.Mode), options.DeltaRText);
     InitialState initial;
     const LoopPlan plan = PlanOf(options, reversals, initial);
     std::size_t ended = 0; // branches whose bar has its closing line

@@ -8,7 +8,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <vector>
 
 namespace dravo2 {
 namespace {
@@ -34,6 +33,18 @@ constexpr std::array<std::string_view, kLayers> kAxisMeanings{
     "anisotropy axis of layer 1", "anisotropy axis of layer 2", "anisotropy axis of layer 3",
     "anisotropy axis of layer 4"};
 
+// The registry's storage: a fixed array, so that the parameters can be read without a free byte
+// of memory (a command reports running out of memory with its own message).
+class Entries {
+public:
+    void push_back(const ParameterEntry& entry) { Items.at(Count++) = entry; }
+    std::span<const ParameterEntry> View() const { return {Items.data(), Count}; }
+
+private:
+    std::array<ParameterEntry, 40> Items{};
+    std::size_t Count = 0;
+};
+
 // Degrees of the key to radians of the model: the window's scroll bars give whole degrees.
 Real Radians(Real degrees) {
     return degrees * kPi / 180;
@@ -42,7 +53,7 @@ Real Degrees(Real radians) {
     return radians * 180 / kPi;
 }
 
-template <std::size_t I> void AddLayer(std::vector<ParameterEntry>& entries, int part) {
+template <std::size_t I> void AddLayer(Entries& entries, int part) {
     switch (part) {
     case 0:
         entries.push_back({kMKeys[I], "T", "T", kMMeanings[I], kMDefaults[I], ValueForm::Extended,
@@ -92,8 +103,8 @@ ParameterEntry Coupling(std::string_view key, std::string_view note, std::string
             [](ParameterSet& p, Real v) { p.Model.Stack.J[I] = v; }};
 }
 
-std::vector<ParameterEntry> BuildRegistry() {
-    std::vector<ParameterEntry> e;
+Entries BuildRegistry() {
+    Entries e;
     for (int part = 0; part < 4; ++part) {
         AddLayer<0>(e, part);
         AddLayer<1>(e, part);
@@ -162,8 +173,8 @@ std::string ShortestDecimal(double value) {
 } // namespace
 
 std::span<const ParameterEntry> ParameterRegistry() {
-    static const std::vector<ParameterEntry> registry = BuildRegistry();
-    return registry;
+    static const Entries registry = BuildRegistry();
+    return registry.View();
 }
 
 const ParameterEntry* FindParameter(std::string_view key) {

@@ -77,7 +77,7 @@ StepOutcome SweepSession::Step(SimulationData& simulation, Real deltaR, bool alo
     if (simulation.SimRows >= MaxRows) {
         return StepOutcome::TableFull;
     }
-    ClearFloatingPointFlags();
+    AdvanceField();
     ++simulation.SimRows;
     RowCells cells{};
     for (std::size_t k = 0; k < kObservableCount; ++k) {
@@ -85,21 +85,23 @@ StepOutcome SweepSession::Step(SimulationData& simulation, Real deltaR, bool alo
             cells[k] = &simulation.SimTable.At(column, simulation.SimRows);
         }
     }
-    StepInto(cells, deltaR, alongY);
+    RelaxAndRecord(cells, deltaR, alongY);
     return StepOutcome::Recorded;
 }
 
-void SweepSession::StepInto(const RowCells& cells, Real deltaR, bool alongY) {
+void SweepSession::AdvanceField() {
     ClearFloatingPointFlags();
+    ++StepIndex;
+    Model.FieldH = StoreDouble((static_cast<Real>(StepIndex) * StepF + StartF) * kAmperesPerKiloAmpere);
+}
+
+void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool alongY) {
     const LayerStack& s = Model.Stack;
     auto write = [&cells](Observable observable, double value) {
         if (double* cell = cells[static_cast<std::size_t>(observable)]) {
             *cell = value;
         }
     };
-
-    ++StepIndex;
-    Model.FieldH = StoreDouble((static_cast<Real>(StepIndex) * StepF + StartF) * kAmperesPerKiloAmpere);
 
     IterationCount = Solver.Method == SolverMethod::Newton ? RelaxStepNewton(Model, Theta, Solver, Generator, Grad)
                                                            : RelaxStep(Model, Theta, Solver, Generator, Grad);

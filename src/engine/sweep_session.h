@@ -104,9 +104,12 @@ public:
     // errors propagate with the columns written so far kept.
     StepOutcome Step(SimulationData& simulation, Real deltaR, bool alongY);
 
-    // The same step written into `cells`: the step counter advances, the field is set, the angles
-    // relax and each observable is written as it is complete.
-    void StepInto(const RowCells& cells, Real deltaR, bool alongY);
+    // The same step in two parts, for a caller that keeps its rows elsewhere: the step counter
+    // advances and the field of the step is set (a field beyond the double range throws before
+    // a row is begun); then the angles relax and each observable is written into `cells` as it
+    // is complete.
+    void AdvanceField();
+    void RelaxAndRecord(const RowCells& cells, Real deltaR, bool alongY);
 
     bool SweepOver() const { return StepIndex >= Nstep; }
 };

@@ -101,4 +101,19 @@ DisplayPreset PresetDisplayMode(SweepSession& session, DisplayMode mode, WorldBo
     return preset;
 }
 
+void CheckStartPlot(const ModelParameters& parameters, const BranchSweep& first, DisplayMode mode,
+                    std::string_view deltaRText) {
+    SweepSession session;
+    session.SetParameters(parameters);
+    session.SetSweep({first.Start, first.Steps, first.Step});
+    Plot plot;
+    plot.CreationDefaults();
+    WorldBounds& range = plot.Range.Bounds;
+    range.MinY = -0.01;
+    range.MaxY = 0.01;
+    if (PresetDisplayMode(session, mode, range, plot.SimXCol, plot.SimYCol, deltaRText, '.').Applied) {
+        plot.ClearScreen(kCrossPointItem, '.');
+    }
+}
+
 } // namespace dravo2

@@ -30,4 +30,10 @@ std::optional<std::array<std::int32_t, 2>> DisplayColumnsFor(DisplayMode mode);
 DisplayPreset PresetDisplayMode(SweepSession& session, DisplayMode mode, WorldBounds& range, std::int32_t& simXCol,
                                 std::int32_t& simYCol, std::string_view deltaRText, char separator);
 
+// Start's check of the fresh window's plot for a loop run without one: the display mode's
+// preset range must map onto the canvas (a range of no height, as "DeltaR" gives for an
+// amplitude of 0, does not). Throws the floating-point error Start would.
+void CheckStartPlot(const ModelParameters& parameters, const BranchSweep& first, DisplayMode mode,
+                    std::string_view deltaRText);
+
 } // namespace dravo2

@@ -53,13 +53,14 @@ LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, cons
                     result.End = LoopEnd::TableFull;
                     break;
                 }
+                session.AdvanceField();
                 RowCells cells{};
                 for (std::size_t k = 0; k < kObservableCount; ++k) {
                     result.Columns[k].push_back(0.0);
                     cells[k] = &result.Columns[k].back();
                 }
                 ++result.BranchRows.back();
-                session.StepInto(cells, parameters.DeltaR, plan.ProjectionAlongY);
+                session.RelaxAndRecord(cells, parameters.DeltaR, plan.ProjectionAlongY);
                 result.Iterations += session.IterationCount;
                 if (plan.Modes) {
                     result.Modes.push_back(ResonanceModes(session.Model, session.Theta, parameters.Gamma));
