@@ -28,6 +28,7 @@ void SweepSession::BeginStart(SimulationData& simulation) {
 }
 
 void SweepSession::ComputeEndF() {
+    ClearFloatingPointFlags();
     EndF = StoreDouble(static_cast<Real>(Nstep) * StepF + StartF);
 }
 
@@ -96,6 +97,7 @@ void SweepSession::AdvanceField() {
 }
 
 void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool alongY) {
+    ClearFloatingPointFlags();
     const LayerStack& s = Model.Stack;
     auto write = [&cells](Observable observable, double value) {
         if (double* cell = cells[static_cast<std::size_t>(observable)]) {

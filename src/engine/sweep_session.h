@@ -57,6 +57,9 @@ struct SweepRange {
 // The numeric state of the sweep for the whole run: the layer model, the angles, the solver
 // settings, the generator and the sweep state. A fresh session is the program's start state.
 // A session holds no text and draws nothing; one session belongs to one thread at a time.
+// Every public function that computes is a door of the engine: it forgets the floating-point
+// flags raised before it (by the window's drawing, a dialog, a search library or a host
+// program), so that only its own invalid operation, division by zero or overflow is reported.
 class SweepSession {
 public:
     LayerModel Model;

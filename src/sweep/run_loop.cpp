@@ -25,6 +25,8 @@ std::optional<Real> SaturatedStartAngle(double startF, double endF, bool alongY)
 
 LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, const InitialState& initial,
                    const std::atomic<bool>* stop, const LoopProgress& progress) {
+    // Flags raised by the caller's own work (a search library, a host program) are not the loop's.
+    ClearFloatingPointFlags();
     LoopResult result;
     SweepSession session;
     session.SetParameters(parameters);

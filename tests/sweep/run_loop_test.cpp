@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
+
 namespace dravo2 {
 namespace {
 
@@ -83,6 +85,35 @@ TEST(RunLoop, KeepsTheRowsBeforeAFloatingPointError) {
     EXPECT_EQ(loop.Error, "Floating point division by zero");
     EXPECT_EQ(loop.Rows(), 1);
     EXPECT_EQ(loop[Observable::Field][0], 0.0);
+}
+
+// Flags left raised by the caller's work (drawing, a dialog, a search library) are not the
+// engine's errors: every door forgets them.
+TEST(EngineDoors, FlagsRaisedBeforeAreNotTakenForTheEnginesErrors) {
+    ParameterSet set = DefaultParameters();
+    set.Model.Solver.Method = SolverMethod::Newton;
+    LoopPlan plan;
+    plan.Branches = {{-20, 2, 20}};
+    const LoopResult clean = RunLoop(set.Model, plan, InitialState::Saturated());
+    ASSERT_EQ(clean.End, LoopEnd::Completed);
+    for (const int flag : {FE_INVALID, FE_DIVBYZERO, FE_OVERFLOW}) {
+        SCOPED_TRACE(flag);
+        std::feraiseexcept(flag);
+        const LoopResult loop = RunLoop(set.Model, plan, InitialState::Saturated());
+        EXPECT_EQ(loop.End, LoopEnd::Completed) << loop.Error;
+        EXPECT_EQ(loop.Columns, clean.Columns);
+
+        SweepSession session;
+        session.SetParameters(set.Model);
+        std::feraiseexcept(flag);
+        EXPECT_NO_THROW(session.SetSweep({-20, 20, 2}));
+        SimulationData table;
+        std::feraiseexcept(flag);
+        EXPECT_NO_THROW(session.Step(table, 100, false));
+        std::feraiseexcept(flag);
+        EXPECT_NO_THROW(session.Reverse());
+        ClearFloatingPointFlags();
+    }
 }
 
 } // namespace
