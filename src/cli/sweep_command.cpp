@@ -24,6 +24,7 @@
 #include <charconv>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -34,7 +35,8 @@ namespace {
 
 struct Options {
     ParameterSet Parameters = DefaultParameters();
-    std::string DeltaRText = kDefaultDeltaRText; // as typed: the "DeltaR" plot's range reads it
+    std::string DeltaRText = kDefaultDeltaRText;           // as typed: the "DeltaR" plot's range reads it
+    std::map<std::string, std::string, std::less<>> Typed; // each key's last value as typed
     std::string Mode = "MvHx";
     bool Modes = false;             // --modes: the mode columns in the CSV table
     std::string ResonanceFrequency; // --resonance-fields: its text
@@ -196,6 +198,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
                         if (name == "gamma" && !(options.Parameters.Model.Gamma > 0)) {
                             throw ProgramError("'" + value + "' is not a gyromagnetic ratio above 0");
                         }
+                        options.Typed[std::string(key.Name)] = value;
                         if (key.Name == "DR") {
                             options.DeltaRText = value;
                         }
@@ -254,7 +257,11 @@ LoopPlan PlanOf(const Options& options, int reversals, InitialState& initial) {
 // Runs Start and the Reverses of `options` with a progress bar per branch on a terminal.
 LoopResult RunBranches(const Options& options, int reversals, std::ostream& err, bool progressBar,
                        const std::atomic<bool>* stop) {
-    // Start's plot check, so that a loop the window would refuse to start is refused here too.
+    // Start's checks, so that a loop the window would refuse to start is refused here too.
+    CheckLayerSigns(options.Parameters.Model.Stack, [&options](std::string_view key) {
+        const auto typed = options.Typed.find(key);
+        return typed != options.Typed.end() ? typed->second : std::string(Parameter(key).DefaultText);
+    });
     CheckStartPlot(options.Parameters.Model, options.Parameters.Sweep, ModeNamed(options.Mode), options.DeltaRText);
     InitialState initial;
     const LoopPlan plan = PlanOf(options, reversals, initial);
