@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -177,6 +178,50 @@ std::string GeneralNumberText(Real value, int digits, char separator) {
         text += std::to_string(power < 0 ? -power : power);
     }
     return text;
+}
+
+std::string ShortestNumberText(double value, char separator) {
+    if (!std::isfinite(value) || value == 0) {
+        return GeneralNumberText(value, 1, separator);
+    }
+    // The shortest digits that round-trip, as d.ddde[+-]xx.
+    char buffer[64];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    const std::string_view scientific(buffer, static_cast<std::size_t>(written.ptr - buffer));
+    const std::size_t mark = scientific.find('e');
+    std::string digits;
+    for (const char c : scientific.substr(0, mark)) {
+        if (IsDigit(c)) {
+            digits += c;
+        }
+    }
+    const int exponent = std::atoi(std::string(scientific.substr(mark + 1)).c_str());
+    std::string text = value < 0 ? "-" : "";
+    if (exponent >= -4 && exponent < 16) {
+        if (exponent < 0) {
+            text += "0";
+            text += separator;
+            text.append(static_cast<std::size_t>(-exponent - 1), '0');
+            text += digits;
+        } else {
+            const auto whole = static_cast<std::size_t>(exponent) + 1;
+            if (digits.size() <= whole) {
+                text += digits;
+                text.append(whole - digits.size(), '0');
+            } else {
+                text += digits.substr(0, whole);
+                text += separator;
+                text += digits.substr(whole);
+            }
+        }
+        return text;
+    }
+    text += digits[0];
+    if (digits.size() > 1) {
+        text += separator;
+        text += digits.substr(1);
+    }
+    return text + "e" + std::to_string(exponent);
 }
 
 Real TextToReal(std::string_view text, char separator) {

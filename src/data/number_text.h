@@ -14,6 +14,12 @@ namespace dravo2 {
 // d.dddE-x. Zero is "0"; a value that is not finite is "NAN", "INF" or "-INF".
 std::string GeneralNumberText(Real value, int digits, char separator = '.');
 
+// The shortest text that reads back to the same double: the fewest significant digits that do,
+// in fixed notation while the decimal exponent E of d.ddd x 10^E lies in -4..15, else as d.ddde-x
+// (no plus sign, no leading zeros in the exponent). Zero is "0"; values that are not finite are
+// named as GeneralNumberText names them.
+std::string ShortestNumberText(double value, char separator = '.');
+
 // A parameter field as a real number: optional sign, digits with an optional `separator` and
 // fraction, optional exponent, spaces around. Throws ConversionError
 // "'<text>' is not a valid floating point value"; a value beyond the extended range is no number.

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace dravo2 {
 namespace {
@@ -66,6 +67,33 @@ TEST(GeneralNumberText, RoundsTheDoubleOfADecimalTextBackToThatText) {
     for (const double v : {0.1, -0.3, 123.456, 1e-7, 2.5e-9, 6.02214076e23}) {
         SCOPED_TRACE(v);
         EXPECT_EQ(TextToDouble(GeneralNumberText(v, 15)), v);
+    }
+}
+
+TEST(ShortestNumberText, WritesTheFewestDigitsThatReadBack) {
+    const std::pair<double, const char*> cases[] = {
+        {-0.0002562739599393067, "-0.0002562739599393067"},
+        {2e-9, "2e-9"},
+        {-2.5e-5, "-2.5e-5"},
+        {0.0005, "0.0005"},
+        {1000, "1000"},
+        {-250, "-250"},
+        {123.456, "123.456"},
+        {1e16, "1e16"},
+        {6.02214076e23, "6.02214076e23"},
+        {0, "0"},
+    };
+    for (const auto& [value, text] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(ShortestNumberText(value), text);
+    }
+    EXPECT_EQ(ShortestNumberText(-1.5e-9, ','), "-1,5e-9");
+    // Every text reads back, through the fields' own reading, to the very double it was made from.
+    for (int i = 0; i < 400; ++i) {
+        const double value = std::sin(i + 0.5) * std::pow(10.0, i % 60 - 30);
+        SCOPED_TRACE(value);
+        EXPECT_EQ(TextToDouble(ShortestNumberText(value)), value);
+        EXPECT_EQ(TextToDouble(ShortestNumberText(value, ','), ','), value);
     }
 }
 
