@@ -8,16 +8,26 @@
 #include "ui/solver_actions.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
+
+#include <algorithm>
 
 namespace dravo2 {
 
 AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("AppWindow"));
-    Panel = new TForm1(reporter, dialogs, this);
-    setCentralWidget(Panel);
+    Panel = new TForm1(reporter, dialogs);
+    PanelArea = new QScrollArea(this);
+    PanelArea->setObjectName(QStringLiteral("PanelArea"));
+    PanelArea->setFrameShape(QFrame::NoFrame);
+    PanelArea->setWidgetResizable(true);
+    PanelArea->setWidget(Panel);
+    setCentralWidget(PanelArea);
     setWindowTitle(Panel->windowTitle());
     setFont(Panel->font());
 
@@ -31,6 +41,14 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
     StatusText->setObjectName(QStringLiteral("StatusText"));
     statusBar()->addWidget(StatusText, 1);
     statusBar()->setSizeGripEnabled(false);
+    // A field whose text does not convert yet says why here while it is typed.
+    connect(Panel, &TForm1::InputMessageChanged, this, [this](const QString& message) {
+        if (message.isEmpty()) {
+            statusBar()->clearMessage();
+        } else {
+            statusBar()->showMessage(message);
+        }
+    });
 
     // Each capability adds its actions here, before empty menus are hidden.
     InstallAboutActions(*this);
@@ -42,11 +60,37 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
 
     HideEmptyMenus();
 
-    // The panel keeps its own client area; the menu bar and the status bar add to the height.
-    const QSize panel = Panel->size();
-    Panel->setMinimumSize(panel);
     move(194, 53);
-    resize(panel.width(), panel.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    resize(DefaultSize());
+    if (const QScreen* screen = this->screen()) {
+        FitInto(screen->availableGeometry());
+    }
+}
+
+QSize AppWindow::DefaultSize() const {
+    // The status bar counts its label only once its layout has run.
+    ensurePolished();
+    statusBar()->layout()->activate();
+    return {TForm1::kDefaultWidth,
+            TForm1::kDefaultHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height()};
+}
+
+void AppWindow::FitInto(const QRect& available) {
+    // Before the window is shown its frame is not known: room is kept for a usual title bar and
+    // border.
+    QSize frame = frameGeometry().size() - size();
+    if (!isVisible() || frame.isEmpty()) {
+        frame = QSize(8, 36);
+    }
+    const QSize room = available.size() - frame;
+    const QSize wanted = DefaultSize();
+    resize(std::min(wanted.width(), room.width()), std::min(wanted.height(), room.height()));
+    const QPoint preferred(194, 53);
+    const int left = std::clamp(preferred.x(), available.left(),
+                                std::max(available.left(), available.right() + 1 - width() - frame.width()));
+    const int top = std::clamp(preferred.y(), available.top(),
+                               std::max(available.top(), available.bottom() + 1 - height() - frame.height()));
+    move(left, top);
 }
 
 AppWindow::~AppWindow() = default;

@@ -6,6 +6,7 @@
 
 class QLabel;
 class QMenu;
+class QScrollArea;
 
 namespace dravo2 {
 class MeasuredCurveActions;
@@ -13,10 +14,11 @@ class MeasuredCurveActions;
 
 namespace dravo2 {
 
-// The program's top-level window: the instrument panel as its central widget, unchanged in
-// size and layout, with a menu bar above it and a status bar below it. The window grows by
-// their heights. Each capability adds its actions to the menus through a function of its own,
-// called once from the constructor; a menu left without actions is hidden.
+// The program's top-level window: the instrument panel in a scroll area as its central widget,
+// with a menu bar above it and a status bar below it. At its default size the window shows the
+// panel at its own size and layout, growing by the bars' heights; a larger window gives the
+// plot the extra room, a smaller one scrolls the panel. Each capability adds its actions to the menus through a
+// function of its own, called once from the constructor; a menu left without actions is hidden.
 class AppWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -25,12 +27,20 @@ public:
 
     TForm1& Form() { return *Panel; }
 
+    // The window's size that shows the whole panel at its default size.
+    QSize DefaultSize() const;
+
+    // The default size and place where `available` (a screen's free area) holds the window with
+    // its frame, else the largest size that fits, moved into that area.
+    void FitInto(const QRect& available);
+
     QMenu* FileMenu = nullptr;
     QMenu* SweepMenu = nullptr;
     QMenu* CompareMenu = nullptr;
     QMenu* FitMenu = nullptr;
     QMenu* HelpMenu = nullptr;
     QLabel* StatusText = nullptr;
+    QScrollArea* PanelArea = nullptr;
     // The import of measured curves (menu, dropped files) and the misfit in the status bar.
     MeasuredCurveActions* MeasuredCurve = nullptr;
 

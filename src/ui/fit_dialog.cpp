@@ -442,15 +442,16 @@ void FitDialog::ApplyFit() {
     for (const fit::FittedParameter& parameter : Outcome->Summary.Parameters) {
         const std::size_t index = *fit::ParameterIndex(parameter.Name);
         if (QLineEdit* edit = PanelEdit(Form, index)) {
-            edit->setText(Caption(fit::ParameterText(fitted, index)));
+            Form.WriteValue(edit, fit::ParameterValue(fitted, index, Form.Separator));
         } else {
             PanelScrollBar(Form, index)->setValue(static_cast<int>(fit::ParameterValue(fitted, index)));
         }
     }
     // The sweep follows the first measured branch, as in the fit.
-    Form.Edit_startF->setText(Caption(fitted.StartF));
+    Form.WriteValue(Form.Edit_startF, TextToDouble(fitted.StartF, Form.Separator));
     Form.Edit_Nstep->setText(Caption(fitted.Nstep));
-    Form.Edit_stepF->setText(Caption(fitted.StepF));
+    TForm1::ShowFromStart(Form.Edit_Nstep);
+    Form.WriteValue(Form.Edit_stepF, TextToDouble(fitted.StepF, Form.Separator));
     RefreshFromPanel();
     // The fit simulated with Newton's method; the window's sweep does too from now on, so that
     // Start draws the fitted loop.

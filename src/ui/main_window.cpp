@@ -21,6 +21,8 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <iterator>
+#include <utility>
 
 namespace dravo2 {
 namespace {
@@ -48,11 +50,89 @@ TForm1::TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent)
             edit->setText(edit->text().replace(QLatin1Char('.'), QLatin1Char(Separator)));
         }
     }
+    RegisterNumberFields();
     BindEvents();
     Guarded([this] { FormCreate(); });
 }
 
 TForm1::~TForm1() = default;
+
+void TForm1::RegisterNumberFields() {
+    const std::pair<QLineEdit*, NumberKind> fields[] = {
+        {Edit1M, NumberKind::Extended},         {Edit2M, NumberKind::Extended},
+        {Edit3M, NumberKind::Extended},         {Edit4M, NumberKind::Extended},
+        {Edit1t, NumberKind::Extended},         {Edit2t, NumberKind::Extended},
+        {Edit3t, NumberKind::Extended},         {Edit4t, NumberKind::Extended},
+        {Edit1K, NumberKind::Extended},         {Edit2K, NumberKind::Extended},
+        {Edit3K, NumberKind::Extended},         {Edit4K, NumberKind::Extended},
+        {Edit1J, NumberKind::Extended},         {Edit1J2, NumberKind::Extended},
+        {Edit2J, NumberKind::Extended},         {Edit2J2, NumberKind::Extended},
+        {Edit3J, NumberKind::Extended},         {Editbias, NumberKind::Double},
+        {Edit_sp_Ramp, NumberKind::Double},     {Edit_sp_conv, NumberKind::Extended},
+        {Edit_sp_maxiter, NumberKind::Integer}, {Edit_startF, NumberKind::Double},
+        {Edit_Nstep, NumberKind::Integer},      {Edit_stepF, NumberKind::Double},
+        {EditDR, NumberKind::Double},
+    };
+    NumberFields.reserve(std::size(fields));
+    for (const auto& [edit, kind] : fields) {
+        NumberFields.push_back({edit, kind, edit->toolTip(), edit->text(), {}});
+    }
+    // Connected before the sweep fields' handlers, so that a field is marked before they run.
+    for (std::size_t i = 0; i < NumberFields.size(); ++i) {
+        connect(NumberFields[i].Edit, &QLineEdit::textChanged, this, [this, i] { CheckNumberField(NumberFields[i]); });
+    }
+    for (NumberField& field : NumberFields) {
+        CheckNumberField(field);
+    }
+}
+
+void TForm1::CheckNumberField(NumberField& field) {
+    const std::string text = Text(field.Edit);
+    QString problem;
+    try {
+        switch (field.Kind) {
+        case NumberKind::Extended:
+            TextToReal(text, Separator);
+            break;
+        case NumberKind::Double:
+            TextToDouble(text, Separator);
+            break;
+        case NumberKind::Integer:
+            TextToInteger(text);
+            break;
+        }
+    } catch (const ProgramError& error) {
+        problem = QString::fromUtf8(error.what());
+    }
+    if (problem.isEmpty() != field.Problem.isEmpty()) {
+        field.Edit->setStyleSheet(problem.isEmpty() ? QString()
+                                                    : QStringLiteral("QLineEdit { border: 2px solid red; }"));
+    }
+    field.Problem = problem;
+    const QString full = field.Edit->text();
+    field.Edit->setToolTip(full == field.DefaultText ? field.Hint : field.Hint + QLatin1Char('\n') + full);
+
+    QString message;
+    for (const NumberField& each : NumberFields) {
+        if (!each.Problem.isEmpty()) {
+            message = each.Hint + QStringLiteral(": ") + each.Problem;
+            break;
+        }
+    }
+    if (message != CurrentInputMessage) {
+        CurrentInputMessage = message;
+        emit InputMessageChanged(message);
+    }
+}
+
+void TForm1::WriteValue(QLineEdit* edit, double value) {
+    edit->setText(Caption(ShortestNumberText(value, Separator)));
+    ShowFromStart(edit);
+}
+
+void TForm1::ShowFromStart(QLineEdit* edit) {
+    edit->setCursorPosition(0);
+}
 
 void TForm1::BindEvents() {
     auto bind = [this](auto* sender, auto signal, void (TForm1::*handler)()) {
@@ -173,6 +253,8 @@ void TForm1::SB2_ReverseClick() {
     // Rewriting the two fields runs their change handlers, as typing does.
     Edit_startF->setText(Caption(reversed.StartF));
     Edit_stepF->setText(Caption(reversed.StepF));
+    ShowFromStart(Edit_startF);
+    ShowFromStart(Edit_stepF);
     Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 5, Separator)));
     BZapiszDAT->setEnabled(false);
     BitBtn1_Start->setEnabled(false);
@@ -182,7 +264,14 @@ void TForm1::SB2_ReverseClick() {
 }
 
 void TForm1::SweepFieldsChanged() {
-    TakeSweepFields(Driver.Session, ReadSweepFields(), Separator);
+    // A text being typed may not be a number yet ("-", "2e"): the fields before it are taken,
+    // the field is marked and its message shown in the status bar; the message box comes when
+    // the value is used (Start, Reverse), so that no keystroke is lost to it.
+    try {
+        TakeSweepFields(Driver.Session, ReadSweepFields(), Separator);
+    } catch (const ProgramError&) {
+        return;
+    }
     Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 4, Separator)));
 }
 
@@ -304,6 +393,39 @@ void TForm1::ScrollBarHPChange() {
         shown ? Caption(GeneralNumberText(Experiment->ExpTable.At(Driver.PlotState->ExpYCol, row), 6, Separator))
               : QStringLiteral("YHighlit"));
     ReplotExperiment();
+}
+
+void TForm1::ResizePlot(int width, int height) {
+    Plot& plot = *Driver.PlotState;
+    if (plot.Image.Width() == width && plot.Image.Height() == height) {
+        return;
+    }
+    plot.Image = Canvas(width, height);
+    if (plot.Range.PlotWidth == 0) {
+        return; // nothing drawn yet: the plot stays white
+    }
+    // The picture is drawn anew at the new size over the same world range: the measured curve
+    // (where the display shows the field and the projection, its columns) and the recorded
+    // rows as one line, the pen left at the last row so that a running sweep joins on.
+    const PointStyle kept = plot.PointType;
+    try {
+        plot.ClearScreen(-1, Separator);
+        const bool fieldAndProjection = plot.SimXCol == 1 && plot.SimYCol == 2;
+        if (Experiment->ExpRows > 0 && (fieldAndProjection || Driver.Simulation->SimRows == 0)) {
+            plot.ReplotData(Experiment->ExpTable.Column(plot.ExpXCol), Experiment->ExpTable.Column(plot.ExpYCol),
+                            Experiment->ExpRows);
+        }
+        if (Driver.Simulation->SimRows > 0) {
+            plot.PointType = PointStyle::SolidLine;
+            plot.ReplotData(Driver.Simulation->SimTable.Column(plot.SimXCol),
+                            Driver.Simulation->SimTable.Column(plot.SimYCol), Driver.Simulation->SimRows);
+        }
+    } catch (const ProgramError&) {
+        // A range that cannot be drawn leaves the plot wiped, as it left the smaller one.
+    }
+    ClearFloatingPointFlags();
+    plot.PointType = kept;
+    RefreshViews();
 }
 
 void TForm1::ClearVectorScreen() {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 class QButtonGroup;
 class QFrame;
@@ -46,6 +47,11 @@ class TForm1 : public QWidget {
 public:
     TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent = nullptr);
     ~TForm1() override;
+
+    // The panel's size as laid out; it is also its smallest size. A larger panel gives the plot
+    // the extra room: the controls right of the plot move right and those below it move down.
+    static constexpr int kDefaultWidth = 973;
+    static constexpr int kDefaultHeight = 835;
 
     // The sweep (session, simulation table and plot) and the measured curve, for the handlers
     // and for tests.
@@ -145,15 +151,41 @@ public:
     // The checked display mode.
     DisplayMode CurrentDisplayMode() const;
 
+    // The message of the first number field whose text does not (yet) convert, in the order Start
+    // reads them, prefixed with the field's meaning; empty while every field converts.
+    QString InputMessage() const { return CurrentInputMessage; }
+
+    // Writes a value the program computed into a field: the shortest text that reads back to the
+    // same double, shown from its start (sign first), the full text in the field's hint.
+    void WriteValue(QLineEdit* edit, double value);
+
+    // Shows a text the program wrote into a field from its start.
+    static void ShowFromStart(QLineEdit* edit);
+
     // Runs a handler: clears the floating-point flags, catches what it throws and shows the
     // message, then brings the views up to date with whatever state the handler reached.
     template <typename Handler> void Guarded(Handler&& handler);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 signals:
     // A sweep step recorded its row (after the panel's labels and dial show it).
     void StepRecorded();
+    // The first field's conversion message as typing changes it (empty: every field converts).
+    void InputMessageChanged(const QString& message);
 
 private:
+    // How a number field's text is read where the value is used.
+    enum class NumberKind { Extended, Double, Integer };
+    struct NumberField {
+        QLineEdit* Edit;
+        NumberKind Kind;
+        QString Hint;        // the field's meaning and unit
+        QString DefaultText; // the text the field starts with
+        QString Problem;     // why the text does not convert; empty when it does
+    };
+
     // Handlers, bound to the controls' events.
     void FormCreate();
     void BitBtn1_StartClick();
@@ -192,7 +224,21 @@ private:
     void AngleChanged(QScrollBar* bar, const char* hint, int layer);
     void ColumnChosen(std::int32_t& column, const RadioGroup& group);
     void RefreshViews();
+    void RegisterNumberFields();
+    void LayOutForSize();
+    void ResizePlot(int width, int height);
+    void CheckNumberField(NumberField& field);
 
+    std::vector<NumberField> NumberFields;
+    // The panel's own controls at their default places, and how each follows a larger panel.
+    struct Anchored {
+        QWidget* Widget;
+        QRect Place;
+        bool MovesRight;
+        bool MovesDown;
+    };
+    std::vector<Anchored> DefaultPlaces;
+    QString CurrentInputMessage;
     ErrorReporter& Reporter;
     FileDialogs& Dialogs;
 };

@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace dravo2 {
 namespace {
 
@@ -191,7 +193,7 @@ void TForm1::BuildControls() {
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Button);
     move(194, 53);
-    resize(973, 835);
+    resize(kDefaultWidth, kDefaultHeight);
 
     // The parameter column right of the plot: Panel1 carries layers 3 and 4; layers 1 and 2
     // belong to the window and lie over the same column.
@@ -359,6 +361,38 @@ void TForm1::BuildControls() {
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(20);
     Timer1->setSingleShot(false);
+
+    // What lies right of the plot (and the field-angle bar and the x maximum, which end at its
+    // right edge) follows the right edge; what lies below it follows the bottom edge.
+    const QRect plot = Image1->geometry();
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child == Image1) {
+            continue;
+        }
+        const QRect place = child->geometry();
+        const bool right = place.left() > plot.right() || child == ScrollBarHA || child == LabelMaxX;
+        const bool down = place.top() > plot.bottom() || child == LabelMinY;
+        if (right || down) {
+            DefaultPlaces.push_back({child, place, right, down});
+        }
+    }
+    setMinimumSize(kDefaultWidth, kDefaultHeight);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayOutForSize();
+}
+
+void TForm1::LayOutForSize() {
+    const int dx = std::max(0, width() - kDefaultWidth);
+    const int dy = std::max(0, height() - kDefaultHeight);
+    for (const Anchored& anchored : DefaultPlaces) {
+        anchored.Widget->move(anchored.Place.topLeft() +
+                              QPoint(anchored.MovesRight ? dx : 0, anchored.MovesDown ? dy : 0));
+    }
+    Image1->setGeometry(136, 40, kPlotWidth + dx, kPlotHeight + dy);
+    ResizePlot(kPlotWidth + dx, kPlotHeight + dy);
 }
 
 } // namespace dravo2

@@ -10,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QSpinBox>
 
+#include <utility>
+
 namespace dravo2::testing {
 namespace {
 
@@ -87,7 +89,19 @@ TEST_F(FitDialogTest, FitsInTheBackgroundLocksTheSweepButtonsAndAppliesTheResult
 
     ASSERT_TRUE(dialog->ApplyButton->isEnabled());
     dialog->ApplyButton->click();
-    EXPECT_EQ(form.Editbias->text().toStdString(), fit::ParameterText(dialog->Outcome->Fitted, bias));
+    // Each written text reads back to the fitted double, is shown from its sign, and is whole in the hint.
+    const ParameterTexts& fitted = dialog->Outcome->Fitted;
+    const std::pair<QLineEdit*, double> written[] = {
+        {form.Editbias, fit::ParameterValue(fitted, bias)},
+        {form.Edit_startF, TextToDouble(fitted.StartF)},
+        {form.Edit_stepF, TextToDouble(fitted.StepF)},
+    };
+    for (const auto& [edit, value] : written) {
+        SCOPED_TRACE(edit->objectName().toStdString());
+        EXPECT_EQ(TextToDouble(edit->text().toStdString()), value);
+        EXPECT_EQ(edit->cursorPosition(), 0);
+        EXPECT_TRUE(edit->toolTip().endsWith(QLatin1Char('\n') + edit->text()));
+    }
     EXPECT_EQ(form.Edit_Nstep->text(), QStringLiteral("10"));
     EXPECT_TRUE(form.Timer1->isActive());                               // Start runs the fitted loop's first branch
     EXPECT_EQ(form.Driver.Session.Solver.Method, SolverMethod::Newton); // as the fit simulated it

@@ -163,7 +163,9 @@ TEST_F(FormTest, SweepFieldsFollowEachKeystroke) {
     Reporter.Messages.clear();
     Form->Edit_startF->setText(QStringLiteral("-"));
     Form->Edit_startF->setText(QStringLiteral("-2"));
-    EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"'-' is not a valid floating point value"});
+    // A text not yet a number marks the field instead of raising a message box (which would take
+    // the next keys); the message box comes when the value is used.
+    EXPECT_TRUE(Reporter.Messages.empty());
     EXPECT_EQ(Form->Driver.Session.StartF, -2);
     EXPECT_EQ(Form->Label_endF->text(), QStringLiteral("fin. field: 498 kA/m"));
 
