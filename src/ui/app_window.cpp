@@ -4,6 +4,7 @@
 #include "ui/export_actions.h"
 #include "ui/fit_dialog.h"
 #include "ui/import_actions.h"
+#include "ui/model_help.h"
 #include "ui/resonance_modes_view.h"
 #include "ui/solver_actions.h"
 
@@ -51,6 +52,7 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
     });
 
     // Each capability adds its actions here, before empty menus are hidden.
+    InstallModelHelp(*this);
     InstallAboutActions(*this);
     MeasuredCurve = InstallImportActions(*this);
     InstallSolverActions(*this);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTextBrowser>
 
 namespace dravo2::testing {
 namespace {
@@ -40,6 +41,23 @@ TEST_F(DesktopTest, IconAndAboutBoxWithVersionLicenceAndLibraries) {
     EXPECT_TRUE(text.contains(QStringLiteral("Qt ") + QString::fromLatin1(qVersion()) + QStringLiteral(" (GNU LGPL")));
     EXPECT_TRUE(text.contains(QStringLiteral("Eigen 3 (Mozilla Public License 2.0)")));
     box->close();
+}
+
+TEST_F(DesktopTest, TheModelIsExplainedUnderHelpWithoutBlockingTheWindow) {
+    Window.show();
+    auto* action = Window.HelpMenu->findChild<QAction*>(QStringLiteral("ModelHelpAction"));
+    ASSERT_NE(action, nullptr);
+    action->trigger();
+    auto* text = Window.findChild<QTextBrowser*>(QStringLiteral("ModelHelpText"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_TRUE(text->window()->isVisible());
+    EXPECT_FALSE(text->window()->isModal());
+    const QString plain = text->toPlainText();
+    for (const char* part : {"J > 0 couples parallel", "J < 0 antiparallel", "Noise kick", "J/m3", "Normalize",
+                             "UA / QU", "plan / perp", "Result file", "@"}) {
+        SCOPED_TRACE(part);
+        EXPECT_TRUE(plain.contains(QString::fromUtf8(part)));
+    }
 }
 
 } // namespace
