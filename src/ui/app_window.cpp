@@ -15,6 +15,8 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -67,14 +69,34 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
     if (const QScreen* screen = this->screen()) {
         FitInto(screen->availableGeometry());
     }
+    OpeningSize = size();
+}
+
+void AppWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!Shown) {
+        Shown = true;
+        // The bars settle their heights once shown; a window still at its opening size is fitted
+        // again with them, so that the default size shows the whole panel.
+        QTimer::singleShot(0, this, [this] {
+            if (const QScreen* screen = this->screen(); screen != nullptr && size() == OpeningSize) {
+                FitInto(screen->availableGeometry());
+            }
+        });
+    }
 }
 
 QSize AppWindow::DefaultSize() const {
-    // The status bar counts its label only once its layout has run.
+    const QSize panel(TForm1::kDefaultWidth, TForm1::kDefaultHeight);
+    if (isVisible()) {
+        // The bars as they are drawn.
+        return size() - PanelArea->size() + panel;
+    }
+    // Before the window is shown the bars' hints stand in for them (the status bar counts its
+    // label only once its layout has run).
     ensurePolished();
     statusBar()->layout()->activate();
-    return {TForm1::kDefaultWidth,
-            TForm1::kDefaultHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height()};
+    return panel + QSize(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
 }
 
 void AppWindow::FitInto(const QRect& available) {
@@ -86,7 +108,17 @@ void AppWindow::FitInto(const QRect& available) {
     }
     const QSize room = available.size() - frame;
     const QSize wanted = DefaultSize();
-    resize(std::min(wanted.width(), room.width()), std::min(wanted.height(), room.height()));
+    QSize size = wanted.boundedTo(room);
+    // A panel cut in one direction scrolls in that direction only, where the screen has room for
+    // the scroll bar beside it.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, PanelArea);
+    if (size.height() < wanted.height()) {
+        size.setWidth(std::min(room.width(), size.width() + bar));
+    }
+    if (size.width() < wanted.width()) {
+        size.setHeight(std::min(room.height(), size.height() + bar));
+    }
+    resize(size);
     const QPoint preferred(194, 53);
     const int left = std::clamp(preferred.x(), available.left(),
                                 std::max(available.left(), available.right() + 1 - width() - frame.width()));

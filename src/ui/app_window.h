@@ -44,8 +44,16 @@ public:
     // The import of measured curves (menu, dropped files) and the misfit in the status bar.
     MeasuredCurveActions* MeasuredCurve = nullptr;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void HideEmptyMenus();
+
+    // The size the window was opened with; until it changes, the first show fits it again once
+    // the bars know their final heights.
+    QSize OpeningSize;
+    bool Shown = false;
 
     TForm1* Panel = nullptr;
 };
