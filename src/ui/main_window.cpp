@@ -404,27 +404,23 @@ void TForm1::ResizePlot(int width, int height) {
     if (plot.Range.PlotWidth == 0) {
         return; // nothing drawn yet: the plot stays white
     }
-    // The picture is drawn anew at the new size over the same world range: the measured curve
-    // (where the display shows the field and the projection, its columns) and the recorded
-    // rows as one line, the pen left at the last row so that a running sweep joins on.
-    const PointStyle kept = plot.PointType;
+    // The picture is drawn anew at the new size over the same world range, as Start and the ticks
+    // drew it: the measured curve (where the display shows the field and the projection) and the
+    // recorded rows, the pen left at the last row so that a running sweep joins on. It is the same
+    // drawing, so the count of fresh drawings stays.
+    const std::uint64_t clears = plot.Clears;
+    const SimulationData& simulation = *Driver.Simulation;
+    const bool fieldAndProjection = plot.SimXCol == 1 && plot.SimYCol == 2;
+    const std::int32_t measuredRows =
+        fieldAndProjection || simulation.SimRows == 0 ? Experiment->ExpRows : std::int32_t{0};
     try {
-        plot.ClearScreen(-1, Separator);
-        const bool fieldAndProjection = plot.SimXCol == 1 && plot.SimYCol == 2;
-        if (Experiment->ExpRows > 0 && (fieldAndProjection || Driver.Simulation->SimRows == 0)) {
-            plot.ReplotData(Experiment->ExpTable.Column(plot.ExpXCol), Experiment->ExpTable.Column(plot.ExpYCol),
-                            Experiment->ExpRows);
-        }
-        if (Driver.Simulation->SimRows > 0) {
-            plot.PointType = PointStyle::SolidLine;
-            plot.ReplotData(Driver.Simulation->SimTable.Column(plot.SimXCol),
-                            Driver.Simulation->SimTable.Column(plot.SimYCol), Driver.Simulation->SimRows);
-        }
+        plot.ReplotSweep(Experiment->ExpTable.Column(plot.ExpXCol), Experiment->ExpTable.Column(plot.ExpYCol),
+                         measuredRows, RadioGroup_p.ItemIndex(), simulation, Separator);
     } catch (const ProgramError&) {
         // A range that cannot be drawn leaves the plot wiped, as it left the smaller one.
     }
+    plot.Clears = clears;
     ClearFloatingPointFlags();
-    plot.PointType = kept;
     RefreshViews();
 }
 
