@@ -4,9 +4,12 @@
 #include "data/file_io.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <ostream>
 #include <sched.h>
@@ -24,6 +27,65 @@ extern "C" void OnInterrupt(int) {
     Interrupted.store(true, std::memory_order_relaxed);
 }
 
+// A stream buffer over a descriptor whose writes go through WriteToDescriptor. A failure is kept,
+// and every later write fails, until WriteStandardOutput takes it to report it.
+class DescriptorBuffer : public std::streambuf {
+public:
+    explicit DescriptorBuffer(int fd) : Fd(fd) { setp(Buffer.data(), Buffer.data() + Buffer.size()); }
+    DescriptorBuffer(const DescriptorBuffer&) = delete;
+    DescriptorBuffer& operator=(const DescriptorBuffer&) = delete;
+    ~DescriptorBuffer() override { Flush(); }
+
+    std::exception_ptr TakeFailure() { return std::exchange(Failure, nullptr); }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!Flush()) {
+            return traits_type::eof();
+        }
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+    std::streamsize xsputn(const char* bytes, std::streamsize count) override {
+        if (count <= epptr() - pptr()) {
+            std::memcpy(pptr(), bytes, static_cast<std::size_t>(count));
+            pbump(static_cast<int>(count));
+            return count;
+        }
+        return Flush() && Send(std::string_view(bytes, static_cast<std::size_t>(count))) ? count : 0;
+    }
+
+    int sync() override { return Flush() ? 0 : -1; }
+
+private:
+    bool Flush() {
+        const std::string_view pending(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+        setp(Buffer.data(), Buffer.data() + Buffer.size());
+        return pending.empty() || Send(pending);
+    }
+
+    bool Send(std::string_view bytes) {
+        if (Failure) {
+            return false;
+        }
+        try {
+            WriteToDescriptor(Fd, bytes);
+            return true;
+        } catch (...) {
+            Failure = std::current_exception();
+            return false;
+        }
+    }
+
+    int Fd;
+    std::array<char, 8192> Buffer{};
+    std::exception_ptr Failure;
+};
+
 } // namespace
 
 void PrepareCommandProcess() {
@@ -39,11 +101,20 @@ void PrepareCommandProcess() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    // SA_RESETHAND: a second Ctrl-C ends the process, even where the work waits (a FIFO to write).
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    // SA_RESETHAND: a second Ctrl-C ends the process, even where the work waits. No SA_RESTART: the
+    // first signal makes a write that waits for a reader return, and the writes then give up
+    // rather than wait again (SetStopCheck).
+    action.sa_flags = SA_RESETHAND;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
+    SetStopCheck(InterruptRequested);
+}
+
+std::ostream& StandardOutput() {
+    static DescriptorBuffer buffer(STDOUT_FILENO);
+    static std::ostream stream(&buffer);
+    return stream;
 }
 
 bool InterruptRequested() {
@@ -61,13 +132,17 @@ void WriteStandardOutput(std::ostream& out, std::string_view bytes) {
     if (!out) {
         const int error = errno != 0 ? errno : EIO;
         out.clear();
+        auto* descriptor = dynamic_cast<DescriptorBuffer*>(out.rdbuf());
+        if (const std::exception_ptr failure = descriptor != nullptr ? descriptor->TakeFailure() : nullptr) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const WriteInterruptedError&) {
+                throw;
+            } catch (const InputOutputError& cause) {
+                throw InputOutputError(std::string("Cannot write to standard output: ") + cause.what());
+            }
+        }
         throw InputOutputError("Cannot write to standard output: " + InputOutputMessage(error));
-    }
-}
-
-void CheckOutputName(const std::string& path) {
-    if (path.empty()) {
-        throw ProgramError("Option -o needs a file name");
     }
 }
 
@@ -83,8 +158,19 @@ void WriteResult(const std::string& path, std::string_view bytes, std::ostream& 
     } else if (bytes.empty()) {
         err << "No rows were recorded: nothing is written to '" << path << "'.\n";
     } else {
-        WriteFileSafely(path, bytes);
+        WriteOutputFile(path, bytes, err);
     }
+}
+
+void WriteOutputFile(const std::string& path, std::string_view bytes, std::ostream& err) {
+    if (WriteFileSafely(path, bytes) == WriteNote::LinksBroken) {
+        err << "'" << path << "' is a new file: its other hard links keep the old content.\n";
+    }
+}
+
+int WriteFailureStatus(const InputOutputError& error, std::ostream& err) {
+    err << error.what() << "\n";
+    return dynamic_cast<const WriteInterruptedError*>(&error) != nullptr ? kExitInterrupted : kExitFileError;
 }
 
 std::string NextOptionValue(const std::vector<std::string>& args, std::size_t& i) {
@@ -114,6 +200,33 @@ unsigned UsableCores() {
         return static_cast<unsigned>(CPU_COUNT(&set));
     }
     return std::max(1u, std::thread::hardware_concurrency());
+}
+
+std::string NextPathValue(const std::vector<std::string>& args, std::size_t& i) {
+    const std::string& option = args[i];
+    std::string path = NextOptionValue(args, i);
+    if (path.empty()) {
+        throw ProgramError("Option " + option + " needs a file name");
+    }
+    return path;
+}
+
+void CheckDistinctFiles(const PathOptions& inputs, const PathOptions& outputs) {
+    for (std::size_t o = 0; o < outputs.size(); ++o) {
+        const auto& [option, path] = outputs[o];
+        auto refuse = [&](const std::pair<std::string, std::string>& other) {
+            if (SameFile(path, other.second)) {
+                throw ProgramError(option + " '" + path + "' is the same file as " + other.first + " '" + other.second +
+                                   "': give another file name");
+            }
+        };
+        for (const auto& input : inputs) {
+            refuse(input);
+        }
+        for (std::size_t earlier = 0; earlier < o; ++earlier) {
+            refuse(outputs[earlier]);
+        }
+    }
 }
 
 } // namespace dravo2

@@ -1,5 +1,6 @@
 #include "cli/figure_output.h"
 
+#include "cli/cli_common.h"
 #include "data/csv_writer.h"
 #include "data/errors.h"
 #include "data/file_io.h"
@@ -30,6 +31,9 @@ bool ParseOutputOption(const std::string& arg, const std::function<std::string()
         options.Format = next();
     } else if (arg == "--plot") {
         options.PlotPath = next();
+        if (options.PlotPath.empty()) {
+            throw ProgramError("Option --plot needs a file name");
+        }
     } else if (arg == "--dpi") {
         options.Dpi = static_cast<int>(std::lround(PositiveNumber(arg, next(), 2400)));
     } else if (arg == "--plot-size") {
@@ -59,6 +63,9 @@ void CheckOutputOptions(const OutputOptions& options, bool noSweep) {
     }
     if (!options.PlotPath.empty() && !FigureFormatForPath(options.PlotPath)) {
         throw ProgramError("'" + options.PlotPath + "' is not a figure file name (.png, .svg or .pdf)");
+    }
+    if (!options.PlotPath.empty() && FigureFormatForPath(options.PlotPath) == FigureFormat::Png) {
+        CheckFigurePixels(options.WidthCm, options.HeightCm, options.Dpi);
     }
 }
 
@@ -102,7 +109,7 @@ std::string TableOutputText(const OutputOptions& options, const SimulationData& 
 
 void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
                    const ExperimentData* measured, const FigureComparison* comparison,
-                   const std::vector<ModeRow>* modes) {
+                   const std::vector<ModeRow>* modes, std::ostream& err) {
     const bool nothingToDraw = simulation.SimRows <= 0 && (measured == nullptr || measured->ExpRows <= 0);
     if (options.PlotPath.empty() || nothingToDraw) {
         return; // like the table, an empty figure never replaces a file
@@ -127,7 +134,7 @@ void WritePlotFile(const OutputOptions& options, const SimulationData& simulatio
     figure.FontPt = options.FontPt;
     const OffscreenGui gui;
     const std::string bytes = FigureFileBytes(figure, *FigureFormatForPath(options.PlotPath), options.Dpi);
-    WriteFileSafely(options.PlotPath, bytes);
+    WriteOutputFile(options.PlotPath, bytes, err);
 }
 
 } // namespace dravo2

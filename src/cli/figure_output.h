@@ -8,6 +8,7 @@
 #include "sweep/parameter_intake.h"
 
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,9 @@ struct OutputOptions {
 // into `options`; false for any other argument. A bad value throws ProgramError.
 bool ParseOutputOption(const std::string& arg, const std::function<std::string()>& next, OutputOptions& options);
 
-// Refuses a format other than dat or csv, a figure file of another type, and either of them when
-// the command runs no sweep (`noSweep`: --read, --import), before any work.
+// Refuses a format other than dat or csv, a figure file of another type, a PNG figure of more
+// pixels than a figure may have, and either of them when the command runs no sweep (`noSweep`:
+// --read, --import), before any work.
 void CheckOutputOptions(const OutputOptions& options, bool noSweep);
 
 // The help lines of these options.
@@ -46,9 +48,10 @@ std::string TableOutputText(const OutputOptions& options, const SimulationData& 
 // Draws the figure of the sweep in the display mode (and the measured curve when given, in model
 // units with a comparison, with a residual panel when options.Residuals asks), or with `modes`
 // every resonance mode against the field, into PlotPath, on Qt's offscreen platform when no
-// application is running. Nothing without a path or without anything to draw.
+// application is running; `err` gets the notes of the write. Nothing without a path or without
+// anything to draw. A figure that cannot be drawn throws ProgramError and leaves the file alone.
 void WritePlotFile(const OutputOptions& options, const SimulationData& simulation, DisplayMode mode,
-                   const ExperimentData* measured = nullptr, const FigureComparison* comparison = nullptr,
-                   const std::vector<ModeRow>* modes = nullptr);
+                   const ExperimentData* measured, const FigureComparison* comparison,
+                   const std::vector<ModeRow>* modes, std::ostream& err);
 
 } // namespace dravo2

@@ -222,7 +222,7 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
                 throw ProgramError("--step takes a positive field step in kA/m");
             }
         } else if (arg == "--report") {
-            options.ReportPath = NextOptionValue(args, i);
+            options.ReportPath = NextPathValue(args, i);
         } else if (arg.find('=') != std::string::npos && arg.rfind("--", 0) != 0) {
             ApplyKey(options, arg, separator);
         } else if (arg.rfind("-", 0) != 0 && options.File.empty()) {
@@ -239,6 +239,7 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
     }
     options.Measured.ComparePath = options.File; // the curve the choices apply to
     CheckMeasuredOptions(options.Measured);
+    CheckDistinctFiles({{"FILE", options.File}}, {{"--report", options.ReportPath}});
     if (options.Free.empty()) {
         throw ProgramError("Give the parameters to fit with --free NAME[,NAME...] (see --help)");
     }
@@ -270,12 +271,18 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
     std::unique_ptr<fit::FitJob> job;
     try {
         options = ParseArguments(args, separator);
-        if (options.Help) {
-            PrintHelp(out);
-            return kExitOk;
-        }
-        if (options.Version) {
-            out << VersionText("dravo2-fit");
+        if (options.Help || options.Version) {
+            std::ostringstream text;
+            if (options.Help) {
+                PrintHelp(text);
+            } else {
+                text << VersionText("dravo2-fit");
+            }
+            try {
+                WriteStandardOutput(out, text.str());
+            } catch (const InputOutputError& error) {
+                return WriteFailureStatus(error, err);
+            }
             return kExitOk;
         }
         fit::FitRequest request;
@@ -377,11 +384,10 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
     try {
         WriteStandardOutput(out, fit::KeyValueLines(outcome.Fitted, options.Newton));
         if (!options.ReportPath.empty()) {
-            WriteFileSafely(options.ReportPath, fit::SummaryJson(outcome.Summary).dump(2) + "\n");
+            WriteOutputFile(options.ReportPath, fit::SummaryJson(outcome.Summary).dump(2) + "\n", err);
         }
     } catch (const InputOutputError& error) {
-        err << error.what() << "\n";
-        return kExitFileError;
+        return WriteFailureStatus(error, err);
     }
     return stopped ? kExitInterrupted : kExitOk;
 }

@@ -10,6 +10,6 @@ int main(int argc, char** argv) {
     // that the KEY=VALUE output feeds the sweep command on any system.
     std::ios::sync_with_stdio(false);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return dravo2::RunFitCommand(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, dravo2::InterruptRequested,
-                                 '.', dravo2::UsableCores());
+    return dravo2::RunFitCommand(args, dravo2::StandardOutput(), std::cerr, ::isatty(STDERR_FILENO) == 1,
+                                 dravo2::InterruptRequested, '.', dravo2::UsableCores());
 }

@@ -11,5 +11,5 @@ int main(int argc, char** argv) {
     // everywhere.
     std::ios::sync_with_stdio(false);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return dravo2::RunSweepCommand(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    return dravo2::RunSweepCommand(args, dravo2::StandardOutput(), std::cerr, ::isatty(STDERR_FILENO) == 1);
 }

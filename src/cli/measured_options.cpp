@@ -44,7 +44,8 @@ bool TakeMeasuredOption(const std::vector<std::string>& args, std::size_t& i, Me
     } else {
         return false;
     }
-    *slot = NextOptionValue(args, i);
+    const bool path = slot == &options.ImportPath || slot == &options.ComparePath;
+    *slot = path ? NextPathValue(args, i) : NextOptionValue(args, i);
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include <new>
 #include <ostream>
 #include <span>
+#include <sstream>
 
 namespace dravo2 {
 namespace {
@@ -90,17 +91,18 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
         } else if (arg == "--shard") {
             options.Part = ParseShard(NextOptionValue(args, i));
         } else if (arg == "-o") {
-            options.OutputPath = NextOptionValue(args, i);
-            CheckOutputName(options.OutputPath);
+            options.OutputPath = NextPathValue(args, i);
         } else if (arg == "--plot") {
-            options.PlotPath = NextOptionValue(args, i);
-            CheckOutputName(options.PlotPath);
+            options.PlotPath = NextPathValue(args, i);
         } else if (arg == "--value") {
             options.PlotValue = NextOptionValue(args, i);
             CheckScanFeature(options.PlotValue);
         } else if (arg == "--merge") {
             options.Merge = true;
             while (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
+                if (args[i + 1].empty()) {
+                    throw ProgramError("Option --merge needs file names, not an empty one");
+                }
                 options.MergePaths.push_back(args[++i]);
             }
         } else if (arg == "--import") {
@@ -168,6 +170,14 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
             throw ProgramError("'" + key + "' contradicts --solver " + options.Solver + ": give the solver once");
         }
     }
+    PathOptions inputs;
+    if (!options.Measured.ComparePath.empty()) {
+        inputs.emplace_back("--compare", options.Measured.ComparePath);
+    }
+    for (const std::string& shard : options.MergePaths) {
+        inputs.emplace_back("--merge", shard);
+    }
+    CheckDistinctFiles(inputs, {{"-o", options.OutputPath}, {"--plot", options.PlotPath}});
     // The solver key is passed on only when the sweep command knows it.
     const bool solverKey = IsSweepKey("solver");
     if (options.Solver.empty()) {
@@ -223,7 +233,11 @@ int Plot(const ScanOptions& options, const std::string& table, const ScanEnviron
         request.AxisUnits.push_back(SweepKeyUnit(name));
     }
     try {
-        environment.Plot(request);
+        if (environment.Plot(request) == WriteNote::LinksBroken) {
+            err << "'" << request.Path << "' is a new file: its other hard links keep the old content.\n";
+        }
+    } catch (const InputOutputError& error) {
+        return WriteFailureStatus(error, err);
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
         return kExitFileError;
@@ -240,6 +254,8 @@ int Merge(const ScanOptions& options, std::ostream& out, std::ostream& err, cons
         }
         merged = MergeShards(files);
         WriteResult(options.OutputPath, merged, out, err);
+    } catch (const InputOutputError& error) {
+        return WriteFailureStatus(error, err);
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
         return kExitFileError;
@@ -297,12 +313,18 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         err << error.what() << "\n";
         return kExitBadInput;
     }
-    if (options.Help) {
-        PrintHelp(out);
-        return kExitOk;
-    }
-    if (options.Version) {
-        out << VersionText("dravo2-scan");
+    if (options.Help || options.Version) {
+        std::ostringstream text;
+        if (options.Help) {
+            PrintHelp(text);
+        } else {
+            text << VersionText("dravo2-scan");
+        }
+        try {
+            WriteStandardOutput(out, text.str());
+        } catch (const InputOutputError& error) {
+            return WriteFailureStatus(error, err);
+        }
         return kExitOk;
     }
     if (options.Merge) {
@@ -414,9 +436,8 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     try {
         WriteResult(options.OutputPath, table, out, err);
-    } catch (const ProgramError& error) {
-        err << error.what() << "\n";
-        return kExitFileError;
+    } catch (const InputOutputError& error) {
+        return WriteFailureStatus(error, err);
     }
     if (!options.PlotPath.empty()) {
         const int plotted = Plot(options, table, environment, err);

@@ -3,6 +3,7 @@
 #include "analysis/misfit.h"
 #include "cli/sweep_command.h"
 #include "data/data_table.h"
+#include "data/file_io.h"
 #include "scan/scan_table.h"
 
 #include <atomic>
@@ -23,13 +24,13 @@ struct ScanPlotRequest {
 // What the scan command gets from its program: whether standard error is a terminal, the
 // default thread count, whether an interrupt arrived (polled a few times a second) and the map
 // drawer with the file types it writes (none in a build without it). The drawer throws
-// ProgramError when it cannot write the file.
+// ProgramError when it cannot draw or write the file, and returns the note of the write.
 struct ScanEnvironment {
     bool Progress = false;
     unsigned Threads = 1;
     unsigned ThreadLimit = 0; // the cores the process may use: --threads beyond is lowered; 0 for no limit
     std::function<bool()> Interrupted;
-    std::function<void(const ScanPlotRequest&)> Plot;
+    std::function<WriteNote(const ScanPlotRequest&)> Plot;
     std::vector<std::string> PlotTypes;
 };
 

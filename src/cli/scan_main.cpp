@@ -17,5 +17,5 @@ int main(int argc, char** argv) {
     environment.Plot = dravo2::DrawScanMap;
     environment.PlotTypes = {"png", "svg", "pdf"};
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return dravo2::RunScanCommand(args, std::cout, std::cerr, environment);
+    return dravo2::RunScanCommand(args, dravo2::StandardOutput(), std::cerr, environment);
 }

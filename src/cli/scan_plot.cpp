@@ -196,9 +196,16 @@ void PaintMap(QPainter& painter, const ScanPlotRequest& request) {
                      any ? feature : feature + QStringLiteral(": no values"));
 }
 
+// A painter that could not begin on its device draws nothing: no empty map is written.
+void RequireActive(const QPainter& painter) {
+    if (!painter.isActive()) {
+        throw ProgramError("The map could not be drawn");
+    }
+}
+
 } // namespace
 
-void DrawScanMap(const ScanPlotRequest& request) {
+WriteNote DrawScanMap(const ScanPlotRequest& request) {
     const OffscreenGui gui;
     const FigureFormat format = FigureFormatForPath(request.Path).value_or(FigureFormat::Png);
     QByteArray bytes;
@@ -211,6 +218,7 @@ void DrawScanMap(const ScanPlotRequest& request) {
         svg.setViewBox(QRect(0, 0, kWidth, kHeight));
         svg.setTitle(QString::fromStdString(request.Map.FeatureTitle));
         QPainter painter(&svg);
+        RequireActive(painter);
         PaintMap(painter, request);
     } else if (format == FigureFormat::Pdf) {
         // One page of the picture's size, at three quarters of a point per unit (96 units an inch).
@@ -220,12 +228,14 @@ void DrawScanMap(const ScanPlotRequest& request) {
         pdf.setResolution(288);
         pdf.setTitle(QString::fromStdString(request.Map.FeatureTitle));
         QPainter painter(&pdf);
+        RequireActive(painter);
         painter.scale(pdf.width() / static_cast<double>(kWidth), pdf.height() / static_cast<double>(kHeight));
         PaintMap(painter, request);
     } else {
         QImage image(kWidth, kHeight, QImage::Format_RGB32);
         {
             QPainter painter(&image);
+            RequireActive(painter);
             PaintMap(painter, request);
         }
         if (!image.save(&buffer, "PNG")) {
@@ -233,7 +243,10 @@ void DrawScanMap(const ScanPlotRequest& request) {
         }
     }
     buffer.close();
-    WriteFileSafely(request.Path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (bytes.isEmpty()) {
+        throw ProgramError("The map could not be drawn");
+    }
+    return WriteFileSafely(request.Path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 } // namespace dravo2

@@ -166,11 +166,10 @@ Options ParseArguments(const std::vector<std::string>& args) {
             ++options.Reversals;
             options.SweepArguments = true;
         } else if (arg == "-o") {
-            options.OutputPath = NextOptionValue(args, i);
-            CheckOutputName(options.OutputPath);
+            options.OutputPath = NextPathValue(args, i);
             options.OutputGiven = true;
         } else if (arg == "--read") {
-            options.ReadPath = NextOptionValue(args, i);
+            options.ReadPath = NextPathValue(args, i);
             options.Reading = true;
         } else if (arg == "--modes") {
             options.Modes = true;
@@ -236,6 +235,8 @@ Options ParseArguments(const std::vector<std::string>& args) {
         throw ProgramError("--residuals goes with --compare and --plot");
     }
     CheckOutputOptions(options.Output, options.Reading || !options.Measured.ImportPath.empty());
+    CheckDistinctFiles({{"--compare", options.Measured.ComparePath}},
+                       {{"-o", options.OutputPath}, {"--plot", options.Output.PlotPath}});
     return options;
 }
 
@@ -392,15 +393,15 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
         err << kOutOfMemoryMessage << "\n";
         return kExitFileError;
     }
-    if (options.Version) {
-        out << VersionText("dravo2-sweep");
-        return kExitOk;
-    }
     try {
-        if (options.Help) {
-            std::ostringstream help;
-            PrintHelp(help);
-            WriteStandardOutput(out, help.str());
+        if (options.Help || options.Version) {
+            std::ostringstream text;
+            if (options.Help) {
+                PrintHelp(text);
+            } else {
+                text << VersionText("dravo2-sweep");
+            }
+            WriteStandardOutput(out, text.str());
             return kExitOk;
         }
         if (options.Reading) {
@@ -447,7 +448,7 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
                                     options.Modes ? &modes : nullptr),
                     out, err);
         WritePlotFile(options.Output, *table, ModeNamed(options.Mode), comparing ? measured.get() : nullptr,
-                      comparing ? &comparison : nullptr, options.Mode == kModesFigure ? &modes : nullptr);
+                      comparing ? &comparison : nullptr, options.Mode == kModesFigure ? &modes : nullptr, err);
         if (!options.ResonanceFrequency.empty()) {
             err << ResonanceFieldsText(options.ResonanceFrequency, *table, modes);
         }
@@ -456,8 +457,7 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
         }
         return status;
     } catch (const InputOutputError& error) {
-        err << error.what() << "\n";
-        return kExitFileError;
+        return WriteFailureStatus(error, err);
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
         return kExitBadInput;

@@ -2,17 +2,35 @@
 
 #include "data/errors.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/falloc.h>
+#include <linux/magic.h>
+#include <memory>
+#include <poll.h>
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace dravo2 {
 namespace {
+
+std::atomic<bool (*)()> StopCheck{nullptr};
+
+bool StopRequested() {
+    bool (*const check)() = StopCheck.load(std::memory_order_relaxed);
+    return check != nullptr && check();
+}
+
+// How long a reader may take nothing, once a stop was asked for, before the write is given up.
+constexpr int kReaderGraceMilliseconds = 1000;
 
 [[noreturn]] void RaiseInputOutput(int errorNumber) {
     throw InputOutputError(InputOutputMessage(errorNumber));
@@ -110,7 +128,14 @@ std::string FollowLinks(const std::string& path) {
             RaiseInputOutput(errno);
         }
         link.resize(static_cast<std::size_t>(length));
-        target = !link.empty() && link.front() == '/' ? link : FolderOf(target) + "/" + link;
+        const bool absolute = !link.empty() && link.front() == '/';
+        // A descriptor's link in /proc (also reached as /dev/stdout or /dev/fd/N) names a pipe or
+        // socket by a text such as "pipe:[1234]", not by a path: the link itself opens it.
+        struct statfs system {};
+        if (!absolute && ::statfs(FolderOf(target).c_str(), &system) == 0 && system.f_type == PROC_SUPER_MAGIC) {
+            return target;
+        }
+        target = absolute ? link : FolderOf(target) + "/" + link;
     }
 }
 
@@ -128,19 +153,85 @@ void SyncFolder(const std::string& folder) {
     }
 }
 
-// Writes into a FIFO, a device or a regular file that must keep its identity (hard links, a
-// folder that may not be written). A regular file is first given room for the new content, so
-// that a full disk stops the write before any old byte is lost, then overwritten, cut to the new
-// length and flushed.
-void WriteInPlace(const std::string& target, std::string_view bytes, bool regular) {
-    FileDescriptor file(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+// Whether `fd` takes bytes within `milliseconds` (-1: no limit); a signal ends the wait early.
+bool Writable(int fd, int milliseconds) {
+    pollfd request{fd, POLLOUT, 0};
+    const int ready = ::poll(&request, 1, milliseconds);
+    if (ready < 0 && errno != EINTR) {
+        RaiseInputOutput(errno);
+    }
+    return ready > 0;
+}
+
+// Writes into a pipe, FIFO, terminal or device, whose reader may be slow or absent. Once a stop
+// is asked for, each piece (small enough for a pipe to take whole) waits at most the grace for
+// room, so that a reader that takes nothing cannot hold the process.
+void WriteToReader(int fd, std::string_view bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        std::size_t piece = bytes.size() - written;
+        if (StopRequested()) {
+            if (!Writable(fd, kReaderGraceMilliseconds)) {
+                throw WriteInterruptedError(
+                    "Interrupted: the reader took nothing for a second; the output is incomplete");
+            }
+            piece = std::min<std::size_t>(piece, PIPE_BUF);
+        }
+        const ssize_t count = ::write(fd, bytes.data() + written, piece);
+        if (count < 0) {
+            if (errno == EAGAIN) {
+                Writable(fd, -1); // a descriptor inherited without blocking writes
+                continue;
+            }
+            if (errno == EINTR) {
+                continue; // a stop: the loop now waits with a limit
+            }
+            RaiseInputOutput(errno);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+// Writes into a FIFO, a device or another file that is not a regular one. Opening a FIFO waits
+// for a reader; after a stop it does not: a FIFO that nobody reads is then given up at once.
+void WriteSpecialFile(const std::string& target, std::string_view bytes) {
+    FileDescriptor file;
+    for (;;) {
+        const bool stopping = StopRequested();
+        file.Reset(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (stopping ? O_NONBLOCK : 0)));
+        if (file.Get() >= 0) {
+            if (stopping) {
+                ::fcntl(file.Get(), F_SETFL, ::fcntl(file.Get(), F_GETFL) & ~O_NONBLOCK);
+            }
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == ENXIO && stopping) {
+            throw WriteInterruptedError("Interrupted: nothing reads '" + target + "'; nothing is written");
+        }
+        RaiseInputOutput(errno);
+    }
+    WriteToReader(file.Get(), bytes);
+    file.Close();
+}
+
+// Overwrites the regular file `target`, keeping its identity (the folder forbids replacing it). It
+// is first given room for the new content, so that a full disk stops the write before any old
+// byte is lost, then overwritten, cut to the new length and flushed. `expected` is the file as
+// found: a file that became something else meanwhile (a FIFO would block) is not written.
+void WriteInPlace(const std::string& target, std::string_view bytes, const struct stat& expected) {
+    FileDescriptor file(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.Get() < 0) {
         RaiseInputOutput(errno);
     }
-    if (!regular) {
-        WriteAll(file.Get(), bytes);
-        file.Close();
-        return;
+    struct stat status {};
+    if (::fstat(file.Get(), &status) != 0) {
+        RaiseInputOutput(errno);
+    }
+    if (!S_ISREG(status.st_mode) || status.st_dev != expected.st_dev || status.st_ino != expected.st_ino) {
+        throw InputOutputError("'" + target + "' was replaced while it was being written; nothing is written");
     }
     const auto size = static_cast<off_t>(bytes.size());
     // A file-size limit would stop the write half-way, with the old content partly overwritten.
@@ -215,15 +306,17 @@ public:
     int Error() const { return Failure; }
     int Get() const { return File.Get(); }
 
-    // Puts the written file under `target`, replacing what was there, and closes it.
-    void MoveTo(const std::string& target, bool targetExists) {
+    // Puts the written file under `target`, replacing what was there, and closes it. False, with
+    // `target` untouched, when the folder forbids replacing it (a sticky folder, a file of another
+    // user).
+    bool MoveTo(const std::string& target, bool targetExists) {
         if (Name.empty()) {
             const std::string self = "/proc/self/fd/" + std::to_string(File.Get());
             // A new file gets its name in one step; one that replaces another needs a name of its
             // own first, since a link never replaces an existing name.
             if (!targetExists && ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
                 File.Close();
-                return;
+                return true;
             }
             for (int attempt = 0;; ++attempt) {
                 const std::string name = TemporaryName(Folder);
@@ -238,9 +331,13 @@ public:
         }
         File.Close();
         if (::rename(Name.c_str(), target.c_str()) != 0) {
+            if (targetExists && (errno == EPERM || errno == EACCES)) {
+                return false;
+            }
             RaiseInputOutput(errno);
         }
         Name.clear();
+        return true;
     }
 
 private:
@@ -251,7 +348,8 @@ private:
 };
 
 // Replaces (or creates, when `old` is null) the regular file `target` through a temporary file.
-// Returns false, having written nothing, when the folder refuses new files but `target` exists.
+// Returns false, having changed nothing, when `target` exists but may not be replaced: the folder
+// refuses new files or the rename, or the new file cannot get the old one's owner and group.
 bool WriteReplacing(const std::string& target, std::string_view bytes, const struct stat* old) {
     const std::string folder = FolderOf(target);
     TemporaryFile temporary(folder, old != nullptr ? 0600 : 0666);
@@ -261,20 +359,34 @@ bool WriteReplacing(const std::string& target, std::string_view bytes, const str
         }
         RaiseInputOutput(error);
     }
+    // The owner first, before any byte is written: a file of another user is not taken over.
+    if (old != nullptr && ::fchown(temporary.Get(), old->st_uid, old->st_gid) != 0) {
+        return false;
+    }
     WriteAll(temporary.Get(), bytes);
-    if (old != nullptr) {
-        // The owner first: changing it may clear the set-user and set-group bits.
-        if (::fchown(temporary.Get(), old->st_uid, old->st_gid) != 0) {
-            (void)!::fchown(temporary.Get(), static_cast<uid_t>(-1), old->st_gid);
-        }
-        if (::fchmod(temporary.Get(), old->st_mode & 07777) != 0) {
-            RaiseInputOutput(errno);
-        }
+    // The mode after the owner: changing the owner may clear the set-user and set-group bits.
+    if (old != nullptr && ::fchmod(temporary.Get(), old->st_mode & 07777) != 0) {
+        RaiseInputOutput(errno);
     }
     SyncFile(temporary.Get());
-    temporary.MoveTo(target, old != nullptr);
+    if (!temporary.MoveTo(target, old != nullptr)) {
+        return false;
+    }
     SyncFolder(folder);
     return true;
+}
+
+// The path that `path` stands for once its symbolic links and its folder are resolved; as far as
+// it can be resolved when parts of it do not exist.
+std::string ResolvedPath(const std::string& path) {
+    std::string target = path;
+    try {
+        target = FollowLinks(path);
+    } catch (const InputOutputError&) {
+        return path;
+    }
+    const std::unique_ptr<char, decltype(&std::free)> folder(::realpath(FolderOf(target).c_str(), nullptr), &std::free);
+    return folder ? std::string(folder.get()) + "/" + NameOf(target) : target;
 }
 
 } // namespace
@@ -303,6 +415,10 @@ std::string InputOutputMessage(int errorNumber) {
     case EBADF:
         return "Invalid file handle";
     default:
+        // The system's own words for the other causes ("Too many levels of symbolic links").
+        if (const char* text = ::strerrordesc_np(errorNumber)) {
+            return text;
+        }
         return "I/O error " + std::to_string(errorNumber);
     }
 }
@@ -352,7 +468,7 @@ std::string ReadWholeFile(const std::string& path) {
     return bytes;
 }
 
-void WriteFileSafely(const std::string& path, std::string_view bytes) {
+WriteNote WriteFileSafely(const std::string& path, std::string_view bytes, SpecialFiles special) {
     if (path.empty()) {
         RaiseInputOutput(ENOENT);
     }
@@ -363,21 +479,56 @@ void WriteFileSafely(const std::string& path, std::string_view bytes) {
             RaiseInputOutput(errno);
         }
         WriteReplacing(target, bytes, nullptr);
-        return;
+        return WriteNote::None;
     }
     if (S_ISDIR(status.st_mode)) {
         RaiseInputOutput(EISDIR);
     }
     if (!S_ISREG(status.st_mode)) {
-        WriteInPlace(target, bytes, false);
-        return;
+        if (special == SpecialFiles::Refuse) {
+            throw NotRegularFileError("'" + path + "' is not a regular file: results are saved only to files");
+        }
+        WriteSpecialFile(target, bytes);
+        return WriteNote::None;
     }
     if (!MayWrite(target)) {
         RaiseInputOutput(EACCES);
     }
-    if (status.st_nlink > 1 || !WriteReplacing(target, bytes, &status)) {
-        WriteInPlace(target, bytes, true);
+    if (WriteReplacing(target, bytes, &status)) {
+        return status.st_nlink > 1 ? WriteNote::LinksBroken : WriteNote::None;
     }
+    WriteInPlace(target, bytes, status);
+    return WriteNote::None;
+}
+
+void WriteToDescriptor(int fd, std::string_view bytes) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        RaiseInputOutput(errno);
+    }
+    if (S_ISREG(status.st_mode)) {
+        WriteAll(fd, bytes);
+    } else {
+        WriteToReader(fd, bytes);
+    }
+}
+
+void SetStopCheck(bool (*stopRequested)()) {
+    StopCheck.store(stopRequested, std::memory_order_relaxed);
+}
+
+bool SameFile(const std::string& first, const std::string& second) {
+    if (first.empty() || second.empty()) {
+        return false;
+    }
+    struct stat a {};
+    struct stat b {};
+    const bool firstExists = ::stat(first.c_str(), &a) == 0;
+    const bool secondExists = ::stat(second.c_str(), &b) == 0;
+    if (firstExists || secondExists) {
+        return firstExists && secondExists && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    }
+    return ResolvedPath(first) == ResolvedPath(second);
 }
 
 void CheckWritable(const std::string& path) {

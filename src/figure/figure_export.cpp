@@ -238,6 +238,13 @@ void DrawLegend(QPainter& painter, const AxisMap& map, const FigureDescription& 
     }
 }
 
+// A painter that could not begin on its device (an image, SVG or PDF writer) draws nothing.
+void RequireActive(const QPainter& painter) {
+    if (!painter.isActive()) {
+        throw ProgramError("The figure could not be drawn");
+    }
+}
+
 } // namespace
 
 std::optional<FigureFormat> FigureFormatForPath(const std::string& path) {
@@ -396,15 +403,40 @@ void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRect
     painter.restore();
 }
 
+namespace {
+
+// The pixels along a length of `cm` at `dpi`, at least one.
+long long PixelsAlong(double cm, int dpi) {
+    return std::max(1LL, std::llround(cm * 10 / kMmPerInch * dpi));
+}
+
+} // namespace
+
+void CheckFigurePixels(double widthCm, double heightCm, int dpi) {
+    const long long width = PixelsAlong(widthCm, dpi);
+    const long long height = PixelsAlong(heightCm, dpi);
+    if (width > kMostFigurePixels / height) {
+        throw ProgramError("A PNG figure of " + std::to_string(width) + " x " + std::to_string(height) +
+                           " pixels is larger than the " + std::to_string(kMostFigurePixels / 1'000'000) +
+                           " megapixels a figure may have: lower the resolution or the size");
+    }
+}
+
 QImage RenderFigureImage(const FigureDescription& figure, int dpi) {
-    const int width = std::max(1, static_cast<int>(std::lround(figure.WidthCm * 10 / kMmPerInch * dpi)));
-    const int height = std::max(1, static_cast<int>(std::lround(figure.HeightCm * 10 / kMmPerInch * dpi)));
+    CheckFigurePixels(figure.WidthCm, figure.HeightCm, dpi);
+    const int width = static_cast<int>(PixelsAlong(figure.WidthCm, dpi));
+    const int height = static_cast<int>(PixelsAlong(figure.HeightCm, dpi));
     QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull()) {
+        throw ProgramError("Not enough memory for a figure of " + std::to_string(width) + " x " +
+                           std::to_string(height) + " pixels");
+    }
     const int dotsPerMeter = static_cast<int>(std::lround(dpi / 0.0254));
     image.setDotsPerMeterX(dotsPerMeter);
     image.setDotsPerMeterY(dotsPerMeter);
     image.fill(Qt::white);
     QPainter painter(&image);
+    RequireActive(painter);
     PaintFigure(painter, figure, QRectF(0, 0, width, height), dpi / kPointsPerInch);
     painter.end();
     return image;
@@ -421,7 +453,9 @@ std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format
     const double heightPt = figure.HeightCm * 10 / kMmPerInch * kPointsPerInch;
     switch (format) {
     case FigureFormat::Png:
-        RenderFigureImage(figure, dpi).save(&buffer, "PNG");
+        if (!RenderFigureImage(figure, dpi).save(&buffer, "PNG")) {
+            throw ProgramError("The figure could not be encoded as PNG");
+        }
         break;
     case FigureFormat::Svg: {
         // One SVG unit is one point; the size is written in millimetres.
@@ -432,6 +466,7 @@ std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format
         svg.setViewBox(QRectF(0, 0, widthPt, heightPt));
         svg.setTitle(QStringLiteral("Dravo2 figure"));
         QPainter painter(&svg);
+        RequireActive(painter);
         PaintFigure(painter, figure, QRectF(0, 0, widthPt, heightPt), 1.0);
         painter.end();
         break;
@@ -446,6 +481,7 @@ std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format
         const int resolution = 1200;
         pdf.setResolution(resolution);
         QPainter painter(&pdf);
+        RequireActive(painter);
         const QRectF area(0, 0, pdf.width(), pdf.height());
         PaintFigure(painter, figure, area, resolution / kPointsPerInch);
         painter.end();
@@ -453,6 +489,9 @@ std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format
     }
     }
     buffer.close();
+    if (bytes.isEmpty()) {
+        throw ProgramError("The figure could not be drawn");
+    }
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 

@@ -17,6 +17,13 @@ enum class FigureFormat { Png, Svg, Pdf };
 
 inline constexpr int kDefaultFigureDpi = 300;
 
+// The most pixels a PNG figure may have (about 400 MB while it is drawn).
+inline constexpr long long kMostFigurePixels = 100'000'000;
+
+// Refuses (ProgramError) a PNG figure of `widthCm` by `heightCm` at `dpi` with more pixels than
+// kMostFigurePixels, naming its size in pixels and the limit.
+void CheckFigurePixels(double widthCm, double heightCm, int dpi);
+
 // The format named by a file's extension (.png, .svg, .pdf in any case), or none.
 std::optional<FigureFormat> FigureFormatForPath(const std::string& path);
 
@@ -29,7 +36,8 @@ QImage RenderFigureImage(const FigureDescription& figure, int dpi);
 
 // The bytes of a figure file: PNG at `dpi`, SVG (in points, with its size in millimetres) or a
 // one-page PDF of the figure's size (in whole points). Needs a QGuiApplication (for the fonts); throws
-// ProgramError without one.
+// ProgramError without one, for a PNG of too many pixels (CheckFigurePixels) and for a drawing
+// or an encoding that fails, so that no empty or partial figure is ever written.
 std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format, int dpi = kDefaultFigureDpi);
 
 // Makes sure a QGuiApplication exists for drawing: when there is none, one is created on Qt's

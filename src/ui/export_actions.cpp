@@ -8,6 +8,7 @@
 #include "plot/figure.h"
 #include "ui/app_window.h"
 #include "ui/import_actions.h"
+#include "ui/platform.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -78,8 +79,10 @@ public:
             // Qt's drawing may leave floating-point flags raised; the engine's checks after this
             // handler must not take them for its own.
             ClearFloatingPointFlags();
-            WriteFileSafely(path, bytes);
-            Window.StatusText->setText(QStringLiteral("Plot exported to ") + request->Path);
+            const WriteNote note = WriteFileSafely(path, bytes, SpecialFiles::Refuse);
+            Window.StatusText->setText(note == WriteNote::LinksBroken
+                                           ? LinksBrokenText(request->Path)
+                                           : QStringLiteral("Plot exported to ") + request->Path);
         });
     }
 
@@ -99,9 +102,12 @@ public:
             for (std::size_t i = 0; i < present.size(); ++i) {
                 present[i] = form.Driver.Session.Model.Stack.t[i] > 0;
             }
-            WriteFileSafely(name.toStdString(), CsvTableText(*form.Driver.Simulation, present,
-                                                             TableBranchNumbers(*form.Driver.Simulation)));
-            Window.StatusText->setText(QStringLiteral("Table exported to ") + name);
+            const WriteNote note = WriteFileSafely(
+                name.toStdString(),
+                CsvTableText(*form.Driver.Simulation, present, TableBranchNumbers(*form.Driver.Simulation)),
+                SpecialFiles::Refuse);
+            Window.StatusText->setText(note == WriteNote::LinksBroken ? LinksBrokenText(name)
+                                                                      : QStringLiteral("Table exported to ") + name);
         });
     }
 

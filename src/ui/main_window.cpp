@@ -507,8 +507,13 @@ void TForm1::BZapiszDATClick() {
         name += QStringLiteral(".da2");
     }
     SaveFileName = name;
-    WriteFileSafely(name.toStdString(), ResultFileText(*Driver.Simulation));
+    // A FIFO or device is refused rather than waited for on the interface thread.
+    const WriteNote note =
+        WriteFileSafely(name.toStdString(), ResultFileText(*Driver.Simulation), SpecialFiles::Refuse);
     BZapiszDAT->setEnabled(false);
+    if (note == WriteNote::LinksBroken) {
+        Reporter.Report(LinksBrokenText(name));
+    }
 }
 
 } // namespace dravo2

@@ -34,7 +34,8 @@ QString QtFileDialogs::OpenExperiment(int& filterIndex) {
 QString QtFileDialogs::SaveResult(const QString& name) {
     QFileDialog dialog(Parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(QStringLiteral("dat (*.dat)"));
+    // A name typed without an extension gets ".da2", so the filter lists both kinds of file.
+    dialog.setNameFilter(QStringLiteral("dat, da2 (*.dat *.da2)"));
     dialog.setDefaultSuffix(QStringLiteral("da2"));
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.selectFile(name);
@@ -42,6 +43,10 @@ QString QtFileDialogs::SaveResult(const QString& name) {
         return {};
     }
     return dialog.selectedFiles().constFirst();
+}
+
+QString LinksBrokenText(const QString& name) {
+    return QStringLiteral("'%1' is a new file: its other hard links keep the old content.").arg(name);
 }
 
 char RegionalDecimalSeparator() {

@@ -43,6 +43,10 @@ private:
     QWidget* Parent;
 };
 
+// What the window says after saving `name` when the file had other hard links, which keep the
+// old content.
+QString LinksBrokenText(const QString& name);
+
 // The user's decimal separator from the system locale; the full stop where it is not one
 // plain character.
 char RegionalDecimalSeparator();

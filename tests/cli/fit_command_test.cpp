@@ -80,6 +80,8 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
         {{file, "--free", "J1", "--bounds", "J1=-1:1", "--bounds", "J1=-2:2"}, "--bounds given twice"},
         {{file, "--free", "J1", "--solver", "newton", "solver=descent"}, "Two solvers"},
         {{file, "--free", "J1", "--seed", "1", "--free", "K1", "--seed", "2"}, "Option --seed is given twice"},
+        {{file, "--free", "J1", "--report", ""}, "Option --report needs a file name"},
+        {{file, "--free", "J1", "--report", file}, "is the same file as FILE"},
     };
     for (const auto& [args, message] : cases) {
         const Outcome outcome = RunFit(args);
@@ -93,6 +95,13 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
     const Outcome report = RunFit({Path("loop.csv"), "--free", "J1", "--report", Path("no/such/folder.json")});
     EXPECT_EQ(report.status, kExitFileError);
     EXPECT_EQ(report.out, "");
+    // --help and --version report an output that fails.
+    for (const char* option : {"--help", "--version"}) {
+        std::ostream closed(nullptr);
+        std::ostringstream err;
+        EXPECT_EQ(RunFitCommand({option}, closed, err, false, [] { return false; }), kExitFileError) << option;
+        EXPECT_EQ(err.str().rfind("Cannot write to standard output: ", 0), 0u) << err.str();
+    }
 }
 
 TEST_F(FitCommandTest, WritesTheFittedSetTheSweepCommandReadsAndAReportOfTheSummary) {

@@ -249,6 +249,60 @@ TEST(SweepCommand, TheOutputFileIsCheckedFirstAndNeverEmptied) {
     EXPECT_EQ(failed.status, kExitStepError);
     EXPECT_EQ(failed.err, "Floating point overflow\nNo rows were recorded: nothing is written to '" + result + "'.\n");
     EXPECT_EQ(ReadWholeFile(result), "a good result");
+
+    // A hard-linked result is replaced under its name; the other name keeps the old rows.
+    ::link(result.c_str(), (dir / "linked.dat").c_str());
+    const Outcome linked = RunCommand({"steps=2", "-o", result});
+    EXPECT_EQ(linked.status, kExitOk);
+    EXPECT_EQ(linked.err, "'" + result + "' is a new file: its other hard links keep the old content.\n");
+    EXPECT_EQ(ReadWholeFile(result).size(), 2u * 218);
+    EXPECT_EQ(ReadWholeFile(dir / "linked.dat"), "a good result");
+}
+
+// Every path option refuses an empty name; an output naming an input or another output, through
+// a link or not, and a figure of too many pixels are refused before the sweep, the files kept.
+TEST(SweepCommand, OutputsThatWouldDestroyAFileAreRefusedFirst) {
+    const testing::TempFolder dir;
+    const std::string measured = dir / "meas.txt";
+    const std::string link = dir / "link.txt";
+    const std::string png = dir / "x.png";
+    WriteFileSafely(measured, "-20000 -1\n0 0\n20000 1\n");
+    WriteFileSafely(png, "OLD");
+    ASSERT_EQ(::symlink(measured.c_str(), link.c_str()), 0);
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--import", ""}, "Option --import needs a file name\n"},
+        {{"--compare", ""}, "Option --compare needs a file name\n"},
+        {{"--plot", ""}, "Option --plot needs a file name\n"},
+        {{"--read", ""}, "Option --read needs a file name\n"},
+        {{"--compare", measured, "-o", measured},
+         "-o '" + measured + "' is the same file as --compare '" + measured + "': give another file name\n"},
+        {{"--compare", link, "-o", measured},
+         "-o '" + measured + "' is the same file as --compare '" + link + "': give another file name\n"},
+        {{"-o", png, "--plot", png},
+         "--plot '" + png + "' is the same file as -o '" + png + "': give another file name\n"},
+        {{"--plot", png, "--plot-size", "100x100", "--dpi", "2400"},
+         "A PNG figure of 94488 x 94488 pixels is larger than the 100 megapixels a figure may have: lower the "
+         "resolution or the size\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const Outcome outcome = RunCommand(c.args);
+        EXPECT_EQ(outcome.status, kExitBadInput);
+        EXPECT_EQ(outcome.err, c.message);
+        EXPECT_EQ(ReadWholeFile(measured), "-20000 -1\n0 0\n20000 1\n");
+        EXPECT_EQ(ReadWholeFile(png), "OLD");
+    }
+    // --help and --version report an output that fails, as the sweep's rows do.
+    for (const char* option : {"--help", "--version"}) {
+        std::ostream closed(nullptr);
+        std::ostringstream err;
+        EXPECT_EQ(RunSweepCommand({option}, closed, err, false), kExitFileError) << option;
+        EXPECT_EQ(err.str().rfind("Cannot write to standard output: ", 0), 0u) << err.str();
+    }
 }
 
 TEST(SweepCommand, ReadRefusesAFifoAndTellsWhenRowsAreCut) {

@@ -1,4 +1,4 @@
-// The sweep command as a process: exit statuses, Ctrl-C, closed or limited standard output,
+// The sweep command as a process: exit statuses, Ctrl-C, closed, limited or blocked output,
 // the locale and the flush of the output folder.
 #include "cli/cli_common.h"
 #include "data/file_io.h"
@@ -15,6 +15,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -29,6 +30,7 @@ struct Launch {
     std::vector<std::string> Args;
     std::vector<std::string> Environment; // NAME=VALUE added to the inherited ones
     bool CloseStdout = false;
+    int Stdout = -1; // a descriptor to take as standard output instead of the file
     rlim_t FileSizeLimit = RLIM_INFINITY;
     std::string Program = DRAVO2_SWEEP_BINARY;
 };
@@ -54,7 +56,7 @@ protected:
             }
             if (launch.CloseStdout) {
                 ::close(1);
-            } else if (::dup2(outFd, 1) < 0) {
+            } else if (::dup2(launch.Stdout >= 0 ? launch.Stdout : outFd, 1) < 0) {
                 ::_exit(100);
             }
             ::close(outFd);
@@ -87,6 +89,25 @@ protected:
     }
 
     Finished Run(const Launch& launch) { return Wait(Spawn(launch)); }
+
+    // Waits at most `seconds` for the process to end; one that does not is killed and fails the test.
+    Finished WaitWithin(pid_t child, int seconds) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        // The end is only looked at (WNOWAIT); Wait collects it.
+        auto ended = [child] {
+            siginfo_t info{};
+            return ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                   info.si_pid == child;
+        };
+        while (!ended() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (!ended()) {
+            ADD_FAILURE() << "the process did not end within " << seconds << " s";
+            ::kill(child, SIGKILL);
+        }
+        return Wait(child);
+    }
 
     static std::string Read(const std::string& path) {
         std::ifstream file(path, std::ios::binary);
@@ -143,6 +164,56 @@ TEST_F(SweepProcess, AnInterruptedSweepWritesTheRowsSoFar) {
     }
 }
 
+// Whether the process comes to sleep inside the system call `number` (an open or a write waiting
+// for a reader) within a few seconds, as /proc shows it.
+bool SleepsIn(pid_t pid, long number) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream call("/proc/" + std::to_string(pid) + "/syscall");
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        long current = -1;
+        call >> current;
+        const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const std::size_t paren = text.rfind(')');
+        if (current == number && paren != std::string::npos && text.compare(paren + 2, 1, "S") == 0) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+// One SIGTERM (as `timeout` sends) wakes a command waiting to write to a FIFO that nobody opens or
+// to a full pipe that nobody reads: it ends with 130 and says what became of the output.
+TEST_F(SweepProcess, OneSignalEndsAWaitForAReader) {
+    const std::string fifo = Dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t opening = Spawn({{"steps=2", "-o", fifo}});
+    ASSERT_TRUE(SleepsIn(opening, SYS_openat));
+    ASSERT_EQ(::kill(opening, SIGTERM), 0);
+    const Finished unread = WaitWithin(opening, 10);
+    EXPECT_EQ(unread.Status, kExitInterrupted);
+    EXPECT_EQ(unread.Err, "Interrupted: nothing reads '" + fifo + "'; nothing is written\n");
+
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_EQ(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    const std::string filler(4096, 'x');
+    while (::write(ends[1], filler.data(), filler.size()) > 0) {
+    }
+    ASSERT_EQ(::fcntl(ends[1], F_SETFL, 0), 0);
+    Launch full{{"steps=2"}};
+    full.Stdout = ends[1];
+    const pid_t writing = Spawn(full);
+    ASSERT_TRUE(SleepsIn(writing, SYS_write));
+    ASSERT_EQ(::kill(writing, SIGTERM), 0);
+    const Finished blocked = WaitWithin(writing, 10);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    EXPECT_EQ(blocked.Status, kExitInterrupted);
+    EXPECT_EQ(blocked.Err, "Interrupted: the reader took nothing for a second; the output is incomplete\n");
+}
+
 TEST_F(SweepProcess, StandardOutputErrorsAreReported) {
     Launch closed{{"steps=2"}};
     closed.CloseStdout = true;
@@ -154,7 +225,7 @@ TEST_F(SweepProcess, StandardOutputErrorsAreReported) {
     limited.FileSizeLimit = 1000;
     const Finished cut = Run(limited);
     EXPECT_EQ(cut.Status, kExitFileError);
-    EXPECT_EQ(cut.Err, "Cannot write to standard output: I/O error 27\n");
+    EXPECT_EQ(cut.Err, "Cannot write to standard output: File too large\n");
 
     Launch help{{"--help"}};
     help.CloseStdout = true;

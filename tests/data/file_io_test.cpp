@@ -118,7 +118,7 @@ TEST_F(FileIoTest, AWriteFailingHalfWayKeepsTheEarlierFile) {
     }
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_EQ(message, "I/O error 27");
+    EXPECT_EQ(message, "File too large");
     EXPECT_EQ(ReadWholeFile(path), "kept");
     EXPECT_EQ(std::distance(fs::directory_iterator(Dir), fs::directory_iterator()), 1);
 }
@@ -141,7 +141,22 @@ TEST_F(FileIoTest, MissingFilesAndFoldersAreReportedByName) {
     EXPECT_THROW(WriteFileSafely((Dir / "no" / "such.dat").string(), "x"), InputOutputError);
     EXPECT_THROW(ReadWholeFile(Dir.string()), InputOutputError);
     EXPECT_EQ(InputOutputMessage(ENOSPC), "Disk full");
-    EXPECT_EQ(InputOutputMessage(EIO), "I/O error 5");
+    EXPECT_EQ(InputOutputMessage(EIO), "Input/output error");
+}
+
+// Causes without a message of their own show the system's text, and a message quoting bytes shows
+// them all: a NUL would end it, an escape sequence would reach the terminal.
+TEST_F(FileIoTest, MessagesShowTheSystemsTextAndEveryByte) {
+    fs::create_symlink("loop", Dir / "loop");
+    EXPECT_EQ(FailureOf([&] { WriteFileSafely((Dir / "loop").string(), "x"); }), "Too many levels of symbolic links");
+    EXPECT_EQ(InputOutputMessage(EFBIG), "File too large");
+    EXPECT_EQ(InputOutputMessage(4095), "I/O error 4095");
+    const ProgramError quoted("'" +
+                              std::string("1\0"
+                                          "2\x1b[2J\t3\r",
+                                          10) +
+                              "' is not a number");
+    EXPECT_EQ(std::string(quoted.what()), "'1\\x002\\x1B[2J\t3\\x0D' is not a number");
 }
 
 TEST_F(FileIoTest, SymbolicLinksAreWrittenThroughToTheirTargets) {
@@ -188,17 +203,62 @@ TEST_F(FileIoTest, AFifoIsWrittenDirectlyAndNeverRead) {
     EXPECT_EQ(received, "rows\r\n");
     EXPECT_TRUE(fs::is_fifo(fifo));
     EXPECT_EQ(Entries(Dir), 1u);
+
+    // The window refuses it rather than wait for a reader; after a stop nobody is waited for.
+    EXPECT_THROW(WriteFileSafely(fifo.string(), "rows", SpecialFiles::Refuse), NotRegularFileError);
+    SetStopCheck([] { return true; });
+    const std::string stopped = FailureOf([&] { WriteFileSafely(fifo.string(), "rows"); });
+    SetStopCheck(nullptr);
+    EXPECT_EQ(stopped, "Interrupted: nothing reads '" + fifo.string() + "'; nothing is written");
 }
 
-TEST_F(FileIoTest, HardLinksAreKeptByWritingInPlace) {
+// A descriptor's link in /proc names a pipe by a text such as "pipe:[1234]": the link is written
+// through as it is (`-o /dev/stdout` with standard output a pipe).
+TEST_F(FileIoTest, ADescriptorLinkToAPipeIsWrittenIntoThePipe) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    for (const std::string& path : {"/proc/self/fd/" + std::to_string(ends[1]), "/dev/fd/" + std::to_string(ends[1])}) {
+        SCOPED_TRACE(path);
+        EXPECT_NO_THROW(CheckWritable(path));
+        EXPECT_EQ(FailureOf([&] { WriteFileSafely(path, "rows\r\n"); }), "");
+        char buffer[16] = {};
+        EXPECT_EQ(::read(ends[0], buffer, sizeof buffer), 6);
+        EXPECT_EQ(std::string(buffer), "rows\r\n");
+    }
+    ::close(ends[0]);
+    ::close(ends[1]);
+}
+
+TEST_F(FileIoTest, SameFileSeesThroughLinksAndSpellings) {
+    fs::create_directories(Dir / "data");
+    const fs::path file = Dir / "data" / "meas.txt";
+    WriteFileSafely(file.string(), "1 2\n");
+    fs::create_symlink("data/meas.txt", Dir / "link");
+    fs::create_hard_link(file, Dir / "hard");
+    WriteFileSafely((Dir / "other.txt").string(), "1 2\n");
+    const std::string dir = Dir.string();
+    EXPECT_TRUE(SameFile(file.string(), dir + "/link"));
+    EXPECT_TRUE(SameFile(file.string(), dir + "/hard"));
+    EXPECT_TRUE(SameFile(dir + "/new.png", dir + "/data/../new.png")); // neither exists yet
+    EXPECT_FALSE(SameFile(file.string(), dir + "/other.txt"));
+    EXPECT_FALSE(SameFile(file.string(), dir + "/new.png"));
+    EXPECT_FALSE(SameFile("", ""));
+}
+
+// A hard-linked file is replaced under the name written, so that a failure or a kill at any moment
+// leaves the old content or the new one; its other names keep the old content.
+TEST_F(FileIoTest, AHardLinkedFileIsReplacedUnderTheNameWrittenOnly) {
     const fs::path first = Dir / "a.dat";
     const fs::path second = Dir / "b.dat";
     WriteFileSafely(first.string(), "a longer old content");
     fs::create_hard_link(first, second);
-    WriteFileSafely(second.string(), "new");
-    EXPECT_EQ(Content(first), "new");
-    EXPECT_EQ(fs::hard_link_count(first), 2u);
+    EXPECT_EQ(WriteFileSafely(second.string(), "new"), WriteNote::LinksBroken);
+    EXPECT_EQ(Content(first), "a longer old content");
+    EXPECT_EQ(Content(second), "new");
+    EXPECT_EQ(fs::hard_link_count(first), 1u);
     EXPECT_EQ(Entries(Dir), 2u);
+    EXPECT_EQ(WriteFileSafely(second.string(), "newer"), WriteNote::None);
+    fs::create_hard_link(second, Dir / "c.dat");
 
     // The file-size limit is met before any old byte is overwritten.
     rlimit old{};
@@ -207,11 +267,12 @@ TEST_F(FileIoTest, HardLinksAreKeptByWritingInPlace) {
     rlimit small = old;
     small.rlim_cur = 100;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::string message = FailureOf([&] { WriteFileSafely(first.string(), std::string(1000, 'x')); });
+    const std::string message = FailureOf([&] { WriteFileSafely(second.string(), std::string(1000, 'x')); });
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_EQ(message, "I/O error 27");
-    EXPECT_EQ(Content(second), "new");
+    EXPECT_EQ(message, "File too large");
+    EXPECT_EQ(Content(second), "newer");
+    EXPECT_EQ(fs::hard_link_count(second), 2u);
 }
 
 TEST_F(FileIoTest, AReplacedFileKeepsItsModeAndANewOneFollowsTheUmask) {
@@ -272,6 +333,33 @@ TEST_F(FileIoTest, AWritableFileInAFolderThatIsNotIsWrittenInPlace) {
     ::chmod(folder.c_str(), 0755);
 }
 
+// Another user's writable file in a sticky folder (which forbids replacing it) or in a folder
+// anyone may write is written in place: it keeps its owner and group.
+TEST_F(FileIoTest, AnotherUsersWritableFileKeepsItsOwner) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr) {
+        GTEST_SKIP() << "needs root to give the folder and file to their owners, and the user nobody";
+    }
+    ASSERT_EQ(::chmod(Dir.c_str(), 0755), 0);
+    for (const mode_t folderMode : {01777, 0777}) {
+        SCOPED_TRACE(folderMode);
+        const fs::path folder = Dir / std::to_string(folderMode);
+        const fs::path path = folder / "shared.dat";
+        fs::create_directories(folder);
+        ASSERT_EQ(::chmod(folder.c_str(), folderMode), 0);
+        WriteFileSafely(path.string(), "a longer old content");
+        ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+        EXPECT_TRUE(
+            HoldsAsNobody(*nobody, [&] { return FailureOf([&] { WriteFileSafely(path.string(), "new"); }).empty(); }));
+        struct stat status {};
+        ASSERT_EQ(::stat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, 0u);
+        EXPECT_EQ(status.st_gid, 0u);
+        EXPECT_EQ(Content(path), "new");
+        EXPECT_EQ(Entries(folder), 1u);
+    }
+}
+
 TEST_F(FileIoTest, ANameOf255CharactersIsWrittenAndReplaced) {
     const fs::path path = Dir / std::string(255, 'n');
     EXPECT_NO_THROW(CheckWritable(path.string()));
@@ -283,23 +371,29 @@ TEST_F(FileIoTest, ANameOf255CharactersIsWrittenAndReplaced) {
 }
 
 // The new content is an unnamed file until it is complete: a process killed by the file-size
-// limit half-way leaves the old file and nothing else.
+// limit half-way leaves the old file and nothing else, hard-linked or not.
 TEST_F(FileIoTest, AProcessKilledWhileWritingLeavesNoTemporaryFile) {
     const fs::path path = Dir / "result.dat";
-    WriteFileSafely(path.string(), "kept");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_DFL);
-        rlimit small{100, 100};
-        ::setrlimit(RLIMIT_FSIZE, &small);
-        WriteFileSafely(path.string(), std::string(100000, 'x'));
-        ::_exit(0);
+    for (const bool linked : {false, true}) {
+        SCOPED_TRACE(linked ? "hard-linked" : "one name");
+        WriteFileSafely(path.string(), std::string(200, 'o'));
+        if (linked) {
+            fs::create_hard_link(path, Dir / "link.dat");
+        }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_DFL);
+            rlimit small{100, 100};
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            WriteFileSafely(path.string(), std::string(100000, 'x'));
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+        EXPECT_EQ(Content(path), std::string(200, 'o'));
+        EXPECT_EQ(Entries(Dir), linked ? 2u : 1u);
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
-    EXPECT_EQ(Content(path), "kept");
-    EXPECT_EQ(Entries(Dir), 1u);
 }
 
 TEST_F(FileIoTest, CheckWritableFindsWhatTheWriteWouldMeetAndCreatesNothing) {

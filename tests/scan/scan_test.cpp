@@ -5,6 +5,7 @@
 #include "data/result_writer.h"
 #include "scan/scan_grid.h"
 #include "scan/scan_table.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -238,6 +239,36 @@ TEST(ScanCommand, LimitsConflictsAndUnknownFeaturesAreRefusedBeforeAnyLoop) {
     EXPECT_NE(lowered.err.find("Note: --threads 3 lowered to 1, the cores this process may use"), std::string::npos)
         << lowered.err;
     EXPECT_NE(lowered.err.find("on 1 thread\n"), std::string::npos) << lowered.err;
+}
+
+// Empty file names, and outputs that would replace an input, are refused before any loop; --help
+// and --version report an output that fails.
+TEST(ScanCommand, OutputsThatWouldDestroyAFileAreRefusedFirst) {
+    const testing::TempFolder dir;
+    const std::string shard = dir / "s0.csv";
+    const std::string measured = dir / "meas.dat";
+    WriteFileSafely(shard, "shard");
+    WriteFileSafely(measured, "-20000 -1\n0 0\n20000 1\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"--merge", shard, dir / "s1.csv", "-o", shard}, "-o '" + shard + "' is the same file as --merge"},
+        {SmallScan({"--compare", measured, "-o", measured}), "-o '" + measured + "' is the same file as --compare"},
+        {SmallScan({"-o", ""}), "Option -o needs a file name"},
+        {SmallScan({"--compare", ""}), "Option --compare needs a file name"},
+        {SmallScan({"--plot", "", "--value", "Hc"}), "Option --plot needs a file name"},
+        {{"--merge", shard, "", "-o", dir / "out.csv"}, "Option --merge needs file names"},
+    };
+    for (const auto& [args, message] : cases) {
+        const Outcome refused = Scan(args);
+        EXPECT_EQ(refused.status, kExitBadInput) << refused.err;
+        EXPECT_EQ(refused.err.rfind(message, 0), 0u) << refused.err;
+    }
+    EXPECT_EQ(ReadWholeFile(shard), "shard");
+    EXPECT_EQ(ReadWholeFile(measured), "-20000 -1\n0 0\n20000 1\n");
+    for (const char* option : {"--help", "--version"}) {
+        std::ostream closed(nullptr);
+        std::ostringstream err;
+        EXPECT_EQ(RunScanCommand({option}, closed, err, ScanEnvironment{}), kExitFileError) << option;
+    }
 }
 
 } // namespace

@@ -131,6 +131,16 @@ TEST_F(FilesTest, ACancelledSaveWritesNothingAndAFailedOneKeepsTheButton) {
     EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"File not found"});
     EXPECT_TRUE(Form->BZapiszDAT->isEnabled());
 
+    // A FIFO would hold the window until a reader came: it is refused with a message.
+    const fs::path fifo = Dir / "pipe.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Reporter.Messages.clear();
+    Dialogs.SaveAnswers.push_back(QString::fromStdString(fifo.string()));
+    Form->BZapiszDAT->click();
+    EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"'" + fifo.string() +
+                                                          "' is not a regular file: results are saved only to files"});
+    EXPECT_TRUE(Form->BZapiszDAT->isEnabled());
+
     Dialogs.SaveAnswers.push_back(QString::fromStdString(existing.string()));
     Form->BZapiszDAT->click();
     EXPECT_EQ(fs::file_size(existing), 5u * 218);
