@@ -13,15 +13,6 @@ namespace {
 // this only happens when rounding has stopped all progress).
 constexpr int kMaxHalvings = 50;
 
-// A step's energy change may depart from the quadratic model's by this fraction of it.
-constexpr double kModelTolerance = 0.25;
-// How far a step of the gradient flow may depart from the flow's path, as a fraction of the step.
-constexpr double kFlowTolerance = 0.05;
-// The factor by which the shift 1 / h rises while the quadratic model fails along the step.
-constexpr double kShiftGrowth = 4;
-// The least shift, as a fraction of |H|.
-constexpr double kShiftFloor = 1e-3;
-
 // Gives each absent layer a decoupled diagonal entry as large as the present layers' block (its
 // gradient component is 0), so that the fixed-size factorisation and eigen solver work on the
 // present layers' system alone. Returns the Frobenius norm of that block.
@@ -43,74 +34,27 @@ void ZeroAbsent(const EnergyDerivatives& energy, Vector4& v) {
     }
 }
 
-// The quadratic model's energy change along `step` agrees with the energy's own within
-// kModelTolerance of it: no bend of the path or barrier lies within the step. Returns the energy
-// change.
-bool ModelHolds(const EnergyDerivatives& energy, const Vector4& a, const Vector4& grad, const Matrix4& hess,
-                const Vector4& step, double& change) {
-    const double predicted = grad.dot(step) + 0.5 * step.dot(hess * step);
-    change = energy.EnergyChange(a, step);
-    return std::fabs(change - predicted) <= kModelTolerance * std::fabs(predicted);
-}
-
-// Scales `step` down so that no angle moves more than kNewtonStepCap.
-void CapStep(Vector4& step) {
-    const double largest = step.cwiseAbs().maxCoeff();
-    if (largest > kNewtonStepCap) {
-        step *= kNewtonStepCap / largest;
-    }
-}
-
-// Newton's step when the Hessian is positive definite and the minimum of the quadratic model lies
-// within kNewtonStepCap of every angle, where the model holds: there the path has settled into a
-// basin and the step converges quadratically. False otherwise.
-bool NewtonStep(const EnergyDerivatives& energy, const Vector4& a, const Vector4& grad, const Matrix4& hess,
-                Vector4& step, double& change) {
-    const Eigen::LLT<Matrix4> cholesky(hess);
-    if (cholesky.info() != Eigen::Success) {
+// Nocedal and Wright, algorithm 3.3: the Newton direction of H + tau I, with tau = 0 when the
+// diagonal is positive and otherwise just above its most negative entry, doubled (and at least
+// beta = 1e-3 |H|) until the Cholesky factorisation succeeds. False when no shift gave a finite
+// direction.
+bool ModifiedNewtonDirection(const Matrix4& hess, double norm, const Vector4& grad, Vector4& direction) {
+    const double beta = 1e-3 * norm;
+    if (!(beta > 0) || !std::isfinite(beta)) {
         return false;
     }
-    step = -cholesky.solve(grad);
-    ZeroAbsent(energy, step);
-    return step.allFinite() && step.cwiseAbs().maxCoeff() <= kNewtonStepCap && grad.dot(step) < 0 &&
-           ModelHolds(energy, a, grad, hess, step, change);
-}
-
-// A step of pseudo-transient continuation: implicit Euler on the gradient flow da/dt = -g,
-// (H + I / h) p = -g. The shift 1 / h starts at |H g| / (kFlowTolerance |g|) (at least
-// kShiftFloor |H|): the step's departure from the flow's path, about h |H g| / 2 against the step
-// h |g|, stays a small fraction of it. It is raised by kShiftGrowth until H + I / 2h is positive
-// definite, so that no unstable mode of a vanished minimum grows by more than twice the flow's
-// rate, and while the quadratic model fails along the step. Stiff modes relax to their
-// quasi-static state at once, as they do along the flow, so the step is long wherever the path is
-// straight. Falls back on the steepest descent step when no shift gives a finite downhill
-// direction.
-void FlowStep(const EnergyDerivatives& energy, const Vector4& a, const Vector4& grad, const Matrix4& hess, double norm,
-              Vector4& step, double& change) {
-    const double steepness = grad.norm();
-    double shift =
-        steepness > 0 ? std::max((hess * grad).norm() / (kFlowTolerance * steepness), kShiftFloor * norm) : 0;
+    const double minDiagonal = hess.diagonal().minCoeff();
+    double tau = minDiagonal > 0 ? 0 : beta - minDiagonal;
     Eigen::LLT<Matrix4> cholesky;
-    for (int attempt = 0; attempt < 64 && shift > 0 && std::isfinite(shift); ++attempt) {
-        cholesky.compute(hess + (0.5 * shift) * Matrix4::Identity());
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        cholesky.compute(hess + tau * Matrix4::Identity());
         if (cholesky.info() == Eigen::Success) {
-            cholesky.compute(hess + shift * Matrix4::Identity());
-            step = -cholesky.solve(grad);
-            ZeroAbsent(energy, step);
-            if (!step.allFinite() || !(grad.dot(step) < 0)) {
-                break;
-            }
-            CapStep(step);
-            if (ModelHolds(energy, a, grad, hess, step, change)) {
-                return;
-            }
+            direction = -cholesky.solve(grad);
+            return direction.allFinite();
         }
-        shift *= kShiftGrowth;
+        tau = std::max(2 * tau, beta);
     }
-    const double largest = grad.cwiseAbs().maxCoeff();
-    step = largest > 0 ? Vector4(-(kNewtonStepCap / largest) * grad) : Vector4::Zero();
-    ZeroAbsent(energy, step);
-    change = energy.EnergyChange(a, step);
+    return false;
 }
 
 // At a stationary point: the unit direction of most negative curvature when the Hessian has an
@@ -180,12 +124,17 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
                 p = -p;
             }
         } else {
-            double change = 0;
-            if (!NewtonStep(energy, a, g, h, p, change)) {
-                FlowStep(energy, a, g, h, norm, p, change);
+            if (!ModifiedNewtonDirection(h, norm, g, p) || !(g.dot(p) < 0)) {
+                const double largest = g.cwiseAbs().maxCoeff();
+                p = largest > 0 ? Vector4(-(kNewtonStepCap / largest) * g) : Vector4::Zero();
+            }
+            ZeroAbsent(energy, p);
+            const double largest = p.cwiseAbs().maxCoeff();
+            if (largest > kNewtonStepCap) {
+                p *= kNewtonStepCap / largest;
             }
             double slope = g.dot(p);
-            bool sufficient = change <= kArmijoFraction * slope;
+            bool sufficient = energy.EnergyChange(a, p) <= kArmijoFraction * slope;
             for (int halving = 0; !sufficient && halving < kMaxHalvings; ++halving) {
                 p *= 0.5;
                 slope *= 0.5;

@@ -16,20 +16,14 @@ inline constexpr double kArmijoFraction = 1e-4;   // of the predicted decrease t
 // point whose Hessian has no clearly negative eigenvalue, or until n + 1 iterations are spent
 // (none when n < 0; with n = 0 one iteration, as Newton has no step factor to divide by n). Each
 // iteration takes one of:
-//  - Newton's step, when the Hessian is positive definite, the step moves no angle more than
-//    kNewtonStepCap and the quadratic model predicts its energy change: the path has settled in
-//    a basin, and the step converges quadratically;
-//  - otherwise an implicit Euler step of the gradient flow, (H + I / h) p = -g (pseudo-transient
-//    continuation), with h as long as keeps the step close to the flow's path and short enough
-//    that H + I / 2h is positive definite and the quadratic model holds along the step; no angle
-//    moves more than kNewtonStepCap. So out of a vanished minimum the relaxation goes the downhill
-//    way and reaches the minimum the flow (and a converged descent) reaches, not merely a lower
-//    one;
+//  - the modified Newton direction: Cholesky of H + tau I with tau raised from 0 until it succeeds
+//    (Nocedal and Wright, algorithm 3.3), else steepest descent; no angle moves more than
+//    kNewtonStepCap, so the path follows the downhill flow instead of jumping a barrier into
+//    another minimum; then halving until the energy falls by kArmijoFraction of the predicted
+//    decrease (when fifty halvings do not achieve that, rounding has stopped all progress and
+//    the relaxation ends there);
 //  - at a stationary point that is not a minimum, a step of kSaddleEscapeStep along the direction
 //    of most negative curvature, to the side where the energy falls more.
-// Newton's and the flow's steps are halved until the energy falls by kArmijoFraction of the
-// predicted decrease (when fifty halvings do not achieve that, rounding has stopped all progress
-// and the relaxation ends there).
 // Layers 1 and 2 are wrapped back by 2 pi once per iteration when they leave -2 pi .. 2 pi, as the
 // descent wraps them. `theta` follows every iteration, so a floating-point error leaves it where
 // the last complete iteration put it; an angle that does not move keeps its extended value.
