@@ -213,7 +213,9 @@ std::string NextPathValue(const std::vector<std::string>& args, std::size_t& i) 
 
 void CheckDistinctFiles(const PathOptions& inputs, const PathOptions& outputs) {
     for (std::size_t o = 0; o < outputs.size(); ++o) {
-        const auto& [option, path] = outputs[o];
+        // Named references, not a structured binding: clang 14 cannot capture a binding in a lambda.
+        const std::string& option = outputs[o].first;
+        const std::string& path = outputs[o].second;
         auto refuse = [&](const std::pair<std::string, std::string>& other) {
             if (SameFile(path, other.second)) {
                 throw ProgramError(option + " '" + path + "' is the same file as " + other.first + " '" + other.second +
