@@ -5,12 +5,15 @@
 #include "cli/sweep_command.h"
 #include "data/errors.h"
 #include "data/file_io.h"
+#include "engine/parameter_registry.h"
+#include "scan/grid_point.h"
 #include "scan/scan_runner.h"
 #include "version/version.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <ostream>
 #include <span>
@@ -178,16 +181,10 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
         inputs.emplace_back("--merge", shard);
     }
     CheckDistinctFiles(inputs, {{"-o", options.OutputPath}, {"--plot", options.PlotPath}});
-    // The solver key is passed on only when the sweep command knows it.
-    const bool solverKey = IsSweepKey("solver");
     if (options.Solver.empty()) {
-        options.Solver = solverKey ? "newton" : "descent";
-    } else if (!solverKey && options.Solver != "descent") {
-        throw ProgramError("This build has no Newton solver: use --solver descent");
+        options.Solver = "newton";
     }
-    if (solverKey) {
-        options.Keys.insert(options.Keys.begin(), "solver=" + options.Solver);
-    }
+    options.Keys.insert(options.Keys.begin(), "solver=" + options.Solver);
     return options;
 }
 
@@ -263,42 +260,75 @@ int Merge(const ScanOptions& options, std::ostream& out, std::ostream& err, cons
     return options.PlotPath.empty() ? kExitOk : Plot(options, merged, environment, err);
 }
 
-} // namespace
+// The loop settings of a scan: the fixed keys over the defaults, and for every value of every
+// axis the number its shortest text converts to, or why that text is refused. The texts are
+// read once here, as the KEY=VALUE words are read; the loops take numbers.
+struct ScanSetup {
+    SweepKeys Fixed;
+    std::vector<const ParameterEntry*> Entries;            // per axis; null for the display mode
+    std::vector<std::vector<Real>> Values;                 // per axis and value
+    std::vector<std::vector<std::exception_ptr>> Refusals; // per axis and value; null where it converts
+    ScanPlan Plan;
+};
 
-ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<double> parameters,
-                          const std::atomic<bool>* stop, const ScanComparison* comparison) {
-    const SweepLoop loop = RunSweepLoop(keyArgs, '.', stop);
-    ScanRow row;
-    row.Parameters = std::move(parameters);
-    row.Iterations = loop.Iterations;
-    if (loop.Stopped) {
-        return row;
-    }
-    if (!loop.StepError.empty()) {
-        row.Problem = loop.StepError;
-        return row;
-    }
-    const SimulationData& table = *loop.Table;
-    const auto rows = static_cast<std::size_t>(table.SimRows);
-    const auto startRows = static_cast<std::size_t>(loop.StartRows);
-    const std::span<const double> field(table.SimTable.Column(1), rows);
-    const std::span<const double> projection(table.SimTable.Column(2), rows);
-    const LoopBranch start{field.first(startRows), projection.first(startRows)};
-    const LoopBranch reverse{field.subspan(startRows), projection.subspan(startRows)};
-    row.Features = ComputeLoopFeatures(start, reverse, loop.SaturationProjection);
-    if (comparison != nullptr && comparison->Measured != nullptr) {
-        MisfitOptions terms = comparison->Background;
-        if (comparison->AreaPerMomentUnit > 0) {
-            terms.FixedScale = loop.SheetMoment * comparison->AreaPerMomentUnit;
-        }
-        const MisfitResult misfit = ComputeMisfit(MeasuredCurve(*comparison->Measured), SimulatedCurve(table),
-                                                  loop.SaturationProjection, terms);
-        if (misfit.Valid) {
-            row.Misfit = misfit.Misfit;
+ScanSetup SetUpScan(const ScanOptions& options) {
+    ScanSetup setup;
+    for (const std::string& key : options.Keys) {
+        const std::size_t equals = key.find('=');
+        if (!SetSweepKey(key.substr(0, equals), key.substr(equals + 1), setup.Fixed)) {
+            throw ProgramError("Unknown argument '" + key + "' (see --help)");
         }
     }
-    return row;
+    const DisplayMode mode = ModeNamed(setup.Fixed.Mode);
+    setup.Plan.SaturatedStart = mode == DisplayMode::MvHx || mode == DisplayMode::MvHy;
+    setup.Plan.ProjectionAlongY = mode == DisplayMode::MvHy;
+    SweepKeys scratch = setup.Fixed;
+    for (const ScanAxis& axis : options.Grid.Axes) {
+        const ParameterEntry* entry = FindParameter(axis.Name);
+        setup.Entries.push_back(entry);
+        setup.Values.emplace_back(axis.Count);
+        setup.Refusals.emplace_back(axis.Count);
+        for (std::size_t i = 0; i < axis.Count; ++i) {
+            const std::string text = ShortestNumberText(axis.Value(i));
+            try {
+                SetSweepKey(axis.Name, text, scratch);
+                if (entry != nullptr) {
+                    setup.Values.back()[i] = ParseParameter(*entry, text);
+                }
+            } catch (const ProgramError&) {
+                setup.Refusals.back()[i] = std::current_exception();
+            }
+        }
+    }
+    return setup;
 }
+
+// The keys of one grid point: the fixed keys with the axes' values, each as its text reads.
+// Throws the refusal of the first axis value that does not convert.
+SweepKeys PointKeys(const ScanSetup& setup, const ScanGrid& grid, std::size_t point) {
+    SweepKeys keys = setup.Fixed;
+    const std::vector<std::size_t> indices = grid.Indices(point);
+    for (std::size_t a = 0; a < indices.size(); ++a) {
+        const ScanAxis& axis = grid.Axes[a];
+        const std::size_t i = indices[a];
+        if (setup.Refusals[a][i]) {
+            std::rethrow_exception(setup.Refusals[a][i]);
+        }
+        const std::string text = ShortestNumberText(axis.Value(i));
+        if (setup.Entries[a] == nullptr) {
+            SetSweepKey(axis.Name, text, keys);
+            continue;
+        }
+        setup.Entries[a]->Set(keys.Parameters, setup.Values[a][i]);
+        keys.Typed[axis.Name] = text;
+        if (axis.Name == "DR") {
+            keys.DeltaRText = text;
+        }
+    }
+    return keys;
+}
+
+} // namespace
 
 namespace {
 
@@ -355,20 +385,13 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         return kExitBadInput;
     }
 
-    auto pointKeys = [&options](const std::vector<double>& values) {
-        std::vector<std::string> keys = options.Keys;
-        for (std::size_t a = 0; a < values.size(); ++a) {
-            keys.push_back(options.Grid.Axes[a].Name + "=" + ShortestNumberText(values[a]));
-        }
-        return keys;
-    };
+    ScanSetup setup;
     try {
-        // The keys with the first and the last grid point are read as every loop reads them (a
-        // loop stopped before its first step), so that a value the sweep refuses ends the scan
-        // before any loop rather than in the middle of it.
-        const std::atomic<bool> stopAtOnce{true};
+        setup = SetUpScan(options);
+        // The first and the last grid point are checked as every loop is, so that a value the
+        // sweep refuses ends the scan before any loop rather than in the middle of it.
         for (const std::size_t point : {std::size_t{0}, gridSize - 1}) {
-            RunSweepLoop(pointKeys(options.Grid.Point(point)), '.', &stopAtOnce);
+            CheckLoopStart(PointKeys(setup, options.Grid, point));
         }
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
@@ -386,9 +409,12 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     // Raised from the progress calls on this thread when an interrupt arrived; the loops under
     // way end after their step.
     std::atomic<bool> cancel{false};
-    auto compute = [&options, &cancel, &comparison, &pointKeys](std::size_t point) {
-        const std::vector<double> values = options.Grid.Point(point);
-        return SimulateGridPoint(pointKeys(values), values, &cancel, &comparison);
+    auto compute = [&options, &cancel, &comparison, &setup](std::size_t point) {
+        const SweepKeys keys = PointKeys(setup, options.Grid, point);
+        CheckLoopStart(keys);
+        ScanRow row = SimulateGridPoint(keys.Parameters, setup.Plan, &cancel, &comparison);
+        row.Parameters = options.Grid.Point(point);
+        return row;
     };
     auto progress = [&](std::size_t done) {
         if (environment.Interrupted && environment.Interrupted()) {

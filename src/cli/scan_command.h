@@ -1,9 +1,9 @@
 #pragma once
 
-#include "analysis/misfit.h"
 #include "cli/sweep_command.h"
 #include "data/data_table.h"
 #include "data/file_io.h"
+#include "scan/grid_point.h"
 #include "scan/scan_table.h"
 
 #include <atomic>
@@ -33,21 +33,6 @@ struct ScanEnvironment {
     std::function<WriteNote(const ScanPlotRequest&)> Plot;
     std::vector<std::string> PlotTypes;
 };
-
-// A measured curve that every loop of a scan is compared with, and the background terms fitted.
-struct ScanComparison {
-    const ExperimentData* Measured = nullptr;
-    MisfitOptions Background;
-    // The sample's area over the measured moment's unit (m^2 per unit); > 0 fixes each loop's scale
-    // at its saturated moment.
-    double AreaPerMomentUnit = 0;
-};
-
-// The loop of one grid point, Start then one Reverse with `keyArgs` (KEY=VALUE), and the row of
-// `parameters` with its features (and its misfit against `comparison` when given); a loop cut
-// short by `stop` has none. Throws ProgramError for a bad key or value.
-ScanRow SimulateGridPoint(const std::vector<std::string>& keyArgs, std::vector<double> parameters,
-                          const std::atomic<bool>* stop = nullptr, const ScanComparison* comparison = nullptr);
 
 // Runs the scan command on `args` (without the program name) and returns the exit status (see
 // cli_common.h; 3 also for shards that do not make one scan; an interrupted scan writes nothing).

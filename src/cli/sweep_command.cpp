@@ -33,11 +33,7 @@
 namespace dravo2 {
 namespace {
 
-struct Options {
-    ParameterSet Parameters = DefaultParameters();
-    std::string DeltaRText = kDefaultDeltaRText;           // as typed: the "DeltaR" plot's range reads it
-    std::map<std::string, std::string, std::less<>> Typed; // each key's last value as typed
-    std::string Mode = "MvHx";
+struct Options : SweepKeys {
     bool Modes = false;             // --modes: the mode columns in the CSV table
     std::string ResonanceFrequency; // --resonance-fields: its text
     int Reversals = 0;
@@ -55,25 +51,6 @@ struct Options {
 
 // The "modes" figure draws the resonance modes along the loop that "M vs Hx" runs.
 constexpr const char* kModesFigure = "modes";
-
-DisplayMode ModeNamed(const std::string& name) {
-    if (name == "MvHx" || name == kModesFigure) {
-        return DisplayMode::MvHx;
-    }
-    if (name == "MvHy") {
-        return DisplayMode::MvHy;
-    }
-    if (name == "theta-theta") {
-        return DisplayMode::ThetaTheta;
-    }
-    if (name == "DeltaR") {
-        return DisplayMode::DeltaR;
-    }
-    if (name == "FMR") {
-        return DisplayMode::Fmr;
-    }
-    throw ProgramError("'" + name + "' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)");
-}
 
 // One KEY=VALUE argument: a parameter of the registry, or the display mode (null entry).
 struct Key {
@@ -153,7 +130,6 @@ double FrequencyOfText(const std::string& text) {
 
 Options ParseArguments(const std::vector<std::string>& args) {
     Options options;
-    const std::vector<Key> keys = Keys();
     OptionsSeen seen({"--reverse"});
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -187,31 +163,10 @@ Options ParseArguments(const std::vector<std::string>& args) {
             // taken into options.Output
         } else {
             const std::size_t equals = arg.find('=');
-            const std::string name = arg.substr(0, equals);
-            bool known = false;
-            for (const Key& key : keys) {
-                if (equals != std::string::npos && key.Name == name) {
-                    const std::string value = arg.substr(equals + 1);
-                    if (key.Entry != nullptr) {
-                        key.Entry->Set(options.Parameters, ParseParameter(*key.Entry, value));
-                        if (name == "gamma" && !(options.Parameters.Model.Gamma > 0)) {
-                            throw ProgramError("'" + value + "' is not a gyromagnetic ratio above 0");
-                        }
-                        options.Typed[std::string(key.Name)] = value;
-                        if (key.Name == "DR") {
-                            options.DeltaRText = value;
-                        }
-                    } else {
-                        ModeNamed(value);
-                        options.Mode = value;
-                    }
-                    known = true;
-                    options.SweepArguments = true;
-                }
-            }
-            if (!known) {
+            if (equals == std::string::npos || !SetSweepKey(arg.substr(0, equals), arg.substr(equals + 1), options)) {
                 throw ProgramError("Unknown argument '" + arg + "' (see --help)");
             }
+            options.SweepArguments = true;
         }
     }
     if (options.Reading && (options.OutputGiven || options.SweepArguments)) {
@@ -258,12 +213,7 @@ LoopPlan PlanOf(const Options& options, int reversals, InitialState& initial) {
 // Runs Start and the Reverses of `options` with a progress bar per branch on a terminal.
 LoopResult RunBranches(const Options& options, int reversals, std::ostream& err, bool progressBar,
                        const std::atomic<bool>* stop) {
-    // Start's checks, so that a loop the window would refuse to start is refused here too.
-    CheckLayerSigns(options.Parameters.Model.Stack, [&options](std::string_view key) {
-        const auto typed = options.Typed.find(key);
-        return typed != options.Typed.end() ? typed->second : std::string(Parameter(key).DefaultText);
-    });
-    CheckStartPlot(options.Parameters.Model, options.Parameters.Sweep, ModeNamed(options.Mode), options.DeltaRText);
+    CheckLoopStart(options);
     InitialState initial;
     const LoopPlan plan = PlanOf(options, reversals, initial);
     std::size_t ended = 0; // branches whose bar has its closing line
@@ -339,6 +289,54 @@ int ReadCommand(const Options& options, std::ostream& out, std::ostream& err, ch
 }
 
 } // namespace
+
+DisplayMode ModeNamed(const std::string& name) {
+    if (name == "MvHx" || name == kModesFigure) {
+        return DisplayMode::MvHx;
+    }
+    if (name == "MvHy") {
+        return DisplayMode::MvHy;
+    }
+    if (name == "theta-theta") {
+        return DisplayMode::ThetaTheta;
+    }
+    if (name == "DeltaR") {
+        return DisplayMode::DeltaR;
+    }
+    if (name == "FMR") {
+        return DisplayMode::Fmr;
+    }
+    throw ProgramError("'" + name + "' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)");
+}
+
+bool SetSweepKey(const std::string& name, const std::string& value, SweepKeys& keys) {
+    if (name == "mode") {
+        ModeNamed(value);
+        keys.Mode = value;
+        return true;
+    }
+    const ParameterEntry* entry = FindParameter(name);
+    if (entry == nullptr) {
+        return false;
+    }
+    entry->Set(keys.Parameters, ParseParameter(*entry, value));
+    if (name == "gamma" && !(keys.Parameters.Model.Gamma > 0)) {
+        throw ProgramError("'" + value + "' is not a gyromagnetic ratio above 0");
+    }
+    keys.Typed[name] = value;
+    if (name == "DR") {
+        keys.DeltaRText = value;
+    }
+    return true;
+}
+
+void CheckLoopStart(const SweepKeys& keys) {
+    CheckLayerSigns(keys.Parameters.Model.Stack, [&keys](std::string_view key) {
+        const auto typed = keys.Typed.find(key);
+        return typed != keys.Typed.end() ? typed->second : std::string(Parameter(key).DefaultText);
+    });
+    CheckStartPlot(keys.Parameters.Model, keys.Parameters.Sweep, ModeNamed(keys.Mode), keys.DeltaRText);
+}
 
 bool IsSweepKey(const std::string& name) {
     const std::vector<Key> keys = Keys();

@@ -2,10 +2,14 @@
 
 #include "cli/cli_common.h"
 #include "data/data_table.h"
+#include "engine/parameter_registry.h"
+#include "sweep/display_preset.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +28,28 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
 // Whether `name` is a KEY of the sweep command's KEY=VALUE arguments, and its unit text.
 bool IsSweepKey(const std::string& name);
 std::string SweepKeyUnit(const std::string& name);
+
+// What the KEY=VALUE words of a loop set: the parameters, each key's last value as typed (for
+// the messages that quote it), the magnetoresistance amplitude's text (the "DeltaR" display
+// reads its range from it) and the display mode's name.
+struct SweepKeys {
+    ParameterSet Parameters = DefaultParameters();
+    std::string DeltaRText = kDefaultDeltaRText;
+    std::map<std::string, std::string, std::less<>> Typed;
+    std::string Mode = "MvHx";
+};
+
+// Sets KEY `name` to `value` as a KEY=VALUE word does; false for a name that is no key. Throws
+// ProgramError (ConversionError for a number) for a value the key refuses.
+bool SetSweepKey(const std::string& name, const std::string& value, SweepKeys& keys);
+
+// The display mode a mode key names ("modes" runs the loop of "MvHx"); throws ProgramError for
+// another name.
+DisplayMode ModeNamed(const std::string& name);
+
+// Start's checks of a loop, so that a loop the window would refuse to start is refused without
+// one: no negative magnetisation or thickness, and a display range the plot can map.
+void CheckLoopStart(const SweepKeys& keys);
 
 // One hysteresis loop as `dravo2-sweep KEY=VALUE... --reverse` runs it: Start, then one Reverse.
 struct SweepLoop {

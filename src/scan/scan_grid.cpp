@@ -78,11 +78,20 @@ std::size_t ScanGrid::Size() const {
     return size;
 }
 
-std::vector<double> ScanGrid::Point(std::size_t index) const {
-    std::vector<double> values(Axes.size());
+std::vector<std::size_t> ScanGrid::Indices(std::size_t index) const {
+    std::vector<std::size_t> indices(Axes.size());
     for (std::size_t a = Axes.size(); a-- > 0;) {
-        values[a] = Axes[a].Value(index % Axes[a].Count);
+        indices[a] = index % Axes[a].Count;
         index /= Axes[a].Count;
+    }
+    return indices;
+}
+
+std::vector<double> ScanGrid::Point(std::size_t index) const {
+    const std::vector<std::size_t> indices = Indices(index);
+    std::vector<double> values(Axes.size());
+    for (std::size_t a = 0; a < Axes.size(); ++a) {
+        values[a] = Axes[a].Value(indices[a]);
     }
     return values;
 }

@@ -39,6 +39,7 @@ struct ScanGrid {
     // The count of points; throws ProgramError beyond kMaxScanPoints.
     std::size_t Size() const;
     std::vector<double> Point(std::size_t index) const;
+    std::vector<std::size_t> Indices(std::size_t index) const; // each axis' value index at a point
 };
 
 // Part K of N of a grid: the points whose index modulo N is K.

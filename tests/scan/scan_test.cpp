@@ -3,6 +3,7 @@
 #include "cli/sweep_command.h"
 #include "data/file_io.h"
 #include "data/result_writer.h"
+#include "scan/grid_point.h"
 #include "scan/scan_grid.h"
 #include "scan/scan_table.h"
 #include "support/temp_folder.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <span>
 #include <sstream>
 #include <stdlib.h>
 
@@ -74,6 +76,39 @@ TEST(ScanCommand, LoopOfAPointIsTheSweepCommandsStartAndReverse) {
     EXPECT_EQ(loop.StartRows, 10);
     EXPECT_EQ(loop.Table->SimRows, 20);
     EXPECT_GT(loop.Iterations, 0);
+}
+
+// The grid point takes numbers; the sweep command reads the same loop from its words. Both must
+// give the same row, whatever the solver, the projection or a noisy start.
+TEST(GridPoint, NumbersGiveTheRowOfTheSweepCommandsLoop) {
+    const std::vector<std::vector<std::string>> cases{
+        {"steps=12", "start=-250", "step=40", "J1=0.0005", "solver=newton"},
+        {"steps=12", "start=-250", "step=40", "J1=-3e-4", "K1=1500", "solver=descent", "maxiter=300"},
+        {"steps=12", "start=250", "step=-40", "J1=-3e-4", "mode=MvHy", "axis1=30", "noise=0.05"},
+        {"steps=12", "start=-250", "step=40", "mode=theta-theta", "t2=2e-9", "solver=newton"}};
+    for (const std::vector<std::string>& keys : cases) {
+        SCOPED_TRACE(keys[3] + " " + keys[4]);
+        SweepKeys words;
+        for (const std::string& key : keys) {
+            ASSERT_TRUE(SetSweepKey(key.substr(0, key.find('=')), key.substr(key.find('=') + 1), words));
+        }
+        const DisplayMode mode = ModeNamed(words.Mode);
+        const ScanPlan plan{mode == DisplayMode::MvHx || mode == DisplayMode::MvHy, mode == DisplayMode::MvHy};
+        const ScanRow row = SimulateGridPoint(words.Parameters, plan);
+
+        const SweepLoop loop = RunSweepLoop(keys);
+        const auto rows = static_cast<std::size_t>(loop.Table->SimRows);
+        const auto startRows = static_cast<std::size_t>(loop.StartRows);
+        const std::span<const double> field(loop.Table->SimTable.Column(1), rows);
+        const std::span<const double> projection(loop.Table->SimTable.Column(2), rows);
+        ScanRow expected;
+        expected.Iterations = loop.Iterations;
+        expected.Features =
+            ComputeLoopFeatures({field.first(startRows), projection.first(startRows)},
+                                {field.subspan(startRows), projection.subspan(startRows)}, loop.SaturationProjection);
+        EXPECT_EQ(ScanRowLine(row), ScanRowLine(expected));
+        EXPECT_TRUE(row.Problem.empty()) << row.Problem;
+    }
 }
 
 TEST(ScanCommand, RowsInGridOrderWhateverTheThreadCount) {
