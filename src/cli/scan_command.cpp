@@ -6,12 +6,15 @@
 #include "data/errors.h"
 #include "data/file_io.h"
 #include "engine/parameter_registry.h"
+#include "engine/physical_constants.h"
+#include "figure/figure_export.h"
 #include "scan/grid_point.h"
 #include "scan/scan_runner.h"
 #include "version/version.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -34,6 +37,7 @@ struct ScanOptions {
     bool Merge = false;
     std::string PlotPath;
     std::string PlotValue;
+    std::string FromPath; // --from: the table to draw, no scan
     bool Help = false;
     bool Version = false;
 };
@@ -41,6 +45,7 @@ struct ScanOptions {
 void PrintHelp(std::ostream& out) {
     out << "Usage: dravo2-scan NAME=LO:HI:N... [KEY=VALUE]... [OPTION]...\n"
            "  or:  dravo2-scan --merge SHARD.csv... [-o OUT.csv] [--plot MAP.png --value FEATURE]\n"
+           "  or:  dravo2-scan --from TABLE.csv --plot MAP.png --value FEATURE [step=STEP]\n"
            "  or:  dravo2-scan --help | --version\n\n"
            "Maps features of the hysteresis loop over a grid of sweep parameters. Each NAME and KEY\n"
            "is a key of dravo2-sweep (see dravo2-sweep --help); NAME takes N evenly spaced values from\n"
@@ -63,7 +68,12 @@ void PrintHelp(std::ostream& out) {
            "  --plot FILE --value FEATURE\n"
            "                draw FEATURE (a column title without its unit, e.g. H_eb) over the\n"
            "                first two NAMEs as a heat map, or over one NAME as a line, into a\n"
-           "                PNG, SVG or PDF file\n\n"
+           "                PNG, SVG or PDF file. The colour scale is never narrower than what a\n"
+           "                loop resolves: the field step for a field, one for a count; the caption\n"
+           "                says when the values differ by less\n"
+           "  --from TABLE  draw the map of an existing table (of a scan or a merge) without\n"
+           "                running a loop; give the scan's step=STEP when it was not the default\n"
+           "                and is not a column of the table\n\n"
            "Exit status: 0 done, 1 a floating-point error in some loop (its features are left empty),\n"
            "2 a bad argument or value, 3 shards that do not make one scan or a file not read or\n"
            "written, 130 interrupted.\n";
@@ -97,6 +107,8 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
             options.OutputPath = NextPathValue(args, i);
         } else if (arg == "--plot") {
             options.PlotPath = NextPathValue(args, i);
+        } else if (arg == "--from") {
+            options.FromPath = NextPathValue(args, i);
         } else if (arg == "--value") {
             options.PlotValue = NextOptionValue(args, i);
             CheckScanFeature(options.PlotValue);
@@ -141,7 +153,18 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
         }
     }
     CheckMeasuredOptions(options.Measured);
-    if (options.Merge) {
+    if (!options.FromPath.empty()) {
+        const bool onlyStep = std::all_of(options.Keys.begin(), options.Keys.end(),
+                                          [](const std::string& key) { return key.rfind("step=", 0) == 0; });
+        if (options.Merge || !options.Grid.Axes.empty() || !onlyStep || options.Part || !options.OutputPath.empty() ||
+            !options.Solver.empty() || !options.Measured.ComparePath.empty() || options.PlotPath.empty()) {
+            throw ProgramError("--from draws the map of a table: it takes --plot, --value and the scan's step=, "
+                               "nothing to compute");
+        }
+        for (const std::string& key : options.Keys) {
+            ParseParameter(Parameter("step"), key.substr(5));
+        }
+    } else if (options.Merge) {
         if (options.MergePaths.empty() || !options.Grid.Axes.empty() || !options.Keys.empty() || options.Part ||
             !options.Measured.ComparePath.empty()) {
             throw ProgramError("--merge takes the shard files and nothing to compute");
@@ -180,6 +203,9 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
     for (const std::string& shard : options.MergePaths) {
         inputs.emplace_back("--merge", shard);
     }
+    if (!options.FromPath.empty()) {
+        inputs.emplace_back("--from", options.FromPath);
+    }
     CheckDistinctFiles(inputs, {{"-o", options.OutputPath}, {"--plot", options.PlotPath}});
     if (options.Solver.empty()) {
         options.Solver = "newton";
@@ -217,17 +243,30 @@ void DrawProgress(std::ostream& err, std::size_t done, std::size_t total) {
         << std::flush;
 }
 
-int Plot(const ScanOptions& options, const std::string& table, const ScanEnvironment& environment, std::ostream& err) {
+// The field step (kA/m) of a scan's loops: the largest of the table's step column when it was
+// scanned, else the last step= among `words`, else the default step.
+double FieldStep(const std::string& table, const std::vector<std::string>& words) {
+    if (const std::optional<double> scanned = LargestOfParameter(table, "step")) {
+        return *scanned;
+    }
+    std::string text(Parameter("step").DefaultText);
+    for (const std::string& word : words) {
+        if (word.rfind("step=", 0) == 0) {
+            text = word.substr(5);
+        }
+    }
+    return std::abs(static_cast<double>(ParseParameter(Parameter("step"), text)));
+}
+
+int Plot(const ScanOptions& options, const std::string& table, const std::vector<std::string>& words,
+         const ScanEnvironment& environment, std::ostream& err) {
     ScanPlotRequest request;
     request.Path = options.PlotPath;
     try {
-        request.Map = BuildScanMap(table, options.PlotValue);
+        request.Figure = ScanMapFigure(BuildScanMap(table, options.PlotValue), FieldStep(table, words));
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
         return kExitBadInput;
-    }
-    for (const std::string& name : request.Map.AxisNames) {
-        request.AxisUnits.push_back(SweepKeyUnit(name));
     }
     try {
         if (environment.Plot(request) == WriteNote::LinksBroken) {
@@ -242,14 +281,39 @@ int Plot(const ScanOptions& options, const std::string& table, const ScanEnviron
     return kExitOk;
 }
 
+// The words a shard's first line gives its scan, for the keys of a merged map.
+std::vector<std::string> ShardWords(const std::string& shard) {
+    const std::string line = shard.substr(0, shard.find('\n'));
+    const std::size_t points = line.find(" points: ");
+    std::vector<std::string> words;
+    std::istringstream identity(points == std::string::npos ? std::string() : line.substr(points + 9));
+    for (std::string word; identity >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+int Draw(const ScanOptions& options, std::ostream& err, const ScanEnvironment& environment) {
+    std::string table;
+    try {
+        table = ReadWholeFile(options.FromPath);
+    } catch (const InputOutputError& error) {
+        err << error.what() << "\n";
+        return kExitFileError;
+    }
+    return Plot(options, table, options.Keys, environment, err);
+}
+
 int Merge(const ScanOptions& options, std::ostream& out, std::ostream& err, const ScanEnvironment& environment) {
     std::string merged;
+    std::vector<std::string> words;
     try {
         std::vector<std::pair<std::string, std::string>> files;
         for (const std::string& path : options.MergePaths) {
             files.emplace_back(path, ReadWholeFile(path));
         }
         merged = MergeShards(files);
+        words = ShardWords(files.front().second);
         WriteResult(options.OutputPath, merged, out, err);
     } catch (const InputOutputError& error) {
         return WriteFailureStatus(error, err);
@@ -257,7 +321,7 @@ int Merge(const ScanOptions& options, std::ostream& out, std::ostream& err, cons
         err << error.what() << "\n";
         return kExitFileError;
     }
-    return options.PlotPath.empty() ? kExitOk : Plot(options, merged, environment, err);
+    return options.PlotPath.empty() ? kExitOk : Plot(options, merged, words, environment, err);
 }
 
 // The loop settings of a scan: the fixed keys over the defaults, and for every value of every
@@ -359,6 +423,9 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     if (options.Merge) {
         return Merge(options, out, err, environment);
+    }
+    if (!options.FromPath.empty()) {
+        return Draw(options, err, environment);
     }
     // The measured curve is read once and shared, unchanged, by every worker.
     auto measured = std::make_unique<ExperimentData>();
@@ -466,13 +533,36 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         return WriteFailureStatus(error, err);
     }
     if (!options.PlotPath.empty()) {
-        const int plotted = Plot(options, table, environment, err);
+        const int plotted = Plot(options, table, options.Keys, environment, err);
         return plotted != kExitOk ? plotted : status;
     }
     return status;
 }
 
 } // namespace
+
+MapFigure ScanMapFigure(const ScanMap& map, double fieldStep) {
+    auto title = [](const std::string& name) {
+        const ParameterEntry* entry = FindParameter(name);
+        return entry == nullptr || entry->Unit.empty() ? name : name + " (" + std::string(entry->Unit) + ")";
+    };
+    Resolution resolution;
+    if (map.FeatureTitle.ends_with("(A/m)")) {
+        resolution = {fieldStep * kAmperesPerKiloAmpere, "the field step", "A/m"};
+    } else if (map.FeatureTitle == "jumps" || map.FeatureTitle == "iterations") {
+        resolution.Step = 1;
+    }
+    const bool twoAxes = map.AxisValues.size() == 2;
+    return BuildMapFigure(title(map.AxisNames[0]), map.AxisValues[0], twoAxes ? title(map.AxisNames[1]) : "",
+                          twoAxes ? map.AxisValues[1] : std::vector<double>{}, map.FeatureTitle, map.Values,
+                          resolution);
+}
+
+WriteNote DrawScanMap(const ScanPlotRequest& request) {
+    const OffscreenGui gui;
+    const FigureFormat format = FigureFormatForPath(request.Path).value_or(FigureFormat::Png);
+    return WriteFileSafely(request.Path, FigureFileBytes(request.Figure, format));
+}
 
 int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    const ScanEnvironment& environment) {

@@ -3,6 +3,7 @@
 #include "cli/sweep_command.h"
 #include "data/data_table.h"
 #include "data/file_io.h"
+#include "plot/map_figure.h"
 #include "scan/grid_point.h"
 #include "scan/scan_table.h"
 
@@ -17,8 +18,7 @@ namespace dravo2 {
 // A heat map (or, for one parameter, a line plot) of a scan to draw into Path.
 struct ScanPlotRequest {
     std::string Path;
-    ScanMap Map;
-    std::vector<std::string> AxisUnits; // the unit text of each axis' key
+    MapFigure Figure;
 };
 
 // What the scan command gets from its program: whether standard error is a terminal, the
@@ -33,6 +33,15 @@ struct ScanEnvironment {
     std::function<WriteNote(const ScanPlotRequest&)> Plot;
     std::vector<std::string> PlotTypes;
 };
+
+// The map of a scan table's feature: the parameters' titles with their units and the feature's
+// resolution, the field step (kA/m) of the loops for a field (`fieldStep`), one for a count.
+MapFigure ScanMapFigure(const ScanMap& map, double fieldStep);
+
+// Draws the map into its file (PNG, SVG or PDF by its extension) on Qt's offscreen platform when
+// no application runs. Throws ProgramError when it cannot be drawn, InputOutputError when it
+// cannot be written; the file is left alone then.
+WriteNote DrawScanMap(const ScanPlotRequest& request);
 
 // Runs the scan command on `args` (without the program name) and returns the exit status (see
 // cli_common.h; 3 also for shards that do not make one scan; an interrupted scan writes nothing).

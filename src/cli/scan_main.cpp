@@ -1,6 +1,5 @@
 #include "cli/cli_common.h"
 #include "cli/scan_command.h"
-#include "cli/scan_plot.h"
 
 #include <iostream>
 #include <unistd.h>

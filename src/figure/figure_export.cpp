@@ -7,6 +7,7 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPageSize>
 #include <QPainter>
 #include <QPainterPath>
@@ -14,9 +15,11 @@
 #include <QSvgGenerator>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 
 namespace dravo2 {
@@ -135,6 +138,69 @@ struct AxisMap {
     double ToY(double y) const { return Frame.bottom() - (y - Y.Low) / (Y.High - Y.Low) * Frame.height(); }
     QPointF To(const FigurePoint& p) const { return {ToX(p.X), ToY(p.Y)}; }
 };
+
+// The sizes of a frame's ticks and labels, in device units: the point, the text's height, the gap
+// between a frame and its labels and the width of the widest label on the left.
+struct FrameStyle {
+    double Unit = 1;
+    double TextHeight = 0;
+    double Gap = 0;
+    double LabelWidth = 0;
+};
+
+// Zero lines, faint, where they fall inside the frame.
+void DrawZeroLines(QPainter& painter, const AxisMap& map, double unit) {
+    const QRectF& f = map.Frame;
+    painter.setPen(QPen(QColor(190, 190, 190), 0.4 * unit));
+    if (map.X.Low < 0 && map.X.High > 0) {
+        painter.drawLine(QPointF(map.ToX(0), f.top()), QPointF(map.ToX(0), f.bottom()));
+    }
+    if (map.Y.Low < 0 && map.Y.High > 0) {
+        painter.drawLine(QPointF(f.left(), map.ToY(0)), QPointF(f.right(), map.ToY(0)));
+    }
+}
+
+// A frame with ticks inward on all four sides, labels on the left, and on the bottom when
+// `xLabels` (the lowest frame only).
+void DrawFrame(QPainter& painter, const AxisMap& map, const FrameStyle& style, bool xLabels) {
+    const QPen framePen(Qt::black, kFrameWidth * style.Unit, Qt::SolidLine, Qt::SquareCap);
+    const double tick = kTickLength * style.Unit;
+    const double textHeight = style.TextHeight;
+    const QRectF& f = map.Frame;
+    painter.setPen(framePen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(f);
+    for (double v : map.X.Values) {
+        const double x = map.ToX(v);
+        painter.setPen(framePen);
+        painter.drawLine(QPointF(x, f.bottom()), QPointF(x, f.bottom() - tick));
+        painter.drawLine(QPointF(x, f.top()), QPointF(x, f.top() + tick));
+        if (xLabels) {
+            painter.setPen(Qt::black);
+            painter.drawText(QRectF(x - 50 * textHeight, f.bottom() + style.Gap, 100 * textHeight, textHeight),
+                             Qt::AlignCenter, TickText(v, map.X.Step));
+        }
+    }
+    for (double v : map.Y.Values) {
+        const double y = map.ToY(v);
+        painter.setPen(framePen);
+        painter.drawLine(QPointF(f.left(), y), QPointF(f.left() + tick, y));
+        painter.drawLine(QPointF(f.right(), y), QPointF(f.right() - tick, y));
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(f.left() - style.Gap - style.LabelWidth - textHeight, y - textHeight / 2,
+                                style.LabelWidth + textHeight, textHeight),
+                         Qt::AlignRight | Qt::AlignVCenter, TickText(v, map.Y.Step));
+    }
+}
+
+// A title turned to read upwards, its top at x, centred on the frame's height.
+void DrawVerticalTitle(QPainter& painter, double x, const QRectF& frame, double textHeight, const std::string& title) {
+    painter.save();
+    painter.translate(x, frame.center().y());
+    painter.rotate(-90);
+    DrawTitle(painter, QRectF(-frame.height() / 2, 0, frame.height(), textHeight), title);
+    painter.restore();
+}
 
 void DrawMarker(QPainter& painter, const QPointF& at, double radius) {
     painter.drawEllipse(at, radius, radius);
@@ -316,18 +382,7 @@ void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRect
         return; // too small to hold axes
     }
 
-    // Zero lines, faint, where they fall inside the frame.
-    const auto zeroLines = [&](const AxisMap& frameMap) {
-        const QRectF& f = frameMap.Frame;
-        painter.setPen(QPen(QColor(190, 190, 190), 0.4 * unit));
-        if (frameMap.X.Low < 0 && frameMap.X.High > 0) {
-            painter.drawLine(QPointF(frameMap.ToX(0), f.top()), QPointF(frameMap.ToX(0), f.bottom()));
-        }
-        if (frameMap.Y.Low < 0 && frameMap.Y.High > 0) {
-            painter.drawLine(QPointF(f.left(), frameMap.ToY(0)), QPointF(f.right(), frameMap.ToY(0)));
-        }
-    };
-    zeroLines(map);
+    DrawZeroLines(painter, map, unit);
 
     painter.save();
     painter.setClipRect(map.Frame);
@@ -341,65 +396,196 @@ void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRect
     }
     painter.restore();
 
-    // Frames, ticks inward on all four sides, labels on the left, and on the bottom of the lowest
-    // frame only.
-    const QPen framePen(Qt::black, kFrameWidth * unit, Qt::SolidLine, Qt::SquareCap);
-    const double tick = kTickLength * unit;
-    const auto frame = [&](const AxisMap& frameMap, bool fieldLabels) {
-        const QRectF& f = frameMap.Frame;
-        painter.setPen(framePen);
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(f);
-        for (double v : frameMap.X.Values) {
-            const double x = frameMap.ToX(v);
-            painter.setPen(framePen);
-            painter.drawLine(QPointF(x, f.bottom()), QPointF(x, f.bottom() - tick));
-            painter.drawLine(QPointF(x, f.top()), QPointF(x, f.top() + tick));
-            if (fieldLabels) {
-                painter.setPen(Qt::black);
-                painter.drawText(QRectF(x - 50 * textHeight, f.bottom() + gap, 100 * textHeight, textHeight),
-                                 Qt::AlignCenter, TickText(v, frameMap.X.Step));
-            }
-        }
-        for (double v : frameMap.Y.Values) {
-            const double y = frameMap.ToY(v);
-            painter.setPen(framePen);
-            painter.drawLine(QPointF(f.left(), y), QPointF(f.left() + tick, y));
-            painter.drawLine(QPointF(f.right(), y), QPointF(f.right() - tick, y));
-            painter.setPen(Qt::black);
-            painter.drawText(QRectF(f.left() - gap - yLabelWidth - textHeight, y - textHeight / 2,
-                                    yLabelWidth + textHeight, textHeight),
-                             Qt::AlignRight | Qt::AlignVCenter, TickText(v, frameMap.Y.Step));
-        }
-    };
-    const auto verticalTitle = [&](const AxisMap& frameMap, const std::string& title) {
-        const QRectF& f = frameMap.Frame;
-        painter.save();
-        painter.translate(area.left() + outer, f.center().y());
-        painter.rotate(-90);
-        DrawTitle(painter, QRectF(-f.height() / 2, 0, f.height(), textHeight), title);
-        painter.restore();
-    };
-    frame(map, !figure.ResidualPanel);
+    const FrameStyle style{unit, textHeight, gap, yLabelWidth};
+    DrawFrame(painter, map, style, !figure.ResidualPanel);
 
     if (figure.ResidualPanel) {
-        zeroLines(residualMap);
+        DrawZeroLines(painter, residualMap, unit);
         painter.save();
         painter.setClipRect(residualMap.Frame);
         FigureSeries residuals{SeriesKind::Measured, figure.Residuals};
         DrawSeries(painter, residualMap, residuals, unit);
         painter.restore();
-        frame(residualMap, true);
+        DrawFrame(painter, residualMap, style, true);
     }
 
     painter.setPen(Qt::black);
     DrawTitle(painter, QRectF(left, bottom + gap + textHeight + gap, right - left, textHeight), figure.XTitle);
-    verticalTitle(map, figure.YTitle);
+    DrawVerticalTitle(painter, area.left() + outer, map.Frame, textHeight, figure.YTitle);
     if (figure.ResidualPanel) {
-        verticalTitle(residualMap, figure.ResidualTitle);
+        DrawVerticalTitle(painter, area.left() + outer, residualMap.Frame, textHeight, figure.ResidualTitle);
     }
 
     DrawLegend(painter, map, figure, metrics, unit);
+    painter.restore();
+}
+
+namespace {
+
+// A perceptually even blue-green-yellow scale, t from 0 to 1.
+QColor ScaleColour(double t) {
+    static const std::array<std::array<double, 3>, 5> stops{
+        {{68, 1, 84}, {59, 82, 139}, {33, 145, 140}, {94, 201, 98}, {253, 231, 37}}};
+    t = std::clamp(t, 0.0, 1.0) * static_cast<double>(stops.size() - 1);
+    const std::size_t i = std::min<std::size_t>(static_cast<std::size_t>(t), stops.size() - 2);
+    const double f = t - static_cast<double>(i);
+    auto mix = [&](std::size_t c) {
+        return static_cast<int>(std::lround(stops[i][c] + (stops[i + 1][c] - stops[i][c]) * f));
+    };
+    return QColor(mix(0), mix(1), mix(2));
+}
+
+const QColor kNoValue(200, 200, 200);
+const QColor kLineColour(33, 145, 140);
+
+double WidestLabel(const QFontMetricsF& metrics, const AxisTicks& ticks) {
+    double width = 0;
+    for (double v : ticks.Values) {
+        width = std::max(width, metrics.horizontalAdvance(TickText(v, ticks.Step)));
+    }
+    return width;
+}
+
+// The cells as one picture, a whole number of pixels a cell, so that every cell edge falls on a
+// pixel edge and the picture, scaled onto the frame without smoothing, shows no seams in any
+// viewer; a vector file holds one image rather than a rectangle per grid point.
+QImage CellImage(const MapFigure& figure) {
+    const std::size_t nx = figure.X.size();
+    const std::size_t ny = figure.Y.size();
+    const int scale = static_cast<int>(std::clamp<std::size_t>(1024 / std::max(nx, ny), 1, 64));
+    QImage cells(static_cast<int>(nx) * scale, static_cast<int>(ny) * scale, QImage::Format_RGB32);
+    const AxisTicks& colour = figure.ColourTicks;
+    // The cells follow the values' order: a parameter that falls along its axis is drawn reversed.
+    const bool xFalls = nx > 1 && figure.X.back() < figure.X.front();
+    const bool yFalls = ny > 1 && figure.Y.back() < figure.Y.front();
+    for (std::size_t ix = 0; ix < nx; ++ix) {
+        for (std::size_t iy = 0; iy < ny; ++iy) {
+            const auto& value = figure.Values[ix * ny + iy];
+            const QColor shade = value && std::isfinite(*value)
+                                     ? ScaleColour((*value - colour.Low) / (colour.High - colour.Low))
+                                     : kNoValue;
+            const std::size_t column = xFalls ? nx - 1 - ix : ix;
+            const std::size_t row = yFalls ? iy : ny - 1 - iy;
+            for (int dy = 0; dy < scale; ++dy) {
+                auto* line = reinterpret_cast<QRgb*>(cells.scanLine(static_cast<int>(row) * scale + dy));
+                std::fill_n(line + static_cast<std::ptrdiff_t>(column) * scale, scale, shade.rgb());
+            }
+        }
+    }
+    return cells;
+}
+
+// The line of a map over one parameter: markers at the values, joined where neighbours exist.
+void DrawMapLine(QPainter& painter, const AxisMap& map, const MapFigure& figure, double unit) {
+    QPainterPath path;
+    bool drawing = false;
+    std::vector<QPointF> markers;
+    for (std::size_t i = 0; i < figure.X.size(); ++i) {
+        const auto& value = figure.Values[i];
+        if (!value || !std::isfinite(*value)) {
+            drawing = false;
+            continue;
+        }
+        const QPointF point(map.ToX(figure.X[i]), map.ToY(*value));
+        drawing ? path.lineTo(point) : path.moveTo(point);
+        drawing = true;
+        markers.push_back(point);
+    }
+    painter.setPen(QPen(kLineColour, kLineWidth * unit));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(path);
+    painter.setBrush(kLineColour);
+    for (const QPointF& point : markers) {
+        DrawMarker(painter, point, 1.5 * kMarkerRadius * unit);
+    }
+    painter.setBrush(Qt::NoBrush);
+}
+
+} // namespace
+
+void PaintMapFigure(QPainter& painter, const MapFigure& figure, const QRectF& area, double pointsToDevice) {
+    const double unit = pointsToDevice;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    painter.fillRect(area, Qt::white);
+    painter.setFont(FigureFont(figure.FontPt));
+    const QFontMetricsF metrics(painter.font(), painter.device());
+    const double textHeight = metrics.height();
+    const double gap = 0.35 * textHeight;
+    const double outer = 0.3 * textHeight;
+    const bool heatMap = !figure.Y.empty();
+
+    const double yLabelWidth = WidestLabel(metrics, figure.YTicks);
+    const double lastXLabel =
+        figure.XTicks.Values.empty()
+            ? 0
+            : metrics.horizontalAdvance(TickText(figure.XTicks.Values.back(), figure.XTicks.Step));
+    // A heat map keeps room on the right for the colour bar, its labels and its title.
+    const double barWidth = heatMap ? textHeight : 0;
+    const double barBlock =
+        heatMap ? 2 * gap + barWidth + gap + WidestLabel(metrics, figure.ColourTicks) + gap + textHeight : 0;
+    const double titleLines = figure.Caption.empty() ? 1 : 2;
+    const double left = area.left() + outer + textHeight + gap + yLabelWidth + gap;
+    const double right = area.right() - outer - std::max(lastXLabel / 2, barBlock);
+    const double top = area.top() + outer + titleLines * textHeight + gap;
+    const double bottom = area.bottom() - (outer + textHeight + gap + textHeight + gap);
+    const AxisMap map{QRectF(QPointF(left, top), QPointF(right, bottom)), figure.XTicks, figure.YTicks};
+    const AxisTicks& colour = figure.ColourTicks;
+    if (map.Frame.width() <= 0 || map.Frame.height() <= 0 || figure.XTicks.High <= figure.XTicks.Low ||
+        figure.YTicks.High <= figure.YTicks.Low || (heatMap && colour.High <= colour.Low) ||
+        figure.Values.size() != figure.X.size() * std::max<std::size_t>(figure.Y.size(), 1)) {
+        painter.restore();
+        return; // too small to hold axes, or not a map
+    }
+
+    if (heatMap) {
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(map.Frame, CellImage(figure));
+        painter.restore();
+    } else {
+        DrawZeroLines(painter, map, unit);
+        painter.save();
+        painter.setClipRect(map.Frame);
+        DrawMapLine(painter, map, figure, unit);
+        painter.restore();
+    }
+    const FrameStyle style{unit, textHeight, gap, yLabelWidth};
+    DrawFrame(painter, map, style, true);
+    painter.setPen(Qt::black);
+    DrawTitle(painter, QRectF(left, bottom + gap + textHeight + gap, right - left, textHeight), figure.XTitle);
+    DrawVerticalTitle(painter, area.left() + outer, map.Frame, textHeight, heatMap ? figure.YTitle : figure.ValueTitle);
+    DrawTitle(painter, QRectF(left, area.top() + outer, right - left, textHeight), figure.ValueTitle);
+    if (!figure.Caption.empty()) {
+        painter.setPen(QColor(90, 90, 90));
+        painter.drawText(QRectF(left, area.top() + outer + textHeight, right - left, textHeight), Qt::AlignCenter,
+                         Text(figure.Caption));
+    }
+
+    if (heatMap) {
+        // The colour bar: the scale's stops joined linearly, as ScaleColour joins them.
+        const QRectF bar(right + 2 * gap, top, barWidth, bottom - top);
+        QLinearGradient gradient(bar.bottomLeft(), bar.topLeft());
+        for (int k = 0; k <= 4; ++k) {
+            gradient.setColorAt(k / 4.0, ScaleColour(k / 4.0));
+        }
+        painter.fillRect(bar, gradient);
+        const QPen framePen(Qt::black, kFrameWidth * unit, Qt::SolidLine, Qt::SquareCap);
+        painter.setPen(framePen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(bar);
+        const double labelWidth = WidestLabel(metrics, colour);
+        for (double v : colour.Values) {
+            const double y = bar.bottom() - (v - colour.Low) / (colour.High - colour.Low) * bar.height();
+            painter.setPen(framePen);
+            painter.drawLine(QPointF(bar.right(), y), QPointF(bar.right() - kTickLength * unit, y));
+            painter.setPen(Qt::black);
+            painter.drawText(QRectF(bar.right() + gap, y - textHeight / 2, labelWidth + textHeight, textHeight),
+                             Qt::AlignLeft | Qt::AlignVCenter, TickText(v, colour.Step));
+        }
+        DrawVerticalTitle(painter, bar.right() + gap + labelWidth + gap, map.Frame, textHeight, figure.ValueTitle);
+    }
     painter.restore();
 }
 
@@ -422,10 +608,15 @@ void CheckFigurePixels(double widthCm, double heightCm, int dpi) {
     }
 }
 
-QImage RenderFigureImage(const FigureDescription& figure, int dpi) {
-    CheckFigurePixels(figure.WidthCm, figure.HeightCm, dpi);
-    const int width = static_cast<int>(PixelsAlong(figure.WidthCm, dpi));
-    const int height = static_cast<int>(PixelsAlong(figure.HeightCm, dpi));
+namespace {
+
+// Paints a page of the figure's size into `area` with `pointsToDevice` device units a point.
+using PagePainter = std::function<void(QPainter& painter, const QRectF& area, double pointsToDevice)>;
+
+QImage RenderImage(double widthCm, double heightCm, int dpi, const PagePainter& paint) {
+    CheckFigurePixels(widthCm, heightCm, dpi);
+    const int width = static_cast<int>(PixelsAlong(widthCm, dpi));
+    const int height = static_cast<int>(PixelsAlong(heightCm, dpi));
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull()) {
         throw ProgramError("Not enough memory for a figure of " + std::to_string(width) + " x " +
@@ -437,23 +628,23 @@ QImage RenderFigureImage(const FigureDescription& figure, int dpi) {
     image.fill(Qt::white);
     QPainter painter(&image);
     RequireActive(painter);
-    PaintFigure(painter, figure, QRectF(0, 0, width, height), dpi / kPointsPerInch);
+    paint(painter, QRectF(0, 0, width, height), dpi / kPointsPerInch);
     painter.end();
     return image;
 }
 
-std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format, int dpi) {
+std::string PageFileBytes(double widthCm, double heightCm, FigureFormat format, int dpi, const PagePainter& paint) {
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
         throw ProgramError("A figure is drawn only while a graphical Qt application runs");
     }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    const double widthPt = figure.WidthCm * 10 / kMmPerInch * kPointsPerInch;
-    const double heightPt = figure.HeightCm * 10 / kMmPerInch * kPointsPerInch;
+    const double widthPt = widthCm * 10 / kMmPerInch * kPointsPerInch;
+    const double heightPt = heightCm * 10 / kMmPerInch * kPointsPerInch;
     switch (format) {
     case FigureFormat::Png:
-        if (!RenderFigureImage(figure, dpi).save(&buffer, "PNG")) {
+        if (!RenderImage(widthCm, heightCm, dpi, paint).save(&buffer, "PNG")) {
             throw ProgramError("The figure could not be encoded as PNG");
         }
         break;
@@ -467,7 +658,7 @@ std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format
         svg.setTitle(QStringLiteral("Dravo2 figure"));
         QPainter painter(&svg);
         RequireActive(painter);
-        PaintFigure(painter, figure, QRectF(0, 0, widthPt, heightPt), 1.0);
+        paint(painter, QRectF(0, 0, widthPt, heightPt), 1.0);
         painter.end();
         break;
     }
@@ -475,15 +666,14 @@ std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format
         QPdfWriter pdf(&buffer);
         pdf.setCreator(QStringLiteral("Dravo2"));
         pdf.setTitle(QStringLiteral("Dravo2 figure"));
-        pdf.setPageSize(QPageSize(QSizeF(figure.WidthCm * 10, figure.HeightCm * 10), QPageSize::Millimeter, QString(),
-                                  QPageSize::ExactMatch));
+        pdf.setPageSize(
+            QPageSize(QSizeF(widthCm * 10, heightCm * 10), QPageSize::Millimeter, QString(), QPageSize::ExactMatch));
         pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
         const int resolution = 1200;
         pdf.setResolution(resolution);
         QPainter painter(&pdf);
         RequireActive(painter);
-        const QRectF area(0, 0, pdf.width(), pdf.height());
-        PaintFigure(painter, figure, area, resolution / kPointsPerInch);
+        paint(painter, QRectF(0, 0, pdf.width(), pdf.height()), resolution / kPointsPerInch);
         painter.end();
         break;
     }
@@ -493,6 +683,26 @@ std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format
         throw ProgramError("The figure could not be drawn");
     }
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+} // namespace
+
+QImage RenderFigureImage(const FigureDescription& figure, int dpi) {
+    return RenderImage(
+        figure.WidthCm, figure.HeightCm, dpi,
+        [&figure](QPainter& painter, const QRectF& area, double unit) { PaintFigure(painter, figure, area, unit); });
+}
+
+std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format, int dpi) {
+    return PageFileBytes(
+        figure.WidthCm, figure.HeightCm, format, dpi,
+        [&figure](QPainter& painter, const QRectF& area, double unit) { PaintFigure(painter, figure, area, unit); });
+}
+
+std::string FigureFileBytes(const MapFigure& figure, FigureFormat format, int dpi) {
+    return PageFileBytes(
+        figure.WidthCm, figure.HeightCm, format, dpi,
+        [&figure](QPainter& painter, const QRectF& area, double unit) { PaintMapFigure(painter, figure, area, unit); });
 }
 
 namespace {

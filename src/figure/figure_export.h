@@ -1,6 +1,7 @@
 #pragma once
 
 #include "plot/figure.h"
+#include "plot/map_figure.h"
 
 #include <memory>
 #include <optional>
@@ -31,6 +32,10 @@ std::optional<FigureFormat> FigureFormatForPath(const std::string& path);
 // typographic point (1/72 inch); fonts are sized in points through the device's resolution.
 void PaintFigure(QPainter& painter, const FigureDescription& figure, const QRectF& area, double pointsToDevice);
 
+// Draws a map (a heat map with its colour bar, or a line over one parameter) into `area`, as
+// PaintFigure draws a figure: the same frames, ticks, fonts and titles.
+void PaintMapFigure(QPainter& painter, const MapFigure& figure, const QRectF& area, double pointsToDevice);
+
 // The figure as a white picture of its size at `dpi` dots per inch, with the resolution recorded.
 QImage RenderFigureImage(const FigureDescription& figure, int dpi);
 
@@ -39,6 +44,9 @@ QImage RenderFigureImage(const FigureDescription& figure, int dpi);
 // ProgramError without one, for a PNG of too many pixels (CheckFigurePixels) and for a drawing
 // or an encoding that fails, so that no empty or partial figure is ever written.
 std::string FigureFileBytes(const FigureDescription& figure, FigureFormat format, int dpi = kDefaultFigureDpi);
+
+// The bytes of a map's file, as FigureFileBytes gives a figure's.
+std::string FigureFileBytes(const MapFigure& figure, FigureFormat format, int dpi = kDefaultFigureDpi);
 
 // Makes sure a QGuiApplication exists for drawing: when there is none, one is created on Qt's
 // offscreen platform for the lifetime of this object; an existing one is used as it is.

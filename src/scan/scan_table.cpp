@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -277,6 +278,30 @@ ScanMap BuildScanMap(const std::string& table, const std::string& feature) {
         map.Values[where.first * ny + where.second] = value;
     }
     return map;
+}
+
+std::optional<double> LargestOfParameter(const std::string& table, const std::string& name) {
+    std::optional<std::size_t> column;
+    std::optional<double> largest;
+    for (const std::string& line : SplitLines(table)) {
+        if (line.rfind("#", 0) == 0) {
+            continue;
+        }
+        const std::vector<std::string> cells = SplitCells(line);
+        if (!column) {
+            const auto features = std::find(cells.begin(), cells.end(), FeatureColumns().front());
+            const auto found = std::find(cells.begin(), features, name);
+            if (found == features) {
+                return std::nullopt;
+            }
+            column = static_cast<std::size_t>(found - cells.begin());
+        } else if (*column < cells.size()) {
+            if (const std::optional<double> value = ReadCell(cells[*column])) {
+                largest = std::max(largest.value_or(0.0), std::abs(*value));
+            }
+        }
+    }
+    return largest;
 }
 
 } // namespace dravo2

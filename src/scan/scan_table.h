@@ -60,4 +60,8 @@ struct ScanMap {
 // Throws ProgramError for an unknown feature or a table that does not read.
 ScanMap BuildScanMap(const std::string& table, const std::string& feature);
 
+// The largest magnitude of a parameter column of a scan's table, or none when the table has no
+// such column (or no value in it).
+std::optional<double> LargestOfParameter(const std::string& table, const std::string& name);
+
 } // namespace dravo2

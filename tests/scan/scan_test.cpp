@@ -308,3 +308,60 @@ TEST(ScanCommand, OutputsThatWouldDestroyAFileAreRefusedFirst) {
 
 } // namespace
 } // namespace dravo2
+
+namespace dravo2 {
+namespace {
+
+// A table already written is drawn again without a loop: any feature, the field features on a
+// scale no narrower than the loops' field step (from step=, or from the table's step column).
+TEST(ScanCommand, FromDrawsAnExistingTableWithTheFieldStepAsItsResolution) {
+    const testing::TempFolder dir;
+    const std::string table = dir / "scan.csv";
+    WriteFileSafely(table, Scan(SmallScan({})).out);
+    std::vector<ScanPlotRequest> drawn;
+    ScanEnvironment environment;
+    environment.PlotTypes = {"svg"};
+    environment.Plot = [&drawn](const ScanPlotRequest& request) {
+        drawn.push_back(request);
+        return WriteNote::None;
+    };
+    auto run = [&environment](const std::vector<std::string>& args) {
+        return testing::Capture(
+            [&](std::ostream& out, std::ostream& err) { return RunScanCommand(args, out, err, environment); });
+    };
+    const std::string map = dir / "map.svg";
+    for (const char* feature : {"Hc", "jumps", "iterations", "Mr_up"}) {
+        const Outcome outcome = run({"--from", table, "--plot", map, "--value", feature, "step=50"});
+        ASSERT_EQ(outcome.status, kExitOk) << outcome.err;
+    }
+    ASSERT_EQ(drawn.size(), 4u);
+    EXPECT_EQ(drawn[0].Path, map);
+    EXPECT_EQ(drawn[0].Figure.XTitle, "J1 (J/m^2)");
+    EXPECT_EQ(drawn[0].Figure.ValueTitle, "Hc (A/m)");
+    EXPECT_EQ(drawn[0].Figure.X, (std::vector<double>{-1e-3, 0, 1e-3}));
+    EXPECT_GE(drawn[0].Figure.ColourTicks.High - drawn[0].Figure.ColourTicks.Low, 50000);
+    EXPECT_EQ(drawn[1].Figure.ValueTitle, "jumps");
+
+    // A scanned step is the resolution of its table: the largest one.
+    const std::string stepped = dir / "stepped.csv";
+    WriteFileSafely(stepped, Scan({"step=20:40:2", "steps=4", "start=-100", "maxiter=300"}).out);
+    ASSERT_EQ(run({"--from", stepped, "--plot", map, "--value", "Hc_up"}).status, kExitOk);
+    const MapFigure& line = drawn.back().Figure;
+    EXPECT_TRUE(line.Y.empty());
+    EXPECT_GE(line.YTicks.High - line.YTicks.Low, 40000);
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--from", table, "--plot", map, "--value", "Hc", "J1=0:1:2"},
+          {"--from", table, "--plot", map, "--value", "Hc", "K1=1"},
+          {"--from", table, "--value", "Hc"},
+          {"--from", table, "--plot", map, "--value", "Hc", "step=x"},
+          {"--from", table, "--plot", table, "--value", "Hc"}}) {
+        SCOPED_TRACE(args.back());
+        EXPECT_EQ(run(args).status, kExitBadInput);
+    }
+    EXPECT_EQ(run({"--from", dir / "none.csv", "--plot", map, "--value", "Hc"}).status, kExitFileError);
+    EXPECT_EQ(drawn.size(), 5u);
+}
+
+} // namespace
+} // namespace dravo2
