@@ -19,6 +19,7 @@
 #include <exception>
 #include <new>
 #include <ostream>
+#include <set>
 #include <span>
 #include <sstream>
 
@@ -333,7 +334,17 @@ struct ScanSetup {
     std::vector<std::vector<Real>> Values;                 // per axis and value
     std::vector<std::vector<std::exception_ptr>> Refusals; // per axis and value; null where it converts
     ScanPlan Plan;
+    bool ChecksVary = false; // whether an axis is read by Start's checks: each point is checked then
 };
+
+// The keys Start's checks read (CheckLoopStart): the layers' signs, and the display range from the
+// sweep, the saturated projections and the magnetoresistance amplitude. A scan over none of them
+// passes or fails the checks at every point as at its first.
+bool ReadByStartChecks(const std::string& key) {
+    static const std::set<std::string, std::less<>> keys{"M1", "M2", "M3",    "M4",    "t1",   "t2",  "t3",
+                                                         "t4", "DR", "start", "steps", "step", "mode"};
+    return keys.contains(key);
+}
 
 ScanSetup SetUpScan(const ScanOptions& options) {
     ScanSetup setup;
@@ -348,6 +359,7 @@ ScanSetup SetUpScan(const ScanOptions& options) {
     setup.Plan.ProjectionAlongY = mode == DisplayMode::MvHy;
     SweepKeys scratch = setup.Fixed;
     for (const ScanAxis& axis : options.Grid.Axes) {
+        setup.ChecksVary = setup.ChecksVary || ReadByStartChecks(axis.Name);
         const ParameterEntry* entry = FindParameter(axis.Name);
         setup.Entries.push_back(entry);
         setup.Values.emplace_back(axis.Count);
@@ -478,7 +490,9 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     std::atomic<bool> cancel{false};
     auto compute = [&options, &cancel, &comparison, &setup](std::size_t point) {
         const SweepKeys keys = PointKeys(setup, options.Grid, point);
-        CheckLoopStart(keys);
+        if (setup.ChecksVary) {
+            CheckLoopStart(keys);
+        }
         ScanRow row = SimulateGridPoint(keys.Parameters, setup.Plan, &cancel, &comparison);
         row.Parameters = options.Grid.Point(point);
         return row;
