@@ -404,10 +404,6 @@ SweepKeys PointKeys(const ScanSetup& setup, const ScanGrid& grid, std::size_t po
     return keys;
 }
 
-} // namespace
-
-namespace {
-
 int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                 const ScanEnvironment& environment) {
     ScanOptions options;

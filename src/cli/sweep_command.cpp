@@ -343,15 +343,6 @@ bool IsSweepKey(const std::string& name) {
     return std::any_of(keys.begin(), keys.end(), [&name](const Key& key) { return key.Name == name; });
 }
 
-std::string SweepKeyUnit(const std::string& name) {
-    for (const Key& key : Keys()) {
-        if (key.Name == name) {
-            return std::string(key.Note);
-        }
-    }
-    return {};
-}
-
 SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator, const std::atomic<bool>* stop) {
     (void)separator;
     const Options options = ParseArguments(keyArgs);

@@ -25,9 +25,8 @@ namespace dravo2 {
 int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progress,
                     char separator = '.');
 
-// Whether `name` is a KEY of the sweep command's KEY=VALUE arguments, and its unit text.
+// Whether `name` is a KEY of the sweep command's KEY=VALUE arguments.
 bool IsSweepKey(const std::string& name);
-std::string SweepKeyUnit(const std::string& name);
 
 // What the KEY=VALUE words of a loop set: the parameters, each key's last value as typed (for
 // the messages that quote it), the magnetoresistance amplitude's text (the "DeltaR" display

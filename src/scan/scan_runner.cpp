@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace dravo2 {
@@ -53,6 +54,9 @@ std::vector<ScanRow> RunScanPoints(const std::vector<std::size_t>& points, unsig
     for (unsigned t = 0; t < count; ++t) {
         workers.emplace_back(work);
     }
+    // The count last reported: a run that ends before the first wait, or between a report and the
+    // check that follows it, still reports its final count once.
+    std::optional<std::size_t> reported;
     {
         std::unique_lock lock(mutex);
         while (running > 0) {
@@ -61,12 +65,16 @@ std::vector<ScanRow> RunScanPoints(const std::vector<std::size_t>& points, unsig
                 const std::size_t now = done;
                 lock.unlock();
                 progress(now);
+                reported = now;
                 lock.lock();
             }
         }
     }
     for (std::thread& worker : workers) {
         worker.join();
+    }
+    if (progress && reported != done) {
+        progress(done);
     }
     if (error) {
         std::rethrow_exception(error);
