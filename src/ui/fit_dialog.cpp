@@ -44,32 +44,6 @@ QString Caption(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The panel's fields as Start reads them.
-ParameterTexts PanelTexts(const TForm1& form) {
-    ParameterTexts texts;
-    texts.M = {Text(form.Edit1M), Text(form.Edit2M), Text(form.Edit3M), Text(form.Edit4M)};
-    texts.t = {Text(form.Edit1t), Text(form.Edit2t), Text(form.Edit3t), Text(form.Edit4t)};
-    texts.K = {Text(form.Edit1K), Text(form.Edit2K), Text(form.Edit3K), Text(form.Edit4K)};
-    texts.J1 = Text(form.Edit1J);
-    texts.Jbq1 = Text(form.Edit1J2);
-    texts.J2 = Text(form.Edit2J);
-    texts.Jbq2 = Text(form.Edit2J2);
-    texts.J3 = Text(form.Edit3J);
-    texts.Bias = Text(form.Editbias);
-    texts.Ramp = Text(form.Edit_sp_Ramp);
-    texts.Conv = Text(form.Edit_sp_conv);
-    texts.MaxIter = Text(form.Edit_sp_maxiter);
-    texts.AxisDegrees = {form.ScrollBar1a->value(), form.ScrollBar2a->value(), form.ScrollBar3a->value(),
-                         form.ScrollBar4a->value()};
-    texts.FieldAngleDegrees = form.ScrollBarHA->value();
-    texts.UniaxialChecked = form.RadioButton2_ua->isChecked();
-    texts.QuarticChecked = form.RadioButton2_q->isChecked();
-    texts.StartF = Text(form.Edit_startF);
-    texts.Nstep = Text(form.Edit_Nstep);
-    texts.StepF = Text(form.Edit_stepF);
-    return texts;
-}
-
 // The panel's edit of a fittable parameter, or null for an angle (a scroll bar).
 QLineEdit* PanelEdit(TForm1& form, std::size_t index) {
     const std::array<QLineEdit*, 18> edits{form.Edit1M,  form.Edit2M,  form.Edit3M,  form.Edit4M, form.Edit1t,
@@ -243,7 +217,7 @@ FitDialog::~FitDialog() {
 }
 
 void FitDialog::RefreshFromPanel() {
-    const ParameterTexts texts = PanelTexts(Form);
+    const ParameterTexts texts = Form.PanelTexts();
     const auto& parameters = fit::FittableParameters();
     for (std::size_t i = 0; i < Rows.size(); ++i) {
         Row& row = Rows[i];
@@ -291,7 +265,7 @@ void FitDialog::StartFit() {
         if (experiment.ExpRows < 3) {
             throw ProgramError("Load or import a measured curve before fitting");
         }
-        request.Texts = PanelTexts(Form);
+        request.Texts = Form.PanelTexts();
         const auto rows = static_cast<std::size_t>(experiment.ExpRows);
         request.Measured.Field.assign(experiment.ExpTable.Column(1), experiment.ExpTable.Column(1) + rows);
         request.Measured.Moment.assign(experiment.ExpTable.Column(2), experiment.ExpTable.Column(2) + rows);

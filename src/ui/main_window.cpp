@@ -8,10 +8,12 @@
 #include "engine/physical_constants.h"
 #include "plot/dial.h"
 #include "ui/canvas_view.h"
+#include "ui/number_stepping.h"
 
 #include <QButtonGroup>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +21,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <iterator>
@@ -80,6 +83,7 @@ void TForm1::RegisterNumberFields() {
     // Connected before the sweep fields' handlers, so that a field is marked before they run.
     for (std::size_t i = 0; i < NumberFields.size(); ++i) {
         connect(NumberFields[i].Edit, &QLineEdit::textChanged, this, [this, i] { CheckNumberField(NumberFields[i]); });
+        NumberFields[i].Edit->installEventFilter(this);
     }
     for (NumberField& field : NumberFields) {
         CheckNumberField(field);
@@ -159,6 +163,22 @@ void TForm1::BindEvents() {
     bind(ScrollBar3a, &QScrollBar::valueChanged, &TForm1::ScrollBar3aChange);
     bind(ScrollBar4a, &QScrollBar::valueChanged, &TForm1::ScrollBar4aChange);
     bind(ScrollBarHA, &QScrollBar::valueChanged, &TForm1::ScrollBarHAChange);
+
+    // After the fields' own handlers: what listens to edits reads the panel as it now stands.
+    for (const NumberField& field : NumberFields) {
+        connect(field.Edit, &QLineEdit::textChanged, this, &TForm1::Edited);
+    }
+    for (QScrollBar* bar : {ScrollBar1a, ScrollBar2a, ScrollBar3a, ScrollBar4a, ScrollBarHA}) {
+        connect(bar, &QScrollBar::valueChanged, this, &TForm1::Edited);
+    }
+    connect(AnisotropyGroup, &QButtonGroup::idClicked, this, &TForm1::Edited);
+    connect(DisplayModeGroup, &QButtonGroup::idClicked, this, &TForm1::Edited);
+}
+
+void TForm1::Edited() {
+    if (!WritingPanel) {
+        emit ParametersEdited();
+    }
 }
 
 void TForm1::RefreshViews() {
@@ -189,7 +209,7 @@ DisplayMode TForm1::CurrentDisplayMode() const {
     return DisplayMode::MvHz;
 }
 
-ParameterTexts TForm1::ReadParameterTexts() const {
+ParameterTexts TForm1::PanelTexts() const {
     ParameterTexts texts;
     texts.M = {Text(Edit1M), Text(Edit2M), Text(Edit3M), Text(Edit4M)};
     texts.t = {Text(Edit1t), Text(Edit2t), Text(Edit3t), Text(Edit4t)};
@@ -213,6 +233,93 @@ ParameterTexts TForm1::ReadParameterTexts() const {
     return texts;
 }
 
+SweepParameters TForm1::PanelSweep() const {
+    return {PanelTexts(), Text(EditDR), RadioGroup_p.ItemIndex()};
+}
+
+ParameterSet TForm1::PanelParameters() const {
+    ParameterSet base;
+    base.Model = Driver.Session.Parameters();
+    ParameterSet set = ParametersOf(PanelTexts(), Separator, base);
+    set.Model.DeltaR = TextToReal(Text(EditDR), Separator);
+    return set;
+}
+
+void TForm1::SetPanelTexts(const ParameterTexts& texts, const std::string* deltaR) {
+    const bool writing = WritingPanel;
+    WritingPanel = true;
+    auto write = [this](QLineEdit* edit, const std::string& text) {
+        QString shown = Caption(text);
+        if (Separator != '.') {
+            shown.replace(QLatin1Char('.'), QLatin1Char(Separator));
+        }
+        edit->setText(shown);
+        ShowFromStart(edit);
+    };
+    const std::array<QLineEdit*, kLayers> m{Edit1M, Edit2M, Edit3M, Edit4M};
+    const std::array<QLineEdit*, kLayers> t{Edit1t, Edit2t, Edit3t, Edit4t};
+    const std::array<QLineEdit*, kLayers> k{Edit1K, Edit2K, Edit3K, Edit4K};
+    const std::array<QScrollBar*, kLayers> axes{ScrollBar1a, ScrollBar2a, ScrollBar3a, ScrollBar4a};
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        write(m[i], texts.M[i]);
+        write(t[i], texts.t[i]);
+        write(k[i], texts.K[i]);
+        axes[i]->setValue(texts.AxisDegrees[i]);
+    }
+    write(Edit1J, texts.J1);
+    write(Edit1J2, texts.Jbq1);
+    write(Edit2J, texts.J2);
+    write(Edit2J2, texts.Jbq2);
+    write(Edit3J, texts.J3);
+    write(Editbias, texts.Bias);
+    write(Edit_sp_Ramp, texts.Ramp);
+    write(Edit_sp_conv, texts.Conv);
+    write(Edit_sp_maxiter, texts.MaxIter);
+    ScrollBarHA->setValue(texts.FieldAngleDegrees);
+    // The buttons are exclusive: checking one unchecks the other.
+    if (texts.QuarticChecked) {
+        RadioButton2_q->setChecked(true);
+    } else if (texts.UniaxialChecked) {
+        RadioButton2_ua->setChecked(true);
+    }
+    write(Edit_startF, texts.StartF);
+    write(Edit_Nstep, texts.Nstep);
+    write(Edit_stepF, texts.StepF);
+    if (deltaR != nullptr) {
+        write(EditDR, *deltaR);
+    }
+    WritingPanel = writing;
+    Edited();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    int units = 0;
+    Qt::KeyboardModifiers modifiers;
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        units = key->key() == Qt::Key_Up ? 1 : key->key() == Qt::Key_Down ? -1 : 0;
+        modifiers = key->modifiers();
+    } else if (event->type() == QEvent::Wheel) {
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        units = wheel->angleDelta().y() > 0 ? 1 : wheel->angleDelta().y() < 0 ? -1 : 0;
+        modifiers = wheel->modifiers();
+    }
+    auto* edit = qobject_cast<QLineEdit*>(watched);
+    if (units == 0 || edit == nullptr || edit->isReadOnly() || !edit->isEnabled()) {
+        return QWidget::eventFilter(watched, event);
+    }
+    if (modifiers & Qt::ShiftModifier) {
+        units *= 10;
+    }
+    // A text that is not a plain number (yet) is left as it is; the key does nothing else.
+    if (const auto stepped = SteppedNumberText(Text(edit), units, Separator)) {
+        const int fromEnd = static_cast<int>(edit->text().size()) - edit->cursorPosition();
+        edit->setText(Caption(*stepped));
+        edit->setCursorPosition(std::max(0, static_cast<int>(edit->text().size()) - fromEnd));
+    }
+    return true;
+}
+
 SweepFieldTexts TForm1::ReadSweepFields() const {
     return {Text(Edit_startF), Text(Edit_Nstep), Text(Edit_stepF)};
 }
@@ -225,8 +332,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::BitBtn1_StartClick() {
-    const SweepParameters parameters{ReadParameterTexts(), Text(EditDR), RadioGroup_p.ItemIndex()};
-    Driver.Start(parameters, CurrentDisplayMode(), Experiment.get(),
+    Driver.Start(PanelSweep(), CurrentDisplayMode(), Experiment.get(),
                  [this] { Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 4, Separator))); });
     BitBtn1_Start->setEnabled(false);
     SB1_Stop->setEnabled(true);
@@ -315,6 +421,72 @@ void TForm1::Timer1Timer() {
         EndSweep();
         throw ProgramError(kTableFullMessage);
     }
+}
+
+QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode mode, const LoopResult& result) {
+    QString said;
+    Guarded([&] {
+        // Start's own preparation: the intake, the final field's caption, the display preset and
+        // the fresh plot with the measured curve; the rows then come from the computed loop
+        // instead of the ticks, drawn as each tick draws its row.
+        Driver.Start(parameters, mode, Experiment.get(),
+                     [this] { Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 4, Separator))); });
+        Driver.Stop();
+        SweepSession& session = Driver.Session;
+        SimulationData& simulation = *Driver.Simulation;
+        const auto columns = DisplayColumnsFor(mode);
+        std::int32_t row = 0;
+        for (std::size_t branch = 0; branch < result.BranchRows.size(); ++branch) {
+            if (branch > 0) {
+                // Reverse, as its button gives it, without rewriting the sweep fields.
+                Driver.Reverse();
+                Driver.Stop();
+            }
+            for (std::int32_t i = 0; i < result.BranchRows[branch] && simulation.SimRows < MaxRows; ++i, ++row) {
+                ++simulation.SimRows;
+                for (std::size_t k = 0; k < kObservableCount; ++k) {
+                    if (const std::int32_t column = TableColumn(static_cast<Observable>(k))) {
+                        simulation.SimTable.At(column, simulation.SimRows) =
+                            result.Columns[k][static_cast<std::size_t>(row)];
+                    }
+                }
+                if (columns) {
+                    Driver.PlotState->ShowColumns(*columns);
+                }
+                Driver.PlotState->PlotLivePoint(simulation);
+            }
+            session.StepIndex = result.BranchRows[branch];
+        }
+        session.Theta = result.FinalAngles;
+        session.Generator.RandomState = result.FinalRandomState;
+        if (result.Rows() > 0) {
+            const auto last = static_cast<std::size_t>(result.Rows() - 1);
+            session.IterationCount = static_cast<std::int32_t>(result[Observable::Iterations][last]);
+            session.CurrentEnergy = result[Observable::Energy][last];
+            session.MagProj = result[Observable::Projection][last];
+            const LayerStack& stack = session.Model.Stack;
+            QLabel* const angleLabels[] = {Label1, Label2, Label3};
+            for (std::size_t i = 0; i < 3; ++i) {
+                if (stack.t[i] > 0) {
+                    angleLabels[i]->setText(Caption(GeneralNumberText(session.Theta[i], 5, Separator)));
+                }
+            }
+            Label7->setText(Caption(GeneralNumberText(session.Theta[3], 5, Separator)));
+            Label4->setText(Caption(GeneralNumberText(session.CurrentEnergy, 5, Separator)));
+            Label5->setText(QString::number(session.IterationCount));
+            Label6->setText(QString::number(session.StepIndex));
+            ReplotVectorScreen();
+        }
+        SB2_Reverse->setEnabled(true);
+        BZapiszDAT->setEnabled(simulation.SimRows > 0);
+        if (result.End == LoopEnd::FloatingPointError) {
+            said = QString::fromStdString(result.Error);
+        } else if (result.End == LoopEnd::TableFull) {
+            said = QString::fromLatin1(kTableFullMessage);
+        }
+    });
+    emit LoopShown();
+    return said;
 }
 
 void TForm1::ClearScreen() {
@@ -472,6 +644,10 @@ void TForm1::BOtworzDATClick() {
     if (name.isEmpty()) {
         return;
     }
+    LoadExperimentFile(name, filterIndex);
+}
+
+void TForm1::LoadExperimentFile(const QString& name, int filterIndex) {
     OpenFilterIndex = filterIndex;
     Experiment->ClearExpTable();
     ExpFileName = name.toStdString();

@@ -4,6 +4,7 @@
 #include "plot/canvas.h"
 #include "plot/dial.h"
 #include "plot/plot.h"
+#include "sweep/run_loop.h"
 #include "sweep/sweep_driver.h"
 #include "ui/platform.h"
 
@@ -145,6 +146,10 @@ public:
     // One step of a running sweep, as Timer1 delivers it.
     void Timer1Timer();
 
+    // Loads a measured file as "Read .DA2" does once its dialog confirmed `name` with the filter
+    // `filterIndex` (1 da2, 2 dat). Throws for a file that is not a regular one.
+    void LoadExperimentFile(const QString& name, int filterIndex);
+
     // The measured curve replotted as "Replot Exp" does (after a load or an import).
     void ReplotExperiment();
 
@@ -162,6 +167,31 @@ public:
     // Shows a text the program wrote into a field from its start.
     static void ShowFromStart(QLineEdit* edit);
 
+    // The panel read once, for Start, the fit and the live loop: the parameter fields, scroll bars
+    // and anisotropy buttons as texts; with the amplitude's text and the point-type item, what
+    // Start is given.
+    ParameterTexts PanelTexts() const;
+    SweepParameters PanelSweep() const;
+
+    // The panel's parameters in numbers, converted as Start converts them, with the session's
+    // solver and the magnetoresistance amplitude. Throws the conversion's message.
+    ParameterSet PanelParameters() const;
+
+    // Writes a parameter set into the panel (texts with a full stop are shown with the regional
+    // separator): the fields, scroll bars and anisotropy buttons, and the amplitude when given.
+    // The change counts as one edit.
+    void SetPanelTexts(const ParameterTexts& texts, const std::string* deltaR = nullptr);
+
+    // A loop computed from the panel's parameters, shown as Start and one Reverse run to the end
+    // would leave the window: the plot, the dial, the labels, the tables and the session's state
+    // (angles, generator, reversed sweep). The sweep fields keep their texts. `parameters` is what
+    // the loop was computed from. A failed step or a full table is said in the returned text.
+    QString ShowComputedLoop(const SweepParameters& parameters, DisplayMode mode, const LoopResult& result);
+
+    // Up and Down in a number field step its value by one unit of its last significant digit
+    // (Shift: ten units), and so does the mouse wheel over it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     // Runs a handler: clears the floating-point flags, catches what it throws and shows the
     // message, then brings the views up to date with whatever state the handler reached.
     template <typename Handler> void Guarded(Handler&& handler);
@@ -174,6 +204,10 @@ signals:
     void StepRecorded();
     // The first field's conversion message as typing changes it (empty: every field converts).
     void InputMessageChanged(const QString& message);
+    // A parameter field, an angle scroll bar, the anisotropy form or the display mode changed.
+    void ParametersEdited();
+    // A computed loop is on show (after ShowComputedLoop).
+    void LoopShown();
 
 private:
     // How a number field's text is read where the value is used.
@@ -217,8 +251,8 @@ private:
 
     void BuildControls();
     void BindEvents();
-    ParameterTexts ReadParameterTexts() const;
     SweepFieldTexts ReadSweepFields() const;
+    void Edited();
     void SweepFieldsChanged();
     void EndSweep();
     void AngleChanged(QScrollBar* bar, const char* hint, int layer);
@@ -239,6 +273,7 @@ private:
     };
     std::vector<Anchored> DefaultPlaces;
     QString CurrentInputMessage;
+    bool WritingPanel = false; // SetPanelTexts is at work: its changes are one edit
     ErrorReporter& Reporter;
     FileDialogs& Dialogs;
 };
