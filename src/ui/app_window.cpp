@@ -4,8 +4,10 @@
 #include "ui/export_actions.h"
 #include "ui/fit_dialog.h"
 #include "ui/import_actions.h"
+#include "ui/live_update.h"
 #include "ui/model_help.h"
 #include "ui/resonance_modes_view.h"
+#include "ui/session_actions.h"
 #include "ui/solver_actions.h"
 
 #include <QLabel>
@@ -61,6 +63,18 @@ AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* par
     InstallResonanceModesView(*this);
     InstallExportActions(*this);
     InstallFitActions(*this);
+    Live = InstallLiveUpdate(*this);
+    Session = InstallSessionActions(*this);
+    // A live loop that failed says why here; a loop shown whole clears it.
+    connect(Live, &LiveUpdate::Message, this, [this](const QString& message) {
+        if (message.isEmpty()) {
+            if (Panel->InputMessage().isEmpty()) {
+                statusBar()->clearMessage();
+            }
+        } else {
+            statusBar()->showMessage(message);
+        }
+    });
 
     HideEmptyMenus();
 
@@ -128,6 +142,11 @@ void AppWindow::FitInto(const QRect& available) {
 }
 
 AppWindow::~AppWindow() = default;
+
+void AppWindow::closeEvent(QCloseEvent* event) {
+    Session->SaveSession();
+    QMainWindow::closeEvent(event);
+}
 
 void AppWindow::HideEmptyMenus() {
     for (QMenu* menu : {FileMenu, SweepMenu, CompareMenu, FitMenu, HelpMenu}) {

@@ -9,8 +9,10 @@ class QMenu;
 class QScrollArea;
 
 namespace dravo2 {
+class LiveUpdate;
 class MeasuredCurveActions;
-}
+class SessionActions;
+} // namespace dravo2
 
 namespace dravo2 {
 
@@ -43,9 +45,15 @@ public:
     QScrollArea* PanelArea = nullptr;
     // The import of measured curves (menu, dropped files) and the misfit in the status bar.
     MeasuredCurveActions* MeasuredCurve = nullptr;
+    // The loop recomputed as the parameters change.
+    LiveUpdate* Live = nullptr;
+    // Parameter files, the kept session, Start and Quit.
+    SessionActions* Session = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // The session is kept for "Restore last session" as the window closes.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void HideEmptyMenus();

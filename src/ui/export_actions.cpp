@@ -199,6 +199,7 @@ void InstallExportActions(AppWindow& window) {
     auto* actions = new ExportActions(window, std::make_unique<QtExportDialogs>(&window));
     QAction* plot = window.FileMenu->addAction(QStringLiteral("Export plot..."));
     plot->setObjectName(QStringLiteral("ExportPlotAction"));
+    plot->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
     QObject::connect(plot, &QAction::triggered, actions, [actions] { actions->ExportPlot(); });
     QAction* table = window.FileMenu->addAction(QStringLiteral("Export table..."));
     table->setObjectName(QStringLiteral("ExportTableAction"));

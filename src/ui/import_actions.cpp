@@ -43,6 +43,7 @@ MeasuredCurveActions::MeasuredCurveActions(AppWindow& window, std::unique_ptr<Im
     setObjectName(QStringLiteral("MeasuredCurveActions"));
     ImportAction = Window.FileMenu->addAction(tr("&Import measured curve..."));
     ImportAction->setObjectName(QStringLiteral("ImportMeasuredCurve"));
+    ImportAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
     connect(ImportAction, &QAction::triggered, this, [this] { ImportChosenFile(); });
 
     SlopeAction = Window.CompareMenu->addAction(tr("Background &slope"));
@@ -92,6 +93,7 @@ MeasuredCurveActions::MeasuredCurveActions(AppWindow& window, std::unique_ptr<Im
     connect(form.Timer1, &QTimer::timeout, this, update);
     connect(form.BitBtn1_Start, &QPushButton::clicked, this, update);
     connect(form.SB2_Reverse, &QToolButton::clicked, this, update);
+    connect(&form, &TForm1::LoopShown, this, update);
     connect(form.BOtworzDAT, &QPushButton::clicked, this, [this] { UpdateMisfit(); });
     connect(form.BNormalizeSim, &QPushButton::clicked, this, [this] {
         UpdateMisfit();
@@ -132,7 +134,7 @@ void MeasuredCurveActions::ImportChosenFile() {
     }
 }
 
-void MeasuredCurveActions::ImportFile(const QString& path) {
+void MeasuredCurveActions::ImportFile(const QString& path, const ImportChoice* known) {
     TForm1& form = Window.Form();
     form.Guarded([&] {
         const ParsedCurveFile file = ParseCurveFile(ReadCurveFileBytes(path.toStdString()));
@@ -144,7 +146,9 @@ void MeasuredCurveActions::ImportFile(const QString& path) {
         choice.FieldColumn = suggestion.FieldColumn;
         choice.MomentColumn = suggestion.MomentColumn;
         choice.Unit = suggestion.StatedUnit.value_or(FieldUnit::AmperePerMetre);
-        if (!Dialogs->ChooseImport(file, path, suggestion, choice)) {
+        if (known != nullptr) {
+            choice = *known;
+        } else if (!Dialogs->ChooseImport(file, path, suggestion, choice)) {
             return;
         }
         // The dialog's own event loop may leave floating-point flags behind (Qt's layout and
@@ -153,6 +157,8 @@ void MeasuredCurveActions::ImportFile(const QString& path) {
         // FillExperiment changes nothing before it knows the import succeeds.
         FillExperiment(file, choice, *form.Experiment);
         form.ExpFileName = path.toStdString();
+        ImportedPath = path;
+        ImportedChoice = choice;
         form.ReplotExperiment();
     });
     UpdateMisfit();

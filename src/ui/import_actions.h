@@ -30,9 +30,13 @@ public:
 
     // Asks for a file, then imports it.
     void ImportChosenFile();
-    // Reads `path`, asks for the columns, unit and rows, and loads the curve as a load does; a
-    // cancelled or failed import keeps the experiment that was loaded.
-    void ImportFile(const QString& path);
+    // Reads `path`, asks for the columns, unit and rows (or takes `known` without asking), and
+    // loads the curve as a load does; a cancelled or failed import keeps the experiment that was
+    // loaded.
+    void ImportFile(const QString& path, const ImportChoice* known = nullptr);
+    // The file and the choice of the last import that loaded a curve.
+    QString LastImportPath() const { return ImportedPath; }
+    const ImportChoice& LastImportChoice() const { return ImportedChoice; }
     // The status bar's misfit text, or why there is none.
     void UpdateMisfit();
     // Replaces the dialogs (tests answer them from a script).
@@ -72,6 +76,8 @@ private:
 
     AppWindow& Window;
     std::unique_ptr<ImportDialogs> Dialogs;
+    QString ImportedPath;
+    ImportChoice ImportedChoice;
     MisfitResult Last;
     double Area = 0;
     QString AreaText;

@@ -104,6 +104,7 @@ QString ModelHelpText() {
 void InstallModelHelp(AppWindow& window) {
     QAction* action = window.HelpMenu->addAction(QObject::tr("The &model"));
     action->setObjectName(QStringLiteral("ModelHelpAction"));
+    action->setShortcut(QKeySequence(QStringLiteral("F1")));
     QObject::connect(action, &QAction::triggered, &window, [&window] {
         auto* dialog = window.findChild<QDialog*>(QStringLiteral("ModelHelp"));
         if (dialog == nullptr) {

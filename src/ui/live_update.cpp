@@ -1,0 +1,140 @@
+#include "ui/live_update.h"
+
+#include "data/errors.h"
+#include "ui/app_window.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+namespace dravo2 {
+
+// One loop asked for: what the window will show it with, the loop's inputs and its result.
+struct LiveUpdate::Computation {
+    SweepParameters Panel;
+    DisplayMode Mode = DisplayMode::MvHx;
+    ModelParameters Model;
+    LoopPlan Plan;
+    InitialState Initial;
+    std::atomic<bool> Stop{false};
+    LoopResult Result;
+};
+
+LiveUpdate::LiveUpdate(AppWindow& window) : QObject(&window), Window(window) {
+    setObjectName(QStringLiteral("LiveUpdate"));
+    // One worker: a newer loop waits only for the older one to see its stop flag.
+    Pool.setMaxThreadCount(1);
+    Action = Window.SweepMenu->addAction(tr("&Live update"));
+    Action->setObjectName(QStringLiteral("LiveUpdateAction"));
+    Action->setCheckable(true);
+    Action->setChecked(true);
+    Action->setToolTip(tr("With Newton's method, every change of a parameter recomputes and shows the whole loop "
+                          "(Start, then one Reverse)"));
+    connect(Action, &QAction::toggled, this, [this](bool on) {
+        if (on) {
+            Request();
+        } else {
+            Cancel();
+        }
+    });
+
+    TForm1& form = Window.Form();
+    connect(&form, &TForm1::ParametersEdited, this, &LiveUpdate::Request);
+    connect(form.BitBtn1_Start, &QPushButton::clicked, this, &LiveUpdate::Cancel);
+    connect(form.SB2_Reverse, &QToolButton::clicked, this, &LiveUpdate::Cancel);
+    connect(form.Timer1, &QTimer::timeout, this, &LiveUpdate::Cancel);
+    if (auto* newton = Window.findChild<QAction*>(QStringLiteral("SolverNewton"))) {
+        connect(newton, &QAction::triggered, this, &LiveUpdate::Request);
+    }
+    if (auto* descent = Window.findChild<QAction*>(QStringLiteral("SolverDescent"))) {
+        connect(descent, &QAction::triggered, this, &LiveUpdate::Cancel);
+    }
+}
+
+LiveUpdate::~LiveUpdate() {
+    Cancel();
+    Pool.waitForDone();
+}
+
+bool LiveUpdate::Acting() const {
+    TForm1& form = Window.Form();
+    return Action->isChecked() && form.Driver.Session.Solver.Method == SolverMethod::Newton &&
+           form.BitBtn1_Start->isEnabled() && !form.Driver.IsRunning();
+}
+
+void LiveUpdate::Cancel() {
+    if (Current) {
+        Current->Stop = true;
+        Current.reset();
+    }
+}
+
+void LiveUpdate::Request() {
+    Cancel();
+    TForm1& form = Window.Form();
+    if (!Acting() || !form.InputMessage().isEmpty()) {
+        return; // a field that does not convert is already said in the status bar
+    }
+    auto computation = std::make_shared<Computation>();
+    computation->Panel = form.PanelSweep();
+    computation->Mode = form.CurrentDisplayMode();
+    try {
+        // Start's intake and display preset on a copy of the session, so that the loop begins
+        // where Start would begin it (angles, generator) and the window changes only once the
+        // loop is shown.
+        const ParameterSet set = form.PanelParameters();
+        SweepSession session = form.Driver.Session;
+        session.SetParameters(set.Model);
+        session.SetSweep({set.Sweep.Start, set.Sweep.Steps, set.Sweep.Step});
+        WorldBounds range = form.Driver.PlotState->Range.Bounds;
+        std::int32_t xColumn = 0;
+        std::int32_t yColumn = 0;
+        PresetDisplayMode(session, computation->Mode, range, xColumn, yColumn, computation->Panel.DeltaR,
+                          form.Separator);
+        computation->Model = set.Model;
+        const BranchSweep first = set.Sweep;
+        computation->Plan.Branches = {first, ReversedBranch(first)};
+        computation->Plan.ProjectionAlongY = computation->Mode == DisplayMode::MvHy;
+        computation->Initial.From = InitialState::Kind::Angles;
+        computation->Initial.Angles = session.Theta;
+        computation->Initial.RandomState = session.Generator.RandomState;
+        ClearFloatingPointFlags();
+    } catch (const std::exception& error) {
+        ClearFloatingPointFlags();
+        emit Message(QString::fromUtf8(error.what()));
+        return;
+    }
+    Current = computation;
+    ++StartedCount;
+    Pool.start([this, computation] {
+        computation->Result = RunLoop(computation->Model, computation->Plan, computation->Initial, &computation->Stop);
+        QMetaObject::invokeMethod(
+            this, [this, computation] { Finished(computation); }, Qt::QueuedConnection);
+    });
+}
+
+void LiveUpdate::Finished(const std::shared_ptr<Computation>& computation) {
+    if (computation != Current || computation->Stop) {
+        return; // a newer edit, a Start or a Reverse came since
+    }
+    Current.reset();
+    if (!Acting()) {
+        return;
+    }
+    ++ShownCount;
+    emit Message(Window.Form().ShowComputedLoop(computation->Panel, computation->Mode, computation->Result));
+}
+
+void LiveUpdate::WaitUntilShown() {
+    Pool.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+LiveUpdate* InstallLiveUpdate(AppWindow& window) {
+    return new LiveUpdate(window);
+}
+
+} // namespace dravo2
