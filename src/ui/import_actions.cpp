@@ -94,6 +94,8 @@ MeasuredCurveActions::MeasuredCurveActions(AppWindow& window, std::unique_ptr<Im
     connect(form.BitBtn1_Start, &QPushButton::clicked, this, update);
     connect(form.SB2_Reverse, &QToolButton::clicked, this, update);
     connect(&form, &TForm1::LoopShown, this, update);
+    // A resized plot shows the measured curve in model units again where the sweep's drawing did.
+    connect(&form, &TForm1::PlotResized, this, [this] { RedrawSweep(); });
     connect(form.BOtworzDAT, &QPushButton::clicked, this, [this] { UpdateMisfit(); });
     connect(form.BNormalizeSim, &QPushButton::clicked, this, [this] {
         UpdateMisfit();

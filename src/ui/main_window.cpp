@@ -594,6 +594,7 @@ void TForm1::ResizePlot(int width, int height) {
     plot.Clears = clears;
     ClearFloatingPointFlags();
     RefreshViews();
+    emit PlotResized();
 }
 
 void TForm1::ClearVectorScreen() {

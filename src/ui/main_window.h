@@ -208,6 +208,9 @@ signals:
     void ParametersEdited();
     // A computed loop is on show (after ShowComputedLoop).
     void LoopShown();
+    // The plot was drawn anew at a new size, as the sweep drew it, with the measured curve as
+    // measured.
+    void PlotResized();
 
 private:
     // How a number field's text is read where the value is used.

@@ -4,6 +4,7 @@
 #include "support/temp_folder.h"
 #include "ui/app_window.h"
 #include "ui/form_fixture.h"
+#include "ui/import_actions.h"
 #include "ui/live_update.h"
 #include "ui/number_stepping.h"
 #include "ui/session_actions.h"
@@ -151,6 +152,23 @@ TEST_F(LiveWindowTest, ArrowKeysAndTheWheelStepTheLastSignificantDigit) {
     EXPECT_EQ(SteppedNumberText("1,25", 1, ','), "1,26");
     EXPECT_EQ(SteppedNumberText("1234567890123456789", 1, '.'), std::nullopt);
     EXPECT_TRUE(reporter.Messages.empty());
+}
+
+TEST_F(LiveWindowTest, AResizedPlotKeepsTheMeasuredCurveInModelUnits) {
+    auto live = Open(true);
+    live->Form.Edit1J->setText(QStringLiteral("-1.5e-3"));
+    live->Window->Live->WaitUntilShown();
+    live->Window->show();
+    live->Window->resize(live->Window->DefaultSize() + QSize(200, 100));
+    QApplication::processEvents();
+    ASSERT_EQ(live->Form.Driver.PlotState->Image.Width(), kPlotWidth + 200);
+    const std::vector<Colour> resized = live->Form.Driver.PlotState->Image.Pixels();
+    // Drawn anew in model units by the comparison itself: nothing changes.
+    QAction* modelUnits = live->Window->MeasuredCurve->ModelUnitsAction;
+    modelUnits->setChecked(false);
+    EXPECT_FALSE(live->Form.Driver.PlotState->Image.Pixels() == resized);
+    modelUnits->setChecked(true);
+    EXPECT_TRUE(live->Form.Driver.PlotState->Image.Pixels() == resized);
 }
 
 // Answers the parameter dialogs from a script.
