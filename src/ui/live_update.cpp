@@ -2,6 +2,7 @@
 
 #include "data/errors.h"
 #include "ui/app_window.h"
+#include "ui/resonance_modes_view.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -9,6 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace dravo2 {
 
@@ -48,6 +51,9 @@ LiveUpdate::LiveUpdate(AppWindow& window) : QObject(&window), Window(window) {
     connect(form.Timer1, &QTimer::timeout, this, &LiveUpdate::Cancel);
     if (auto* newton = Window.findChild<QAction*>(QStringLiteral("SolverNewton"))) {
         connect(newton, &QAction::triggered, this, &LiveUpdate::Request);
+    }
+    if (auto* view = Window.findChild<ResonanceModesView*>()) {
+        connect(this, &LiveUpdate::ModesShown, view, &ResonanceModesView::LoopComputed);
     }
     if (auto* descent = Window.findChild<QAction*>(QStringLiteral("SolverDescent"))) {
         connect(descent, &QAction::triggered, this, &LiveUpdate::Cancel);
@@ -98,6 +104,7 @@ void LiveUpdate::Request() {
         const BranchSweep first = set.Sweep;
         computation->Plan.Branches = {first, ReversedBranch(first)};
         computation->Plan.ProjectionAlongY = computation->Mode == DisplayMode::MvHy;
+        computation->Plan.Modes = true; // for the resonance modes' view, which follows every loop
         computation->Initial.From = InitialState::Kind::Angles;
         computation->Initial.Angles = session.Theta;
         computation->Initial.RandomState = session.Generator.RandomState;
@@ -125,7 +132,11 @@ void LiveUpdate::Finished(const std::shared_ptr<Computation>& computation) {
         return;
     }
     ++ShownCount;
-    emit Message(Window.Form().ShowComputedLoop(computation->Panel, computation->Mode, computation->Result));
+    const QString said = Window.Form().ShowComputedLoop(computation->Panel, computation->Mode, computation->Result);
+    std::vector<ModeRow> modes = computation->Result.Modes;
+    modes.resize(static_cast<std::size_t>(std::max(Window.Form().Driver.Simulation->SimRows, 0)));
+    emit ModesShown(modes);
+    emit Message(said);
 }
 
 void LiveUpdate::WaitUntilShown() {

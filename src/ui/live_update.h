@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QAction;
 
@@ -50,6 +51,8 @@ signals:
     // A failed intake, a failed step or a full table, said in the status bar; empty when the last
     // loop was shown whole.
     void Message(const QString& text);
+    // The resonance modes of every row of the loop just shown.
+    void ModesShown(const std::vector<ModeRow>& modes);
 
 private:
     struct Computation;

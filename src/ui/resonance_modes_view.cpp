@@ -45,6 +45,13 @@ void ResonanceModesView::StepRecorded() {
     }
 }
 
+void ResonanceModesView::LoopComputed(const std::vector<ModeRow>& modes) {
+    RowModes = modes;
+    if (isVisible()) {
+        update();
+    }
+}
+
 void ResonanceModesView::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);

@@ -26,6 +26,9 @@ public:
     // The modes of the step just recorded, as row SimRows; Start's fresh table drops the old rows.
     void StepRecorded();
 
+    // The modes of every row of a loop computed at once (a live loop), rows 1..SimRows.
+    void LoopComputed(const std::vector<ModeRow>& modes);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

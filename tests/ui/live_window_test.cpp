@@ -7,6 +7,7 @@
 #include "ui/import_actions.h"
 #include "ui/live_update.h"
 #include "ui/number_stepping.h"
+#include "ui/resonance_modes_view.h"
 #include "ui/session_actions.h"
 
 #include <QAction>
@@ -82,6 +83,18 @@ TEST_F(LiveWindowTest, ALiveLoopShowsWhatStartAndReverseShowAtTheirEnd) {
         EXPECT_EQ(Table(live->Form), Table(timed->Form));
         EXPECT_TRUE(live->Form.Driver.PlotState->Image.Pixels() == timed->Form.Driver.PlotState->Image.Pixels());
         EXPECT_TRUE(live->Form.DialImage.Pixels() == timed->Form.DialImage.Pixels());
+        // The resonance modes' view follows the live loop as it follows the ticks (NaN: no mode).
+        const auto modes = [](const Opened& each) {
+            std::ostringstream text;
+            for (const ModeRow& row : each.Window->findChild<ResonanceModesView*>()->Modes()) {
+                for (const double frequency : row) {
+                    text << frequency << " ";
+                }
+            }
+            return text.str();
+        };
+        EXPECT_EQ(modes(*live), modes(*timed));
+        EXPECT_NE(modes(*live).find("e+"), std::string::npos); // frequencies, not only "nan"
         EXPECT_EQ(live->Window->StatusText->text().toStdString(), timed->Window->StatusText->text().toStdString());
         EXPECT_TRUE(live->Window->StatusText->text().startsWith(QStringLiteral("misfit ")));
         for (const char* label : {"Label1", "Label2", "Label7", "Label4", "Label5", "Label6"}) {
