@@ -95,11 +95,18 @@ void LiveUpdate::Request() {
         SweepSession session = form.Driver.Session;
         session.SetParameters(set.Model);
         session.SetSweep({set.Sweep.Start, set.Sweep.Steps, set.Sweep.Step});
-        WorldBounds range = form.Driver.PlotState->Range.Bounds;
-        std::int32_t xColumn = 0;
-        std::int32_t yColumn = 0;
-        PresetDisplayMode(session, computation->Mode, range, xColumn, yColumn, computation->Panel.DeltaR,
-                          form.Separator);
+        // The preset's range must map onto the plot (DeltaR with an amplitude of 0 does not): said
+        // here, before any loop, as Start would say it.
+        Plot plot;
+        plot.CreationDefaults();
+        plot.Range.Bounds = form.Driver.PlotState->Range.Bounds;
+        plot.Range.Bounds.MinY = -0.01;
+        plot.Range.Bounds.MaxY = 0.01;
+        if (PresetDisplayMode(session, computation->Mode, plot.Range.Bounds, plot.SimXCol, plot.SimYCol,
+                              computation->Panel.DeltaR, form.Separator)
+                .Applied) {
+            plot.ClearScreen(kCrossPointItem, form.Separator);
+        }
         computation->Model = set.Model;
         const BranchSweep first = set.Sweep;
         computation->Plan.Branches = {first, ReversedBranch(first)};

@@ -299,10 +299,19 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         const auto* key = static_cast<QKeyEvent*>(event);
         units = key->key() == Qt::Key_Up ? 1 : key->key() == Qt::Key_Down ? -1 : 0;
         modifiers = key->modifiers();
-    } else if (event->type() == QEvent::Wheel) {
+    } else if (event->type() == QEvent::Wheel && qobject_cast<QLineEdit*>(watched) != nullptr) {
         const auto* wheel = static_cast<QWheelEvent*>(event);
-        units = wheel->angleDelta().y() > 0 ? 1 : wheel->angleDelta().y() < 0 ? -1 : 0;
+        if (wheel->angleDelta().y() == 0) {
+            return QWidget::eventFilter(watched, event);
+        }
+        // A notch is 120; a fine wheel or a touchpad sends parts of one, which add up.
+        WheelTurn += wheel->angleDelta().y();
+        units = WheelTurn / 120;
+        WheelTurn %= 120;
         modifiers = wheel->modifiers();
+        if (units == 0) {
+            return true;
+        }
     }
     auto* edit = qobject_cast<QLineEdit*>(watched);
     if (units == 0 || edit == nullptr || edit->isReadOnly() || !edit->isEnabled()) {
@@ -425,7 +434,9 @@ void TForm1::Timer1Timer() {
 
 QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode mode, const LoopResult& result) {
     QString said;
-    Guarded([&] {
+    // A live loop says its problems in the status bar: a message box would take the keys typed next.
+    ClearFloatingPointFlags();
+    try {
         // Start's own preparation: the intake, the final field's caption, the display preset and
         // the fresh plot with the measured curve; the rows then come from the computed loop
         // instead of the ticks, drawn as each tick draws its row.
@@ -484,7 +495,11 @@ QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode 
         } else if (result.End == LoopEnd::TableFull) {
             said = QString::fromLatin1(kTableFullMessage);
         }
-    });
+    } catch (const std::exception& error) {
+        said = QString::fromUtf8(error.what());
+    }
+    ClearFloatingPointFlags();
+    RefreshViews();
     emit LoopShown();
     return said;
 }

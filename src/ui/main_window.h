@@ -277,6 +277,7 @@ private:
     std::vector<Anchored> DefaultPlaces;
     QString CurrentInputMessage;
     bool WritingPanel = false; // SetPanelTexts is at work: its changes are one edit
+    int WheelTurn = 0;         // the wheel's turn over a number field not yet stepped (1/8 degree)
     ErrorReporter& Reporter;
     FileDialogs& Dialogs;
 };

@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -130,6 +131,21 @@ TEST_F(LiveWindowTest, ANewerEditCancelsTheOlderAndOnlyTheNewestLoopIsShown) {
     live->Window->Live->WaitUntilShown();
     EXPECT_EQ(live->Window->Live->Shown(), 1);
     EXPECT_EQ(Table(live->Form), ResultFileText(*newest.Table));
+
+    // A loop that cannot be shown is said in the status bar, never in a box that takes the keys.
+    live->Window->findChild<QAction*>(QStringLiteral("SolverNewton"))->trigger();
+    live->Form.RadioButton4_GMR->click();
+    live->Form.EditDR->setText(QStringLiteral("0"));
+    live->Form.Edit1M->setText(QStringLiteral("-1"));
+    live->Window->Live->WaitUntilShown();
+    EXPECT_TRUE(live->Reporter.Messages.empty());
+    EXPECT_EQ(live->Window->statusBar()->currentMessage().toStdString(),
+              "The magnetisation M1 (-1) is negative: give 0 for an absent layer, else a positive value");
+    live->Form.Edit1M->setText(QStringLiteral("1.5"));
+    live->Window->Live->WaitUntilShown();
+    EXPECT_TRUE(live->Reporter.Messages.empty());
+    EXPECT_FALSE(live->Window->statusBar()->currentMessage().isEmpty());
+    EXPECT_EQ(live->Window->Live->Shown(), 1);
 }
 
 TEST_F(LiveWindowTest, ArrowKeysAndTheWheelStepTheLastSignificantDigit) {
@@ -161,6 +177,14 @@ TEST_F(LiveWindowTest, ArrowKeysAndTheWheelStepTheLastSignificantDigit) {
             QApplication::sendEvent(form.Edit1J, &wheel);
         }
         EXPECT_EQ(form.Edit1J->text().toStdString(), c.after);
+    }
+    // A touchpad's parts of a notch add up to one step.
+    form.Edit1J->setText(QStringLiteral("1.0"));
+    for (const char* after : {"1.0", "1.1"}) {
+        QWheelEvent part(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 60), Qt::NoButton, Qt::NoModifier,
+                         Qt::NoScrollPhase, false);
+        QApplication::sendEvent(form.Edit1J, &part);
+        EXPECT_EQ(form.Edit1J->text().toStdString(), after);
     }
     EXPECT_EQ(SteppedNumberText("1,25", 1, ','), "1,26");
     EXPECT_EQ(SteppedNumberText("1234567890123456789", 1, '.'), std::nullopt);
