@@ -87,6 +87,9 @@ QString ModelHelpText() {
         "<li><b>plan / perp</b>: each anisotropy axis lies in the film plane (plan); perpendicular axes are "
         "shown but not offered.</li>"
         "<li><b>UA / QU</b>: uniaxial or quartic (fourfold) anisotropy, for every layer.</li>"
+        "<li><b>Sweep &gt; Live update</b> (with the Newton solver): every change of a parameter recomputes the "
+        "whole loop, Start and one Reverse, and shows it at once. <b>Up</b> and <b>Down</b> in a field, or the "
+        "mouse wheel over it, step its last significant digit (Shift: ten of them).</li>"
         "</ul>"
         "<h4>Files</h4>"
         "<p><b>Result file</b> (Save .DA2): one line a step, CR LF, eight values of 23 characters each "
@@ -98,7 +101,11 @@ QString ModelHelpText() {
         "two numbers on its first line and as many on each following line; <i>dat</i> may begin with header "
         "lines ended by a line holding <tt>@</tt>, then rows of up to eight columns. Column 1 is the field in "
         "A/m, column 2 the moment; at most 4096 rows. A result file reads back as either. \"File\" &gt; "
-        "\"Import measured curve...\" reads instrument exports with units and column names.</p>");
+        "\"Import measured curve...\" reads instrument exports with units and column names.</p>"
+        "<p><b>Parameter sets</b> (File &gt; Open / Save parameters): one <tt>KEY=VALUE</tt> a line, as "
+        "<tt>dravo2-fit</tt> prints them and <tt>dravo2-sweep</tt> takes them (M1, t1, K1, axis1 .. 4, "
+        "field_angle, J1 .. J3, Jbq1, Jbq2, bias, DR, start, steps, step, noise, conv, maxiter, aniso, solver); "
+        "blank lines and lines starting with # are skipped.</p>");
 }
 
 void InstallModelHelp(AppWindow& window) {
