@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <numbers>
 #include <ostream>
@@ -22,9 +23,25 @@
 namespace dravo2 {
 namespace {
 
+// A measured curve given with --dataset and what follows it: its own curve options and its own
+// KEY=VALUE words.
+struct DataSetOptions {
+    std::string File;
+    MeasuredOptions Measured;
+    std::string Observable;
+    std::vector<std::string> Words;
+};
+
 struct FitOptions {
     std::string File;
     MeasuredOptions Measured; // --columns, --field-unit, --rows and --background
+    std::string Observable;   // --observable before the first --dataset
+    std::vector<DataSetOptions> DataSets;
+    std::string ProjectPath;                             // a project file given in place of FILE
+    std::string SaveProjectPath;                         // --save-project
+    std::vector<std::pair<std::string, bool>> FreeLocal; // the free names, each local (NAME@) or shared
+    bool TimeGiven = false;
+    bool ThreadsGiven = false;
     std::vector<std::string> Free;
     std::vector<std::pair<std::string, fit::Bounds>> Bounds;
     fit::SearchSettings Search;
@@ -43,6 +60,10 @@ void PrintHelp(std::ostream& out) {
            "                  --free NAME[,NAME...] [--bounds NAME=LO:HI]... [--background slope|offset|both]\n"
            "                  [--evals N] [--time SECONDS] [--threads N] [--seed N]\n"
            "                  [--solver newton|descent] [--step KAM] [--report REPORT.json] [KEY=VALUE...]\n"
+           "  or:  dravo2-fit [KEY=VALUE...] --free NAME[,NAME@...] [options] --dataset FILE [--columns C]\n"
+           "                  [--field-unit U] [--sigma C] [--background B] [--area A]\n"
+           "                  [--observable projection|magnetoresistance] [KEY=VALUE...] --dataset FILE ...\n"
+           "  or:  dravo2-fit PROJECT.json [options]\n"
            "  or:  dravo2-fit --help | --version\n\n"
            "Fits the free layer parameters to the measured loop in FILE: the loop is simulated along\n"
            "the measured branches (a Start to the end of the first branch, then one sweep to the end\n"
@@ -72,9 +93,19 @@ void PrintHelp(std::ostream& out) {
            "  --seed N          seed of the first search (default 1)\n"
            "  --solver S        newton (default) or descent\n"
            "  --step KAM        field step of the simulated branches, kA/m (default: median spacing)\n"
-           "  --report FILE     the summary as JSON\n\n"
+           "  --report FILE     the summary as JSON\n"
+           "  --observable O    projection (the default) or magnetoresistance: the curve is the DeltaR\n"
+           "                    column over its amplitude, with a scale and an offset of its own\n"
+           "  --dataset FILE    one of several curves fitted together; the curve options and KEY=VALUE\n"
+           "                    words after it are its own, those before the first --dataset apply to all.\n"
+           "                    A free NAME is shared by all curves, NAME@ has one value per curve; each\n"
+           "                    curve's residuals count over its uncertainties, or else over its half range\n"
+           "  --save-project P  writes the set-up as a JSON project (curve files relative to it), which\n"
+           "                    dravo2-fit P reruns; further options on that command line add to it\n\n"
            "Standard output: the parameter set after the fit as KEY=VALUE lines, for\n"
            "  dravo2-sweep $(cat fitted) --reverse --compare FILE\n"
+           "with several data sets a value that differs between them as KEY@N=VALUE (N from 1), for\n"
+           "  dravo2-sweep $(cat fitted) --dataset-index N --reverse --compare FILE_N\n"
            "Exit status: 0 done, 1 the search failed, 2 a bad argument or value, 3 a file that cannot be\n"
            "read or written, 130 stopped by Ctrl-C or SIGTERM (the best set so far is written).\n";
 }
@@ -120,12 +151,12 @@ constexpr std::int64_t kMaxThreads = 4096;
 constexpr std::int64_t kMaxSeed = 1'000'000'000'000'000;
 constexpr double kMaxSeconds = 1e8;
 
-// KEY=VALUE: a fittable parameter's field or one of the solver and sweep settings.
-void ApplyKey(FitOptions& options, const std::string& arg, char separator) {
+// KEY=VALUE: a fittable parameter's field or one of the solver and sweep settings, into `t`
+// (the fields of all data sets, or with `local` those of one data set).
+void ApplyKey(FitOptions& options, ParameterTexts& t, const std::string& arg, char separator, bool local = false) {
     const std::size_t equals = arg.find('=');
     const std::string key = arg.substr(0, equals);
     const std::string value = arg.substr(equals + 1);
-    ParameterTexts& t = options.Texts;
     if (const auto index = fit::ParameterIndex(key)) {
         fit::SetParameterText(t, *index, value);
     } else if (key == "noise") {
@@ -141,6 +172,9 @@ void ApplyKey(FitOptions& options, const std::string& arg, char separator) {
         t.UniaxialChecked = value == "UA";
         t.QuarticChecked = value == "QU";
     } else if (key == "solver") {
+        if (local) {
+            throw ProgramError("solver= applies to every data set: give it before the first --dataset");
+        }
         if (value != "newton" && value != "descent") {
             throw ProgramError("'" + value + "' is not a solver (newton or descent)");
         }
@@ -150,7 +184,8 @@ void ApplyKey(FitOptions& options, const std::string& arg, char separator) {
         options.Solver = value;
         options.Newton = value == "newton";
     } else if (key == "start" || key == "steps" || key == "step" || key == "DR") {
-        // The sweep follows the measured branches; the magnetoresistance plays no part in a fit.
+        // The sweep follows the measured branches; the magnetoresistance amplitude only sets the
+        // unit of the simulated DeltaR, which a fitted scale absorbs.
         TextToReal(value, separator);
     } else if (key == "mode") {
         if (value != "MvHx") {
@@ -161,14 +196,81 @@ void ApplyKey(FitOptions& options, const std::string& arg, char separator) {
     }
 }
 
+bool IsKeyWord(const std::string& arg) {
+    return arg.find('=') != std::string::npos && arg.rfind("--", 0) != 0;
+}
+
+// The options that, after a --dataset, belong to that data set.
+bool IsDataSetOption(const std::string& arg) {
+    return arg == "--columns" || arg == "--field-unit" || arg == "--rows" || arg == "--sigma" ||
+           arg == "--moment-unit" || arg == "--background" || arg == "--area" || arg == "--observable";
+}
+
+void CheckObservable(const std::string& observable) {
+    if (!observable.empty() && observable != "projection" && observable != "magnetoresistance") {
+        throw ProgramError("'" + observable + "' is not an observable (projection or magnetoresistance)");
+    }
+}
+
+// A data set's curve options: its own, else those given before the first --dataset.
+MeasuredOptions MergedOptions(const MeasuredOptions& all, const DataSetOptions& set) {
+    MeasuredOptions merged = set.Measured;
+    auto fill = [](std::string& own, const std::string& shared) {
+        if (own.empty()) {
+            own = shared;
+        }
+    };
+    fill(merged.Columns, all.Columns);
+    fill(merged.FieldUnit, all.FieldUnit);
+    fill(merged.Background, all.Background);
+    fill(merged.Rows, all.Rows);
+    fill(merged.Sigma, all.Sigma);
+    fill(merged.MomentUnit, all.MomentUnit);
+    fill(merged.Area, all.Area);
+    merged.ComparePath = set.File;
+    return merged;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 FitOptions ParseArguments(const std::vector<std::string>& args, char separator) {
     FitOptions options;
-    OptionsSeen seen({"--free", "--bounds"});
+    OptionsSeen seen({"--free", "--bounds", "--dataset"});
+    std::unique_ptr<OptionsSeen> setSeen;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (!options.DataSets.empty() && arg != "--dataset") {
+            DataSetOptions& set = options.DataSets.back();
+            if (IsDataSetOption(arg)) {
+                setSeen->Meet(arg);
+                if (arg == "--observable") {
+                    set.Observable = NextOptionValue(args, i);
+                } else {
+                    TakeMeasuredOption(args, i, set.Measured);
+                }
+                continue;
+            }
+            if (IsKeyWord(arg)) {
+                ParameterTexts scratch;
+                ApplyKey(options, scratch, arg, separator, true);
+                set.Words.push_back(arg);
+                continue;
+            }
+        }
         seen.Meet(arg);
         if (arg == "--import" || arg == "--compare") {
             throw ProgramError("Unknown argument '" + arg + "' (see --help)");
+        }
+        if (arg == "--dataset") {
+            options.DataSets.push_back({NextPathValue(args, i), {}, {}, {}});
+            setSeen = std::make_unique<OptionsSeen>();
+            continue;
+        }
+        if (arg == "--observable") {
+            options.Observable = NextOptionValue(args, i);
+            continue;
         }
         if (TakeMeasuredOption(args, i, options.Measured)) {
             continue;
@@ -178,12 +280,17 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
         } else if (arg == "--version") {
             options.Version = true;
         } else if (arg == "--free") {
-            for (const std::string& name : SplitList(NextOptionValue(args, i), ',')) {
+            for (std::string name : SplitList(NextOptionValue(args, i), ',')) {
+                const bool local = EndsWith(name, "@");
+                if (local) {
+                    name.pop_back();
+                }
                 FittableIndex(name);
                 if (std::find(options.Free.begin(), options.Free.end(), name) != options.Free.end()) {
                     throw ProgramError(name + " is freed twice");
                 }
                 options.Free.push_back(name);
+                options.FreeLocal.emplace_back(name, local);
             }
         } else if (arg == "--bounds") {
             const std::string text = NextOptionValue(args, i);
@@ -210,12 +317,14 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
                 throw ProgramError("--time takes a positive number of seconds, at most 1e8");
             }
             options.Search.TimeLimit = seconds;
+            options.TimeGiven = true;
         } else if (arg == "--threads") {
             options.Search.Threads = static_cast<int>(Count(NextOptionValue(args, i), "--threads", 1, kMaxThreads));
+            options.ThreadsGiven = true;
         } else if (arg == "--seed") {
             options.Search.Seed = static_cast<std::uint64_t>(Count(NextOptionValue(args, i), "--seed", 0, kMaxSeed));
         } else if (arg == "--solver") {
-            ApplyKey(options, "solver=" + NextOptionValue(args, i), separator);
+            ApplyKey(options, options.Texts, "solver=" + NextOptionValue(args, i), separator);
         } else if (arg == "--step") {
             options.StepKam = PlainNumber(NextOptionValue(args, i), "--step");
             if (!(options.StepKam > 0)) {
@@ -223,8 +332,10 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
             }
         } else if (arg == "--report") {
             options.ReportPath = NextPathValue(args, i);
-        } else if (arg.find('=') != std::string::npos && arg.rfind("--", 0) != 0) {
-            ApplyKey(options, arg, separator);
+        } else if (arg == "--save-project") {
+            options.SaveProjectPath = NextPathValue(args, i);
+        } else if (IsKeyWord(arg)) {
+            ApplyKey(options, options.Texts, arg, separator);
         } else if (arg.rfind("-", 0) != 0 && options.File.empty()) {
             options.File = arg;
         } else {
@@ -234,12 +345,31 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
     if (options.Help || options.Version) {
         return options;
     }
-    if (options.File.empty()) {
+    if (options.DataSets.empty() && EndsWith(options.File, ".json")) {
+        // A project: its set-up is read and parsed with the rest of the command line.
+        options.ProjectPath = options.File;
+        return options;
+    }
+    if (!options.File.empty() && !options.DataSets.empty()) {
+        throw ProgramError("Give the measured curve as FILE or each curve after --dataset, not both");
+    }
+    if (options.File.empty() && options.DataSets.empty()) {
         throw ProgramError("Give the measured FILE to fit (see --help)");
     }
-    options.Measured.ComparePath = options.File; // the curve the choices apply to
-    CheckMeasuredOptions(options.Measured);
-    CheckDistinctFiles({{"FILE", options.File}}, {{"--report", options.ReportPath}});
+    CheckObservable(options.Observable);
+    PathOptions inputs;
+    if (options.DataSets.empty()) {
+        options.Measured.ComparePath = options.File; // the curve the choices apply to
+        CheckMeasuredOptions(options.Measured);
+        inputs.emplace_back("FILE", options.File);
+    } else {
+        for (const DataSetOptions& set : options.DataSets) {
+            CheckMeasuredOptions(MergedOptions(options.Measured, set));
+            CheckObservable(set.Observable);
+            inputs.emplace_back("--dataset", set.File);
+        }
+    }
+    CheckDistinctFiles(inputs, {{"--report", options.ReportPath}, {"--save-project", options.SaveProjectPath}});
     if (options.Free.empty()) {
         throw ProgramError("Give the parameters to fit with --free NAME[,NAME...] (see --help)");
     }
@@ -249,6 +379,159 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
         }
     }
     return options;
+}
+
+// The whole set-up of a fit as a project file: the fields, the free parameters and their
+// bounds, the search settings and every data set with its options and own values, the data set
+// files relative to the project's folder.
+nlohmann::json ProjectJson(const FitOptions& options, const std::string& projectPath) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::absolute(fs::path(projectPath)).parent_path().lexically_normal();
+    nlohmann::json parameters = nlohmann::json::object();
+    const auto& table = fit::FittableParameters();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        parameters[table[i].Name] = fit::ParameterText(options.Texts, i);
+    }
+    parameters["aniso"] = options.Texts.UniaxialChecked ? "UA" : "QU";
+    parameters["noise"] = options.Texts.Ramp;
+    parameters["conv"] = options.Texts.Conv;
+    parameters["maxiter"] = options.Texts.MaxIter;
+    if (!options.Solver.empty()) {
+        parameters["solver"] = options.Solver;
+    }
+    auto curveOptions = [](const MeasuredOptions& measured, const std::string& observable) {
+        nlohmann::json curve = nlohmann::json::object();
+        const std::pair<const char*, const std::string*> fields[] = {{"columns", &measured.Columns},
+                                                                     {"field_unit", &measured.FieldUnit},
+                                                                     {"rows", &measured.Rows},
+                                                                     {"sigma", &measured.Sigma},
+                                                                     {"moment_unit", &measured.MomentUnit},
+                                                                     {"background", &measured.Background},
+                                                                     {"area", &measured.Area},
+                                                                     {"observable", &observable}};
+        for (const auto& [key, value] : fields) {
+            if (!value->empty()) {
+                curve[key] = *value;
+            }
+        }
+        return curve;
+    };
+    auto relative = [&folder](const std::string& file) {
+        return fs::absolute(fs::path(file)).lexically_normal().lexically_relative(folder).generic_string();
+    };
+    nlohmann::json sets = nlohmann::json::array();
+    nlohmann::json shared = nlohmann::json::object();
+    if (options.DataSets.empty()) {
+        nlohmann::json set = curveOptions(options.Measured, options.Observable);
+        set["file"] = relative(options.File);
+        sets.push_back(set);
+    } else {
+        shared = curveOptions(options.Measured, options.Observable);
+        for (const DataSetOptions& given : options.DataSets) {
+            nlohmann::json set = curveOptions(given.Measured, given.Observable);
+            set["file"] = relative(given.File);
+            nlohmann::json own = nlohmann::json::object();
+            for (const std::string& word : given.Words) {
+                const std::size_t equals = word.find('=');
+                own[word.substr(0, equals)] = word.substr(equals + 1);
+            }
+            set["parameters"] = own;
+            sets.push_back(set);
+        }
+    }
+    nlohmann::json free = nlohmann::json::array();
+    for (const auto& [name, local] : options.FreeLocal) {
+        free.push_back(local ? name + "@" : name);
+    }
+    nlohmann::json bounds = nlohmann::json::object();
+    for (const auto& [name, range] : options.Bounds) {
+        bounds[name] = {range.Lower, range.Upper};
+    }
+    nlohmann::json search{{"evaluations", options.Search.Evaluations}, {"seed", options.Search.Seed}};
+    if (options.ThreadsGiven) {
+        search["threads"] = options.Search.Threads;
+    }
+    if (options.TimeGiven) {
+        search["time"] = options.Search.TimeLimit;
+    }
+    if (options.StepKam > 0) {
+        search["step_kam"] = options.StepKam;
+    }
+    return {{"dravo2_fit_project", 1}, {"parameters", parameters}, {"free", free},     {"bounds", bounds},
+            {"search", search},        {"curve_options", shared},  {"data_sets", sets}};
+}
+
+// The command-line words of a project file's set-up: the words that come before the data sets,
+// and those of the data sets (paths made relative to the project's folder again).
+std::pair<std::vector<std::string>, std::vector<std::string>> ProjectArguments(const std::string& path) {
+    namespace fs = std::filesystem;
+    const std::string bytes = ReadWholeFile(path);
+    std::vector<std::string> before;
+    std::vector<std::string> sets;
+    try {
+        const nlohmann::json project = nlohmann::json::parse(bytes);
+        if (!project.is_object() || !project.contains("dravo2_fit_project")) {
+            throw ProgramError(path + " is not a fit project (no \"dravo2_fit_project\")");
+        }
+        if (project.at("dravo2_fit_project").get<int>() != 1) {
+            throw ProgramError(path + " is a fit project of a later version");
+        }
+        for (const auto& [key, value] : project.at("parameters").items()) {
+            before.push_back(key + "=" + value.get<std::string>());
+        }
+        std::string free;
+        for (const auto& name : project.at("free")) {
+            free += (free.empty() ? "" : ",") + name.get<std::string>();
+        }
+        if (!free.empty()) {
+            before.insert(before.end(), {"--free", free});
+        }
+        for (const auto& [name, range] : project.at("bounds").items()) {
+            before.insert(before.end(), {"--bounds", name + "=" + fit::ShortestText(range.at(0).get<double>()) + ":" +
+                                                         fit::ShortestText(range.at(1).get<double>())});
+        }
+        const nlohmann::json& search = project.at("search");
+        before.insert(before.end(), {"--evals", std::to_string(search.at("evaluations").get<std::int64_t>()), "--seed",
+                                     std::to_string(search.at("seed").get<std::uint64_t>())});
+        if (search.contains("threads")) {
+            before.insert(before.end(), {"--threads", std::to_string(search.at("threads").get<int>())});
+        }
+        if (search.contains("time")) {
+            before.insert(before.end(), {"--time", fit::ShortestText(search.at("time").get<double>())});
+        }
+        if (search.contains("step_kam")) {
+            before.insert(before.end(), {"--step", fit::ShortestText(search.at("step_kam").get<double>())});
+        }
+        auto curveWords = [](const nlohmann::json& curve, std::vector<std::string>& words) {
+            const std::pair<const char*, const char*> options[] = {
+                {"columns", "--columns"}, {"field_unit", "--field-unit"},   {"rows", "--rows"},
+                {"sigma", "--sigma"},     {"moment_unit", "--moment-unit"}, {"background", "--background"},
+                {"area", "--area"},       {"observable", "--observable"}};
+            for (const auto& [key, option] : options) {
+                if (curve.contains(key)) {
+                    words.insert(words.end(), {option, curve.at(key).get<std::string>()});
+                }
+            }
+        };
+        curveWords(project.at("curve_options"), before);
+        const fs::path folder = fs::path(path).parent_path();
+        for (const nlohmann::json& set : project.at("data_sets")) {
+            fs::path file = set.at("file").get<std::string>();
+            if (file.is_relative()) {
+                file = folder / file;
+            }
+            sets.insert(sets.end(), {"--dataset", file.lexically_normal().string()});
+            curveWords(set, sets);
+            if (set.contains("parameters")) {
+                for (const auto& [key, value] : set.at("parameters").items()) {
+                    sets.push_back(key + "=" + value.get<std::string>());
+                }
+            }
+        }
+    } catch (const nlohmann::json::exception& error) {
+        throw ProgramError(path + " is not a fit project: " + error.what());
+    }
+    return {before, sets};
 }
 
 void ShowProgress(std::ostream& err, fit::Search& search, std::int64_t total) {
@@ -285,34 +568,90 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
             }
             return kExitOk;
         }
+        if (!options.ProjectPath.empty()) {
+            const std::string project = options.ProjectPath;
+            std::pair<std::vector<std::string>, std::vector<std::string>> words;
+            try {
+                words = ProjectArguments(project);
+            } catch (const InputOutputError& error) {
+                err << project << ": " << error.what() << "\n";
+                return kExitFileError;
+            }
+            // The project's set-up, then the rest of the command line, then the project's data sets.
+            std::vector<std::string> all = words.first;
+            bool skipped = false;
+            for (const std::string& arg : args) {
+                if (!skipped && arg == project) {
+                    skipped = true;
+                    continue;
+                }
+                all.push_back(arg);
+            }
+            all.insert(all.end(), words.second.begin(), words.second.end());
+            options = ParseArguments(all, separator);
+            if (!options.ProjectPath.empty()) {
+                throw ProgramError(project + ": a project cannot name another project");
+            }
+        }
         fit::FitRequest request;
         request.Texts = options.Texts;
-        try {
-            if (!options.ReportPath.empty()) {
-                CheckOutputLocation(options.ReportPath);
+        for (const std::string& path : {options.ReportPath, options.SaveProjectPath}) {
+            try {
+                if (!path.empty()) {
+                    CheckOutputLocation(path);
+                }
+            } catch (const InputOutputError& error) {
+                err << path << ": " << error.what() << "\n";
+                return kExitFileError;
             }
-        } catch (const InputOutputError& error) {
-            err << options.ReportPath << ": " << error.what() << "\n";
-            return kExitFileError;
         }
-        try {
-            auto experiment = std::make_unique<ExperimentData>();
-            ImportMeasured(options.File, options.Measured, *experiment, err);
-            const auto rows = static_cast<std::size_t>(experiment->ExpRows);
-            request.Measured.Field.assign(experiment->ExpTable.Column(1), experiment->ExpTable.Column(1) + rows);
-            request.Measured.Moment.assign(experiment->ExpTable.Column(2), experiment->ExpTable.Column(2) + rows);
-            if (experiment->SigmaColumn > 0) {
-                const double* sigma = experiment->ExpTable.Column(experiment->SigmaColumn);
-                request.Measured.Sigma.assign(sigma, sigma + rows);
+        // Every curve in the order given: the single FILE, or each --dataset.
+        std::vector<DataSetOptions> curves = options.DataSets;
+        if (curves.empty()) {
+            curves.push_back({options.File, options.Measured, options.Observable, {}});
+        }
+        std::vector<fit::DataSet> sets;
+        for (std::size_t k = 0; k < curves.size(); ++k) {
+            const DataSetOptions& curve = curves[k];
+            const MeasuredOptions measured =
+                options.DataSets.empty() ? options.Measured : MergedOptions(options.Measured, curve);
+            fit::DataSet set;
+            set.Label = curve.File;
+            set.Texts = options.Texts;
+            for (const std::string& word : curve.Words) {
+                ApplyKey(options, set.Texts, word, separator, true);
             }
-            request.Measured.MomentUnit = experiment->MomentUnit;
-            ComparisonTerms(options.Measured, *experiment, 1.0); // refuses an area without a moment unit
-        } catch (const InputOutputError& error) {
-            err << options.File << ": " << error.what() << "\n";
-            return kExitFileError;
+            try {
+                if (curves.size() > 1) {
+                    err << "data set " << k + 1 << ": " << curve.File << "\n";
+                }
+                auto experiment = std::make_unique<ExperimentData>();
+                ImportMeasured(curve.File, measured, *experiment, err);
+                const auto rows = static_cast<std::size_t>(experiment->ExpRows);
+                set.Measured.Field.assign(experiment->ExpTable.Column(1), experiment->ExpTable.Column(1) + rows);
+                set.Measured.Moment.assign(experiment->ExpTable.Column(2), experiment->ExpTable.Column(2) + rows);
+                if (experiment->SigmaColumn > 0) {
+                    const double* sigma = experiment->ExpTable.Column(experiment->SigmaColumn);
+                    set.Measured.Sigma.assign(sigma, sigma + rows);
+                }
+                set.Measured.MomentUnit = experiment->MomentUnit;
+                ComparisonTerms(measured, *experiment, 1.0); // refuses an area without a moment unit
+            } catch (const InputOutputError& error) {
+                err << curve.File << ": " << error.what() << "\n";
+                return kExitFileError;
+            }
+            const std::string observable = curve.Observable.empty() ? options.Observable : curve.Observable;
+            set.Simulation.Step = options.StepKam * 1000;
+            set.Simulation.Newton = options.Newton;
+            set.Simulation.Terms = BackgroundOf(measured);
+            set.Simulation.Area = measured.Area.empty() ? 0.0 : AreaFromText(measured.Area);
+            set.Simulation.Separator = separator;
+            set.Simulation.Observable = observable == "magnetoresistance" ? fit::FitObservable::Magnetoresistance
+                                                                          : fit::FitObservable::Projection;
+            sets.push_back(std::move(set));
         }
-        for (const std::string& name : options.Free) {
-            fit::FreeChoice choice{FittableIndex(name), std::nullopt};
+        for (const auto& [name, local] : options.FreeLocal) {
+            fit::FreeChoice choice{FittableIndex(name), std::nullopt, local};
             for (const auto& [bounded, bounds] : options.Bounds) {
                 if (bounded == name) {
                     choice.Range = bounds;
@@ -320,11 +659,12 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
             }
             request.Free.push_back(choice);
         }
-        request.Simulation.Step = options.StepKam * 1000;
-        request.Simulation.Newton = options.Newton;
-        request.Simulation.Terms = BackgroundOf(options.Measured);
-        request.Simulation.Area = options.Measured.Area.empty() ? 0.0 : AreaFromText(options.Measured.Area);
-        request.Simulation.Separator = separator;
+        request.Texts = sets.front().Texts;
+        request.Measured = sets.front().Measured;
+        request.Simulation = sets.front().Simulation;
+        if (sets.size() > 1) {
+            request.DataSets = std::move(sets);
+        }
         request.Settings = options.Search;
         if (threadLimit > 0 && request.Settings.Threads > static_cast<int>(threadLimit)) {
             err << "Note: --threads " << request.Settings.Threads << " lowered to " << threadLimit
@@ -333,6 +673,14 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
             options.Search.Threads = request.Settings.Threads;
         }
         job = std::make_unique<fit::FitJob>(std::move(request));
+        if (!options.SaveProjectPath.empty()) {
+            try {
+                WriteOutputFile(options.SaveProjectPath, ProjectJson(options, options.SaveProjectPath).dump(2) + "\n",
+                                err);
+            } catch (const InputOutputError& error) {
+                return WriteFailureStatus(error, err);
+            }
+        }
     } catch (const ProgramError& error) {
         err << error.what() << "\n";
         return kExitBadInput;
@@ -382,7 +730,8 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return kExitStepError;
     }
     try {
-        WriteStandardOutput(out, fit::KeyValueLines(outcome.Fitted, options.Newton));
+        WriteStandardOutput(out, outcome.FittedSets.empty() ? fit::KeyValueLines(outcome.Fitted, options.Newton)
+                                                            : fit::KeyValueLines(outcome.FittedSets, options.Newton));
         if (!options.ReportPath.empty()) {
             WriteOutputFile(options.ReportPath, fit::SummaryJson(outcome.Summary).dump(2) + "\n", err);
         }

@@ -76,7 +76,8 @@ std::vector<Key> Keys() {
 
 void PrintHelp(std::ostream& out) {
     out << "Usage: dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE] [--format dat|csv] [--plot FILE]\n"
-           "  or:  dravo2-sweep --read FILE --filter dat|da2\n";
+           "  or:  dravo2-sweep --read FILE --filter dat|da2\n"
+           "  or:  dravo2-sweep [KEY=VALUE]... [KEY@N=VALUE]... --dataset-index N [options]\n";
     PrintMeasuredUsage(out);
     out << "  or:  dravo2-sweep --help | --version\n\n"
            "Runs a field sweep of the layer stack as the window's Start does (and one reversed\n"
@@ -97,7 +98,9 @@ void PrintHelp(std::ostream& out) {
            "                       there is none (fewer layers, or a step that is no stable minimum)\n"
            "  --resonance-fields F print to standard error the fields where a mode crosses the\n"
            "                       frequency F (Hz, kHz, MHz or GHz, as 9.8GHz), by branch and mode\n";
-    out << "\nA repeated key takes its last value; every value is checked.\n"
+    out << "\nA repeated key takes its last value; every value is checked. KEY@N=VALUE, as a fit of several\n"
+           "data sets writes the values of its data set N, counts as KEY=VALUE with --dataset-index N and\n"
+           "is left out for another N.\n"
            "\nExit status: 0 done; 1 a floating-point error during a step; 2 a bad argument or value;\n"
            "3 a file or standard output that cannot be read or written; 130 interrupted by Ctrl-C or\n"
            "SIGTERM. After 1 and 130 the rows recorded so far are written; no rows leave FILE alone.\n";
@@ -128,7 +131,45 @@ double FrequencyOfText(const std::string& text) {
     return value;
 }
 
-Options ParseArguments(const std::vector<std::string>& args) {
+// The words of a joint fit's output for one data set: with --dataset-index N, KEY@N=VALUE becomes
+// KEY=VALUE and the words of other data sets are left out; without it such words are refused.
+std::vector<std::string> ChooseDataSet(const std::vector<std::string>& args) {
+    std::string index;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--dataset-index") {
+            if (!index.empty()) {
+                throw ProgramError("Option --dataset-index is given twice");
+            }
+            index = NextOptionValue(args, i);
+            if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos || index[0] == '0') {
+                throw ProgramError("--dataset-index takes a data set number from 1, not '" + index + "'");
+            }
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    std::vector<std::string> chosen;
+    for (const std::string& arg : rest) {
+        const std::size_t equals = arg.find('=');
+        const std::size_t at = arg.find('@');
+        if (arg.rfind("-", 0) == 0 || equals == std::string::npos || at == std::string::npos || at > equals) {
+            chosen.push_back(arg);
+            continue;
+        }
+        if (index.empty()) {
+            throw ProgramError("'" + arg +
+                               "' belongs to one data set of a joint fit: choose it with --dataset-index N");
+        }
+        if (arg.substr(at + 1, equals - at - 1) == index) {
+            chosen.push_back(arg.substr(0, at) + arg.substr(equals));
+        }
+    }
+    return chosen;
+}
+
+Options ParseArguments(const std::vector<std::string>& rawArgs) {
+    const std::vector<std::string> args = ChooseDataSet(rawArgs);
     Options options;
     OptionsSeen seen({"--reverse"});
     for (std::size_t i = 0; i < args.size(); ++i) {

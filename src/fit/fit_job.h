@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fit/joint_objective.h"
 #include "fit/loop_objective.h"
 #include "fit/report.h"
 #include "fit/search.h"
@@ -16,6 +17,7 @@ namespace dravo2::fit {
 struct FreeChoice {
     std::size_t Index = 0;
     std::optional<Bounds> Range;
+    bool Local = false; // one value for each data set instead of one for all
 };
 
 struct FitRequest {
@@ -24,13 +26,18 @@ struct FitRequest {
     std::vector<FreeChoice> Free;
     LoopSettings Simulation;
     SearchSettings Settings;
+    // Several measured curves fitted together: when given, these are the data sets, and Texts,
+    // Measured and Simulation above are not used.
+    std::vector<DataSet> DataSets{};
 };
 
 struct FitOutcome {
     FitSummary Summary;
     std::vector<double> Values; // fitted values of the free parameters
     ParameterTexts Fitted;      // the fields after the fit, sweep fields on the first branch
-    std::string NoMisfit;       // why the fitted values give no misfit, when they give none
+    // With several data sets, each one's fields after the fit (Fitted is the first of them).
+    std::vector<ParameterTexts> FittedSets;
+    std::string NoMisfit; // why the fitted values give no misfit, when they give none
 };
 
 // One fit from request to summary: the misfit of the starting values, the search, the misfit
@@ -41,10 +48,14 @@ struct FitOutcome {
 class FitJob {
 public:
     // Throws ProgramError for a field that does not convert, bounds that leave no range, a starting
-    // value outside its bounds or a loop without branches.
+    // value outside its bounds, a loop without branches, or a shared free parameter that data sets
+    // give different starting values. The data sets of one evaluation run in parallel when the
+    // search has fewer threads than there are cores.
     explicit FitJob(FitRequest request);
 
-    const LoopObjective& Objective() const { return *Target; }
+    // The first data set's objective (the only one of a single curve).
+    const LoopObjective& Objective() const { return Target->Set(0); }
+    const JointObjective& Joint() const { return *Target; }
     const std::vector<FreeParameter>& Parameters() const { return Free; }
     Search& TheSearch() { return *Searcher; }
     void Cancel() { Searcher->Cancel(); }
@@ -53,8 +64,9 @@ public:
 
 private:
     FitRequest Request;
-    std::unique_ptr<LoopObjective> Target;
+    std::unique_ptr<JointObjective> Target;
     std::vector<FreeParameter> Free;
+    std::vector<std::string> Names; // of the free slots: NAME, or NAME@N for data set N's own
     std::vector<double> Start;
     std::unique_ptr<Search> Searcher;
 };
@@ -62,5 +74,9 @@ private:
 // The parameter set as KEY=VALUE lines that the sweep command reads: every fittable parameter,
 // the anisotropy form, the noise, threshold, budget and solver, and the sweep fields.
 std::string KeyValueLines(const ParameterTexts& texts, bool newton);
+
+// The parameter sets of several data sets as such lines: a line every set shares once, and a
+// line that differs as KEY@N=VALUE for each data set N (from 1, in order).
+std::string KeyValueLines(const std::vector<ParameterTexts>& sets, bool newton);
 
 } // namespace dravo2::fit

@@ -124,33 +124,36 @@ std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double s
 
 LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std::vector<std::size_t> free,
                              LoopSettings settings)
-    : Base(base), Measured(std::move(loop)), FreeIndices(std::move(free)), Settings(settings) {
+    : Base(base), Measured(std::move(loop)), FreeIndices(std::move(free)), Options(settings) {
     if (Measured.Field.size() != Measured.Moment.size() ||
         (!Measured.Sigma.empty() && Measured.Sigma.size() != Measured.Field.size())) {
         throw ProgramError("The measured field and moment columns differ in length");
     }
-    if (Settings.Area < 0 || !std::isfinite(Settings.Area)) {
+    if (Options.Area < 0 || !std::isfinite(Options.Area)) {
         throw ProgramError("The sample area must be a positive number");
     }
-    if (Settings.Area > 0 && !(Measured.MomentUnit > 0)) {
+    if (Options.Area > 0 && !(Measured.MomentUnit > 0)) {
         throw ProgramError("A sample area needs the moment's unit (emu or A m2): the file does not state it");
     }
-    Plan = PlanBranches(Measured.Field, Settings.Step);
+    if (Options.Area > 0 && Options.Observable == FitObservable::Magnetoresistance) {
+        throw ProgramError("A sample area fixes the scale of a magnetisation loop, not of a magnetoresistance curve");
+    }
+    Plan = PlanBranches(Measured.Field, Options.Step);
     const BranchSweep& first = Plan.front();
-    Base.StartF = ShortestText(first.Start, Settings.Separator);
-    Base.StepF = ShortestText(first.Step, Settings.Separator);
+    Base.StartF = ShortestText(first.Start, Options.Separator);
+    Base.StepF = ShortestText(first.Step, Options.Separator);
     Base.Nstep = std::to_string(first.Steps);
     // Every field is read once here, so that a bad one is reported before any search.
     ParameterSet defaults;
-    defaults.Model.Solver.Method = Settings.Newton ? SolverMethod::Newton : SolverMethod::Descent;
+    defaults.Model.Solver.Method = Options.Newton ? SolverMethod::Newton : SolverMethod::Descent;
     defaults.Model.DeltaR = ParseParameter(Parameter("DR"), kDefaultDeltaRText);
-    BaseParameters = ParametersOf(Base, Settings.Separator, defaults);
+    BaseParameters = ParametersOf(Base, Options.Separator, defaults);
 }
 
 std::vector<double> LoopObjective::StartValues() const {
     std::vector<double> values;
     for (const std::size_t index : FreeIndices) {
-        values.push_back(ParameterValue(Base, index, Settings.Separator));
+        values.push_back(ParameterValue(Base, index, Options.Separator));
     }
     return values;
 }
@@ -158,7 +161,7 @@ std::vector<double> LoopObjective::StartValues() const {
 ParameterTexts LoopObjective::TextsFor(const std::vector<double>& values) const {
     ParameterTexts texts = Base;
     for (std::size_t i = 0; i < FreeIndices.size() && i < values.size(); ++i) {
-        SetParameterValue(texts, FreeIndices[i], values[i], Settings.Separator);
+        SetParameterValue(texts, FreeIndices[i], values[i], Options.Separator);
     }
     return texts;
 }
@@ -196,9 +199,10 @@ LoopResult LoopObjective::Simulate(const std::vector<double>& values, double& sa
         magnetisation[i] = static_cast<double>(model.Stack.M[i]);
         thickness[i] = static_cast<double>(model.Stack.t[i]);
     }
-    saturation = SaturationProjection(magnetisation, thickness);
-    fixedScale =
-        Settings.Area > 0 ? SaturatedMoment(magnetisation, thickness, Settings.Area, Measured.MomentUnit) : 0.0;
+    saturation = Options.Observable == FitObservable::Magnetoresistance
+                     ? static_cast<double>(model.DeltaR)
+                     : SaturationProjection(magnetisation, thickness);
+    fixedScale = Options.Area > 0 ? SaturatedMoment(magnetisation, thickness, Options.Area, Measured.MomentUnit) : 0.0;
     return loop;
 }
 
@@ -213,18 +217,23 @@ MisfitResult LoopObjective::Compare(const LoopResult& loop, double saturation, d
         failed.Reason = "stopped";
         return failed;
     }
+    const bool resistance = Options.Observable == FitObservable::Magnetoresistance;
     if (!(saturation > 0)) {
-        failed.Reason = "no layer has both a magnetisation and a thickness";
+        failed.Reason = resistance ? "the magnetoresistance amplitude DR is not positive"
+                                   : "no layer has both a magnetisation and a thickness";
         return failed;
     }
     const CurveView measured{Measured.Field.data(), Measured.Moment.data(),
                              static_cast<std::int32_t>(Measured.Field.size()),
                              Measured.Sigma.empty() ? nullptr : Measured.Sigma.data()};
-    const CurveView simulated{loop[Observable::Field].data(), loop[Observable::Projection].data(), loop.Rows()};
-    MisfitOptions terms = Settings.Terms;
-    if (Settings.Area > 0) {
+    const Observable observable = resistance ? Observable::Magnetoresistance : Observable::Projection;
+    const CurveView simulated{loop[Observable::Field].data(), loop[observable].data(), loop.Rows()};
+    MisfitOptions terms = Options.Terms;
+    if (Options.Area > 0) {
         terms.FixedScale = fixedScale;
     }
+    // A resistance never vanishes: its base value is always a term of the comparison.
+    terms.Offset = terms.Offset || resistance;
     return ComputeMisfit(measured, simulated, saturation, terms);
 }
 
@@ -251,7 +260,10 @@ MisfitResult LoopObjective::ModelCurve(const std::vector<double>& values, Simula
     }
     for (std::int32_t row = 1; row <= simulation.SimRows; ++row) {
         const double h = simulation.SimTable.At(TableColumn(Observable::Field), row);
-        const double m = simulation.SimTable.At(TableColumn(Observable::Projection), row);
+        const Observable observable = Options.Observable == FitObservable::Magnetoresistance
+                                          ? Observable::Magnetoresistance
+                                          : Observable::Projection;
+        const double m = simulation.SimTable.At(TableColumn(observable), row);
         field.push_back(h);
         moment.push_back(result.Scale * m / saturation + result.Slope * h + result.Offset);
     }
@@ -266,6 +278,13 @@ double LoopObjective::Misfit(const std::vector<double>& values) const {
     return result.Valid ? result.Misfit : std::numeric_limits<double>::infinity();
 }
 
+MisfitResult LoopObjective::Compared(const std::vector<double>& values, const StopCheck& stop) const {
+    double saturation = 0;
+    double fixedScale = 0;
+    const LoopResult loop = Simulate(values, saturation, fixedScale, stop);
+    return Compare(loop, saturation, fixedScale);
+}
+
 double LoopObjective::StoppableMisfit(const std::vector<double>& values, const StopCheck& stop) const {
     double saturation = 0;
     double fixedScale = 0;
@@ -275,7 +294,8 @@ double LoopObjective::StoppableMisfit(const std::vector<double>& values, const S
 }
 
 std::int32_t LoopObjective::LinearTerms() const {
-    return (Settings.Area > 0 ? 0 : 1) + (Settings.Terms.Slope ? 1 : 0) + (Settings.Terms.Offset ? 1 : 0);
+    const bool offset = Options.Terms.Offset || Options.Observable == FitObservable::Magnetoresistance;
+    return (Options.Area > 0 ? 0 : 1) + (Options.Terms.Slope ? 1 : 0) + (offset ? 1 : 0);
 }
 
 std::vector<double> LoopObjective::Residuals(const std::vector<double>& values) const {

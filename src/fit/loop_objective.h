@@ -34,6 +34,11 @@ double MedianSpacing(const std::vector<double>& field);
 // in A/m; 0 for the median measured spacing. Throws ProgramError for a loop without a branch.
 std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double step);
 
+// What a measured curve records: the magnetisation projection along the field (a loop), or the
+// magnetoresistance (an R(H) curve), compared with the simulated DeltaR column over its amplitude
+// with a scale and an offset of its own (the resistance's base value).
+enum class FitObservable { Projection, Magnetoresistance };
+
 struct LoopSettings {
     double Step = 0;     // A/m; 0 for the median measured spacing
     bool Newton = true;  // the fast solver; false for the window's gradient descent
@@ -42,6 +47,7 @@ struct LoopSettings {
     // The sample's area (m^2); > 0 makes the scale the sample's saturated moment computed from the
     // layers' M and t (the measured loop's MomentUnit must then be known) instead of a fitted one.
     double Area = 0;
+    FitObservable Observable = FitObservable::Projection;
 };
 
 // The fit's objective: the loop simulated along the measured branches for a set of values of the
@@ -80,13 +86,20 @@ public:
     MisfitResult ModelCurve(const std::vector<double>& values, SimulationData& simulation, std::vector<double>& field,
                             std::vector<double>& moment) const;
 
+    // The comparison of `values` without keeping the simulated table; ends early (invalid,
+    // "stopped") once `stop` says so.
+    MisfitResult Compared(const std::vector<double>& values, const StopCheck& stop = nullptr) const;
+
+    const LoopSettings& Settings() const { return Options; }
+
     double Misfit(const std::vector<double>& values) const override;
     std::vector<double> Residuals(const std::vector<double>& values) const override;
     std::int32_t LinearTerms() const override;
     double StoppableMisfit(const std::vector<double>& values, const StopCheck& stop) const override;
 
 private:
-    // The loop of `values`, the saturation projection (T) of its model and, with a sample area,
+    // The loop of `values`, the normaliser of its observable (the saturation projection in T, or
+    // the DeltaR amplitude) and, with a sample area,
     // the scale its saturated moment fixes (else 0). `stop`, when given, is asked after every
     // field step and ends the loop once it says so.
     LoopResult Simulate(const std::vector<double>& values, double& saturation, double& fixedScale,
@@ -97,7 +110,7 @@ private:
     ParameterSet BaseParameters;
     MeasuredLoop Measured;
     std::vector<std::size_t> FreeIndices;
-    LoopSettings Settings;
+    LoopSettings Options;
     std::vector<BranchSweep> Plan;
 };
 

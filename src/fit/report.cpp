@@ -31,6 +31,77 @@ std::string MomentUnitOf(const FitSummary& s) {
 
 constexpr double kStrongCorrelation = 0.95;
 
+// The comparison terms of one curve: scale, slope and offset with their units.
+std::string TermsText(double scale, bool fixed, double slope, double offset, const std::string& unit, char separator) {
+    std::ostringstream text;
+    text << "scale " << Number(scale, separator) << " " << unit << (fixed ? " (from the sample area)" : "")
+         << ", slope " << Number(slope, separator) << " " << unit << " per A/m ("
+         << Number(slope * kInverseMu0, separator) << " " << unit << " per T), offset " << Number(offset, separator)
+         << " " << unit;
+    return text.str();
+}
+
+std::string ChiLine(const FitSummary& s, char separator) {
+    if (!s.ChiSquare) {
+        return "";
+    }
+    return "chi2 " + Number(*s.ChiSquare, separator) + " on " + std::to_string(s.DegreesOfFreedom) +
+           " degrees of freedom, reduced chi2 " +
+           (s.DegreesOfFreedom > 0 ? Number(*s.ChiSquare / s.DegreesOfFreedom, separator) : std::string("none")) + "\n";
+}
+
+std::string SingleLines(const FitSummary& s, char separator) {
+    std::ostringstream text;
+    const std::string unit = MomentUnitOf(s);
+    text << "misfit before " << MisfitText(s.MisfitBefore, separator) << ", after "
+         << MisfitText(s.MisfitAfter, separator) << " of the measured half range (" << Number(s.HalfRange, separator)
+         << " " << unit << ") over " << s.Covered << " of " << s.Total << " measured points\n";
+    text << ChiLine(s, separator);
+    // A fit stopped early reports the search's best misfit, without comparing the values again.
+    if (s.NotCompared) {
+        text << "scale, slope and offset not computed: the fit was stopped\n";
+    } else {
+        text << TermsText(s.Scale, s.ScaleFixed, s.Slope, s.Offset, unit, separator) << "\n";
+    }
+    if (!s.Degenerate.empty()) {
+        text << s.Degenerate << " cannot be told apart over the measured range\n";
+    }
+    return text.str();
+}
+
+std::string JointLines(const FitSummary& s, char separator) {
+    std::ostringstream text;
+    text << "joint misfit before " << MisfitText(s.MisfitBefore, separator) << ", after "
+         << MisfitText(s.MisfitAfter, separator)
+         << " (root mean square of each curve's residuals over its uncertainties, or over its half range where it "
+            "states none) over "
+         << s.Covered << " of " << s.Total << " measured points in " << s.DataSets.size() << " data sets\n";
+    text << ChiLine(s, separator);
+    for (std::size_t k = 0; k < s.DataSets.size(); ++k) {
+        const DataSetSummary& d = s.DataSets[k];
+        const std::string unit = d.MomentUnit.empty() ? std::string("(file unit)") : d.MomentUnit;
+        text << "data set " << k + 1 << " (" << d.Label << ", " << d.Observable << "): misfit before "
+             << MisfitText(d.MisfitBefore, separator) << ", after " << MisfitText(d.MisfitAfter, separator)
+             << " of its half range (" << Number(d.HalfRange, separator) << " " << unit << ") over " << d.Covered
+             << " of " << d.Total << " points";
+        if (d.ChiSquare) {
+            text << ", chi2 " << Number(*d.ChiSquare, separator);
+        }
+        text << "\n";
+        if (s.NotCompared) {
+            continue;
+        }
+        text << "  " << TermsText(d.Scale, d.ScaleFixed, d.Slope, d.Offset, unit, separator) << "\n";
+        if (!d.Degenerate.empty()) {
+            text << "  " << d.Degenerate << " cannot be told apart over its measured range\n";
+        }
+    }
+    if (s.NotCompared) {
+        text << "scale, slope and offset not computed: the fit was stopped\n";
+    }
+    return text.str();
+}
+
 } // namespace
 
 bool NearBound(double value, const Bounds& range) {
@@ -44,27 +115,10 @@ bool NearBound(double value, const Bounds& range) {
 
 std::string SummaryText(const FitSummary& s, char separator) {
     std::ostringstream text;
-    const std::string unit = MomentUnitOf(s);
-    text << "misfit before " << MisfitText(s.MisfitBefore, separator) << ", after "
-         << MisfitText(s.MisfitAfter, separator) << " of the measured half range (" << Number(s.HalfRange, separator)
-         << " " << unit << ") over " << s.Covered << " of " << s.Total << " measured points\n";
-    if (s.ChiSquare) {
-        text << "chi2 " << Number(*s.ChiSquare, separator) << " on " << s.DegreesOfFreedom
-             << " degrees of freedom, reduced chi2 "
-             << (s.DegreesOfFreedom > 0 ? Number(*s.ChiSquare / s.DegreesOfFreedom, separator) : std::string("none"))
-             << "\n";
-    }
-    // A fit stopped early reports the search's best misfit, without comparing the values again.
-    if (s.NotCompared) {
-        text << "scale, slope and offset not computed: the fit was stopped\n";
+    if (!s.DataSets.empty()) {
+        text << JointLines(s, separator);
     } else {
-        text << "scale " << Number(s.Scale, separator) << " " << unit << (s.ScaleFixed ? " (from the sample area)" : "")
-             << ", slope " << Number(s.Slope, separator) << " " << unit << " per A/m ("
-             << Number(s.Slope * kInverseMu0, separator) << " " << unit << " per T), offset "
-             << Number(s.Offset, separator) << " " << unit << "\n";
-    }
-    if (!s.Degenerate.empty()) {
-        text << s.Degenerate << " cannot be told apart over the measured range\n";
+        text << SingleLines(s, separator);
     }
     for (const FittedParameter& p : s.Parameters) {
         std::string name = "  " + p.Name;
@@ -123,34 +177,58 @@ nlohmann::json SummaryJson(const FitSummary& s) {
         correlation.push_back(cells);
     }
     const std::string unit = s.MomentUnit.empty() ? std::string("moment unit of the file") : s.MomentUnit;
-    return {{"misfit_before", Optional(s.MisfitBefore)},
-            {"misfit_after", Optional(s.MisfitAfter)},
-            {"misfit_unit", "half the measured peak-to-peak moment"},
-            {"half_range", s.HalfRange},
-            {"chi_square", Optional(s.ChiSquare)},
-            {"degrees_of_freedom", s.DegreesOfFreedom},
-            {"reduced_chi_square", s.ChiSquare && s.DegreesOfFreedom > 0
-                                       ? nlohmann::json(*s.ChiSquare / s.DegreesOfFreedom)
-                                       : nlohmann::json(nullptr)},
-            {"scale", s.Scale},
-            {"scale_unit", unit},
-            {"scale_from_area", s.ScaleFixed},
-            {"slope", s.Slope},
-            {"slope_unit", unit + " per A/m"},
-            {"slope_per_tesla", s.Slope * kInverseMu0},
-            {"offset", s.Offset},
-            {"offset_unit", unit},
-            {"degenerate", s.Degenerate.empty() ? nlohmann::json(nullptr) : nlohmann::json(s.Degenerate)},
-            {"correlation", correlation},
-            {"points_compared", s.Covered},
-            {"points_measured", s.Total},
-            {"parameters", parameters},
-            {"evaluations", s.Evaluations},
-            {"budget_per_search", s.Budget},
-            {"seconds", s.Seconds},
-            {"threads", s.Threads},
-            {"seed", s.Seed},
-            {"stopped", s.Stopped}};
+    nlohmann::json report{{"misfit_before", Optional(s.MisfitBefore)},
+                          {"misfit_after", Optional(s.MisfitAfter)},
+                          {"misfit_unit", "half the measured peak-to-peak moment"},
+                          {"half_range", s.HalfRange},
+                          {"chi_square", Optional(s.ChiSquare)},
+                          {"degrees_of_freedom", s.DegreesOfFreedom},
+                          {"reduced_chi_square", s.ChiSquare && s.DegreesOfFreedom > 0
+                                                     ? nlohmann::json(*s.ChiSquare / s.DegreesOfFreedom)
+                                                     : nlohmann::json(nullptr)},
+                          {"scale", s.Scale},
+                          {"scale_unit", unit},
+                          {"scale_from_area", s.ScaleFixed},
+                          {"slope", s.Slope},
+                          {"slope_unit", unit + " per A/m"},
+                          {"slope_per_tesla", s.Slope * kInverseMu0},
+                          {"offset", s.Offset},
+                          {"offset_unit", unit},
+                          {"degenerate", s.Degenerate.empty() ? nlohmann::json(nullptr) : nlohmann::json(s.Degenerate)},
+                          {"correlation", correlation},
+                          {"points_compared", s.Covered},
+                          {"points_measured", s.Total},
+                          {"parameters", parameters},
+                          {"evaluations", s.Evaluations},
+                          {"budget_per_search", s.Budget},
+                          {"seconds", s.Seconds},
+                          {"threads", s.Threads},
+                          {"seed", s.Seed},
+                          {"stopped", s.Stopped}};
+    if (!s.DataSets.empty()) {
+        nlohmann::json sets = nlohmann::json::array();
+        for (const DataSetSummary& d : s.DataSets) {
+            sets.push_back(
+                {{"label", d.Label},
+                 {"observable", d.Observable},
+                 {"misfit_before", Optional(d.MisfitBefore)},
+                 {"misfit_after", Optional(d.MisfitAfter)},
+                 {"half_range", d.HalfRange},
+                 {"scale", d.Scale},
+                 {"scale_from_area", d.ScaleFixed},
+                 {"slope", d.Slope},
+                 {"offset", d.Offset},
+                 {"unit", d.MomentUnit.empty() ? nlohmann::json(nullptr) : nlohmann::json(d.MomentUnit)},
+                 {"degenerate", d.Degenerate.empty() ? nlohmann::json(nullptr) : nlohmann::json(d.Degenerate)},
+                 {"chi_square", Optional(d.ChiSquare)},
+                 {"points_compared", d.Covered},
+                 {"points_measured", d.Total}});
+        }
+        report["misfit_unit"] = "root mean square of each curve's residuals over its uncertainties, or over its half "
+                                "range where it states none";
+        report["data_sets"] = sets;
+    }
+    return report;
 }
 
 } // namespace dravo2::fit

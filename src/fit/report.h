@@ -24,6 +24,25 @@ struct FittedParameter {
 // Whether `value` lies within 0.1 % (of the range, or of the bound's magnitude) of a bound.
 bool NearBound(double value, const Bounds& range);
 
+// What a joint fit reports of each data set: its own misfit (of its own half range) and
+// comparison terms at the starting and at the fitted values.
+struct DataSetSummary {
+    std::string Label;
+    std::string Observable; // "projection" or "magnetoresistance"
+    std::optional<double> MisfitBefore;
+    std::optional<double> MisfitAfter;
+    double HalfRange = 0;
+    double Scale = 0;
+    double Slope = 0;
+    double Offset = 0;
+    bool ScaleFixed = false;
+    std::string MomentUnit;
+    std::string Degenerate;
+    std::optional<double> ChiSquare;
+    std::size_t Covered = 0;
+    std::size_t Total = 0;
+};
+
 // What a finished fit reports: the summary on the terminal, in the window and in the JSON report.
 struct FitSummary {
     std::optional<double> MisfitBefore; // none where the starting values give no misfit
@@ -52,9 +71,14 @@ struct FitSummary {
     // Stopped before the best values were compared again: their misfit is the search's, and the
     // scale, slope, offset and standard errors are not known.
     bool NotCompared = false;
+    // With several data sets, each one's part; the misfits above are then the joint ones (the
+    // root mean square of the stacked residual blocks), and HalfRange, Scale, Slope, Offset and
+    // Degenerate are those of each data set instead.
+    std::vector<DataSetSummary> DataSets;
 };
 
-// A few lines for people: misfit before and after (with chi^2 where the data give
+// A few lines for people: misfit before and after (jointly and of each data set where there are
+// several) (with chi^2 where the data give
 // uncertainties), scale, slope and offset with their units, each free parameter with its value and
 // standard error (or why it has none, or that it lies at a bound), the pairs correlated by more
 // than 0.95, evaluations, wall time and why the search stopped. `separator` is the decimal
