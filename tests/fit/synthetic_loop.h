@@ -15,9 +15,10 @@ namespace dravo2::testing {
 // fields included), from the first field of the Start, the field written in oersted and read
 // back into A/m as an import would, the
 // moment as scale x projection / saturation + slope x H + offset, plus Gaussian noise of
-// `noise` x scale.
+// `noise` x scale. With `magnetoresistance`, the DeltaR column over its amplitude takes the
+// projection's place: an R(H) curve.
 inline fit::MeasuredLoop SyntheticLoop(const ParameterTexts& texts, double scale, double slope, double offset,
-                                       double noise = 0, unsigned seed = 1) {
+                                       double noise = 0, unsigned seed = 1, bool magnetoresistance = false) {
     SweepDriver driver('.');
     driver.Create(SweepFieldsOf(texts));
     driver.Session.Solver.Method = SolverMethod::Newton;
@@ -33,7 +34,9 @@ inline fit::MeasuredLoop SyntheticLoop(const ParameterTexts& texts, double scale
     }
     const SweepSession& session = driver.Session;
     const SimulationData* simulation = driver.Simulation.get();
-    const double saturation = session.Model.MagnetisationProjection(AngleSet{}, false);
+    const double saturation =
+        magnetoresistance ? TextToDouble(kDefaultDeltaRText) : session.Model.MagnetisationProjection(AngleSet{}, false);
+    const std::int32_t column = magnetoresistance ? TableColumn(Observable::Magnetoresistance) : 2;
     std::mt19937 random(seed);
     std::normal_distribution<double> normal(0, 1);
     fit::MeasuredLoop loop;
@@ -47,9 +50,9 @@ inline fit::MeasuredLoop SyntheticLoop(const ParameterTexts& texts, double scale
         loop.Moment.push_back(scale * m + slope * field + offset + (noise > 0 ? noise * scale * normal(random) : 0));
     };
     const std::int32_t rows = simulation->SimRows;
-    record(TextToDouble(texts.StartF) * 1000, simulation->SimTable.At(2, rows) / saturation);
+    record(TextToDouble(texts.StartF) * 1000, simulation->SimTable.At(column, rows) / saturation);
     for (std::int32_t row = 1; row <= rows; ++row) {
-        record(simulation->SimTable.At(1, row), simulation->SimTable.At(2, row) / saturation);
+        record(simulation->SimTable.At(1, row), simulation->SimTable.At(column, row) / saturation);
     }
     return loop;
 }
