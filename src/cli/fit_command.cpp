@@ -534,6 +534,23 @@ std::pair<std::vector<std::string>, std::vector<std::string>> ProjectArguments(c
     return {before, sets};
 }
 
+// The keys made local: the free parameters with one value per data set and the keys a data set
+// gives its own value.
+std::vector<std::string> LocalKeys(const FitOptions& options) {
+    std::vector<std::string> keys;
+    for (const auto& [name, local] : options.FreeLocal) {
+        if (local) {
+            keys.push_back(name);
+        }
+    }
+    for (const DataSetOptions& set : options.DataSets) {
+        for (const std::string& word : set.Words) {
+            keys.push_back(word.substr(0, word.find('=')));
+        }
+    }
+    return keys;
+}
+
 void ShowProgress(std::ostream& err, fit::Search& search, std::int64_t total) {
     const fit::ProgressPoint best = search.Best();
     const int width = 30;
@@ -730,8 +747,9 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return kExitStepError;
     }
     try {
-        WriteStandardOutput(out, outcome.FittedSets.empty() ? fit::KeyValueLines(outcome.Fitted, options.Newton)
-                                                            : fit::KeyValueLines(outcome.FittedSets, options.Newton));
+        WriteStandardOutput(out, outcome.FittedSets.empty()
+                                     ? fit::KeyValueLines(outcome.Fitted, options.Newton)
+                                     : fit::KeyValueLines(outcome.FittedSets, options.Newton, LocalKeys(options)));
         if (!options.ReportPath.empty()) {
             WriteOutputFile(options.ReportPath, fit::SummaryJson(outcome.Summary).dump(2) + "\n", err);
         }

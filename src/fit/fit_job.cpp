@@ -4,6 +4,7 @@
 #include "data/errors.h"
 #include "data/number_text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <thread>
@@ -217,7 +218,7 @@ std::string KeyValueLines(const ParameterTexts& texts, bool newton) {
 
 namespace dravo2::fit {
 
-std::string KeyValueLines(const std::vector<ParameterTexts>& sets, bool newton) {
+std::string KeyValueLines(const std::vector<ParameterTexts>& sets, bool newton, const std::vector<std::string>& local) {
     if (sets.size() == 1) {
         return KeyValueLines(sets.front(), newton);
     }
@@ -232,7 +233,8 @@ std::string KeyValueLines(const std::vector<ParameterTexts>& sets, bool newton) 
     }
     std::ostringstream out;
     for (std::size_t i = 0; i < lines.front().size(); ++i) {
-        bool shared = true;
+        const std::string& first = lines.front()[i];
+        bool shared = std::find(local.begin(), local.end(), first.substr(0, first.find('='))) == local.end();
         for (const auto& own : lines) {
             shared = shared && own.at(i) == lines.front()[i];
         }

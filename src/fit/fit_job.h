@@ -75,8 +75,9 @@ private:
 // the anisotropy form, the noise, threshold, budget and solver, and the sweep fields.
 std::string KeyValueLines(const ParameterTexts& texts, bool newton);
 
-// The parameter sets of several data sets as such lines: a line every set shares once, and a
-// line that differs as KEY@N=VALUE for each data set N (from 1, in order).
-std::string KeyValueLines(const std::vector<ParameterTexts>& sets, bool newton);
+// The parameter sets of several data sets as such lines: a line every set shares once, and a line
+// that differs, or whose key is one of `local`, as KEY@N=VALUE for each data set N (from 1).
+std::string KeyValueLines(const std::vector<ParameterTexts>& sets, bool newton,
+                          const std::vector<std::string>& local = {});
 
 } // namespace dravo2::fit

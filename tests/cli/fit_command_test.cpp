@@ -82,6 +82,11 @@ TEST_F(FitCommandTest, BadArgumentsAreRefusedWithExitStatusTwo) {
         {{file, "--free", "J1", "--seed", "1", "--free", "K1", "--seed", "2"}, "Option --seed is given twice"},
         {{file, "--free", "J1", "--report", ""}, "Option --report needs a file name"},
         {{file, "--free", "J1", "--report", file}, "is the same file as FILE"},
+        {{file, "--free", "J1", "--dataset", file}, "not both"},
+        {{"--free", "J1", "--dataset", file, "--observable", "resistance"}, "not an observable"},
+        {{"--free", "J1", "--dataset", file, "solver=descent"}, "applies to every data set"},
+        {{"--free", "J1", "--dataset", file, "--sigma", "3", "--sigma", "3"}, "--sigma is given twice"},
+        {{"--free", "J1", "--dataset", file, "J1=-1e-5", "--dataset", file}, "free it as J1@"},
     };
     for (const auto& [args, message] : cases) {
         const Outcome outcome = RunFit(args);
@@ -151,6 +156,80 @@ TEST_F(FitCommandTest, WritesTheFittedSetTheSweepCommandReadsAndAReportOfTheSumm
         EXPECT_GE(parameter["after"].get<double>(), parameter["lower"].get<double>());
         EXPECT_LE(parameter["after"].get<double>(), parameter["upper"].get<double>());
     }
+}
+
+TEST_F(FitCommandTest, DataSetsWithTheirOwnValuesSavedAsAProjectThatRerunsAndSweepsOneDataSet) {
+    // The same stack measured at a second field angle, in a folder of its own.
+    ParameterTexts turned;
+    turned.StartF = "150";
+    turned.StepF = "-30";
+    turned.Nstep = "10";
+    turned.FieldAngleDegrees = 20;
+    const fit::MeasuredLoop loop = testing::SyntheticLoop(turned, 2e-4, 0, 0);
+    std::filesystem::create_directories(Path("b"));
+    std::filesystem::create_directories(Path("project"));
+    {
+        std::ofstream file(Path("b/turned.csv"));
+        file << "Field (Oe),Moment (emu)\n";
+        file.precision(17);
+        for (std::size_t i = 0; i < loop.Field.size(); ++i) {
+            file << loop.Field[i] * 4 * std::numbers::pi / 1000 << "," << loop.Moment[i] << "\n";
+        }
+    }
+    const std::vector<std::string> common{"--free", "K1,J1@", "--evals", "12", "--threads", "1", "J1=-6e-6"};
+    std::vector<std::string> args = common;
+    args.insert(args.end(), {"--field-unit", "Oe", "--dataset", Path("loop.csv"), "--background", "slope", "--dataset",
+                             Path("b/turned.csv"), "field_angle=20", "--save-project", Path("project/p.json"),
+                             "--report", Path("report.json")});
+    const Outcome joint = RunFit(args);
+    ASSERT_EQ(joint.status, kExitOk) << joint.err;
+    for (const char* line : {"\nK1=", "\nJ1@1=", "\nJ1@2=", "\nfield_angle@1=0\n", "\nfield_angle@2=20\n"}) {
+        EXPECT_NE(joint.out.find(line), std::string::npos) << line << "\n" << joint.out;
+    }
+    EXPECT_EQ(joint.out.find("\nK1@"), std::string::npos) << joint.out;
+    std::ifstream reportFile(Path("report.json"));
+    const nlohmann::json report = nlohmann::json::parse(reportFile);
+    ASSERT_EQ(report["data_sets"].size(), 2u);
+
+    // The project names its curves relative to itself and reruns to the same set.
+    std::ifstream projectFile(Path("project/p.json"));
+    const nlohmann::json project = nlohmann::json::parse(projectFile);
+    EXPECT_EQ(project["data_sets"][0]["file"], "../loop.csv");
+    EXPECT_EQ(project["data_sets"][1]["file"], "../b/turned.csv");
+    const Outcome rerun = RunFit({Path("project/p.json")});
+    ASSERT_EQ(rerun.status, kExitOk) << rerun.err;
+    EXPECT_EQ(rerun.out, joint.out);
+
+    // The sweep command runs data set 2 from these lines and finds its misfit.
+    std::vector<std::string> words;
+    std::istringstream lines(joint.out);
+    for (std::string line; std::getline(lines, line);) {
+        words.push_back(line);
+    }
+    std::ostringstream table;
+    std::ostringstream sweepErr;
+    EXPECT_EQ(RunSweepCommand(words, table, sweepErr, false), kExitBadInput);
+    EXPECT_NE(sweepErr.str().find("--dataset-index"), std::string::npos) << sweepErr.str();
+    words.insert(words.end(), {"--dataset-index", "2", "--reverse", "--compare", Path("b/turned.csv")});
+    sweepErr.str("");
+    EXPECT_EQ(RunSweepCommand(words, table, sweepErr, false), kExitOk) << sweepErr.str();
+    const std::size_t misfitAt = sweepErr.str().find("misfit ");
+    ASSERT_NE(misfitAt, std::string::npos) << sweepErr.str();
+    const double reproduced = std::stod(sweepErr.str().substr(misfitAt + 7));
+    const double fitted = report["data_sets"][1]["misfit_after"].get<double>();
+    EXPECT_NEAR(reproduced, fitted, 1e-5 * fitted);
+
+    // One curve given with --dataset fits as the same curve given as FILE.
+    std::vector<std::string> plain = common;
+    plain.insert(plain.end(), {"--field-unit", "Oe", Path("loop.csv")});
+    std::vector<std::string> single = common;
+    single.insert(single.end(), {"--field-unit", "Oe", "--dataset", Path("loop.csv")});
+    const Outcome asFile = RunFit(plain);
+    const Outcome asDataSet = RunFit(single);
+    ASSERT_EQ(asFile.status, kExitOk) << asFile.err;
+    EXPECT_EQ(asDataSet.out, asFile.out);
+    EXPECT_EQ(asDataSet.err.substr(0, asDataSet.err.rfind(" evaluations in ")),
+              asFile.err.substr(0, asFile.err.rfind(" evaluations in ")));
 }
 
 TEST_F(FitCommandTest, AnInterruptedFitStillWritesTheBestSetAndExitsWith130) {
