@@ -52,6 +52,41 @@ void TwoParameterFit(benchmark::State& state) {
 }
 BENCHMARK(TwoParameterFit)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
+// Three loops of the same stack at field angles 0, 30 and 60 degrees fitted together for J1, K1
+// and the axis of layer 1: 3000 evaluations in all, on one search thread whose evaluations run
+// the three loops in parallel (argument 1), or on two search threads of 1500 evaluations each
+// that run the loops one after the other (argument 2).
+void ThreeLoopFit(benchmark::State& state) {
+    const auto threads = static_cast<int>(state.range(0));
+    fit::FitRequest request;
+    for (const char* angle : {"0", "30", "60"}) {
+        ParameterTexts truth = LoopTexts();
+        truth.AxisDegrees[0] = 20;
+        fit::SetParameterText(truth, *fit::ParameterIndex("field_angle"), angle);
+        fit::DataSet set;
+        set.Measured = testing::SyntheticLoop(truth, 3e-4, 0, 0);
+        set.Texts = truth;
+        set.Texts.J1 = "-6e-6";
+        set.Texts.K[0] = "300";
+        set.Texts.AxisDegrees[0] = 40;
+        request.DataSets.push_back(set);
+    }
+    request.Free = {{*fit::ParameterIndex("J1"), std::nullopt},
+                    {*fit::ParameterIndex("K1"), std::nullopt},
+                    {*fit::ParameterIndex("axis1"), std::nullopt}};
+    request.Settings.Evaluations = 3000 / threads;
+    request.Settings.Threads = threads;
+    for (auto _ : state) {
+        fit::FitJob job(request);
+        const fit::FitOutcome outcome = job.Run();
+        benchmark::DoNotOptimize(outcome.Values);
+        state.counters["evaluations"] = static_cast<double>(outcome.Summary.Evaluations);
+        state.counters["misfit"] = outcome.Summary.MisfitAfter.value_or(-1);
+        state.counters["parallel_data_sets"] = job.Joint().Parallel() ? 1 : 0;
+    }
+}
+BENCHMARK(ThreeLoopFit)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
 } // namespace
 } // namespace dravo2
 
