@@ -149,11 +149,16 @@ std::vector<std::string> ChooseDataSet(const std::vector<std::string>& args) {
             rest.push_back(args[i]);
         }
     }
+    const std::vector<Key> keys = Keys();
     std::vector<std::string> chosen;
     for (const std::string& arg : rest) {
         const std::size_t equals = arg.find('=');
         const std::size_t at = arg.find('@');
-        if (arg.rfind("-", 0) == 0 || equals == std::string::npos || at == std::string::npos || at > equals) {
+        const bool own =
+            equals != std::string::npos && at < equals && at + 1 < equals &&
+            arg.find_first_not_of("0123456789", at + 1) == equals &&
+            std::any_of(keys.begin(), keys.end(), [&](const Key& key) { return key.Name == arg.substr(0, at); });
+        if (!own) {
             chosen.push_back(arg);
             continue;
         }
