@@ -81,16 +81,18 @@ std::string JointLines(const FitSummary& s, char separator) {
         const DataSetSummary& d = s.DataSets[k];
         const std::string unit = d.MomentUnit.empty() ? std::string("(file unit)") : d.MomentUnit;
         text << "data set " << k + 1 << " (" << d.Label << ", " << d.Observable << "): misfit before "
-             << MisfitText(d.MisfitBefore, separator) << ", after " << MisfitText(d.MisfitAfter, separator)
-             << " of its half range (" << Number(d.HalfRange, separator) << " " << unit << ") over " << d.Covered
-             << " of " << d.Total << " points";
+             << MisfitText(d.MisfitBefore, separator);
+        if (s.NotCompared) {
+            text << ", not compared again\n";
+            continue;
+        }
+        text << ", after " << MisfitText(d.MisfitAfter, separator) << " of its half range ("
+             << Number(d.HalfRange, separator) << " " << unit << ") over " << d.Covered << " of " << d.Total
+             << " points";
         if (d.ChiSquare) {
             text << ", chi2 " << Number(*d.ChiSquare, separator);
         }
         text << "\n";
-        if (s.NotCompared) {
-            continue;
-        }
         text << "  " << TermsText(d.Scale, d.ScaleFixed, d.Slope, d.Offset, unit, separator) << "\n";
         if (!d.Degenerate.empty()) {
             text << "  " << d.Degenerate << " cannot be told apart over its measured range\n";
