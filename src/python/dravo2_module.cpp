@@ -271,10 +271,8 @@ Parameters ParametersFromText(const std::string& text, const std::string& path) 
 // `poll` for Ctrl-C (only the main thread receives it); `cancel` is called once on Ctrl-C.
 // Returns whether Ctrl-C came; the KeyboardInterrupt is then left set.
 template <typename Work, typename Cancel> bool RunInterruptibly(Work&& work, Cancel&& cancel) {
-    const bool mainThread = PyThread_get_thread_ident() == py::module_::import("threading")
-                                                               .attr("main_thread")()
-                                                               .attr("ident")
-                                                               .cast<unsigned long>();
+    const bool mainThread = PyThread_get_thread_ident() ==
+                            py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
     std::exception_ptr failure;
     std::atomic<bool> finished{false};
     bool interrupted = false;
@@ -311,16 +309,17 @@ template <typename Work, typename Cancel> bool RunInterruptibly(Work&& work, Can
 // one raised (KeyboardInterrupt from Ctrl-C), leaving that exception set.
 class SignalPoll {
 public:
-    SignalPoll() {
-        MainThread = PyThread_get_thread_ident() == py::module_::import("threading")
-                                                        .attr("main_thread")()
-                                                        .attr("ident")
-                                                        .cast<unsigned long>();
+    explicit SignalPoll(py::object stop = py::none()) : Stop(std::move(stop)) {
+        MainThread = PyThread_get_thread_ident() ==
+                     py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
     }
 
     bool operator()() {
-        if (!MainThread || Raised) {
-            return Raised;
+        if (Raised || Stopped) {
+            return true;
+        }
+        if (!MainThread && Stop.is_none()) {
+            return false;
         }
         const auto now = std::chrono::steady_clock::now();
         if (now - Last < std::chrono::milliseconds(50)) {
@@ -328,13 +327,25 @@ public:
         }
         Last = now;
         py::gil_scoped_acquire acquire;
-        Raised = PyErr_CheckSignals() != 0;
-        return Raised;
+        if (MainThread) {
+            Raised = PyErr_CheckSignals() != 0;
+        }
+        if (!Raised && !Stop.is_none()) {
+            try {
+                Stopped = Stop.attr("is_set")().cast<bool>();
+            } catch (py::error_already_set& error) {
+                error.restore(); // raised once the loop has ended
+                Raised = true;
+            }
+        }
+        return Raised || Stopped;
     }
 
     bool Raised = false;
+    bool Stopped = false;
 
 private:
+    py::object Stop;
     bool MainThread = false;
     std::chrono::steady_clock::time_point Last = std::chrono::steady_clock::now();
 };
@@ -363,8 +374,8 @@ py::array BlockView(const py::object& self, Observable first, py::ssize_t count)
     const Loop& loop = self.cast<const Loop&>();
     const auto stride = static_cast<py::ssize_t>(loop.Rows->Capacity * sizeof(double));
     return ReadOnly(py::array_t<double>({static_cast<py::ssize_t>(loop.Rows->Rows), count},
-                                        {static_cast<py::ssize_t>(sizeof(double)), stride},
-                                        loop.Rows->Column(first), self));
+                                        {static_cast<py::ssize_t>(sizeof(double)), stride}, loop.Rows->Column(first),
+                                        self));
 }
 
 std::string EndName(LoopEnd end) {
@@ -404,7 +415,10 @@ SolverMethod SolverNamed(const std::string& name) {
 
 Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& step, const py::object& steps,
                 const py::object& reverse, const py::object& solver, const py::object& seed, const py::object& initial,
-                const py::object& fields, const std::string& along) {
+                const py::object& fields, const std::string& along, const py::object& stop) {
+    if (!stop.is_none() && !py::hasattr(stop, "is_set")) {
+        throw py::type_error("stop must have is_set(), as a threading.Event has");
+    }
     Parameters set = p;
     if (!start.is_none()) {
         set.SetText(RegistryIndex("start"), KiloAmpereText(start.cast<double>()));
@@ -464,11 +478,11 @@ Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& 
     Loop loop;
     loop.Model = numbers.Model;
     loop.AlongY = along == "y";
-    SignalPoll poll;
+    SignalPoll poll(stop);
     {
         py::gil_scoped_release release;
-        loop.Rows = std::make_shared<LoopRows>(
-            RunFields(numbers.Model, plan, state, loop.AlongY, [&poll] { return poll(); }));
+        loop.Rows =
+            std::make_shared<LoopRows>(RunFields(numbers.Model, plan, state, loop.AlongY, [&poll] { return poll(); }));
     }
     if (poll.Raised) {
         throw py::error_already_set();
@@ -619,7 +633,8 @@ Curve ImportCurve(const std::string& path, const py::object& columns, const py::
     curve.MomentUnit = experiment->MomentUnit;
     std::ostringstream report;
     report << DescribeCurveFile(file) << "\nfield: " << ColumnText(file, choice.FieldColumn) << " in "
-           << FieldUnitName(choice.Unit) << " (" << unitSource << ")\nmoment: " << ColumnText(file, choice.MomentColumn);
+           << FieldUnitName(choice.Unit) << " (" << unitSource
+           << ")\nmoment: " << ColumnText(file, choice.MomentColumn);
     if (curve.MomentUnit > 0) {
         report << " in " << MomentUnitName(curve.MomentUnit) << " (" << momentSource << ")";
     }
@@ -845,8 +860,8 @@ std::string Repr(const Parameters& p) {
     bool first = true;
     for (std::size_t i = 0; i < p.Texts.size(); ++i) {
         const ParameterEntry& entry = Parameters::Entry(i);
-        const bool same = entry.Form == ValueForm::Choice ? p.Texts[i] == defaults.Texts[i]
-                                                          : p.Number(i) == defaults.Number(i);
+        const bool same =
+            entry.Form == ValueForm::Choice ? p.Texts[i] == defaults.Texts[i] : p.Number(i) == defaults.Number(i);
         if (same) {
             continue;
         }
@@ -912,7 +927,8 @@ PYBIND11_MODULE(dravo2, m) {
                               py::make_tuple(py::handle(PyExc_KeyError), py::handle(PyExc_AttributeError)));
     py::register_exception_translator(&Translate);
 
-    py::class_<Parameters>(m, "Parameters", R"(Every parameter of the model and the sweep, as the commands' KEY=VALUE words.
+    py::class_<Parameters>(m, "Parameters",
+                           R"(Every parameter of the model and the sweep, as the commands' KEY=VALUE words.
 
 Each key is an attribute and an item: p.J1 = -2.5e-3, p["Jbq1"]. Units as the commands take
 them: M in T, t in m, K in J/m^3, J, Jbq and bias in J/m^2, angles (axis1..4, field_angle) in
@@ -932,8 +948,7 @@ a set runs exactly as the same words given to dravo2-sweep. A str is taken as ty
         .def("__setattr__", [](Parameters& p, const std::string& key, const py::object& value) { p.Set(key, value); })
         .def("__getitem__", [](const Parameters& p, const std::string& key) { return p.Get(key); })
         .def("__setitem__", [](Parameters& p, const std::string& key, const py::object& value) { p.Set(key, value); })
-        .def("__contains__",
-             [](const Parameters&, const std::string& key) { return FindParameter(key) != nullptr; })
+        .def("__contains__", [](const Parameters&, const std::string& key) { return FindParameter(key) != nullptr; })
         .def("__iter__",
              [](const Parameters&) {
                  py::list keys;
@@ -945,35 +960,38 @@ a set runs exactly as the same words given to dravo2-sweep. A str is taken as ty
         .def("__len__", [](const Parameters& p) { return p.Texts.size(); })
         .def("__eq__", [](const Parameters& a, const Parameters& b) { return Repr(a) == Repr(b); })
         .def("__repr__", &Repr)
-        .def("keys",
-             [](const Parameters&) {
-                 std::vector<std::string> keys;
-                 for (const std::string_view key : RegistryKeys()) {
-                     keys.emplace_back(key);
-                 }
-                 return keys;
-             },
-             "Every key, in the order of dravo2-sweep --help.")
-        .def("to_dict",
-             [](const Parameters& p) {
-                 py::dict d;
-                 for (const std::string_view key : RegistryKeys()) {
-                     d[py::str(std::string(key))] = p.Get(key);
-                 }
-                 return d;
-             },
-             "Every key with its value.")
-        .def("text", [](const Parameters& p, const std::string& key) { return p.Text(key); },
-             "The value as the KEY=VALUE word gives it.")
+        .def(
+            "keys",
+            [](const Parameters&) {
+                std::vector<std::string> keys;
+                for (const std::string_view key : RegistryKeys()) {
+                    keys.emplace_back(key);
+                }
+                return keys;
+            },
+            "Every key, in the order of dravo2-sweep --help.")
+        .def(
+            "to_dict",
+            [](const Parameters& p) {
+                py::dict d;
+                for (const std::string_view key : RegistryKeys()) {
+                    d[py::str(std::string(key))] = p.Get(key);
+                }
+                return d;
+            },
+            "Every key with its value.")
+        .def(
+            "text", [](const Parameters& p, const std::string& key) { return p.Text(key); },
+            "The value as the KEY=VALUE word gives it.")
         .def("describe", &Describe, py::arg("key"),
              "A dict of the key's unit, meaning, default (as text), value, choices (or None) and default "
              "fit bounds around the value (or None for a setting that is not fitted).")
-        .def("copy", [](const Parameters& p) { return p; }, "An independent copy.")
+        .def(
+            "copy", [](const Parameters& p) { return p; }, "An independent copy.")
         .def("__copy__", [](const Parameters& p) { return p; })
         .def("__deepcopy__", [](const Parameters& p, const py::object&) { return p; })
         .def_static(
-            "from_file",
-            [](const std::string& path) { return ParametersFromText(ReadWholeFile(path), path); },
+            "from_file", [](const std::string& path) { return ParametersFromText(ReadWholeFile(path), path); },
             py::arg("path"),
             "The defaults with the KEY=VALUE words of a file (as dravo2-fit writes them) set; # begins a comment.")
         .def(
@@ -1000,23 +1018,22 @@ a set runs exactly as the same words given to dravo2-sweep. A str is taken as ty
                             return p;
                         }));
 
-    py::class_<Loop>(m, "LoopResult", R"(The rows of a loop, each observable a read-only numpy array viewing the loop's own memory.
+    py::class_<Loop>(m, "LoopResult",
+                     R"(The rows of a loop, each observable a read-only numpy array viewing the loop's own memory.
 
 field (A/m), projection (T, along x or y), theta (rows x 4, rad, 0 for an absent layer),
 magnetoresistance (as DR gives it), resonance (Hz of layer 1, -1 where there is none), energy
-(J/m^2 after the relaxation), iterations (of each step's relaxation), branch (from 0, a new one
-where the field turns).)")
+(J/m^2 after the relaxation), iterations (of each step's relaxation), branch (from 1 as in the
+CSV table, a new one where the field turns).)")
         .def_property_readonly("field", [](const py::object& s) { return ColumnView(s, Observable::Field); })
-        .def_property_readonly("projection",
-                               [](const py::object& s) { return ColumnView(s, Observable::Projection); })
+        .def_property_readonly("projection", [](const py::object& s) { return ColumnView(s, Observable::Projection); })
         .def_property_readonly("theta", [](const py::object& s) { return BlockView(s, Observable::Theta1, 4); })
         .def_property_readonly("magnetoresistance",
                                [](const py::object& s) { return ColumnView(s, Observable::Magnetoresistance); })
         .def_property_readonly("resonance",
                                [](const py::object& s) { return ColumnView(s, Observable::ResonanceFrequency); })
         .def_property_readonly("energy", [](const py::object& s) { return ColumnView(s, Observable::Energy); })
-        .def_property_readonly("iterations",
-                               [](const py::object& s) { return ColumnView(s, Observable::Iterations); })
+        .def_property_readonly("iterations", [](const py::object& s) { return ColumnView(s, Observable::Iterations); })
         .def_property_readonly("branch",
                                [](const py::object& s) {
                                    const Loop& loop = s.cast<const Loop&>();
@@ -1024,9 +1041,10 @@ where the field turns).)")
                                        {static_cast<py::ssize_t>(loop.Rows->Branch.size())},
                                        {static_cast<py::ssize_t>(sizeof(std::int32_t))}, loop.Rows->Branch.data(), s));
                                })
-        .def("to_table", [](const py::object& s) { return BlockView(s, Observable::Field, 8); },
-             "The eight columns of the result file as a rows x 8 view: H (A/m), M (T), theta1..theta4 "
-             "(rad), dR, f (Hz).")
+        .def(
+            "to_table", [](const py::object& s) { return BlockView(s, Observable::Field, 8); },
+            "The eight columns of the result file as a rows x 8 view: H (A/m), M (T), theta1..theta4 "
+            "(rad), dR, f (Hz).")
         .def("__len__", [](const Loop& loop) { return loop.Rows->Rows; })
         .def_property_readonly(
             "total_iterations", [](const Loop& loop) { return loop.Rows->Iterations; },
@@ -1037,7 +1055,7 @@ where the field turns).)")
         .def_property_readonly(
             "error", [](const Loop& loop) { return loop.Rows->Error; }, "The message of a failed step, else ''.")
         .def("__repr__", [](const Loop& loop) {
-            const auto branches = loop.Rows->Branch.empty() ? 0 : loop.Rows->Branch.back() + 1;
+            const auto branches = loop.Rows->Branch.empty() ? 0 : loop.Rows->Branch.back();
             return "<dravo2.LoopResult " + std::to_string(loop.Rows->Rows) + " rows, " + std::to_string(branches) +
                    " branches, " + EndName(loop.Rows->End) + ">";
         });
@@ -1045,7 +1063,7 @@ where the field turns).)")
     m.def("run_loop", &RunLoopFor, py::arg("p"), py::kw_only(), py::arg("start") = py::none(),
           py::arg("step") = py::none(), py::arg("steps") = py::none(), py::arg("reverse") = py::none(),
           py::arg("solver") = "newton", py::arg("seed") = py::none(), py::arg("initial") = "saturated",
-          py::arg("fields") = py::none(), py::arg("along") = "x",
+          py::arg("fields") = py::none(), py::arg("along") = "x", py::arg("stop") = py::none(),
           R"(Runs a hysteresis loop of the parameter set p and returns its LoopResult.
 
 The sweep: from start (A/m; p.start in kA/m unless given) in steps of step (A/m) for steps
@@ -1055,7 +1073,8 @@ Or fields: any sequence of fields (A/m), one row each, a new branch where the di
 solver: "newton" (default) or "descent"; None takes p.solver. seed: the noise generator's start
 state (default 0, a fresh program's). initial: "saturated" (every layer along the start of the
 first branch, as the window's Start presets "M vs Hx") or four angles in rad. along: "x" or "y",
-the direction of the projection (y as "M vs Hy").
+the direction of the projection (y as "M vs Hy"). stop: a threading.Event; once set, the loop
+ends within a step with the rows so far (end is then "stopped").
 The interpreter lock is released while the loop runs; Ctrl-C raises KeyboardInterrupt. A step
 that fails raises dravo2.FloatingPointError with the rows before it in its `result`.)");
 
@@ -1064,8 +1083,7 @@ uncertainties (None where not given), as read-only numpy arrays; moment_unit in 
 emu, 0 where unknown); report says what the import took.)")
         .def(py::init(&CurveOf), py::arg("field"), py::arg("moment"), py::arg("sigma") = py::none(),
              py::arg("moment_unit") = 0.0, "A curve from arrays: field in A/m, moment, optional sigma.")
-        .def_property_readonly("field",
-                               [](const py::object& s) { return VectorView(s, s.cast<const Curve&>().Field); })
+        .def_property_readonly("field", [](const py::object& s) { return VectorView(s, s.cast<const Curve&>().Field); })
         .def_property_readonly("moment",
                                [](const py::object& s) { return VectorView(s, s.cast<const Curve&>().Moment); })
         .def_property_readonly("sigma",
@@ -1096,13 +1114,14 @@ than 4096 rows. moment_unit: "emu" or "Am2" where the file does not state it.)")
     py::class_<Misfit>(m, "Misfit", R"(The comparison of a measured curve with a loop: the measured moment modelled as
 scale * m + slope * H + offset, m the projection over its saturation.)")
         .def_property_readonly("valid", [](const Misfit& f) { return f.Result.Valid; })
-        .def_property_readonly("reason", [](const Misfit& f) { return f.Result.Reason; },
-                               "Why there is no misfit, when not valid.")
+        .def_property_readonly(
+            "reason", [](const Misfit& f) { return f.Result.Reason; }, "Why there is no misfit, when not valid.")
         .def_property_readonly(
             "misfit", [](const Misfit& f) { return f.Result.Valid ? f.Result.Misfit : std::nan(""); },
             "The weighted RMS residual over half the measured peak-to-peak; NaN where there is none.")
         .def_property_readonly("scale", [](const Misfit& f) { return f.Result.Scale; })
-        .def_property_readonly("slope", [](const Misfit& f) { return f.Result.Slope; }, "Moment per A/m.")
+        .def_property_readonly(
+            "slope", [](const Misfit& f) { return f.Result.Slope; }, "Moment per A/m.")
         .def_property_readonly("offset", [](const Misfit& f) { return f.Result.Offset; })
         .def_property_readonly("scale_fixed", [](const Misfit& f) { return f.Result.ScaleFixed; })
         .def_property_readonly("half_range", [](const Misfit& f) { return f.Result.HalfRange; })
@@ -1139,49 +1158,52 @@ scale * m + slope * H + offset, m the projection over its saturation.)")
 as "0.2947cm2"), which fixes the scale to the computed saturated moment.)");
 
     py::class_<Fit>(m, "FitResult", "What dravo2.fit found, as dravo2-fit reports it.")
-        .def_property_readonly("values",
-                               [](const Fit& f) {
-                                   py::dict d;
-                                   for (std::size_t i = 0; i < f.Names.size() && i < f.Outcome.Values.size(); ++i) {
-                                       d[py::str(f.Names[i])] = f.Outcome.Values[i];
-                                   }
-                                   return d;
-                               },
-                               "The fitted values of the free parameters, in their units.")
-        .def_property_readonly("errors",
-                               [](const Fit& f) {
-                                   py::dict d;
-                                   for (const fit::FittedParameter& q : f.Outcome.Summary.Parameters) {
-                                       d[py::str(q.Name)] = q.Error.Determined ? py::object(py::float_(q.Error.Value))
-                                                                               : py::object(py::none());
-                                   }
-                                   return d;
-                               },
-                               "Standard errors, None where the data do not determine one.")
-        .def_property_readonly("at_bound",
-                               [](const Fit& f) {
-                                   py::dict d;
-                                   for (const fit::FittedParameter& q : f.Outcome.Summary.Parameters) {
-                                       d[py::str(q.Name)] = q.AtBound;
-                                   }
-                                   return d;
-                               },
-                               "Whether each value lies within 0.1 % of a bound.")
-        .def_property_readonly("correlation",
-                               [](const Fit& f) {
-                                   const auto& c = f.Outcome.Summary.Correlation;
-                                   py::array_t<double> a({static_cast<py::ssize_t>(c.size()),
-                                                          static_cast<py::ssize_t>(c.size())});
-                                   auto view = a.mutable_unchecked<2>();
-                                   for (std::size_t i = 0; i < c.size(); ++i) {
-                                       for (std::size_t j = 0; j < c.size(); ++j) {
-                                           view(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(j)) =
-                                               j < c[i].size() ? c[i][j] : std::nan("");
-                                       }
-                                   }
-                                   return a;
-                               },
-                               "Correlations of the free parameters in their order; NaN without a standard error.")
+        .def_property_readonly(
+            "values",
+            [](const Fit& f) {
+                py::dict d;
+                for (std::size_t i = 0; i < f.Names.size() && i < f.Outcome.Values.size(); ++i) {
+                    d[py::str(f.Names[i])] = f.Outcome.Values[i];
+                }
+                return d;
+            },
+            "The fitted values of the free parameters, in their units.")
+        .def_property_readonly(
+            "errors",
+            [](const Fit& f) {
+                py::dict d;
+                for (const fit::FittedParameter& q : f.Outcome.Summary.Parameters) {
+                    d[py::str(q.Name)] =
+                        q.Error.Determined ? py::object(py::float_(q.Error.Value)) : py::object(py::none());
+                }
+                return d;
+            },
+            "Standard errors, None where the data do not determine one.")
+        .def_property_readonly(
+            "at_bound",
+            [](const Fit& f) {
+                py::dict d;
+                for (const fit::FittedParameter& q : f.Outcome.Summary.Parameters) {
+                    d[py::str(q.Name)] = q.AtBound;
+                }
+                return d;
+            },
+            "Whether each value lies within 0.1 % of a bound.")
+        .def_property_readonly(
+            "correlation",
+            [](const Fit& f) {
+                const auto& c = f.Outcome.Summary.Correlation;
+                py::array_t<double> a({static_cast<py::ssize_t>(c.size()), static_cast<py::ssize_t>(c.size())});
+                auto view = a.mutable_unchecked<2>();
+                for (std::size_t i = 0; i < c.size(); ++i) {
+                    for (std::size_t j = 0; j < c.size(); ++j) {
+                        view(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(j)) =
+                            j < c[i].size() ? c[i][j] : std::nan("");
+                    }
+                }
+                return a;
+            },
+            "Correlations of the free parameters in their order; NaN without a standard error.")
         .def_property_readonly("misfit_before", [](const Fit& f) { return Optional(f.Outcome.Summary.MisfitBefore); })
         .def_property_readonly("misfit", [](const Fit& f) { return Optional(f.Outcome.Summary.MisfitAfter); })
         .def_property_readonly("chi_square", [](const Fit& f) { return Optional(f.Outcome.Summary.ChiSquare); })
@@ -1192,18 +1214,21 @@ as "0.2947cm2"), which fixes the scale to the computed saturated moment.)");
         .def_property_readonly("degenerate", [](const Fit& f) { return f.Outcome.Summary.Degenerate; })
         .def_property_readonly("evaluations", [](const Fit& f) { return f.Outcome.Summary.Evaluations; })
         .def_property_readonly("seconds", [](const Fit& f) { return f.Outcome.Summary.Seconds; })
-        .def_property_readonly("stopped", [](const Fit& f) { return f.Outcome.Summary.Stopped; },
-                               "Why the search stopped.")
-        .def_property_readonly("interrupted", [](const Fit& f) { return f.Interrupted; },
-                               "Ctrl-C stopped the fit; the values are the best so far.")
-        .def_property_readonly("not_compared", [](const Fit& f) { return f.Outcome.Summary.NotCompared; },
-                               "Stopped before the best values were compared again: no errors, scale or background.")
-        .def_property_readonly("no_misfit", [](const Fit& f) { return f.Outcome.NoMisfit; },
-                               "Why the fitted values give no misfit, else ''.")
+        .def_property_readonly(
+            "stopped", [](const Fit& f) { return f.Outcome.Summary.Stopped; }, "Why the search stopped.")
+        .def_property_readonly(
+            "interrupted", [](const Fit& f) { return f.Interrupted; },
+            "Ctrl-C stopped the fit; the values are the best so far.")
+        .def_property_readonly(
+            "not_compared", [](const Fit& f) { return f.Outcome.Summary.NotCompared; },
+            "Stopped before the best values were compared again: no errors, scale or background.")
+        .def_property_readonly(
+            "no_misfit", [](const Fit& f) { return f.Outcome.NoMisfit; },
+            "Why the fitted values give no misfit, else ''.")
         .def_readonly("parameters", &Fit::Fitted, "The parameter set with the fitted values.")
         .def_readonly("loop", &Fit::BestLoop, "The loop of the fitted values along the measured branches.")
-        .def_property_readonly("summary", [](const Fit& f) { return fit::SummaryText(f.Outcome.Summary); },
-                               "The lines dravo2-fit prints.")
+        .def_property_readonly(
+            "summary", [](const Fit& f) { return fit::SummaryText(f.Outcome.Summary); }, "The lines dravo2-fit prints.")
         .def("__repr__", [](const Fit& f) { return fit::SummaryText(f.Outcome.Summary); });
 
     m.def("fit", &RunFit, py::arg("curve"), py::arg("p"), py::kw_only(), py::arg("free"),

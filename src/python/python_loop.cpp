@@ -19,7 +19,7 @@ FieldPlan PlanFields(const std::vector<BranchSweep>& branches) {
             while (!session.SweepOver()) {
                 session.AdvanceField();
                 plan.Fields.push_back(session.Model.FieldH);
-                plan.Branch.push_back(static_cast<std::int32_t>(b));
+                plan.Branch.push_back(static_cast<std::int32_t>(b) + 1);
             }
         }
     } catch (const FloatingPointError& error) {
@@ -31,14 +31,14 @@ FieldPlan PlanFields(const std::vector<BranchSweep>& branches) {
 FieldPlan SequenceFields(std::span<const double> fields) {
     FieldPlan plan;
     plan.Fields.assign(fields.begin(), fields.end());
-    std::int32_t branch = 0;
+    std::int32_t branch = 1;
     int direction = 0; // of the present branch: +1 up, -1 down, 0 not yet known
     std::size_t firstEnd = fields.empty() ? 0 : fields.size() - 1;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (i > 0) {
             const int change = fields[i] > fields[i - 1] ? 1 : (fields[i] < fields[i - 1] ? -1 : 0);
             if (change != 0 && direction != 0 && change != direction) {
-                if (branch == 0) {
+                if (branch == 1) {
                     firstEnd = i - 1;
                 }
                 ++branch;

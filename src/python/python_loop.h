@@ -12,7 +12,8 @@
 
 namespace dravo2::python {
 
-// The field of every row of a loop (A/m) with the branch the row belongs to (from 0), and the
+// The field of every row of a loop (A/m) with the branch the row belongs to (from 1,
+// as the CSV table numbers them), and the
 // two fields whose order decides the saturated start: the first branch's start and end.
 struct FieldPlan {
     std::vector<double> Fields;
@@ -41,9 +42,7 @@ struct LoopRows {
     LoopEnd End = LoopEnd::Completed;
     std::string Error;
 
-    double* Column(Observable observable) {
-        return Cells.data() + static_cast<std::size_t>(observable) * Capacity;
-    }
+    double* Column(Observable observable) { return Cells.data() + static_cast<std::size_t>(observable) * Capacity; }
     const double* Column(Observable observable) const {
         return Cells.data() + static_cast<std::size_t>(observable) * Capacity;
     }
