@@ -1,7 +1,9 @@
 #!/usr/bin/python3
-"""Fits J1, Jbq1 and the bias of a stack to a measured loop, first with dravo2.fit (a global
-search, as dravo2-fit runs it), then polishes the same three with scipy's least_squares on the
-residuals of dravo2.misfit, and compares the two."""
+"""Fits the couplings of a stack (J1 and Jbq1 unless --free says others) to a measured loop,
+first with dravo2.fit (a global search, as dravo2-fit runs it), then polishes the same ones with
+scipy's least_squares on the residuals of dravo2.misfit, and compares the two. The polish
+simulates one row at every measured field; the search simulates the measured branches in
+equal steps, so their misfits differ a little for the same values."""
 
 import argparse
 
@@ -10,9 +12,6 @@ from scipy.optimize import least_squares
 
 import dravo2
 
-FREE = ["J1", "Jbq1", "bias"]
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("measured", help="the measured loop (any file the import reads)")
@@ -20,21 +19,23 @@ def main():
     parser.add_argument("--columns", help="FIELD,MOMENT by number from 1 or by name")
     parser.add_argument("--evals", type=int, default=300, help="evaluations of each search")
     parser.add_argument("--set", help="a KEY=VALUE file of the starting parameters")
+    parser.add_argument("--free", default="J1,Jbq1", help="the parameters to fit, comma-separated")
     args = parser.parse_args()
+    free = args.free.split(",")
 
     curve = dravo2.import_curve(args.measured, field_unit=args.field_unit, columns=args.columns)
     print(curve.report, end="")
     start = dravo2.Parameters.from_file(args.set) if args.set else dravo2.Parameters()
-    found = dravo2.fit(curve, start, free=FREE, evals=args.evals, background="slope")
+    found = dravo2.fit(curve, start, free=free, evals=args.evals, background="slope")
     print(found.summary, end="")
 
     # least_squares from the search's best values, in units of their default ranges' sizes so that
     # every parameter has steps of a similar size.
     p = found.parameters.copy()
-    scales = np.array([abs(np.subtract(*p.describe(name)["bounds"])) for name in FREE])
+    scales = np.array([abs(np.subtract(*p.describe(name)["bounds"])) for name in free])
 
     def residuals(x):
-        for name, value in zip(FREE, x * scales):
+        for name, value in zip(free, x * scales):
             p[name] = value
         comparison = dravo2.misfit(dravo2.run_loop(p, fields=curve.field), curve, background="slope")
         if not comparison.valid:
@@ -45,10 +46,10 @@ def main():
         np.add.at(full, comparison.points, comparison.residuals)
         return full
 
-    x0 = np.array([found.values[name] for name in FREE]) / scales
-    polished = least_squares(residuals, x0, diff_step=1e-3, max_nfev=10 * len(FREE))
+    x0 = np.array([found.values[name] for name in free]) / scales
+    polished = least_squares(residuals, x0, diff_step=1e-3, max_nfev=10 * len(free))
     print("least_squares:", polished.message)
-    for name, searched, value in zip(FREE, x0 * scales, polished.x * scales):
+    for name, searched, value in zip(free, x0 * scales, polished.x * scales):
         print(f"  {name}: search {searched:.6g}  least_squares {value:.6g}")
     print(f"misfit: search {found.misfit:.6g}  least_squares {np.sqrt(np.sum(polished.fun ** 2)):.6g}")
 
