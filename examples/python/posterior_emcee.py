@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A short Markov chain (emcee) over J1 and Jbq1 for a measured loop: the posterior widths of the
-two couplings, with the other parameters fixed and the noise of the measured moment estimated
-from the best misfit."""
+two couplings around their fitted values, with the other parameters fixed and the noise of the
+measured moment estimated from the best misfit."""
 
 import argparse
 
@@ -17,17 +17,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("measured", help="the measured loop (any file the import reads)")
     parser.add_argument("--field-unit", help="A/m, kA/m, Oe, mT or T, where the file does not state it")
-    parser.add_argument("--set", help="a KEY=VALUE file of the parameters (default: fitted here)")
+    parser.add_argument("--set", help="a KEY=VALUE file of the other parameters and the couplings' starts")
+    parser.add_argument("--evals", type=int, default=200, help="evaluations of the fit the chain starts from")
     parser.add_argument("--walkers", type=int, default=16)
     parser.add_argument("--steps", type=int, default=200)
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
 
     curve = dravo2.import_curve(args.measured, field_unit=args.field_unit)
-    if args.set:
-        p = dravo2.Parameters.from_file(args.set)
-    else:
-        p = dravo2.fit(curve, dravo2.Parameters(), free=FREE + ["bias"], evals=200).parameters
+    start = dravo2.Parameters.from_file(args.set) if args.set else dravo2.Parameters()
+    p = dravo2.fit(curve, start, free=FREE, evals=args.evals).parameters
     best = dravo2.misfit(dravo2.run_loop(p, fields=curve.field), curve)
     # The misfit is an RMS residual in units of half the measured range; taking the best one as
     # the noise level makes the reduced chi-square 1 there.

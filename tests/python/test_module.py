@@ -201,7 +201,7 @@ def test_fit_equals_the_fit_command(folder, measured):
 @pytest.mark.parametrize("example, arguments", [
     ("loop_plot.py", ["--steps", "40", "--out", "{folder}/loop.png"]),
     ("fit_measured.py", ["{measured}", "--evals", "30"]),
-    ("posterior_emcee.py", ["{measured}", "--walkers", "6", "--steps", "8"]),
+    ("posterior_emcee.py", ["{measured}", "--evals", "20", "--walkers", "6", "--steps", "8"]),
 ])
 def test_examples_run(folder, measured, example, arguments):
     path = os.path.join(os.environ.get("DRAVO2_EXAMPLES") or pytest.skip("DRAVO2_EXAMPLES is not set"), example)
