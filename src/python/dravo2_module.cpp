@@ -413,6 +413,25 @@ SolverMethod SolverNamed(const std::string& name) {
     throw ProgramError("'" + name + "' is not a solver (descent or newton)");
 }
 
+// Start's check of the plot it would draw, which the commands make too. The check draws a frame,
+// about as long as a short loop takes; its outcome depends only on the sweep fields and the
+// layers' magnetisations and thicknesses, so a repeat with the same ones (a fit of the couplings
+// from Python) is not checked again.
+void CheckStartPlotOnce(const Parameters& set, const ParameterSet& numbers, bool alongY) {
+    static constexpr std::string_view kKeys[] = {"start", "steps", "step", "M1", "M2", "M3",
+                                                 "M4",    "t1",    "t2",   "t3", "t4"};
+    std::string key = alongY ? "y" : "x";
+    for (const std::string_view k : kKeys) {
+        key += " " + set.Text(k);
+    }
+    thread_local std::string passed;
+    if (key == passed) {
+        return;
+    }
+    CheckStartPlot(numbers.Model, numbers.Sweep, alongY ? DisplayMode::MvHy : DisplayMode::MvHx, set.Text("DR"));
+    passed = key;
+}
+
 Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& step, const py::object& steps,
                 const py::object& reverse, const py::object& solver, const py::object& seed, const py::object& initial,
                 const py::object& fields, const std::string& along, const py::object& stop) {
@@ -470,8 +489,7 @@ Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& 
         for (int i = 0; i < reversals; ++i) {
             branches.push_back(ReversedBranch(branches.back()));
         }
-        CheckStartPlot(numbers.Model, numbers.Sweep, along == "y" ? DisplayMode::MvHy : DisplayMode::MvHx,
-                       set.Text("DR"));
+        CheckStartPlotOnce(set, numbers, along == "y");
         plan = PlanFields(branches);
     }
 
@@ -921,6 +939,7 @@ PYBIND11_MODULE(dravo2, m) {
         m, "FloatingPointError",
         "Invalid operation, division by zero or overflow in a loop's step; `result` holds the rows before it.",
         py::make_tuple(errors.Error, py::handle(PyExc_ArithmeticError)));
+    errors.FloatingPoint.attr("result") = py::none();
     errors.File = NewErrorType(m, "FileError", "A file that cannot be read or written, or a bad data row.",
                                py::make_tuple(errors.Error, py::handle(PyExc_OSError)));
     errors.Key = NewErrorType(m, "UnknownKeyError", "A key that names no parameter; the message names the nearest.",
