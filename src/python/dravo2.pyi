@@ -4,8 +4,6 @@ measured curves, the misfit and the fit. Fields in A/m unless a key says kA/m.""
 from os import PathLike
 from typing import Any, Iterator, Literal, Mapping, Sequence
 
-import threading
-
 import numpy as np
 import numpy.typing as npt
 
@@ -87,6 +85,13 @@ class Parameters:
     def to_file(self, path: str | PathLike[str]) -> None:
         """Every key as a KEY=VALUE line."""
 
+class StopFlag:
+    """Stops the loops it is given to (run_loop's stop) once set, from any thread."""
+
+    def set(self) -> None: ...
+    def clear(self) -> None: ...
+    def is_set(self) -> bool: ...
+
 class LoopResult:
     """The rows of a loop; each observable a read-only view of the loop's own memory."""
 
@@ -137,7 +142,7 @@ def run_loop(
     initial: Literal["saturated"] | Sequence[float] = "saturated",
     fields: npt.ArrayLike | None = None,
     along: Literal["x", "y"] = "x",
-    stop: threading.Event | None = None,
+    stop: StopFlag | None = None,
 ) -> LoopResult:
     """A hysteresis loop: start and step in A/m (default p.start, p.step in kA/m), one reversed
     branch unless reverse says otherwise; or one row per field of `fields` (A/m)."""

@@ -304,22 +304,31 @@ template <typename Work, typename Cancel> bool RunInterruptibly(Work&& work, Can
     return interrupted;
 }
 
-// A stop check for a loop run on the calling thread without the interpreter lock: on the main
-// thread it takes the lock every 50 ms to let Python's signal handlers run, and says stop once
-// one raised (KeyboardInterrupt from Ctrl-C), leaving that exception set.
+// A flag that stops a loop from another thread; the loop reads it before every step without
+// the interpreter lock.
+struct StopFlag {
+    std::shared_ptr<std::atomic<bool>> Flag = std::make_shared<std::atomic<bool>>(false);
+};
+
+// A stop check for a loop run on the calling thread without the interpreter lock: a StopFlag's
+// state before every step, and on the main thread, every 50 ms, whether Python's signal handlers
+// raised (KeyboardInterrupt from Ctrl-C), leaving that exception set.
 class SignalPoll {
 public:
-    explicit SignalPoll(py::object stop = py::none()) : Stop(std::move(stop)) {
+    explicit SignalPoll(const std::optional<StopFlag>& stop) {
+        if (stop) {
+            Flag = stop->Flag;
+        }
         MainThread = PyThread_get_thread_ident() ==
                      py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
     }
 
     bool operator()() {
-        if (Raised || Stopped) {
+        if (Flag && Flag->load()) {
             return true;
         }
-        if (!MainThread && Stop.is_none()) {
-            return false;
+        if (!MainThread || Raised) {
+            return Raised;
         }
         const auto now = std::chrono::steady_clock::now();
         if (now - Last < std::chrono::milliseconds(50)) {
@@ -327,25 +336,14 @@ public:
         }
         Last = now;
         py::gil_scoped_acquire acquire;
-        if (MainThread) {
-            Raised = PyErr_CheckSignals() != 0;
-        }
-        if (!Raised && !Stop.is_none()) {
-            try {
-                Stopped = Stop.attr("is_set")().cast<bool>();
-            } catch (py::error_already_set& error) {
-                error.restore(); // raised once the loop has ended
-                Raised = true;
-            }
-        }
-        return Raised || Stopped;
+        Raised = PyErr_CheckSignals() != 0;
+        return Raised;
     }
 
     bool Raised = false;
-    bool Stopped = false;
 
 private:
-    py::object Stop;
+    std::shared_ptr<std::atomic<bool>> Flag;
     bool MainThread = false;
     std::chrono::steady_clock::time_point Last = std::chrono::steady_clock::now();
 };
@@ -434,10 +432,7 @@ void CheckStartPlotOnce(const Parameters& set, const ParameterSet& numbers, bool
 
 Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& step, const py::object& steps,
                 const py::object& reverse, const py::object& solver, const py::object& seed, const py::object& initial,
-                const py::object& fields, const std::string& along, const py::object& stop) {
-    if (!stop.is_none() && !py::hasattr(stop, "is_set")) {
-        throw py::type_error("stop must have is_set(), as a threading.Event has");
-    }
+                const py::object& fields, const std::string& along, const std::optional<StopFlag>& stop) {
     Parameters set = p;
     if (!start.is_none()) {
         set.SetText(RegistryIndex("start"), KiloAmpereText(start.cast<double>()));
@@ -1037,6 +1032,13 @@ a set runs exactly as the same words given to dravo2-sweep. A str is taken as ty
                             return p;
                         }));
 
+    py::class_<StopFlag>(m, "StopFlag", "Stops the loops it is given to (run_loop's stop) once set, from any thread.")
+        .def(py::init<>())
+        .def(
+            "set", [](StopFlag& f) { f.Flag->store(true); }, "Ends the loops before their next step.")
+        .def("clear", [](StopFlag& f) { f.Flag->store(false); })
+        .def("is_set", [](const StopFlag& f) { return f.Flag->load(); });
+
     py::class_<Loop>(m, "LoopResult",
                      R"(The rows of a loop, each observable a read-only numpy array viewing the loop's own memory.
 
@@ -1082,7 +1084,7 @@ CSV table, a new one where the field turns).)")
     m.def("run_loop", &RunLoopFor, py::arg("p"), py::kw_only(), py::arg("start") = py::none(),
           py::arg("step") = py::none(), py::arg("steps") = py::none(), py::arg("reverse") = py::none(),
           py::arg("solver") = "newton", py::arg("seed") = py::none(), py::arg("initial") = "saturated",
-          py::arg("fields") = py::none(), py::arg("along") = "x", py::arg("stop") = py::none(),
+          py::arg("fields") = py::none(), py::arg("along") = "x", py::arg("stop") = std::optional<StopFlag>{},
           R"(Runs a hysteresis loop of the parameter set p and returns its LoopResult.
 
 The sweep: from start (A/m; p.start in kA/m unless given) in steps of step (A/m) for steps
@@ -1092,8 +1094,8 @@ Or fields: any sequence of fields (A/m), one row each, a new branch where the di
 solver: "newton" (default) or "descent"; None takes p.solver. seed: the noise generator's start
 state (default 0, a fresh program's). initial: "saturated" (every layer along the start of the
 first branch, as the window's Start presets "M vs Hx") or four angles in rad. along: "x" or "y",
-the direction of the projection (y as "M vs Hy"). stop: a threading.Event; once set, the loop
-ends within a step with the rows so far (end is then "stopped").
+the direction of the projection (y as "M vs Hy"). stop: a dravo2.StopFlag; once set (from any
+thread), the loop ends before its next step with the rows so far (end is then "stopped").
 The interpreter lock is released while the loop runs; Ctrl-C raises KeyboardInterrupt. A step
 that fails raises dravo2.FloatingPointError with the rows before it in its `result`.)");
 

@@ -79,7 +79,7 @@ def test_two_threads_run_loops_at_once():
     # had completed.
     p = dravo2.Parameters(solver="descent", conv=1e-30, maxiter=20000)
     fields = np.zeros(500)
-    stops = [threading.Event(), threading.Event()]
+    stops = [dravo2.StopFlag(), dravo2.StopFlag()]
     started = [threading.Event(), threading.Event()]
     results = [None, None]
 
