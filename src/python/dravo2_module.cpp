@@ -235,6 +235,11 @@ public:
     std::vector<std::string> Texts;
 };
 
+// A path given as str or os.PathLike.
+std::string PathText(const py::object& path) {
+    return py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
+}
+
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -558,7 +563,7 @@ std::string ColumnChoice(const py::handle& column) {
     return column.cast<std::string>();
 }
 
-Curve ImportCurve(const std::string& path, const py::object& columns, const py::object& fieldUnit,
+Curve ImportCurve(const py::object& pathObject, const py::object& columns, const py::object& fieldUnit,
                   const py::object& sigma, const std::string& rows, const py::object& momentUnit) {
     std::string fieldText;
     std::string momentText;
@@ -598,6 +603,7 @@ Curve ImportCurve(const std::string& path, const py::object& columns, const py::
         }
     }
     const std::string sigmaText = sigma.is_none() ? std::string() : ColumnChoice(sigma);
+    const std::string path = PathText(pathObject);
 
     py::gil_scoped_release release;
     const ParsedCurveFile file = ParseCurveFile(ReadCurveFileBytes(path));
@@ -821,7 +827,9 @@ Fit RunFit(const Curve& curve, const Parameters& p, const std::vector<std::strin
     result.Interrupted = RunInterruptibly([&] { result.Outcome = job->Run(); }, [&] { job->Cancel(); });
     if (result.Interrupted) {
         PyErr_Clear();
-        PyErr_WarnEx(PyExc_RuntimeWarning, "fit stopped by Ctrl-C: the best values so far are returned", 1);
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, "fit stopped by Ctrl-C: the best values so far are returned", 1) != 0) {
+            throw py::error_already_set();
+        }
     }
 
     result.Fitted = p;
@@ -1005,12 +1013,17 @@ a set runs exactly as the same words given to dravo2-sweep. A str is taken as ty
         .def("__copy__", [](const Parameters& p) { return p; })
         .def("__deepcopy__", [](const Parameters& p, const py::object&) { return p; })
         .def_static(
-            "from_file", [](const std::string& path) { return ParametersFromText(ReadWholeFile(path), path); },
+            "from_file",
+            [](const py::object& path) {
+                const std::string text = PathText(path);
+                return ParametersFromText(ReadWholeFile(text), text);
+            },
             py::arg("path"),
             "The defaults with the KEY=VALUE words of a file (as dravo2-fit writes them) set; # begins a comment.")
         .def(
             "to_file",
-            [](const Parameters& p, const std::string& path) {
+            [](const Parameters& p, const py::object& pathObject) {
+                const std::string path = PathText(pathObject);
                 std::ofstream file(path, std::ios::binary);
                 for (std::size_t i = 0; i < p.Texts.size(); ++i) {
                     file << Parameters::Entry(i).Key << "=" << p.Texts[i] << "\n";

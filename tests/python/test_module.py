@@ -4,6 +4,7 @@ copies, loops in parallel threads, errors and Ctrl-C."""
 import _thread
 import csv
 import os
+import pathlib
 import subprocess
 import sys
 import threading
@@ -150,7 +151,7 @@ def test_errors_carry_the_program_messages(folder, sweep):
     with pytest.raises(dravo2.ConversionError, match="whole number of degrees from 0 to 90"):
         p.axis1 = 120
     with pytest.raises(dravo2.FileError):
-        dravo2.import_curve(os.path.join(folder, "missing.dat"))
+        dravo2.import_curve(pathlib.Path(folder) / "missing.dat")
 
     status, err = sweep("t2=-2e-9", "steps=3", cwd=folder)
     assert status == 2
