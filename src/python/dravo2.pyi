@@ -241,3 +241,18 @@ def fit(
     solver: Literal["newton", "descent"] = "newton",
     step: float | None = None,
 ) -> FitResult: ...
+
+def scan(
+    p: Parameters,
+    *,
+    grid: Mapping[str, tuple[float, float, int] | str],
+    curve: Curve | None = None,
+    background: Literal["slope", "offset", "both"] | None = None,
+    area: float | str | None = None,
+    threads: int = 0,
+    along: Literal["x", "y"] = "x",
+    initial: Literal["saturated", "zero"] = "saturated",
+    solver: Literal["newton", "descent"] | None = "newton",
+) -> np.ndarray:
+    """The scan's table as a structured array: the scanned keys, Hc_down, Hc_up, H_eb, Hc (A/m),
+    Mr_down, Mr_up, H_sat (A/m), jumps, misfit (NaN where none) and iterations."""

@@ -11,6 +11,9 @@
 #include "engine/parameter_registry.h"
 #include "fit/fit_job.h"
 #include "fit/parameters.h"
+#include "scan/grid_point.h"
+#include "scan/scan_grid.h"
+#include "scan/scan_runner.h"
 #include "sweep/display_preset.h"
 #include "sweep/parameter_intake.h"
 #include "sweep/run_loop.h"
@@ -857,6 +860,163 @@ Fit RunFit(const Curve& curve, const Parameters& p, const std::vector<std::strin
     return result;
 }
 
+// The scan's table as a structured array: the axes' values, then the loop's features (NaN where a
+// loop has none), the misfit against `curve` where given, and each loop's iterations.
+py::object RunScan(const Parameters& base, const py::dict& grid, const std::optional<Curve>& curve,
+                   const py::object& background, const py::object& area, unsigned threads, const std::string& along,
+                   const py::object& initial, const py::object& solver) {
+    Parameters p = base;
+    if (!solver.is_none()) {
+        p.Set("solver", solver);
+    }
+    ScanGrid scanGrid;
+    for (const auto& [name, spec] : grid) {
+        const auto key = name.cast<std::string>();
+        RegistryIndex(key);
+        if (py::isinstance<py::str>(spec)) {
+            scanGrid.Axes.push_back(ParseAxis(key + "=" + spec.cast<std::string>()));
+            continue;
+        }
+        const auto range = spec.cast<py::sequence>();
+        if (range.size() != 3) {
+            throw ProgramError("The grid gives each key (low, high, count), not " + py::repr(spec).cast<std::string>());
+        }
+        scanGrid.Axes.push_back(ParseAxis(key + "=" + ShortestNumberText(range[0].cast<double>()) + ":" +
+                                          ShortestNumberText(range[1].cast<double>()) + ":" +
+                                          std::to_string(range[2].cast<long long>())));
+    }
+    if (scanGrid.Axes.empty()) {
+        throw ProgramError("The grid names no key to scan");
+    }
+    if (along != "x" && along != "y") {
+        throw ProgramError("'" + along + "' is not a projection (x or y)");
+    }
+    const std::size_t size = scanGrid.Size();
+    ScanPlan plan;
+    plan.ProjectionAlongY = along == "y";
+    plan.SaturatedStart = py::isinstance<py::str>(initial) && initial.cast<std::string>() == "saturated";
+    if (!plan.SaturatedStart && !(py::isinstance<py::str>(initial) && initial.cast<std::string>() == "zero")) {
+        throw ProgramError("'" + py::str(initial).cast<std::string>() + "' is not a start (saturated or zero)");
+    }
+
+    // Every point's parameter set, as the scan command sets the axes' values: each value's
+    // shortest text, taken as typed. A point the sweep would refuse ends the scan before any loop.
+    std::vector<ParameterSet> sets(size);
+    for (std::size_t point = 0; point < size; ++point) {
+        Parameters set = p;
+        const std::vector<double> values = scanGrid.Point(point);
+        for (std::size_t a = 0; a < values.size(); ++a) {
+            set.SetText(RegistryIndex(scanGrid.Axes[a].Name), ShortestNumberText(values[a]));
+        }
+        sets[point] = set.Numbers();
+        CheckLayerSigns(sets[point].Model.Stack, [&set](std::string_view key) { return set.Text(key); });
+        CheckStartPlotOnce(set, sets[point], plan.ProjectionAlongY);
+    }
+
+    auto measured = std::make_unique<ExperimentData>();
+    ScanComparison comparison{nullptr, BackgroundTerms(background)};
+    if (curve) {
+        if (curve->Field.size() > static_cast<std::size_t>(MaxRows)) {
+            throw ProgramError("A scan compares at most " + std::to_string(MaxRows) + " measured points");
+        }
+        measured->ClearExpTable();
+        measured->ExpRows = static_cast<std::int32_t>(curve->Field.size());
+        measured->ExpCols = curve->Sigma.empty() ? 2 : 3;
+        std::copy(curve->Field.begin(), curve->Field.end(), &measured->ExpTable.At(1, 1));
+        std::copy(curve->Moment.begin(), curve->Moment.end(), &measured->ExpTable.At(2, 1));
+        if (!curve->Sigma.empty()) {
+            std::copy(curve->Sigma.begin(), curve->Sigma.end(), &measured->ExpTable.At(3, 1));
+            measured->SigmaColumn = 3;
+        }
+        measured->MomentUnit = curve->MomentUnit;
+        comparison.Measured = measured.get();
+        const double sampleArea = AreaOf(area);
+        if (sampleArea > 0) {
+            if (!(curve->MomentUnit > 0)) {
+                throw ProgramError("An area needs the moment's unit, which the curve does not state: give moment_unit");
+            }
+            comparison.AreaPerMomentUnit = sampleArea / curve->MomentUnit;
+        }
+    }
+
+    std::vector<std::size_t> points(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        points[i] = i;
+    }
+    const bool mainThread = PyThread_get_thread_ident() ==
+                            py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+    std::atomic<bool> cancel{false};
+    bool interrupted = false;
+    std::vector<ScanRow> rows;
+    {
+        py::gil_scoped_release release;
+        const unsigned count = threads > 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+        rows = RunScanPoints(
+            points, count,
+            [&](std::size_t point) { return SimulateGridPoint(sets[point], plan, &cancel, &comparison); }, cancel,
+            [&](std::size_t) {
+                if (mainThread && !interrupted) {
+                    py::gil_scoped_acquire acquire;
+                    if (PyErr_CheckSignals() != 0) {
+                        interrupted = true;
+                        cancel = true;
+                    }
+                }
+            });
+    }
+    if (interrupted) {
+        PyErr_Clear();
+        if (PyErr_WarnEx(PyExc_RuntimeWarning, "scan stopped by Ctrl-C: the points done so far are returned", 1) != 0) {
+            throw py::error_already_set();
+        }
+    }
+
+    static const char* const kFeatures[] = {"Hc_down", "Hc_up", "H_eb", "Hc", "Mr_down", "Mr_up", "H_sat", "jumps"};
+    py::list fields;
+    for (const ScanAxis& axis : scanGrid.Axes) {
+        fields.append(py::make_tuple(axis.Name, "f8"));
+    }
+    for (const char* name : kFeatures) {
+        fields.append(py::make_tuple(name, "f8"));
+    }
+    fields.append(py::make_tuple("misfit", "f8"));
+    fields.append(py::make_tuple("iterations", "i8"));
+    py::module_ numpy = py::module_::import("numpy");
+    py::object table = numpy.attr("zeros")(size, numpy.attr("dtype")(fields));
+    const double none = std::nan("");
+    auto column = [&](auto&& value) {
+        py::array_t<double> values(static_cast<py::ssize_t>(size));
+        auto view = values.mutable_unchecked<1>();
+        for (std::size_t i = 0; i < size; ++i) {
+            view(static_cast<py::ssize_t>(i)) = value(i);
+        }
+        return values;
+    };
+    for (std::size_t a = 0; a < scanGrid.Axes.size(); ++a) {
+        table[py::str(scanGrid.Axes[a].Name)] = column([&](std::size_t i) { return scanGrid.Point(i)[a]; });
+    }
+    using Member = std::optional<double> LoopFeatures::*;
+    static const Member kMembers[] = {&LoopFeatures::CoerciveDown,   &LoopFeatures::CoerciveUp,
+                                      &LoopFeatures::ExchangeBias,   &LoopFeatures::Coercivity,
+                                      &LoopFeatures::RemanenceDown,  &LoopFeatures::RemanenceUp,
+                                      &LoopFeatures::SaturationField};
+    for (std::size_t f = 0; f < std::size(kMembers); ++f) {
+        table[py::str(kFeatures[f])] = column([&](std::size_t i) {
+            const auto& features = rows[i].Features;
+            return features && (*features.*kMembers[f]) ? *(*features.*kMembers[f]) : none;
+        });
+    }
+    table[py::str("jumps")] =
+        column([&](std::size_t i) { return rows[i].Features ? static_cast<double>(rows[i].Features->Jumps) : none; });
+    table[py::str("misfit")] = column([&](std::size_t i) { return rows[i].Misfit.value_or(none); });
+    std::vector<std::int64_t> iterations(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        iterations[i] = rows[i].Iterations;
+    }
+    table[py::str("iterations")] = py::array_t<std::int64_t>(py::cast(iterations));
+    return table;
+}
+
 void Translate(std::exception_ptr pointer) {
     try {
         if (pointer) {
@@ -1264,6 +1424,19 @@ as "0.2947cm2"), which fixes the scale to the computed saturated moment.)");
         .def_property_readonly(
             "summary", [](const Fit& f) { return fit::SummaryText(f.Outcome.Summary); }, "The lines dravo2-fit prints.")
         .def("__repr__", [](const Fit& f) { return fit::SummaryText(f.Outcome.Summary); });
+
+    m.def("scan", &RunScan, py::arg("p"), py::kw_only(), py::arg("grid"), py::arg("curve") = std::optional<Curve>{},
+          py::arg("background") = py::none(), py::arg("area") = py::none(), py::arg("threads") = 0u,
+          py::arg("along") = "x", py::arg("initial") = "saturated", py::arg("solver") = "newton",
+          R"(Runs the loop (Start and one Reverse, as dravo2-scan) at every point of a grid over p and
+returns the scan's table as a structured numpy array: one field per scanned key, then Hc_down,
+Hc_up, H_eb, Hc (A/m), Mr_down, Mr_up (over the saturation), H_sat (A/m), jumps, misfit (NaN where
+a loop has none, or without a curve) and iterations. grid: {key: (low, high, count)} or
+{key: "low:high:count"}, the last key varying fastest. curve, background and area compare every
+loop with a measured curve as dravo2.misfit does. threads: loops at once (0: every core).
+along: "x" or "y"; initial: "saturated" or "zero"; solver: "newton" (default) or "descent", None
+for p.solver. The interpreter lock is released; Ctrl-C
+stops the scan and the points done so far are returned (the others NaN, with a RuntimeWarning).)");
 
     m.def("fit", &RunFit, py::arg("curve"), py::arg("p"), py::kw_only(), py::arg("free"),
           py::arg("bounds") = std::map<std::string, std::pair<double, double>>{}, py::arg("background") = py::none(),

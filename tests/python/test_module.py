@@ -199,6 +199,26 @@ def test_fit_equals_the_fit_command(folder, measured):
     assert len(result.loop) > 0 and result.misfit <= result.misfit_before
 
 
+def test_scan_equals_the_scan_command(folder, measured):
+    scan = os.environ.get("DRAVO2_SCAN") or pytest.skip("DRAVO2_SCAN is not set")
+    table_path = os.path.join(folder, "scan.csv")
+    words = ["J1=-1e-3:1e-3:3", "bias=0.5e-3:1e-3:2", "steps=30", "step=10", "start=-150", "--threads", "2",
+             "--compare", measured, "-o", table_path]
+    done = subprocess.run([scan, *words], cwd=folder, capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    with open(table_path, newline="") as file:
+        rows = list(csv.reader(file))[1:]
+    expected = np.array([[float(cell) if cell else np.nan for cell in row] for row in rows])
+
+    p = dravo2.Parameters(steps=30, step=10, start=-150)
+    table = dravo2.scan(p, grid={"J1": (-1e-3, 1e-3, 3), "bias": "0.5e-3:1e-3:2"},
+                        curve=dravo2.import_curve(measured), threads=2)
+    assert table.dtype.names[:3] == ("J1", "bias", "Hc_down")
+    actual = np.array([[row[name] for name in table.dtype.names] for row in table], dtype=float)
+    np.testing.assert_array_equal(actual, expected)
+    assert np.isfinite(table["misfit"]).all()
+
+
 @pytest.mark.parametrize("example, arguments", [
     ("loop_plot.py", ["--steps", "40", "--out", "{folder}/loop.png"]),
     ("fit_measured.py", ["{measured}", "--evals", "30"]),
