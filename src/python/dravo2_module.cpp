@@ -268,6 +268,10 @@ Parameters ParametersFromText(const std::string& text, const std::string& path) 
             if (equals == std::string::npos) {
                 throw ProgramError(path + ": line " + std::to_string(number) + ": '" + word + "' is not KEY=VALUE");
             }
+            // The window's parameter files also say which display the loop was drawn in.
+            if (word.substr(0, equals) == "mode") {
+                continue;
+            }
             const std::size_t index = RegistryIndex(word.substr(0, equals));
             p.SetText(index, word.substr(equals + 1));
         }
@@ -1179,7 +1183,8 @@ a set runs exactly as the same words given to dravo2-sweep. A str is taken as ty
                 return ParametersFromText(ReadWholeFile(text), text);
             },
             py::arg("path"),
-            "The defaults with the KEY=VALUE words of a file (as dravo2-fit writes them) set; # begins a comment.")
+            "The defaults with the KEY=VALUE words of a file (as dravo2-fit and the window write them) set; # "
+            "begins a comment, mode= (the window's display) is passed over.")
         .def(
             "to_file",
             [](const Parameters& p, const py::object& pathObject) {
