@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace dravo2 {
 namespace {
@@ -13,17 +14,22 @@ namespace {
 // this only happens when rounding has stopped all progress).
 constexpr int kMaxHalvings = 50;
 
+// The fraction by which the quadratic model's energy change along a flow step may depart from the
+// energy's, and how often the step is shortened fourfold before it falls back on the plain
+// gradient direction.
+constexpr double kModelTolerance = 0.25;
+constexpr int kFlowShortenings = 8;
+
 // Gives each absent layer a decoupled diagonal entry as large as the present layers' block (its
 // gradient component is 0), so that the fixed-size factorisation and eigen solver work on the
-// present layers' system alone. Returns the Frobenius norm of that block.
-double RestrictToPresent(const EnergyDerivatives& energy, Matrix4& hess) {
+// present layers' system alone.
+void RestrictToPresent(const EnergyDerivatives& energy, Matrix4& hess) {
     const double norm = hess.norm(); // the absent rows and columns are still zero here
     for (Eigen::Index k = 0; k < kLayers; ++k) {
         if (!energy.Present(static_cast<int>(k))) {
             hess(k, k) = norm > 0 ? norm : 1.0;
         }
     }
-    return norm;
 }
 
 void ZeroAbsent(const EnergyDerivatives& energy, Vector4& v) {
@@ -34,25 +40,108 @@ void ZeroAbsent(const EnergyDerivatives& energy, Vector4& v) {
     }
 }
 
-// Nocedal and Wright, algorithm 3.3: the Newton direction of H + tau I, with tau = 0 when the
-// diagonal is positive and otherwise just above its most negative entry, doubled (and at least
-// beta = 1e-3 |H|) until the Cholesky factorisation succeeds. False when no shift gave a finite
-// direction.
-bool ModifiedNewtonDirection(const Matrix4& hess, double norm, const Vector4& grad, Vector4& direction) {
-    const double beta = 1e-3 * norm;
-    if (!(beta > 0) || !std::isfinite(beta)) {
+// The quadratic model's change of energy along `step`.
+double PredictedChange(const Vector4& grad, const Matrix4& hess, const Vector4& step) {
+    return grad.dot(step) + 0.5 * step.dot(hess * step);
+}
+
+// The gradient flow da/dt = -g of the energy's quadratic model about the present point, solved
+// exactly in the Hessian's eigenvectors: after a time h each mode of curvature lambda has moved by
+// -(1 - exp(-lambda h)) / lambda of its gradient component. Stiff modes settle at once, as they do
+// along the flow, an unstable mode grows as the flow makes it grow, and as h grows without bound
+// the move becomes Newton's step wherever the Hessian is positive definite.
+class QuadraticFlow {
+public:
+    QuadraticFlow(const Matrix4& hess, const Vector4& grad) : Modes(hess) {
+        if (Modes.info() == Eigen::Success) {
+            Components = Modes.eigenvectors().transpose() * grad;
+        }
+    }
+
+    bool Valid() const { return Modes.info() == Eigen::Success && Components.allFinite(); }
+
+    // The move after time h, and its length.
+    Vector4 Move(double h) const {
+        Vector4 factors;
+        for (Eigen::Index k = 0; k < kLayers; ++k) {
+            const double lambda = Modes.eigenvalues()[k];
+            const double x = lambda * h;
+            if (Components[k] == 0) {
+                factors[k] = 0;
+            } else {
+                factors[k] = std::fabs(x) < 1e-12 ? -h * Components[k] : std::expm1(-x) / lambda * Components[k];
+            }
+        }
+        return Modes.eigenvectors() * factors;
+    }
+    // Infinite once an unstable mode would grow by more than e^300 (no overflow is raised).
+    double Length(double h) const {
+        double sum = 0;
+        for (Eigen::Index k = 0; k < kLayers; ++k) {
+            const double lambda = Modes.eigenvalues()[k];
+            const double x = lambda * h;
+            if (Components[k] == 0) {
+                continue;
+            }
+            if (x < -300) {
+                return std::numeric_limits<double>::infinity();
+            }
+            const double f = std::fabs(x) < 1e-12 ? h : -std::expm1(-x) / lambda;
+            sum += f * f * Components[k] * Components[k];
+        }
+        return std::sqrt(sum);
+    }
+
+    // The time after which the move is `length` long (the length grows with time); 0 when the
+    // flow of the model never gets that far (it settles at a minimum closer than that).
+    double TimeToMove(double length, double steepness) const {
+        double high = length / steepness;
+        int doublings = 0;
+        while (Length(high) < length) {
+            if (++doublings > 200) {
+                return 0;
+            }
+            high *= 2;
+        }
+        double low = doublings == 0 ? 0 : high / 2;
+        for (int bisection = 0; bisection < 30; ++bisection) {
+            const double mid = 0.5 * (low + high);
+            (Length(mid) < length ? low : high) = mid;
+        }
+        return low > 0 ? low : high;
+    }
+
+private:
+    Eigen::SelfAdjointEigenSolver<Matrix4> Modes;
+    Vector4 Components = Vector4::Zero();
+};
+
+// A step along the quadratic model's gradient flow of at most kFlowStep, shortened while the
+// model's energy change departs from the energy's by more than kModelTolerance of it (a bend of
+// the path or a barrier lies within the step). False when no such step was found.
+bool FlowStep(const EnergyDerivatives& energy, const Vector4& a, const Vector4& grad, const Matrix4& hess,
+              Vector4& step) {
+    const QuadraticFlow flow(hess, grad);
+    const double steepness = grad.norm();
+    if (!flow.Valid() || !(steepness > 1e-200)) {
         return false;
     }
-    const double minDiagonal = hess.diagonal().minCoeff();
-    double tau = minDiagonal > 0 ? 0 : beta - minDiagonal;
-    Eigen::LLT<Matrix4> cholesky;
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        cholesky.compute(hess + tau * Matrix4::Identity());
-        if (cholesky.info() == Eigen::Success) {
-            direction = -cholesky.solve(grad);
-            return direction.allFinite();
+    double length = kFlowStep;
+    for (int attempt = 0; attempt < kFlowShortenings; ++attempt, length *= 0.25) {
+        const double h = flow.TimeToMove(length, steepness);
+        if (!(h > 0)) {
+            return false;
         }
-        tau = std::max(2 * tau, beta);
+        step = flow.Move(h);
+        ZeroAbsent(energy, step);
+        if (!step.allFinite() || !(grad.dot(step) < 0)) {
+            return false;
+        }
+        const double predicted = PredictedChange(grad, hess, step);
+        const double change = energy.EnergyChange(a, step);
+        if (std::fabs(change - predicted) <= kModelTolerance * std::fabs(predicted)) {
+            return true;
+        }
     }
     return false;
 }
@@ -112,7 +201,7 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
         energy.GradientAndHessian(a, g, h);
         evaluated = true;
         CheckFloatingPoint(h);
-        const double norm = RestrictToPresent(energy, h);
+        RestrictToPresent(energy, h);
         if (!(g.norm() * scale > conv)) {
             Vector4 v;
             if (!NegativeCurvatureDirection(h, v)) {
@@ -124,14 +213,19 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
                 p = -p;
             }
         } else {
-            if (!ModifiedNewtonDirection(h, norm, g, p) || !(g.dot(p) < 0)) {
+            // Newton's step where the Hessian is positive definite and the minimum of the
+            // quadratic model lies within the cap; elsewhere the path of steepest descent.
+            const Eigen::LLT<Matrix4> cholesky(h);
+            bool newton = cholesky.info() == Eigen::Success;
+            if (newton) {
+                p = -cholesky.solve(g);
+                ZeroAbsent(energy, p);
+                newton = p.allFinite() && p.cwiseAbs().maxCoeff() <= kNewtonStepCap && g.dot(p) < 0;
+            }
+            if (!newton && !FlowStep(energy, a, g, h, p)) {
                 const double largest = g.cwiseAbs().maxCoeff();
                 p = largest > 0 ? Vector4(-(kNewtonStepCap / largest) * g) : Vector4::Zero();
-            }
-            ZeroAbsent(energy, p);
-            const double largest = p.cwiseAbs().maxCoeff();
-            if (largest > kNewtonStepCap) {
-                p *= kNewtonStepCap / largest;
+                ZeroAbsent(energy, p);
             }
             double slope = g.dot(p);
             bool sufficient = energy.EnergyChange(a, p) <= kArmijoFraction * slope;

@@ -8,6 +8,7 @@
 namespace dravo2 {
 
 inline constexpr double kNewtonStepCap = 0.05;    // rad: the largest move of any angle in one iteration
+inline constexpr double kFlowStep = 0.05;         // rad: the longest step along the flow (all angles together)
 inline constexpr double kSaddleEscapeStep = 0.02; // rad: the step off a stationary point that is no minimum
 inline constexpr double kArmijoFraction = 1e-4;   // of the predicted decrease that a step must achieve
 
@@ -16,12 +17,14 @@ inline constexpr double kArmijoFraction = 1e-4;   // of the predicted decrease t
 // point whose Hessian has no clearly negative eigenvalue, or until n + 1 iterations are spent
 // (none when n < 0; with n = 0 one iteration, as Newton has no step factor to divide by n). Each
 // iteration takes one of:
-//  - the modified Newton direction: Cholesky of H + tau I with tau raised from 0 until it succeeds
-//    (Nocedal and Wright, algorithm 3.3), else steepest descent; no angle moves more than
-//    kNewtonStepCap, so the path follows the downhill flow instead of jumping a barrier into
-//    another minimum; then halving until the energy falls by kArmijoFraction of the predicted
-//    decrease (when fifty halvings do not achieve that, rounding has stopped all progress and
-//    the relaxation ends there);
+//  - Newton's step, where the Hessian is positive definite and the step moves no angle more than
+//    kNewtonStepCap: the path has settled into a basin and converges quadratically;
+//  - elsewhere (a vanished minimum, a bend, a barrier ahead) a step along the gradient flow of the
+//    quadratic model, at most kFlowStep long and shortened until the model's energy change agrees
+//    with the energy's, so that the path follows the descent's into the same basin among several
+//    nearby ones (the plain gradient direction when no such step is found);
+//  then halving until the energy falls by kArmijoFraction of the predicted decrease (when fifty
+//  halvings do not achieve that, rounding has stopped all progress and the relaxation ends there);
 //  - at a stationary point that is not a minimum, a step of kSaddleEscapeStep along the direction
 //    of most negative curvature, to the side where the energy falls more.
 // Layers 1 and 2 are wrapped back by 2 pi once per iteration when they leave -2 pi .. 2 pi, as the

@@ -14,15 +14,16 @@ namespace {
 
 using testing::SweepRig;
 
-// One stack of the comparison with the converged descent: its fields as the window takes them
-// and a short sweep across its switching fields (no step at exactly zero field, where the
-// descent may stop on a saddle).
+// One stack of the comparison with the converged descent: its fields as the window takes them,
+// a short sweep across its switching fields (no step at exactly zero field, where the descent
+// may stop on a saddle) and the display mode, which sets the starting angles and the projection.
 struct LoopCase {
     const char* Name;
     std::function<void(ParameterTexts&)> Edit;
     const char* Start;
     const char* Steps;
     const char* Step;
+    DisplayMode Mode = DisplayMode::MvHx;
 };
 
 std::ostream& operator<<(std::ostream& out, const LoopCase& c) {
@@ -40,7 +41,7 @@ std::unique_ptr<SweepRig> RunLoop(const LoopCase& c, SolverMethod method, const 
     rig->Texts.StepF = c.Step;
     rig->Texts.MaxIter = maxIter;
     rig->Session.Solver.Method = method;
-    rig->Start();
+    rig->Start(c.Mode);
     rig->RunBranch();
     rig->Driver.Reverse();
     rig->RunBranch();
@@ -128,6 +129,44 @@ std::vector<LoopCase> LoopCases() {
              texts.J1 = "0.01e-3";
          },
          "-55", "8", "10"},
+        // Fourfold anisotropy on tilted axes in a tilted field, switching at 0.75 kA/m where
+        // several minima lie close together: layers 1 and 2 turn in one step, and a path out of
+        // the vanished minimum other than the downhill one ends in another of them (the
+        // projection on y then differed by 11 % of saturation on both branches).
+        {"QuarticTiltedSwitchingNearZeroAlongY",
+         [](ParameterTexts& texts) {
+             texts.UniaxialChecked = false;
+             texts.QuarticChecked = true;
+             texts.M = {"0.841", "1.62", "1.29", "1.0"};
+             texts.t = {"3.97e-9", "2.59e-9", "6.66e-9", "0"};
+             texts.K = {"889.8", "369.9", "2904", "1000"};
+             texts.AxisDegrees = {17, 47, 65, 0};
+             texts.FieldAngleDegrees = 29;
+             texts.J1 = "-0.00413e-3";
+             texts.J2 = "0.00118e-3";
+             texts.J3 = "0.00447e-3";
+             texts.Jbq1 = "-0.000711e-3";
+             texts.Jbq2 = "-0.000157e-3";
+         },
+         "-9.75", "12", "1.5", DisplayMode::MvHy},
+        // The same kind with coupling of both signs: layers 1 and 2 switch together at
+        // 0.69 kA/m, where a path off the downhill one ended 45 % of saturation away.
+        {"QuarticTiltedCoupledBothWaysAlongY",
+         [](ParameterTexts& texts) {
+             texts.UniaxialChecked = false;
+             texts.QuarticChecked = true;
+             texts.M = {"1.378", "1.645", "0.562", "0.917"};
+             texts.t = {"4.51e-9", "3.36e-9", "4.3e-9", "0"};
+             texts.K = {"2108.2", "577.1", "2144.2", "1030.5"};
+             texts.AxisDegrees = {84, 22, 6, 53};
+             texts.FieldAngleDegrees = 27;
+             texts.J1 = "0.003982e-3";
+             texts.J2 = "-0.004337e-3";
+             texts.J3 = "0.000317e-3";
+             texts.Jbq1 = "-0.000847e-3";
+             texts.Jbq2 = "-0.0009696e-3";
+         },
+         "-3.0625", "16", "0.25", DisplayMode::MvHy},
     };
 }
 
