@@ -2,6 +2,8 @@
 #include "engine/gradient_kernel.h"
 #include "engine/newton.h"
 #include "engine/relaxation.h"
+#include "sweep/parameter_intake.h"
+#include "sweep/run_loop.h"
 #include "sweep/sweep_driver.h"
 
 #include <benchmark/benchmark.h>
@@ -125,6 +127,24 @@ BENCHMARK(Sweep)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
 BENCHMARK(Sweep)->ArgNames({"steps", "newton"})->Args({500, 1})->Args({4096, 1})->Unit(benchmark::kMillisecond);
+
+// The same sweep through the loop runner alone (no window driver, no drawing, no texts per step).
+void Loop(benchmark::State& state) {
+    ParameterTexts texts;
+    const std::int32_t steps = static_cast<std::int32_t>(state.range(0));
+    ParameterSet set = ParametersOf(texts, '.');
+    set.Model.Solver.Method = state.range(1) == 1 ? SolverMethod::Newton : SolverMethod::Descent;
+    LoopPlan plan;
+    plan.Branches = {{set.Sweep.Start, steps > 500 ? 0.1220703125 : 1.0, steps}};
+    std::int64_t iterations = 0;
+    for (auto _ : state) {
+        const LoopResult result = RunLoop(set.Model, plan, InitialState::Saturated());
+        iterations = result.Iterations;
+        benchmark::DoNotOptimize(result.Columns[0].data());
+    }
+    state.counters["iterations"] = static_cast<double>(iterations);
+}
+BENCHMARK(Loop)->ArgNames({"steps", "newton"})->Args({500, 1})->Args({4096, 1})->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace dravo2

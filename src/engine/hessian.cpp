@@ -6,7 +6,11 @@ namespace dravo2 {
 
 EnergyDerivatives::EnergyDerivatives(const LayerModel& model) : Form(model.Stack.Anisotropy) {
     const LayerStack& s = model.Stack;
-    const FieldComponents field = model.Field();
+    // The field's components and the axes' cosines and sines in double, as everything here.
+    double fieldSin = 0;
+    double fieldCos = 0;
+    sincos(model.FieldAngle, &fieldSin, &fieldCos);
+    const FieldComponents field{model.FieldH * fieldCos, model.FieldH * fieldSin};
     for (std::size_t i = 0; i < kLayers; ++i) {
         IsPresent[i] = s.t[i] > 0;
     }
@@ -20,8 +24,7 @@ EnergyDerivatives::EnergyDerivatives(const LayerModel& model) : Form(model.Stack
         if (Form != AnisotropyForm::None) {
             Anisotropy[k] = static_cast<double>(s.K[i] * s.t[i]);
         }
-        CosAlpha[k] = static_cast<double>(std::cos(s.Alpha[i]));
-        SinAlpha[k] = static_cast<double>(std::sin(s.Alpha[i]));
+        sincos(static_cast<double>(s.Alpha[i]), &SinAlpha[k], &CosAlpha[k]);
         if (i + 1 < kLayers && IsPresent[i] && s.t[i + 1] > 0) {
             Bilinear[k] = static_cast<double>(s.J[i]);
             Biquadratic[k] = static_cast<double>(s.Jbq[i]);
@@ -64,9 +67,15 @@ double EnergyDerivatives::Energy(const Vector4& a) const {
 void EnergyDerivatives::GradientAndHessian(const Vector4& a, Vector4& grad, Matrix4& hess) const {
     Vector4 sn;
     Vector4 cs;
-    hess.setZero();
     for (Eigen::Index i = 0; i < kLayers; ++i) {
         sincos(a[i], &sn[i], &cs[i]);
+    }
+    GradientAndHessian(sn, cs, grad, hess);
+}
+
+void EnergyDerivatives::GradientAndHessian(const Vector4& sn, const Vector4& cs, Vector4& grad, Matrix4& hess) const {
+    hess.setZero();
+    for (Eigen::Index i = 0; i < kLayers; ++i) {
         // Zeeman: E = -(ZeemanX cos a + ZeemanY sin a)
         double g = ZeemanX[i] * sn[i] - ZeemanY[i] * cs[i];
         double h = ZeemanX[i] * cs[i] + ZeemanY[i] * sn[i];
@@ -107,6 +116,15 @@ void EnergyDerivatives::GradientAndHessian(const Vector4& a, Vector4& grad, Matr
 }
 
 double EnergyDerivatives::EnergyChange(const Vector4& a, const Vector4& step) const {
+    Vector4 sn;
+    Vector4 cs;
+    for (Eigen::Index i = 0; i < kLayers; ++i) {
+        sincos(a[i], &sn[i], &cs[i]);
+    }
+    return EnergyChange(sn, cs, step);
+}
+
+double EnergyDerivatives::EnergyChange(const Vector4& sn, const Vector4& cs, const Vector4& step) const {
     // Per layer: half the step and the midpoint m = a + step / 2.
     Vector4 sh;
     Vector4 ch;
@@ -115,7 +133,8 @@ double EnergyDerivatives::EnergyChange(const Vector4& a, const Vector4& step) co
     double change = 0;
     for (Eigen::Index i = 0; i < kLayers; ++i) {
         sincos(0.5 * step[i], &sh[i], &ch[i]);
-        sincos(a[i] + 0.5 * step[i], &sm[i], &cm[i]);
+        sm[i] = sn[i] * ch[i] + cs[i] * sh[i];
+        cm[i] = cs[i] * ch[i] - sn[i] * sh[i];
         change += 2 * sh[i] * (ZeemanX[i] * sm[i] - ZeemanY[i] * cm[i]);
         if (Form != AnisotropyForm::None) {
             // sin 2(m - Alpha) = sin(2x + step), sin step = 2 sin(step/2) cos(step/2)

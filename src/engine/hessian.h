@@ -4,10 +4,29 @@
 
 #include <Eigen/Core>
 
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 namespace dravo2 {
 
 using Vector4 = Eigen::Vector4d;
 using Matrix4 = Eigen::Matrix4d;
+
+// CheckFloatingPoint for a value formed in double arithmetic alone since the last full test. On
+// x86-64 double arithmetic raises its flags in the SSE control register only, which is read far
+// faster than the whole floating-point state; the full test (and its message) follows only when
+// a flag is up there.
+template <typename T> inline void CheckDoubleArithmetic(const T& value) {
+#if defined(__x86_64__)
+    asm volatile("" : : "m"(value));
+    if (_mm_getcsr() & (_MM_EXCEPT_INVALID | _MM_EXCEPT_DIV_ZERO | _MM_EXCEPT_OVERFLOW)) {
+        CheckFloatingPoint(value);
+    }
+#else
+    CheckFloatingPoint(value);
+#endif
+}
 
 // The energy of a LayerModel with its gradient and 4x4 Hessian in the four angles, prepared once
 // per relaxation for Newton's method. Everything here is in double precision: Newton's tolerances
@@ -27,13 +46,17 @@ public:
     double Energy(const Vector4& sines, const Vector4& cosines) const;
     double Energy(const Vector4& angles) const;
 
-    // grad = dE/dangle (J/m^2 per rad), hess = d2E/dangle2 (J/m^2 per rad^2).
+    // grad = dE/dangle (J/m^2 per rad), hess = d2E/dangle2 (J/m^2 per rad^2), from the angles or
+    // from their sines and cosines.
     void GradientAndHessian(const Vector4& angles, Vector4& grad, Matrix4& hess) const;
+    void GradientAndHessian(const Vector4& sines, const Vector4& cosines, Vector4& grad, Matrix4& hess) const;
 
     // E(angles + step) - E(angles), each term's change formed from half-angle identities
     // (cos(x + h) - cos x = -2 sin(h/2) sin(x + h/2)), so that it keeps its relative precision
-    // however small the step; a difference of two energies would lose it all near a minimum.
+    // however small the step; a difference of two energies would lose it all near a minimum. The
+    // second form takes the angles' sines and cosines.
     double EnergyChange(const Vector4& angles, const Vector4& step) const;
+    double EnergyChange(const Vector4& sines, const Vector4& cosines, const Vector4& step) const;
 
 private:
     std::array<bool, kLayers> IsPresent{};

@@ -79,18 +79,30 @@ void LayerModel::EnergyGradient(const AngleSet& a, AngleSet& grad) const {
     }
 }
 
-double LayerModel::MagnetisationProjection(const AngleSet& a, bool alongY) const {
-    const LayerStack& s = Stack;
+namespace {
+
+// The thickness-weighted mean of M times each layer's direction(i) over the magnetised layers.
+template <typename Direction> double WeightedProjection(const LayerStack& s, const Direction& direction) {
     double thickness = 0;
     double weighted = 0;
     for (std::size_t i = 0; i < kLayers; ++i) {
         if (s.M[i] > 0 && s.t[i] > 0) {
             thickness = static_cast<double>(thickness + s.t[i]);
-            const Real direction = alongY ? std::sin(a[i]) : std::cos(a[i]);
-            weighted = static_cast<double>(weighted + s.t[i] * s.M[i] * direction);
+            weighted = static_cast<double>(weighted + s.t[i] * s.M[i] * direction(i));
         }
     }
     return thickness > 0 ? weighted / thickness : 0.0;
+}
+
+} // namespace
+
+double LayerModel::MagnetisationProjection(const AngleSet& a, bool alongY) const {
+    return WeightedProjection(Stack, [&a, alongY](std::size_t i) { return alongY ? std::sin(a[i]) : std::cos(a[i]); });
+}
+
+double LayerModel::MagnetisationProjection(const Eigen::Vector4d& directions) const {
+    return WeightedProjection(
+        Stack, [&directions](std::size_t i) { return static_cast<Real>(directions[static_cast<Eigen::Index>(i)]); });
 }
 
 } // namespace dravo2

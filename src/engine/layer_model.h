@@ -2,6 +2,8 @@
 
 #include "data/floating_point.h"
 
+#include <Eigen/Core>
+
 #include <array>
 #include <cstdint>
 
@@ -58,6 +60,9 @@ public:
     // Thickness-weighted mean magnetisation (T) of the layers with M > 0 and t > 0, projected on
     // x (cosines) or, with alongY, on y (sines); 0 when no layer qualifies.
     double MagnetisationProjection(const AngleSet& angles, bool alongY) const;
+
+    // The same from the layers' cosines (projection on x) or sines (on y), given in double.
+    double MagnetisationProjection(const Eigen::Vector4d& directions) const;
 };
 
 } // namespace dravo2

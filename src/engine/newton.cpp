@@ -60,55 +60,73 @@ public:
 
     bool Valid() const { return Modes.info() == Eigen::Success && Components.allFinite(); }
 
-    // The move after time h, and its length.
+    // The move after time h.
     Vector4 Move(double h) const {
         Vector4 factors;
         for (Eigen::Index k = 0; k < kLayers; ++k) {
-            const double lambda = Modes.eigenvalues()[k];
-            const double x = lambda * h;
-            if (Components[k] == 0) {
-                factors[k] = 0;
-            } else {
-                factors[k] = std::fabs(x) < 1e-12 ? -h * Components[k] : std::expm1(-x) / lambda * Components[k];
-            }
+            factors[k] = Components[k] == 0 ? 0 : -Factor(Modes.eigenvalues()[k], h) * Components[k];
         }
         return Modes.eigenvectors() * factors;
     }
-    // Infinite once an unstable mode would grow by more than e^300 (no overflow is raised).
-    double Length(double h) const {
-        double sum = 0;
-        for (Eigen::Index k = 0; k < kLayers; ++k) {
-            const double lambda = Modes.eigenvalues()[k];
-            const double x = lambda * h;
-            if (Components[k] == 0) {
-                continue;
-            }
-            if (x < -300) {
-                return std::numeric_limits<double>::infinity();
-            }
-            const double f = std::fabs(x) < 1e-12 ? h : -std::expm1(-x) / lambda;
-            sum += f * f * Components[k] * Components[k];
-        }
-        return std::sqrt(sum);
-    }
 
-    // The time after which the move is `length` long (the length grows with time); 0 when the
+    // The time after which the move is `length` long (within a part in a thousand; the length
+    // grows with time), found by Newton's method on the length kept inside a bracket; 0 when the
     // flow of the model never gets that far (it settles at a minimum closer than that).
     double TimeToMove(double length, double steepness) const {
-        double high = length / steepness;
-        int doublings = 0;
-        while (Length(high) < length) {
-            if (++doublings > 200) {
+        double low = 0;
+        double high = std::numeric_limits<double>::infinity();
+        double h = length / steepness;
+        for (int iteration = 0; iteration < 100; ++iteration) {
+            double slope = 0;
+            const double reached = Length(h, slope);
+            if (std::fabs(reached - length) <= 1e-3 * length) {
+                return h;
+            }
+            (reached < length ? low : high) = h;
+            double next =
+                reached < std::numeric_limits<double>::infinity() && slope > 0 ? h + (length - reached) / slope : 0.0;
+            if (!(next > low && next < high)) {
+                next = std::isfinite(high) ? 0.5 * (low + high) : 2 * h;
+            }
+            if (next > 1e250) {
                 return 0;
             }
-            high *= 2;
+            h = next;
         }
-        double low = doublings == 0 ? 0 : high / 2;
-        for (int bisection = 0; bisection < 30; ++bisection) {
-            const double mid = 0.5 * (low + high);
-            (Length(mid) < length ? low : high) = mid;
+        return low;
+    }
+
+private:
+    // (1 - exp(-lambda h)) / lambda, h where lambda h vanishes.
+    static double Factor(double lambda, double h) {
+        const double x = lambda * h;
+        return std::fabs(x) < 1e-12 ? h : -std::expm1(-x) / lambda;
+    }
+
+    // The length of the move after time h and its rate of growth; infinite once a mode's move
+    // passes 1e150 rad (an unstable mode grown past all measure; no overflow is raised).
+    double Length(double h, double& slope) const {
+        double sum = 0;
+        double rate = 0;
+        for (Eigen::Index k = 0; k < kLayers; ++k) {
+            const double lambda = Modes.eigenvalues()[k];
+            const double c = std::fabs(Components[k]);
+            if (c == 0) {
+                continue;
+            }
+            if (lambda * h < -300) {
+                return std::numeric_limits<double>::infinity();
+            }
+            const double move = Factor(lambda, h) * c;
+            if (!(move < 1e150)) {
+                return std::numeric_limits<double>::infinity();
+            }
+            sum += move * move;
+            rate += move * std::exp(-lambda * h) * c;
         }
-        return low > 0 ? low : high;
+        const double length = std::sqrt(sum);
+        slope = length > 0 ? rate / length : 0;
+        return length;
     }
 
 private:
@@ -118,9 +136,10 @@ private:
 
 // A step along the quadratic model's gradient flow of at most kFlowStep, shortened while the
 // model's energy change departs from the energy's by more than kModelTolerance of it (a bend of
-// the path or a barrier lies within the step). False when no such step was found.
-bool FlowStep(const EnergyDerivatives& energy, const Vector4& a, const Vector4& grad, const Matrix4& hess,
-              Vector4& step) {
+// the path or a barrier lies within the step), with the energy's change along it. False when no
+// such step was found.
+bool FlowStep(const EnergyDerivatives& energy, const Vector4& sn, const Vector4& cs, const Vector4& grad,
+              const Matrix4& hess, Vector4& step, double& change) {
     const QuadraticFlow flow(hess, grad);
     const double steepness = grad.norm();
     if (!flow.Valid() || !(steepness > 1e-200)) {
@@ -138,7 +157,7 @@ bool FlowStep(const EnergyDerivatives& energy, const Vector4& a, const Vector4& 
             return false;
         }
         const double predicted = PredictedChange(grad, hess, step);
-        const double change = energy.EnergyChange(a, step);
+        change = energy.EnergyChange(sn, cs, step);
         if (std::fabs(change - predicted) <= kModelTolerance * std::fabs(predicted)) {
             return true;
         }
@@ -185,22 +204,26 @@ const SampleTrig& SampleAngles() {
 
 } // namespace
 
-std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::int32_t n, double scale, double conv,
-                         AngleSet& grad) {
+namespace {
+
+// RelaxNewton from `a`, the angles of `theta` in double, with their sines and cosines, which
+// follow the angles to the end.
+std::int32_t RelaxFrom(const EnergyDerivatives& energy, AngleSet& theta, Vector4 a, Vector4& sn, Vector4& cs,
+                       std::int32_t n, double scale, double conv, AngleSet& grad) {
     const double twoPi = static_cast<double>(kTwoPi);
-    Vector4 a;
-    for (std::size_t k = 0; k < kLayers; ++k) {
-        a[static_cast<Eigen::Index>(k)] = static_cast<double>(theta[k]);
-    }
     Vector4 g = Vector4::Zero();
     Matrix4 h;
     Vector4 p;
     bool evaluated = false;
     std::int64_t i = 0;
     while (i <= n) {
-        energy.GradientAndHessian(a, g, h);
+        energy.GradientAndHessian(sn, cs, g, h);
+        if (evaluated) {
+            CheckDoubleArithmetic(h);
+        } else {
+            CheckFloatingPoint(h); // also the conversion of the angles to double
+        }
         evaluated = true;
-        CheckFloatingPoint(h);
         RestrictToPresent(energy, h);
         if (!(g.norm() * scale > conv)) {
             Vector4 v;
@@ -209,7 +232,7 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
             }
             ZeroAbsent(energy, v);
             p = (kSaddleEscapeStep / v.norm()) * v;
-            if (energy.EnergyChange(a, -p) < energy.EnergyChange(a, p)) {
+            if (energy.EnergyChange(sn, cs, -p) < energy.EnergyChange(sn, cs, p)) {
                 p = -p;
             }
         } else {
@@ -222,23 +245,27 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
                 ZeroAbsent(energy, p);
                 newton = p.allFinite() && p.cwiseAbs().maxCoeff() <= kNewtonStepCap && g.dot(p) < 0;
             }
-            if (!newton && !FlowStep(energy, a, g, h, p)) {
-                const double largest = g.cwiseAbs().maxCoeff();
-                p = largest > 0 ? Vector4(-(kNewtonStepCap / largest) * g) : Vector4::Zero();
-                ZeroAbsent(energy, p);
+            double change = 0;
+            if (newton || !FlowStep(energy, sn, cs, g, h, p, change)) {
+                if (!newton) {
+                    const double largest = g.cwiseAbs().maxCoeff();
+                    p = largest > 0 ? Vector4(-(kNewtonStepCap / largest) * g) : Vector4::Zero();
+                    ZeroAbsent(energy, p);
+                }
+                change = energy.EnergyChange(sn, cs, p);
             }
             double slope = g.dot(p);
-            bool sufficient = energy.EnergyChange(a, p) <= kArmijoFraction * slope;
+            bool sufficient = change <= kArmijoFraction * slope;
             for (int halving = 0; !sufficient && halving < kMaxHalvings; ++halving) {
                 p *= 0.5;
                 slope *= 0.5;
-                sufficient = energy.EnergyChange(a, p) <= kArmijoFraction * slope;
+                sufficient = energy.EnergyChange(sn, cs, p) <= kArmijoFraction * slope;
             }
             if (!sufficient) {
                 break;
             }
         }
-        CheckFloatingPoint(p);
+        CheckDoubleArithmetic(p);
         ++i;
         for (std::size_t k = 0; k < kLayers; ++k) {
             const auto e = static_cast<Eigen::Index>(k);
@@ -253,6 +280,7 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
             if (moved != a[e]) {
                 a[e] = moved;
                 theta[k] = moved;
+                sincos(moved, &sn[e], &cs[e]);
             }
         }
     }
@@ -265,38 +293,69 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
     return static_cast<std::int32_t>(std::min<std::int64_t>(i, INT32_MAX));
 }
 
+void SinCos(const Vector4& a, Vector4& sn, Vector4& cs) {
+    for (Eigen::Index k = 0; k < kLayers; ++k) {
+        sincos(a[k], &sn[k], &cs[k]);
+    }
+}
+
+} // namespace
+
+std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::int32_t n, double scale, double conv,
+                         AngleSet& grad) {
+    Vector4 a;
+    for (std::size_t k = 0; k < kLayers; ++k) {
+        a[static_cast<Eigen::Index>(k)] = static_cast<double>(theta[k]);
+    }
+    Vector4 sn;
+    Vector4 cs;
+    SinCos(a, sn, cs);
+    return RelaxFrom(energy, theta, a, sn, cs, n, scale, conv, grad);
+}
+
 std::int32_t RelaxStepNewton(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
                              RandomGenerator& random, AngleSet& grad) {
     ClearFloatingPointFlags();
-    for (std::size_t k = 0; k < kLayers; ++k) {
-        const std::uint32_t r = random.RandomBelow(10);
-        theta[k] = (theta[k] + settings.Ramp) - static_cast<Real>(r) * settings.Ramp / 5;
-    }
-    CheckFloatingPoint(theta);
+    KickAngles(theta, settings, random);
     const EnergyDerivatives energy(model);
+    return RelaxKickedNewton(energy, theta, settings, random, grad, nullptr, nullptr);
+}
+
+std::int32_t RelaxKickedNewton(const EnergyDerivatives& energy, AngleSet& theta, const SolverSettings& settings,
+                               RandomGenerator& random, AngleSet& grad, Vector4* sines, Vector4* cosines) {
     Vector4 kicked;
     for (std::size_t k = 0; k < kLayers; ++k) {
         kicked[static_cast<Eigen::Index>(k)] = static_cast<double>(theta[k]);
     }
+    CheckFloatingPoint(kicked);
+    Vector4 sn;
+    Vector4 cs;
+    SinCos(kicked, sn, cs);
     double s = 1e-10;
-    const double e0 = energy.Energy(kicked);
+    const double e0 = energy.Energy(sn, cs);
     s += e0 * e0;
-    CheckFloatingPoint(s);
+    CheckDoubleArithmetic(s);
     const SampleTrig& samples = SampleAngles();
     for (int sample = 0; sample < 10; ++sample) {
-        Vector4 sn;
-        Vector4 cs;
+        Vector4 sampleSin;
+        Vector4 sampleCos;
         for (Eigen::Index k = 0; k < kLayers; ++k) {
             const std::uint32_t r = random.RandomBelow(6);
-            sn[k] = samples.Sin[r];
-            cs[k] = samples.Cos[r];
+            sampleSin[k] = samples.Sin[r];
+            sampleCos[k] = samples.Cos[r];
         }
-        const double e = energy.Energy(sn, cs);
+        const double e = energy.Energy(sampleSin, sampleCos);
         s += e * e;
-        CheckFloatingPoint(s);
+        CheckDoubleArithmetic(s);
     }
     const double scale = 1.0 / std::sqrt(s);
-    return RelaxNewton(energy, theta, settings.MaxIter, scale, StoreDouble(settings.Conv), grad);
+    const std::int32_t iterations =
+        RelaxFrom(energy, theta, kicked, sn, cs, settings.MaxIter, scale, StoreDouble(settings.Conv), grad);
+    if (sines != nullptr && cosines != nullptr) {
+        *sines = sn;
+        *cosines = cs;
+    }
+    return iterations;
 }
 
 } // namespace dravo2

@@ -41,4 +41,10 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
 std::int32_t RelaxStepNewton(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
                              RandomGenerator& random, AngleSet& grad);
 
+// RelaxStepNewton after its kick (KickAngles), on the model's prepared energy, for a caller that
+// keeps the energy for its observables: `sines` and `cosines`, when given, receive those of the
+// final angles in double.
+std::int32_t RelaxKickedNewton(const EnergyDerivatives& energy, AngleSet& theta, const SolverSettings& settings,
+                               RandomGenerator& random, AngleSet& grad, Vector4* sines, Vector4* cosines);
+
 } // namespace dravo2

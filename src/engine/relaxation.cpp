@@ -6,11 +6,7 @@ namespace {
 // The kick and the energy scale; returns 1 / EnergyScale as the descent takes it.
 double KickAndScale(const LayerModel& model, AngleSet& theta, const SolverSettings& settings, RandomGenerator& random) {
     ClearFloatingPointFlags();
-    for (std::size_t k = 0; k < kLayers; ++k) {
-        const std::uint32_t r = random.RandomBelow(10);
-        theta[k] = (theta[k] + settings.Ramp) - static_cast<Real>(r) * settings.Ramp / 5;
-    }
-    CheckFloatingPoint(theta);
+    KickAngles(theta, settings, random);
     double s = 1e-10;
     const Real kicked = model.Energy(theta);
     s = static_cast<double>(s + kicked * kicked);
@@ -29,6 +25,14 @@ double KickAndScale(const LayerModel& model, AngleSet& theta, const SolverSettin
 }
 
 } // namespace
+
+void KickAngles(AngleSet& theta, const SolverSettings& settings, RandomGenerator& random) {
+    for (std::size_t k = 0; k < kLayers; ++k) {
+        const std::uint32_t r = random.RandomBelow(10);
+        theta[k] = (theta[k] + settings.Ramp) - static_cast<Real>(r) * settings.Ramp / 5;
+    }
+    CheckFloatingPoint(theta);
+}
 
 std::int32_t RelaxStep(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
                        RandomGenerator& random, AngleSet& grad) {

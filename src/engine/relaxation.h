@@ -95,6 +95,10 @@ DescentResult Relax(AngleSet& a, const DescentSettings& settings, const Gradient
     return {static_cast<std::int32_t>(std::min<std::int64_t>(i, INT32_MAX)), end};
 }
 
+// The noise kick of a sweep step: each angle moves by Ramp (1 - r / 5) with r drawn from 0 .. 9,
+// layer by layer (four draws).
+void KickAngles(AngleSet& theta, const SolverSettings& settings, RandomGenerator& random);
+
 // One relaxation of a sweep step on `theta`: the noise kick (four draws), the energy scale from
 // the kicked angles and ten random angle sets (forty draws), then the descent. Returns the
 // descent's step count.

@@ -105,11 +105,27 @@ void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool along
         }
     };
 
-    IterationCount = Solver.Method == SolverMethod::Newton ? RelaxStepNewton(Model, Theta, Solver, Generator, Grad)
-                                                           : RelaxStep(Model, Theta, Solver, Generator, Grad);
-    MagProj = Model.MagnetisationProjection(Theta, alongY);
-    CheckFloatingPoint(MagProj);
-    CurrentEnergy = Model.Energy(Theta);
+    // Newton's angles and energies are doubles, and so are the sines and cosines of its
+    // observables; the descent's are formed in extended precision.
+    const bool newton = Solver.Method == SolverMethod::Newton;
+    const auto cosine = [newton](Real x) -> Real {
+        return newton ? static_cast<Real>(std::cos(static_cast<double>(x))) : std::cos(x);
+    };
+    if (newton) {
+        KickAngles(Theta, Solver, Generator);
+        const EnergyDerivatives energy(Model);
+        Vector4 sn;
+        Vector4 cs;
+        IterationCount = RelaxKickedNewton(energy, Theta, Solver, Generator, Grad, &sn, &cs);
+        MagProj = Model.MagnetisationProjection(alongY ? sn : cs);
+        CheckFloatingPoint(MagProj);
+        CurrentEnergy = energy.Energy(sn, cs);
+    } else {
+        IterationCount = RelaxStep(Model, Theta, Solver, Generator, Grad);
+        MagProj = Model.MagnetisationProjection(Theta, alongY);
+        CheckFloatingPoint(MagProj);
+        CurrentEnergy = Model.Energy(Theta);
+    }
     CheckFloatingPoint(CurrentEnergy);
 
     write(Observable::Field, Model.FieldH);
@@ -122,15 +138,14 @@ void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool along
     write(Observable::Energy, static_cast<double>(CurrentEnergy));
     write(Observable::Iterations, IterationCount);
 
-    write(Observable::Magnetoresistance, StoreDouble((1 - std::cos(Theta[0] - Theta[1])) * deltaR / 2));
+    write(Observable::Magnetoresistance, StoreDouble((1 - cosine(Theta[0] - Theta[1])) * deltaR / 2));
 
     // Resonance of layer 1 with the field taken along x and the uniaxial form of the anisotropy.
     const Real h = Model.FieldH;
-    const Real a = std::cos(Theta[0]) * s.M[0] * h;
-    const Real b =
-        a + 2 * s.K[0] * std::cos(2 * (Theta[0] - s.Alpha[0])) + s.J[0] * std::cos(Theta[0] - Theta[1]) / s.t[0];
+    const Real a = cosine(Theta[0]) * s.M[0] * h;
+    const Real b = a + 2 * s.K[0] * cosine(2 * (Theta[0] - s.Alpha[0])) + s.J[0] * cosine(Theta[0] - Theta[1]) / s.t[0];
     CheckFloatingPoint(b);
-    const Real axisCos = std::cos(Theta[0] - s.Alpha[0]);
+    const Real axisCos = cosine(Theta[0] - s.Alpha[0]);
     const Real m2 = s.M[0] * s.M[0];
     const Real c = a + (2 * s.K[0]) * (axisCos * axisCos) + kInverseMu0Rounded * m2;
     CheckFloatingPoint(c);
