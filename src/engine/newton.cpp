@@ -117,12 +117,15 @@ private:
             if (lambda * h < -300) {
                 return std::numeric_limits<double>::infinity();
             }
-            const double move = Factor(lambda, h) * c;
+            // exp(-lambda h) - 1, and the factor (1 - exp(-lambda h)) / lambda from it
+            const double x = lambda * h;
+            const double decayLess1 = std::expm1(-x);
+            const double move = (std::fabs(x) < 1e-12 ? h : -decayLess1 / lambda) * c;
             if (!(move < 1e150)) {
                 return std::numeric_limits<double>::infinity();
             }
             sum += move * move;
-            rate += move * std::exp(-lambda * h) * c;
+            rate += move * (1 + decayLess1) * c;
         }
         const double length = std::sqrt(sum);
         slope = length > 0 ? rate / length : 0;
