@@ -62,7 +62,7 @@ void TakeValue(ParameterFile& file, const std::string& key, const std::string& v
 
 } // namespace
 
-ParameterFile ReadParameterFile(std::string_view text, const ParameterTexts& base) {
+ParameterFile ReadParameterFile(std::string_view text, const ParameterTexts& base, int dataSet) {
     ParameterFile file;
     file.Texts = base;
     int number = 0;
@@ -79,9 +79,29 @@ ParameterFile ReadParameterFile(std::string_view text, const ParameterTexts& bas
         if (equals == std::string_view::npos || equals == 0) {
             throw ProgramError(where + "'" + std::string(line) + "' is not KEY=VALUE");
         }
-        const std::string key(Trimmed(line.substr(0, equals)));
+        std::string key(Trimmed(line.substr(0, equals)));
         const std::string value(Trimmed(line.substr(equals + 1)));
         try {
+            const std::size_t at = key.find('@');
+            if (at != std::string::npos) {
+                // One data set's own value: checked against a scratch set unless it is the one asked for.
+                const std::string index = key.substr(at + 1);
+                const bool digits =
+                    !index.empty() && index.size() < 6 &&
+                    std::all_of(index.begin(), index.end(), [](char c) { return c >= '0' && c <= '9'; });
+                const int set = digits ? std::stoi(index) : 0;
+                key.resize(at);
+                if (set < 1 || key == "mode") {
+                    throw ProgramError("'" + std::string(Trimmed(line.substr(0, equals))) +
+                                       "' is not KEY@N with a data set number N from 1");
+                }
+                file.DataSets = std::max(file.DataSets, set);
+                if (set != dataSet) {
+                    ParameterFile scratch;
+                    TakeValue(scratch, key, value);
+                    continue;
+                }
+            }
             TakeValue(file, key, value);
         } catch (const ProgramError& error) {
             throw ProgramError(where + error.what());

@@ -20,13 +20,18 @@ struct ParameterFile {
     std::optional<std::string> Mode;    // the display mode's name (MvHx, MvHy, theta-theta...), when given
     std::optional<std::string> Gamma;   // the gyromagnetic ratio, when given
     std::vector<std::string> Keys;      // the keys the file gave, in its order
+    // The data sets a joint fit wrote values of (the highest N of its KEY@N lines); 0 for a file
+    // of one parameter set.
+    int DataSets = 0;
 };
 
 // Reads the lines of `text` over `base` (the keys a file leaves out keep its texts). A later line
 // of a key overrides an earlier one, as a repeated KEY=VALUE word does. Every value is checked as
 // the commands check it; a line that is not KEY=VALUE, an unknown key or a bad value throws
 // ProgramError naming the line: "Line 3: unknown key 'J5'".
-ParameterFile ReadParameterFile(std::string_view text, const ParameterTexts& base = {});
+// A line KEY@N=VALUE, as a joint fit writes a key local to data set N (from 1), sets KEY only
+// when N is `dataSet`; the lines of other data sets are checked all the same.
+ParameterFile ReadParameterFile(std::string_view text, const ParameterTexts& base = {}, int dataSet = 1);
 
 // The parameter set as KEY=VALUE lines in the registry's order (every model and sweep key, the
 // anisotropy form, DR and the solver; `dravo2-sweep $(cat FILE)` runs its loop). Texts keep

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QStatusBar>
 
 #include <algorithm>
 #include <iterator>
@@ -126,6 +127,7 @@ void SessionActions::ChooseSolver(bool newton) {
 bool SessionActions::OpenFile(const QString& path) {
     TForm1& form = Window.Form();
     bool opened = false;
+    int sets = 0;
     form.Guarded([&] {
         ParameterFile read;
         try {
@@ -144,11 +146,18 @@ bool SessionActions::OpenFile(const QString& path) {
             }
         }
         form.SetPanelTexts(read.Texts, read.DeltaR ? &*read.DeltaR : nullptr);
+        sets = read.DataSets;
         opened = true;
     });
     if (opened) {
         LastName = path;
         Remember(path);
+        if (sets > 1) {
+            // A joint fit's output: its shared values and data set 1's own ones are in the panel.
+            Window.statusBar()->showMessage(tr("%1 holds the values of %2 data sets: those of data set 1 were taken")
+                                                .arg(QFileInfo(path).fileName())
+                                                .arg(sets));
+        }
     }
     return opened;
 }

@@ -58,6 +58,19 @@ TEST(ParameterFile, CommentsBlanksAndSpacesAreReadAndLeftOutKeysKeepTheBase) {
     EXPECT_EQ(read.Keys, (std::vector<std::string>{"J1", "mode", "J1"}));
 }
 
+TEST(ParameterFile, DataSetLinesOfAJointFitSetOnlyTheChosenSet) {
+    const std::string text = "K1=2e5\nJ1@1=-1e-3\nJ1@2=-3e-3\nfield_angle@2=45\n";
+    for (const int set : {1, 2}) {
+        SCOPED_TRACE(set);
+        const ParameterFile read = ReadParameterFile(text, {}, set);
+        EXPECT_EQ(read.DataSets, 2);
+        EXPECT_EQ(read.Texts.K[0], "2e5");
+        EXPECT_EQ(read.Texts.J1, set == 1 ? "-1e-3" : "-3e-3");
+        EXPECT_EQ(read.Texts.FieldAngleDegrees, set == 1 ? ParameterTexts{}.FieldAngleDegrees : 45);
+    }
+    EXPECT_EQ(ReadParameterFile("K1=2e5\n").DataSets, 0);
+}
+
 TEST(ParameterFile, BadLinesAreRefusedWithTheirNumber) {
     const std::pair<const char*, const char*> cases[] = {
         {"M1=1\nJ5=1\n", "Line 2: unknown key 'J5'"},
@@ -70,6 +83,10 @@ TEST(ParameterFile, BadLinesAreRefusedWithTheirNumber) {
         {"solver=fast", "Line 1: 'fast' is not a solver (descent or newton)"},
         {"mode=Mv", "Line 1: 'Mv' is not a display mode (MvHx, MvHy, theta-theta, DeltaR or FMR)"},
         {"gamma=0", "Line 1: '0' is not a gyromagnetic ratio above 0"},
+        {"J1@0=1", "Line 1: 'J1@0' is not KEY@N with a data set number N from 1"},
+        {"J1@x=1", "Line 1: 'J1@x' is not KEY@N with a data set number N from 1"},
+        {"J5@2=1", "Line 1: unknown key 'J5'"},
+        {"J1@2=abc", "Line 1: 'abc' is not a valid floating point value"},
     };
     for (const auto& [text, message] : cases) {
         SCOPED_TRACE(text);

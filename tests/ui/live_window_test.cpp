@@ -256,6 +256,13 @@ TEST_F(LiveWindowTest, ASavedSetRunsTheSameLoopInTheCommandAndOpensAgain) {
     ASSERT_EQ(other->Reporter.Messages.size(), 1u);
     EXPECT_EQ(other->Reporter.Messages[0], "bad.txt: Line 2: unknown key 'J5'");
     EXPECT_EQ(other->Form.Edit1J->text().toStdString(), saved.J1);
+
+    // A joint fit's values of two data sets open with the first one's, as the status bar says.
+    WriteFileSafely(Folder / "joint.txt", "J2=3e-4\nJ1@1=-7e-4\nJ1@2=-9e-4\n");
+    ASSERT_TRUE(other->Window->Session->OpenFile(QString::fromStdString(Folder / "joint.txt")));
+    EXPECT_EQ(other->Form.Edit1J->text().toStdString(), "-7e-4");
+    EXPECT_EQ(other->Form.Edit2J->text().toStdString(), "3e-4");
+    EXPECT_TRUE(other->Window->statusBar()->currentMessage().contains(QStringLiteral("2 data sets")));
 }
 
 TEST_F(LiveWindowTest, TheLastSessionIsRestoredOnRequestAndResetGivesTheDefaults) {
