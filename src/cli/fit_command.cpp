@@ -6,8 +6,9 @@
 #include "data/file_io.h"
 #include "data/number_text.h"
 #include "fit/fit_job.h"
-#include "version/version.h"
+#include "fit/project.h"
 
+#include "version/version.h"
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -381,155 +382,107 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
     return options;
 }
 
-// The whole set-up of a fit as a project file: the fields, the free parameters and their
-// bounds, the search settings and every data set with its options and own values, the data set
-// files relative to the project's folder.
-nlohmann::json ProjectJson(const FitOptions& options, const std::string& projectPath) {
-    namespace fs = std::filesystem;
-    const fs::path folder = fs::absolute(fs::path(projectPath)).parent_path().lexically_normal();
-    nlohmann::json parameters = nlohmann::json::object();
+// The whole set-up of a fit as a project: the fields, the free parameters and their bounds, the
+// search settings and every data set with its options and own values.
+fit::Project ProjectOf(const FitOptions& options) {
+    fit::Project project;
     const auto& table = fit::FittableParameters();
     for (std::size_t i = 0; i < table.size(); ++i) {
-        parameters[table[i].Name] = fit::ParameterText(options.Texts, i);
+        project.Parameters.emplace_back(table[i].Name, fit::ParameterText(options.Texts, i));
     }
-    parameters["aniso"] = options.Texts.UniaxialChecked ? "UA" : "QU";
-    parameters["noise"] = options.Texts.Ramp;
-    parameters["conv"] = options.Texts.Conv;
-    parameters["maxiter"] = options.Texts.MaxIter;
+    project.Parameters.emplace_back("aniso", options.Texts.UniaxialChecked ? "UA" : "QU");
+    project.Parameters.emplace_back("noise", options.Texts.Ramp);
+    project.Parameters.emplace_back("conv", options.Texts.Conv);
+    project.Parameters.emplace_back("maxiter", options.Texts.MaxIter);
     if (!options.Solver.empty()) {
-        parameters["solver"] = options.Solver;
+        project.Parameters.emplace_back("solver", options.Solver);
     }
     auto curveOptions = [](const MeasuredOptions& measured, const std::string& observable) {
-        nlohmann::json curve = nlohmann::json::object();
-        const std::pair<const char*, const std::string*> fields[] = {{"columns", &measured.Columns},
-                                                                     {"field_unit", &measured.FieldUnit},
-                                                                     {"rows", &measured.Rows},
-                                                                     {"sigma", &measured.Sigma},
-                                                                     {"moment_unit", &measured.MomentUnit},
-                                                                     {"background", &measured.Background},
-                                                                     {"area", &measured.Area},
-                                                                     {"observable", &observable}};
-        for (const auto& [key, value] : fields) {
-            if (!value->empty()) {
-                curve[key] = *value;
-            }
-        }
-        return curve;
+        return fit::NamedTexts{{"columns", measured.Columns},
+                               {"field_unit", measured.FieldUnit},
+                               {"rows", measured.Rows},
+                               {"sigma", measured.Sigma},
+                               {"moment_unit", measured.MomentUnit},
+                               {"background", measured.Background},
+                               {"area", measured.Area},
+                               {"observable", observable}};
     };
-    auto relative = [&folder](const std::string& file) {
-        return fs::absolute(fs::path(file)).lexically_normal().lexically_relative(folder).generic_string();
-    };
-    nlohmann::json sets = nlohmann::json::array();
-    nlohmann::json shared = nlohmann::json::object();
     if (options.DataSets.empty()) {
-        nlohmann::json set = curveOptions(options.Measured, options.Observable);
-        set["file"] = relative(options.File);
-        sets.push_back(set);
+        project.DataSets.push_back({options.File, curveOptions(options.Measured, options.Observable), {}, false});
     } else {
-        shared = curveOptions(options.Measured, options.Observable);
+        project.CurveOptions = curveOptions(options.Measured, options.Observable);
         for (const DataSetOptions& given : options.DataSets) {
-            nlohmann::json set = curveOptions(given.Measured, given.Observable);
-            set["file"] = relative(given.File);
-            nlohmann::json own = nlohmann::json::object();
+            fit::ProjectDataSet set{given.File, curveOptions(given.Measured, given.Observable), {}, true};
             for (const std::string& word : given.Words) {
                 const std::size_t equals = word.find('=');
-                own[word.substr(0, equals)] = word.substr(equals + 1);
+                set.Parameters.emplace_back(word.substr(0, equals), word.substr(equals + 1));
             }
-            set["parameters"] = own;
-            sets.push_back(set);
+            project.DataSets.push_back(std::move(set));
         }
     }
-    nlohmann::json free = nlohmann::json::array();
     for (const auto& [name, local] : options.FreeLocal) {
-        free.push_back(local ? name + "@" : name);
+        project.Free.push_back(local ? name + "@" : name);
     }
-    nlohmann::json bounds = nlohmann::json::object();
-    for (const auto& [name, range] : options.Bounds) {
-        bounds[name] = {range.Lower, range.Upper};
-    }
-    nlohmann::json search{{"evaluations", options.Search.Evaluations}, {"seed", options.Search.Seed}};
+    project.BoundsOf = options.Bounds;
+    project.Evaluations = options.Search.Evaluations;
+    project.Seed = options.Search.Seed;
     if (options.ThreadsGiven) {
-        search["threads"] = options.Search.Threads;
+        project.Threads = options.Search.Threads;
     }
     if (options.TimeGiven) {
-        search["time"] = options.Search.TimeLimit;
+        project.TimeLimit = options.Search.TimeLimit;
     }
     if (options.StepKam > 0) {
-        search["step_kam"] = options.StepKam;
+        project.StepKam = options.StepKam;
     }
-    return {{"dravo2_fit_project", 1}, {"parameters", parameters}, {"free", free},     {"bounds", bounds},
-            {"search", search},        {"curve_options", shared},  {"data_sets", sets}};
+    return project;
 }
 
 // The command-line words of a project file's set-up: the words that come before the data sets,
 // and those of the data sets (paths made relative to the project's folder again).
 std::pair<std::vector<std::string>, std::vector<std::string>> ProjectArguments(const std::string& path) {
-    namespace fs = std::filesystem;
-    const std::string bytes = ReadWholeFile(path);
+    const fit::Project project = fit::ReadProjectFile(path);
     std::vector<std::string> before;
     std::vector<std::string> sets;
-    try {
-        const nlohmann::json project = nlohmann::json::parse(bytes);
-        if (!project.is_object() || !project.contains("dravo2_fit_project")) {
-            throw ProgramError(path + " is not a fit project (no \"dravo2_fit_project\")");
+    for (const auto& [key, value] : project.Parameters) {
+        before.push_back(key + "=" + value);
+    }
+    std::string free;
+    for (const std::string& name : project.Free) {
+        free += (free.empty() ? "" : ",") + name;
+    }
+    if (!free.empty()) {
+        before.insert(before.end(), {"--free", free});
+    }
+    for (const auto& [name, range] : project.BoundsOf) {
+        before.insert(before.end(),
+                      {"--bounds", name + "=" + fit::ShortestText(range.Lower) + ":" + fit::ShortestText(range.Upper)});
+    }
+    before.insert(before.end(),
+                  {"--evals", std::to_string(project.Evaluations), "--seed", std::to_string(project.Seed)});
+    if (project.Threads) {
+        before.insert(before.end(), {"--threads", std::to_string(*project.Threads)});
+    }
+    if (project.TimeLimit) {
+        before.insert(before.end(), {"--time", fit::ShortestText(*project.TimeLimit)});
+    }
+    if (project.StepKam) {
+        before.insert(before.end(), {"--step", fit::ShortestText(*project.StepKam)});
+    }
+    auto curveWords = [](const fit::NamedTexts& curve, std::vector<std::string>& words) {
+        for (const auto& [key, value] : curve) {
+            std::string option = "--" + key;
+            std::replace(option.begin(), option.end(), '_', '-');
+            words.insert(words.end(), {option, value});
         }
-        if (project.at("dravo2_fit_project").get<int>() != 1) {
-            throw ProgramError(path + " is a fit project of a later version");
+    };
+    curveWords(project.CurveOptions, before);
+    for (const fit::ProjectDataSet& set : project.DataSets) {
+        sets.insert(sets.end(), {"--dataset", set.File});
+        curveWords(set.Options, sets);
+        for (const auto& [key, value] : set.Parameters) {
+            sets.push_back(key + "=" + value);
         }
-        for (const auto& [key, value] : project.at("parameters").items()) {
-            before.push_back(key + "=" + value.get<std::string>());
-        }
-        std::string free;
-        for (const auto& name : project.at("free")) {
-            free += (free.empty() ? "" : ",") + name.get<std::string>();
-        }
-        if (!free.empty()) {
-            before.insert(before.end(), {"--free", free});
-        }
-        for (const auto& [name, range] : project.at("bounds").items()) {
-            before.insert(before.end(), {"--bounds", name + "=" + fit::ShortestText(range.at(0).get<double>()) + ":" +
-                                                         fit::ShortestText(range.at(1).get<double>())});
-        }
-        const nlohmann::json& search = project.at("search");
-        before.insert(before.end(), {"--evals", std::to_string(search.at("evaluations").get<std::int64_t>()), "--seed",
-                                     std::to_string(search.at("seed").get<std::uint64_t>())});
-        if (search.contains("threads")) {
-            before.insert(before.end(), {"--threads", std::to_string(search.at("threads").get<int>())});
-        }
-        if (search.contains("time")) {
-            before.insert(before.end(), {"--time", fit::ShortestText(search.at("time").get<double>())});
-        }
-        if (search.contains("step_kam")) {
-            before.insert(before.end(), {"--step", fit::ShortestText(search.at("step_kam").get<double>())});
-        }
-        auto curveWords = [](const nlohmann::json& curve, std::vector<std::string>& words) {
-            const std::pair<const char*, const char*> options[] = {
-                {"columns", "--columns"}, {"field_unit", "--field-unit"},   {"rows", "--rows"},
-                {"sigma", "--sigma"},     {"moment_unit", "--moment-unit"}, {"background", "--background"},
-                {"area", "--area"},       {"observable", "--observable"}};
-            for (const auto& [key, option] : options) {
-                if (curve.contains(key)) {
-                    words.insert(words.end(), {option, curve.at(key).get<std::string>()});
-                }
-            }
-        };
-        curveWords(project.at("curve_options"), before);
-        const fs::path folder = fs::path(path).parent_path();
-        for (const nlohmann::json& set : project.at("data_sets")) {
-            fs::path file = set.at("file").get<std::string>();
-            if (file.is_relative()) {
-                file = folder / file;
-            }
-            sets.insert(sets.end(), {"--dataset", file.lexically_normal().string()});
-            curveWords(set, sets);
-            if (set.contains("parameters")) {
-                for (const auto& [key, value] : set.at("parameters").items()) {
-                    sets.push_back(key + "=" + value.get<std::string>());
-                }
-            }
-        }
-    } catch (const nlohmann::json::exception& error) {
-        throw ProgramError(path + " is not a fit project: " + error.what());
     }
     return {before, sets};
 }
@@ -692,7 +645,7 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         job = std::make_unique<fit::FitJob>(std::move(request));
         if (!options.SaveProjectPath.empty()) {
             try {
-                WriteOutputFile(options.SaveProjectPath, ProjectJson(options, options.SaveProjectPath).dump(2) + "\n",
+                WriteOutputFile(options.SaveProjectPath, fit::ProjectText(ProjectOf(options), options.SaveProjectPath),
                                 err);
             } catch (const InputOutputError& error) {
                 return WriteFailureStatus(error, err);
