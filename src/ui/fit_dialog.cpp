@@ -2,13 +2,19 @@
 
 #include "data/curve_import.h"
 #include "data/errors.h"
+#include "data/file_io.h"
 #include "data/number_text.h"
 #include "plot/canvas.h"
+#include "sweep/parameter_file.h"
 #include "ui/app_window.h"
 #include "ui/canvas_view.h"
+#include "ui/import_actions.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -24,10 +30,12 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace dravo2 {
@@ -57,6 +65,94 @@ QScrollBar* PanelScrollBar(TForm1& form, std::size_t index) {
     const std::array<QScrollBar*, 5> bars{form.ScrollBar1a, form.ScrollBar2a, form.ScrollBar3a, form.ScrollBar4a,
                                           form.ScrollBarHA};
     return bars.at(index - 18);
+}
+
+// The columns of the data set table before the local keys'.
+constexpr int kNameColumn = 0;
+constexpr int kPointsColumn = 1;
+constexpr int kMisfitColumn = 2;
+constexpr int kLocalColumns = 3;
+
+std::string WithPoint(std::string text, char separator) {
+    std::replace(text.begin(), text.end(), separator, '.');
+    return text;
+}
+
+const std::string* OptionOf(const fit::NamedTexts& options, const std::string& key) {
+    for (const auto& [name, value] : options) {
+        if (name == key && !value.empty()) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+// The options a project keeps of how a curve was imported: columns counted from 1.
+fit::NamedTexts ImportOptions(const ImportChoice& choice) {
+    fit::NamedTexts options{
+        {"columns", std::to_string(choice.FieldColumn + 1) + "," + std::to_string(choice.MomentColumn + 1)},
+        {"field_unit", FieldUnitName(choice.Unit)}};
+    if (choice.Long == LongCurve::FirstRows) {
+        options.emplace_back("rows", "first");
+    }
+    if (choice.SigmaColumn >= 0) {
+        options.emplace_back("sigma", std::to_string(choice.SigmaColumn + 1));
+    }
+    if (choice.MomentUnit == 1e-3) {
+        options.emplace_back("moment_unit", "emu");
+    } else if (choice.MomentUnit == 1) {
+        options.emplace_back("moment_unit", "Am2");
+    }
+    return options;
+}
+
+// How a curve is imported as a project's options say: the columns and unit given, else those the
+// file suggests, as dravo2-fit reads it.
+ImportChoice ChoiceOf(const ParsedCurveFile& file, const fit::NamedTexts& options) {
+    const ImportSuggestion suggestion = SuggestImport(file);
+    ImportChoice choice;
+    choice.FieldColumn = suggestion.FieldColumn;
+    choice.MomentColumn = suggestion.MomentColumn;
+    if (const std::string* columns = OptionOf(options, "columns")) {
+        const std::size_t comma = columns->find(',');
+        choice.FieldColumn = FindColumn(file, columns->substr(0, comma));
+        choice.MomentColumn = comma == std::string::npos ? -1 : FindColumn(file, columns->substr(comma + 1));
+    }
+    if (choice.FieldColumn < 0 || choice.MomentColumn < 0) {
+        throw ProgramError("The file has fewer than two columns with values");
+    }
+    if (const std::string* unit = OptionOf(options, "field_unit")) {
+        choice.Unit = FieldUnitFromText(*unit).value_or(FieldUnit::AmperePerMetre);
+    } else {
+        choice.Unit = FieldUnitFromText(file.Columns[static_cast<std::size_t>(choice.FieldColumn)].Unit)
+                          .value_or(FieldUnit::AmperePerMetre);
+    }
+    const std::string* rows = OptionOf(options, "rows");
+    choice.Long = rows != nullptr && *rows == "first" ? LongCurve::FirstRows : LongCurve::Thin;
+    if (const std::string* sigma = OptionOf(options, "sigma")) {
+        choice.SigmaColumn = FindColumn(file, *sigma);
+    }
+    if (const std::string* unit = OptionOf(options, "moment_unit")) {
+        choice.MomentUnit = MomentUnitFromText(*unit).value_or(0.0);
+    }
+    return choice;
+}
+
+// A data set's options over those every data set takes.
+fit::NamedTexts Merged(const fit::NamedTexts& own, const fit::NamedTexts& shared) {
+    fit::NamedTexts merged = own;
+    for (const auto& [key, value] : shared) {
+        if (OptionOf(own, key) == nullptr && !value.empty()) {
+            merged.emplace_back(key, value);
+        }
+    }
+    return merged;
+}
+
+QTableWidgetItem* ReadOnlyItem(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    return item;
 }
 
 } // namespace
@@ -119,22 +215,26 @@ FitDialog::FitDialog(AppWindow& window) : QDialog(&window), Window(window), Form
     auto* table = new QWidget;
     auto* grid = new QGridLayout(table);
     grid->addWidget(new QLabel(tr("Free")), 0, 0);
-    grid->addWidget(new QLabel(tr("Value")), 0, 1);
-    grid->addWidget(new QLabel(tr("Lower bound")), 0, 2);
-    grid->addWidget(new QLabel(tr("Upper bound")), 0, 3);
+    grid->addWidget(new QLabel(tr("Local")), 0, 1);
+    grid->addWidget(new QLabel(tr("Value")), 0, 2);
+    grid->addWidget(new QLabel(tr("Lower bound")), 0, 3);
+    grid->addWidget(new QLabel(tr("Upper bound")), 0, 4);
     const auto& parameters = fit::FittableParameters();
     for (std::size_t i = 0; i < parameters.size(); ++i) {
         Row row;
         row.Free = new QCheckBox(QString::fromStdString(parameters[i].Name + " (" + parameters[i].Unit + ")"));
+        row.Local = new QCheckBox;
+        row.Local->setToolTip(tr("One value for each data set: a column in the data sets' table"));
         row.Value = new QLineEdit;
         row.Value->setReadOnly(true);
         row.Lower = new QLineEdit;
         row.Upper = new QLineEdit;
         const int r = static_cast<int>(i) + 1;
         grid->addWidget(row.Free, r, 0);
-        grid->addWidget(row.Value, r, 1);
-        grid->addWidget(row.Lower, r, 2);
-        grid->addWidget(row.Upper, r, 3);
+        grid->addWidget(row.Local, r, 1);
+        grid->addWidget(row.Value, r, 2);
+        grid->addWidget(row.Lower, r, 3);
+        grid->addWidget(row.Upper, r, 4);
         Rows.push_back(row);
     }
     auto* scroll = new QScrollArea;
@@ -142,6 +242,32 @@ FitDialog::FitDialog(AppWindow& window) : QDialog(&window), Window(window), Form
     scroll->setWidgetResizable(true);
     scroll->setMinimumHeight(260);
     layout->addWidget(scroll, 1);
+
+    auto* sets = new QGroupBox(tr("Data sets"));
+    auto* setsLayout = new QVBoxLayout(sets);
+    DataSetTable = new QTableWidget(0, kLocalColumns, sets);
+    DataSetTable->setObjectName(QStringLiteral("FitDataSets"));
+    DataSetTable->setHorizontalHeaderLabels({tr("Curve"), tr("Points"), tr("Misfit")});
+    DataSetTable->setMinimumHeight(90);
+    setsLayout->addWidget(DataSetTable);
+    auto* setButtons = new QHBoxLayout;
+    AddDataSetButton = new QPushButton(tr("Add..."));
+    RemoveDataSetButton = new QPushButton(tr("Remove"));
+    DrawnDataSet = new QComboBox;
+    DrawnDataSet->setObjectName(QStringLiteral("FitDrawnDataSet"));
+    setButtons->addWidget(AddDataSetButton);
+    setButtons->addWidget(RemoveDataSetButton);
+    setButtons->addStretch(1);
+    setButtons->addWidget(new QLabel(tr("Drawn")));
+    setButtons->addWidget(DrawnDataSet);
+    setsLayout->addLayout(setButtons);
+    layout->addWidget(sets);
+    DataSets.push_back({});
+    DataSetTable->setRowCount(1);
+    DataSetTable->setItem(0, kNameColumn, ReadOnlyItem(tr("the window's curve")));
+    DataSetTable->setItem(0, kPointsColumn, ReadOnlyItem({}));
+    DataSetTable->setItem(0, kMisfitColumn, ReadOnlyItem({}));
+    DrawnDataSet->addItem(QStringLiteral("1"));
 
     auto* options = new QHBoxLayout;
     Slope = new QCheckBox(tr("Background slope"));
@@ -206,6 +332,12 @@ FitDialog::FitDialog(AppWindow& window) : QDialog(&window), Window(window), Form
     connect(ApplyButton, &QPushButton::clicked, this, &FitDialog::ApplyFit);
     connect(this, &FitDialog::Improved, this, &FitDialog::OnImproved, Qt::QueuedConnection);
     connect(this, &FitDialog::Finished, this, &FitDialog::OnFinished, Qt::QueuedConnection);
+    connect(AddDataSetButton, &QPushButton::clicked, this, &FitDialog::AddDataSet);
+    connect(RemoveDataSetButton, &QPushButton::clicked, this, &FitDialog::RemoveDataSet);
+    connect(DrawnDataSet, &QComboBox::activated, this, [this](int k) { DrawDataSet(k); });
+    for (Row& row : Rows) {
+        connect(row.Local, &QCheckBox::toggled, this, [this] { SyncLocalColumns(); });
+    }
     RefreshFromPanel();
 }
 
@@ -259,42 +391,28 @@ void FitDialog::StartFit() {
         return;
     }
     RefreshFromPanel();
-    const ExperimentData& experiment = *Form.Experiment;
     fit::FitRequest request;
     try {
-        if (experiment.ExpRows < 3) {
-            throw ProgramError("Load or import a measured curve before fitting");
-        }
-        request.Texts = Form.PanelTexts();
-        const auto rows = static_cast<std::size_t>(experiment.ExpRows);
-        request.Measured.Field.assign(experiment.ExpTable.Column(1), experiment.ExpTable.Column(1) + rows);
-        request.Measured.Moment.assign(experiment.ExpTable.Column(2), experiment.ExpTable.Column(2) + rows);
-        if (experiment.SigmaColumn > 0) {
-            const double* sigma = experiment.ExpTable.Column(experiment.SigmaColumn);
-            request.Measured.Sigma.assign(sigma, sigma + rows);
-        }
-        request.Measured.MomentUnit = experiment.MomentUnit;
-        if (const QString area = Area->text().trimmed(); !area.isEmpty()) {
-            const auto value = SampleAreaFromText(area.toStdString());
-            if (!value) {
-                throw ProgramError("'" + area.toStdString() +
-                                   "' is not a sample area: give a positive number with cm2, mm2 or m2");
-            }
-            request.Simulation.Area = *value;
+        std::vector<fit::DataSet> sets;
+        for (std::size_t k = 0; k < DataSets.size(); ++k) {
+            sets.push_back(DataSetOf(k));
         }
         for (std::size_t i = 0; i < Rows.size(); ++i) {
             if (Rows[i].Free->isChecked()) {
                 const fit::Bounds bounds{TextToDouble(Text(Rows[i].Lower), Form.Separator),
                                          TextToDouble(Text(Rows[i].Upper), Form.Separator)};
-                request.Free.push_back({i, bounds});
+                request.Free.push_back({i, bounds, Rows[i].Local->isChecked()});
             }
         }
         if (request.Free.empty()) {
             throw ProgramError("Check at least one parameter as free");
         }
-        request.Simulation.Newton = true;
-        request.Simulation.Terms = {Slope->isChecked(), Offset->isChecked()};
-        request.Simulation.Separator = Form.Separator;
+        request.Texts = sets.front().Texts;
+        request.Measured = sets.front().Measured;
+        request.Simulation = sets.front().Simulation;
+        if (sets.size() > 1) {
+            request.DataSets = std::move(sets);
+        }
         request.Settings.Evaluations = Budget->value();
         request.Settings.Threads = Threads->value();
         request.Settings.Seed = static_cast<std::uint64_t>(Seed->value());
@@ -303,6 +421,7 @@ void FitDialog::StartFit() {
         Summary->setPlainText(QString::fromUtf8(error.what()));
         return;
     }
+    LastJob.reset();
     Job->TheSearch().OnImprovement = [this](std::int64_t, double, const std::vector<double>& values) {
         emit Improved(QVector<double>(values.begin(), values.end()));
     };
@@ -324,6 +443,213 @@ void FitDialog::StartFit() {
         emit Finished();
     });
     Poll->start();
+}
+
+fit::DataSet FitDialog::DataSetOf(std::size_t k) const {
+    const DataSetEntry& entry = DataSets.at(k);
+    const ExperimentData& experiment = entry.Curve ? *entry.Curve : *Form.Experiment;
+    const std::string where = DataSets.size() > 1 ? "Data set " + std::to_string(k + 1) + ": " : std::string();
+    if (experiment.ExpRows < 3) {
+        throw ProgramError(where + "Load or import a measured curve before fitting");
+    }
+    fit::DataSet set;
+    set.Label = entry.Curve ? entry.File : Form.ExpFileName;
+    try {
+        set.Texts = TextsOf(k);
+    } catch (const ProgramError& error) {
+        throw ProgramError(where + error.what());
+    }
+    const auto rows = static_cast<std::size_t>(experiment.ExpRows);
+    set.Measured.Field.assign(experiment.ExpTable.Column(1), experiment.ExpTable.Column(1) + rows);
+    set.Measured.Moment.assign(experiment.ExpTable.Column(2), experiment.ExpTable.Column(2) + rows);
+    if (experiment.SigmaColumn > 0) {
+        const double* sigma = experiment.ExpTable.Column(experiment.SigmaColumn);
+        set.Measured.Sigma.assign(sigma, sigma + rows);
+    }
+    set.Measured.MomentUnit = experiment.MomentUnit;
+    // A data set's own background, area and observable (from a project), else the dialog's.
+    std::string area = Area->text().trimmed().toStdString();
+    if (const std::string* own = OptionOf(entry.Options, "area")) {
+        area = *own;
+    }
+    if (!area.empty()) {
+        const auto value = SampleAreaFromText(area);
+        if (!value) {
+            throw ProgramError(where + "'" + area +
+                               "' is not a sample area: give a positive number with cm2, mm2 or m2");
+        }
+        set.Simulation.Area = *value;
+    }
+    set.Simulation.Newton = true;
+    set.Simulation.Terms = {Slope->isChecked(), Offset->isChecked()};
+    if (const std::string* background = OptionOf(entry.Options, "background")) {
+        set.Simulation.Terms = {*background != "offset", *background != "slope"};
+    }
+    if (const std::string* observable = OptionOf(entry.Options, "observable")) {
+        set.Simulation.Observable =
+            *observable == "magnetoresistance" ? fit::FitObservable::Magnetoresistance : fit::FitObservable::Projection;
+    }
+    set.Simulation.Separator = Form.Separator;
+    return set;
+}
+
+std::vector<std::string> FitDialog::LocalKeys() const {
+    std::vector<std::string> keys;
+    for (int c = kLocalColumns; c < DataSetTable->columnCount(); ++c) {
+        keys.push_back(DataSetTable->horizontalHeaderItem(c)->text().toStdString());
+    }
+    return keys;
+}
+
+ParameterTexts FitDialog::TextsOf(std::size_t k) const {
+    std::string lines;
+    for (const auto& [key, value] : DataSets.at(k).Extra) {
+        lines += key + "=" + value + "\n";
+    }
+    const std::vector<std::string> keys = LocalKeys();
+    for (std::size_t c = 0; c < keys.size(); ++c) {
+        const QTableWidgetItem* cell = DataSetTable->item(static_cast<int>(k), kLocalColumns + static_cast<int>(c));
+        const std::string value = cell == nullptr ? std::string() : cell->text().trimmed().toStdString();
+        if (!value.empty()) {
+            lines += keys[c] + "=" + WithPoint(value, Form.Separator) + "\n";
+        }
+    }
+    return ReadParameterFile(lines, Form.PanelTexts()).Texts;
+}
+
+void FitDialog::SyncLocalColumns() {
+    std::vector<std::string> wanted;
+    for (std::size_t i = 0; i < Rows.size(); ++i) {
+        if (Rows[i].Local->isChecked()) {
+            wanted.push_back(fit::FittableParameters()[i].Name);
+        }
+    }
+    const std::vector<std::string> present = LocalKeys();
+    if (wanted == present) {
+        return;
+    }
+    // The cells of columns that stay keep their values; a new column starts from the panel's.
+    std::vector<QStringList> kept;
+    for (const std::string& key : wanted) {
+        QStringList cells;
+        const auto at = std::find(present.begin(), present.end(), key);
+        const ParameterTexts panel = Form.PanelTexts();
+        for (int k = 0; k < DataSetTable->rowCount(); ++k) {
+            if (at != present.end()) {
+                const QTableWidgetItem* cell =
+                    DataSetTable->item(k, kLocalColumns + static_cast<int>(at - present.begin()));
+                cells.push_back(cell == nullptr ? QString() : cell->text());
+            } else {
+                cells.push_back(Caption(fit::ParameterText(panel, *fit::ParameterIndex(key))));
+            }
+        }
+        kept.push_back(cells);
+    }
+    DataSetTable->setColumnCount(kLocalColumns + static_cast<int>(wanted.size()));
+    for (std::size_t c = 0; c < wanted.size(); ++c) {
+        const int column = kLocalColumns + static_cast<int>(c);
+        DataSetTable->setHorizontalHeaderItem(column, new QTableWidgetItem(Caption(wanted[c])));
+        for (int k = 0; k < DataSetTable->rowCount(); ++k) {
+            DataSetTable->setItem(k, column, new QTableWidgetItem(kept[c][k]));
+        }
+    }
+}
+
+void FitDialog::AddDataSetFile(const std::string& file, const fit::NamedTexts& options, const fit::NamedTexts& own) {
+    auto curve = std::make_shared<ExperimentData>();
+    const ParsedCurveFile parsed = ParseCurveFile(ReadCurveFileBytes(file));
+    FillExperiment(parsed, ChoiceOf(parsed, options), *curve);
+    fit::NamedTexts extra;
+    const std::vector<std::string> keys = LocalKeys();
+    const int k = DataSetTable->rowCount();
+    DataSetTable->setRowCount(k + 1);
+    DataSetTable->setItem(k, kNameColumn, ReadOnlyItem(QFileInfo(Caption(file)).fileName()));
+    DataSetTable->setItem(k, kPointsColumn, ReadOnlyItem({}));
+    DataSetTable->setItem(k, kMisfitColumn, ReadOnlyItem({}));
+    const ParameterTexts panel = Form.PanelTexts();
+    for (std::size_t c = 0; c < keys.size(); ++c) {
+        DataSetTable->setItem(k, kLocalColumns + static_cast<int>(c),
+                              new QTableWidgetItem(Caption(fit::ParameterText(panel, *fit::ParameterIndex(keys[c])))));
+    }
+    for (const auto& [key, value] : own) {
+        const auto at = std::find(keys.begin(), keys.end(), key);
+        if (at != keys.end()) {
+            DataSetTable->item(k, kLocalColumns + static_cast<int>(at - keys.begin()))->setText(Caption(value));
+        } else {
+            extra.emplace_back(key, value);
+        }
+    }
+    DataSets.push_back({file, options, extra, std::move(curve)});
+    DrawnDataSet->addItem(QString::number(k + 1));
+    LastJob.reset();
+}
+
+void FitDialog::AddDataSet() {
+    if (Job || Window.MeasuredCurve == nullptr) {
+        return;
+    }
+    Form.Guarded([&] {
+        QString path;
+        ImportChoice choice;
+        auto scratch = std::make_unique<ExperimentData>();
+        if (!Window.MeasuredCurve->ReadAnotherCurve(path, choice, *scratch)) {
+            return;
+        }
+        AddDataSetFile(path.toStdString(), ImportOptions(choice), {});
+    });
+}
+
+void FitDialog::RemoveDataSet() {
+    const int k = DataSetTable->currentRow();
+    if (Job || k < 1 || k >= static_cast<int>(DataSets.size())) {
+        return;
+    }
+    DataSets.erase(DataSets.begin() + k);
+    DataSetTable->removeRow(k);
+    DrawnDataSet->removeItem(DrawnDataSet->count() - 1);
+    LastJob.reset();
+    DrawDataSet(DrawnDataSet->currentIndex());
+}
+
+void FitDialog::DrawDataSet(int k) {
+    if (Job) {
+        LatestDrawn = false; // the next poll draws it
+        return;
+    }
+    if (LastJob && Outcome) {
+        DrawLoop(Outcome->Values);
+        return;
+    }
+    Form.Guarded([&] {
+        if (k <= 0 || k >= static_cast<int>(DataSets.size())) {
+            Form.ReplotExperiment();
+        } else {
+            Form.Driver.PlotState->ReplotExperiment(*DataSets[static_cast<std::size_t>(k)].Curve,
+                                                    *Form.Driver.Simulation, Form.RadioGroup_p.ItemIndex(),
+                                                    Form.Separator);
+        }
+    });
+}
+
+void FitDialog::ShowDataSetResults() {
+    if (!Outcome) {
+        return;
+    }
+    const fit::FitSummary& summary = Outcome->Summary;
+    for (int k = 0; k < DataSetTable->rowCount(); ++k) {
+        std::optional<double> misfit = summary.MisfitAfter;
+        std::size_t covered = summary.Covered;
+        std::size_t total = summary.Total;
+        if (!summary.DataSets.empty()) {
+            const fit::DataSetSummary& own = summary.DataSets.at(static_cast<std::size_t>(k));
+            misfit = own.MisfitAfter;
+            covered = own.Covered;
+            total = own.Total;
+        }
+        DataSetTable->item(k, kPointsColumn)->setText(QStringLiteral("%1/%2").arg(covered).arg(total));
+        DataSetTable->item(k, kMisfitColumn)
+            ->setText(misfit ? Caption(GeneralNumberText(*misfit, 4, Form.Separator)) : tr("none"));
+    }
 }
 
 void FitDialog::CancelFit() {
@@ -359,15 +685,26 @@ void FitDialog::PollProgress() {
 }
 
 void FitDialog::DrawLoop(const std::vector<double>& values) {
-    if (!Job) {
+    fit::FitJob* job = Job ? Job.get() : LastJob.get();
+    if (job == nullptr) {
         return;
+    }
+    const fit::JointObjective& joint = job->Joint();
+    std::size_t k = static_cast<std::size_t>(std::max(0, DrawnDataSet->currentIndex()));
+    if (k >= joint.Count() || k >= DataSets.size()) {
+        k = 0;
     }
     std::vector<double> field;
     std::vector<double> moment;
     auto scratch = std::make_unique<SimulationData>();
-    const MisfitResult result = Job->Objective().ModelCurve(values, *scratch, field, moment);
+    const MisfitResult result = joint.Set(k).ModelCurve(joint.ValuesOf(k, values), *scratch, field, moment);
     Form.Guarded([&] {
-        Form.ReplotExperiment();
+        if (k == 0) {
+            Form.ReplotExperiment();
+        } else {
+            Form.Driver.PlotState->ReplotExperiment(*DataSets[k].Curve, *Form.Driver.Simulation,
+                                                    Form.RadioGroup_p.ItemIndex(), Form.Separator);
+        }
         if (!result.Valid || field.empty()) {
             return;
         }
@@ -399,9 +736,10 @@ void FitDialog::OnFinished() {
         Outcome = std::move(Pending);
         Summary->setPlainText(Caption(fit::SummaryText(Outcome->Summary, Form.Separator)));
         DrawLoop(Outcome->Values);
+        ShowDataSetResults();
         ApplyButton->setEnabled(true);
     }
-    Job.reset();
+    LastJob = std::move(Job);
     Latest.clear();
     FitButton->setEnabled(true);
     CancelButton->setEnabled(false);
@@ -412,9 +750,11 @@ void FitDialog::ApplyFit() {
     if (!Outcome || Job) {
         return;
     }
-    const ParameterTexts& fitted = Outcome->Fitted;
+    // Several data sets: the fitted fields of the one drawn.
+    const auto drawn = static_cast<std::size_t>(std::max(0, DrawnDataSet->currentIndex()));
+    const ParameterTexts& fitted = drawn < Outcome->FittedSets.size() ? Outcome->FittedSets[drawn] : Outcome->Fitted;
     for (const fit::FittedParameter& parameter : Outcome->Summary.Parameters) {
-        const std::size_t index = *fit::ParameterIndex(parameter.Name);
+        const std::size_t index = *fit::ParameterIndex(parameter.Name.substr(0, parameter.Name.find('@')));
         if (QLineEdit* edit = PanelEdit(Form, index)) {
             Form.WriteValue(edit, fit::ParameterValue(fitted, index, Form.Separator));
         } else {
@@ -437,6 +777,177 @@ void FitDialog::ApplyFit() {
     }
 }
 
+fit::Project FitDialog::CurrentProject() const {
+    fit::Project project;
+    const ParameterTexts panel = Form.PanelTexts();
+    const auto& table = fit::FittableParameters();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        project.Parameters.emplace_back(table[i].Name, WithPoint(fit::ParameterText(panel, i), Form.Separator));
+    }
+    project.Parameters.emplace_back("aniso", panel.UniaxialChecked ? "UA" : "QU");
+    project.Parameters.emplace_back("noise", WithPoint(panel.Ramp, Form.Separator));
+    project.Parameters.emplace_back("conv", WithPoint(panel.Conv, Form.Separator));
+    project.Parameters.emplace_back("maxiter", panel.MaxIter);
+    for (std::size_t i = 0; i < Rows.size(); ++i) {
+        if (Rows[i].Free->isChecked()) {
+            project.Free.push_back(table[i].Name + (Rows[i].Local->isChecked() ? "@" : ""));
+            project.BoundsOf.push_back({table[i].Name,
+                                        {TextToDouble(Text(Rows[i].Lower), Form.Separator),
+                                         TextToDouble(Text(Rows[i].Upper), Form.Separator)}});
+        }
+    }
+    project.Evaluations = Budget->value();
+    project.Seed = static_cast<std::uint64_t>(Seed->value());
+    project.Threads = Threads->value();
+    const bool slope = Slope->isChecked();
+    const bool offset = Offset->isChecked();
+    project.CurveOptions = {{"background", slope && offset ? "both"
+                                           : slope         ? "slope"
+                                           : offset        ? "offset"
+                                                           : ""},
+                            {"area", Area->text().trimmed().toStdString()}};
+    const std::vector<std::string> keys = LocalKeys();
+    for (std::size_t k = 0; k < DataSets.size(); ++k) {
+        const DataSetEntry& entry = DataSets[k];
+        fit::ProjectDataSet set{entry.File, entry.Options, entry.Extra, true};
+        if (k == 0) {
+            set.File = Form.ExpFileName;
+            const MeasuredCurveActions* measured = Window.MeasuredCurve;
+            if (measured != nullptr && measured->LastImportPath().toStdString() == Form.ExpFileName) {
+                // The window's curve as it was imported; its own comparison options stay.
+                set.Options = ImportOptions(measured->LastImportChoice());
+                for (const char* key : {"background", "area", "observable"}) {
+                    if (const std::string* own = OptionOf(entry.Options, key)) {
+                        set.Options.emplace_back(key, *own);
+                    }
+                }
+            }
+        }
+        for (std::size_t c = 0; c < keys.size(); ++c) {
+            const QTableWidgetItem* cell = DataSetTable->item(static_cast<int>(k), kLocalColumns + static_cast<int>(c));
+            if (cell != nullptr && !cell->text().trimmed().isEmpty()) {
+                set.Parameters.emplace_back(keys[c], WithPoint(cell->text().trimmed().toStdString(), Form.Separator));
+            }
+        }
+        project.DataSets.push_back(std::move(set));
+    }
+    return project;
+}
+
+bool FitDialog::LoadProject(const fit::Project& project) {
+    if (Job) {
+        throw ProgramError("A fit is running: cancel it before opening a project");
+    }
+    if (project.DataSets.empty()) {
+        throw ProgramError("The project has no data set");
+    }
+    // The fields as dravo2-fit reads them: the defaults, then the project's values.
+    std::string lines;
+    for (const auto& [key, value] : project.Parameters) {
+        if (key != "solver") {
+            lines += key + "=" + value + "\n";
+        }
+    }
+    const ParameterFile read = ReadParameterFile(lines, ParameterTexts{});
+    // Data set 1 becomes the window's curve, imported as the project says.
+    const fit::ProjectDataSet& first = project.DataSets.front();
+    const fit::NamedTexts firstOptions = Merged(first.Options, project.CurveOptions);
+    const ParsedCurveFile parsed = ParseCurveFile(ReadCurveFileBytes(first.File));
+    const ImportChoice choice = ChoiceOf(parsed, firstOptions);
+    if (Window.MeasuredCurve == nullptr) {
+        throw ProgramError("The window cannot import a measured curve");
+    }
+    Window.MeasuredCurve->ImportFile(Caption(first.File), &choice);
+    if (Form.ExpFileName != first.File) {
+        return false; // the import said why
+    }
+    Form.SetPanelTexts(read.Texts, nullptr);
+    Window.MeasuredCurve->UpdateMisfit();
+
+    // The dialog: free and local rows, bounds, the search, then the data sets with their values.
+    std::vector<bool> local(Rows.size(), false);
+    for (const fit::ProjectDataSet& set : project.DataSets) {
+        for (const auto& [key, value] : set.Parameters) {
+            if (const auto index = fit::ParameterIndex(key)) {
+                local[*index] = true;
+            }
+        }
+    }
+    for (Row& row : Rows) {
+        row.Free->setChecked(false);
+        row.Lower->clear();
+        row.Upper->clear();
+    }
+    for (const std::string& name : project.Free) {
+        const bool perSet = !name.empty() && name.back() == '@';
+        const auto index = fit::ParameterIndex(perSet ? name.substr(0, name.size() - 1) : name);
+        if (!index) {
+            throw ProgramError("'" + name + "' is not a parameter a fit can free");
+        }
+        Rows[*index].Free->setChecked(true);
+        local[*index] = local[*index] || perSet;
+    }
+    RefreshFromPanel();
+    for (const auto& [name, range] : project.BoundsOf) {
+        if (const auto index = fit::ParameterIndex(name)) {
+            Rows[*index].Lower->setText(Caption(fit::ShortestText(range.Lower)));
+            Rows[*index].Upper->setText(Caption(fit::ShortestText(range.Upper)));
+        }
+    }
+    Budget->setValue(
+        static_cast<int>(std::clamp<std::int64_t>(project.Evaluations, Budget->minimum(), Budget->maximum())));
+    Seed->setValue(
+        static_cast<int>(std::min<std::uint64_t>(project.Seed, static_cast<std::uint64_t>(Seed->maximum()))));
+    if (project.Threads) {
+        Threads->setValue(*project.Threads);
+    }
+    const std::string* background = OptionOf(project.CurveOptions, "background");
+    Slope->setChecked(background != nullptr && *background != "offset");
+    Offset->setChecked(background != nullptr && *background != "slope");
+    const std::string* area = OptionOf(project.CurveOptions, "area");
+    Area->setText(area == nullptr ? QString() : Caption(*area));
+
+    // The table anew: the window's curve, then the others.
+    Outcome.reset();
+    LastJob.reset();
+    ApplyButton->setEnabled(false);
+    DataSets.resize(1);
+    DataSetTable->setRowCount(1);
+    DrawnDataSet->clear();
+    DrawnDataSet->addItem(QStringLiteral("1"));
+    DataSetTable->setColumnCount(kLocalColumns);
+    for (std::size_t i = 0; i < Rows.size(); ++i) {
+        const QSignalBlocker quiet(Rows[i].Local);
+        Rows[i].Local->setChecked(local[i]);
+    }
+    SyncLocalColumns();
+    DataSets[0] = {first.File, first.Options, {}, nullptr};
+    DataSetTable->item(0, kNameColumn)->setText(QFileInfo(Caption(first.File)).fileName());
+    DataSetTable->item(0, kPointsColumn)->setText({});
+    DataSetTable->item(0, kMisfitColumn)->setText({});
+    const std::vector<std::string> keys = LocalKeys();
+    for (const auto& [key, value] : first.Parameters) {
+        const auto at = std::find(keys.begin(), keys.end(), key);
+        if (at != keys.end()) {
+            DataSetTable->item(0, kLocalColumns + static_cast<int>(at - keys.begin()))->setText(Caption(value));
+        } else {
+            DataSets[0].Extra.emplace_back(key, value);
+        }
+    }
+    for (std::size_t k = 1; k < project.DataSets.size(); ++k) {
+        const fit::ProjectDataSet& set = project.DataSets[k];
+        // The import options every data set takes are merged in; its own comparison options stay its own.
+        fit::NamedTexts options = Merged(set.Options, project.CurveOptions);
+        std::erase_if(options, [&](const auto& option) {
+            return (option.first == "background" || option.first == "area") &&
+                   OptionOf(set.Options, option.first) == nullptr;
+        });
+        AddDataSetFile(set.File, options, set.Parameters);
+    }
+    Summary->setPlainText(tr("Project with %1 data set(s) opened").arg(project.DataSets.size()));
+    return true;
+}
+
 void InstallFitActions(AppWindow& window) {
     QAction* action = window.FitMenu->addAction(QObject::tr("Fit to measured curve..."));
     action->setObjectName(QStringLiteral("FitToMeasuredCurve"));
@@ -451,6 +962,52 @@ void InstallFitActions(AppWindow& window) {
         dialog->raise();
         dialog->activateWindow();
     });
+
+    QAction* open = window.FileMenu->addAction(QObject::tr("Open project..."));
+    open->setObjectName(QStringLiteral("OpenFitProject"));
+    QObject::connect(open, &QAction::triggered, &window, [&window] {
+        const QString path = QFileDialog::getOpenFileName(&window, QObject::tr("Open fit project"), {},
+                                                          QObject::tr("Fit projects (*.json);;All files (*)"));
+        if (!path.isEmpty() && OpenFitProject(window, path)) {
+            TheFitDialog(window).show();
+        }
+    });
+    QAction* save = window.FileMenu->addAction(QObject::tr("Save project..."));
+    save->setObjectName(QStringLiteral("SaveFitProject"));
+    QObject::connect(save, &QAction::triggered, &window, [&window] {
+        const QString path = QFileDialog::getSaveFileName(&window, QObject::tr("Save fit project"), {},
+                                                          QObject::tr("Fit projects (*.json);;All files (*)"));
+        if (!path.isEmpty()) {
+            SaveFitProject(window, path);
+        }
+    });
+}
+
+FitDialog& TheFitDialog(AppWindow& window) {
+    auto* dialog = window.findChild<FitDialog*>(QStringLiteral("FitDialog"));
+    return dialog != nullptr ? *dialog : *new FitDialog(window);
+}
+
+bool OpenFitProject(AppWindow& window, const QString& path) {
+    bool opened = false;
+    window.Form().Guarded([&] {
+        try {
+            opened = TheFitDialog(window).LoadProject(fit::ReadProjectFile(path.toStdString()));
+        } catch (const ProgramError& error) {
+            throw ProgramError(QFileInfo(path).fileName().toStdString() + ": " + error.what());
+        }
+    });
+    return opened;
+}
+
+bool SaveFitProject(AppWindow& window, const QString& path) {
+    bool saved = false;
+    window.Form().Guarded([&] {
+        const std::string file = path.toStdString();
+        WriteFileSafely(file, fit::ProjectText(TheFitDialog(window).CurrentProject(), file), SpecialFiles::Refuse);
+        saved = true;
+    });
+    return saved;
 }
 
 } // namespace dravo2

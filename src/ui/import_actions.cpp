@@ -166,6 +166,28 @@ void MeasuredCurveActions::ImportFile(const QString& path, const ImportChoice* k
     UpdateMisfit();
 }
 
+bool MeasuredCurveActions::ReadAnotherCurve(QString& path, ImportChoice& choice, ExperimentData& experiment) {
+    path = Dialogs->OpenMeasuredCurve();
+    if (path.isEmpty()) {
+        return false;
+    }
+    const ParsedCurveFile file = ParseCurveFile(ReadCurveFileBytes(path.toStdString()));
+    const ImportSuggestion suggestion = SuggestImport(file);
+    if (suggestion.FieldColumn < 0 || suggestion.MomentColumn < 0) {
+        throw ProgramError("The file has fewer than two columns with values");
+    }
+    choice = ImportChoice{};
+    choice.FieldColumn = suggestion.FieldColumn;
+    choice.MomentColumn = suggestion.MomentColumn;
+    choice.Unit = suggestion.StatedUnit.value_or(FieldUnit::AmperePerMetre);
+    if (!Dialogs->ChooseImport(file, path, suggestion, choice)) {
+        return false;
+    }
+    ClearFloatingPointFlags();
+    FillExperiment(file, choice, experiment);
+    return true;
+}
+
 bool MeasuredCurveActions::SetSampleAreaText(const QString& text) {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty()) {

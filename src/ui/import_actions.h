@@ -34,6 +34,10 @@ public:
     // loads the curve as a load does; a cancelled or failed import keeps the experiment that was
     // loaded.
     void ImportFile(const QString& path, const ImportChoice* known = nullptr);
+    // Asks for a measured file and its columns, unit and rows as an import does, and reads it into
+    // `experiment` without loading it into the window (another data set of a fit). Returns false
+    // when cancelled; throws ProgramError for a file that does not read.
+    bool ReadAnotherCurve(QString& path, ImportChoice& choice, ExperimentData& experiment);
     // The file and the choice of the last import that loaded a curve.
     QString LastImportPath() const { return ImportedPath; }
     const ImportChoice& LastImportChoice() const { return ImportedChoice; }
