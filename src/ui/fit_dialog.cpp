@@ -224,7 +224,8 @@ FitDialog::FitDialog(AppWindow& window) : QDialog(&window), Window(window), Form
         Row row;
         row.Free = new QCheckBox(QString::fromStdString(parameters[i].Name + " (" + parameters[i].Unit + ")"));
         row.Local = new QCheckBox;
-        row.Local->setToolTip(tr("One value for each data set: a column in the data sets' table"));
+        row.Local->setToolTip(tr("One value for each data set: a column in the data sets' table; bounds left empty are "
+                                 "each data set's default bounds around its own value"));
         row.Value = new QLineEdit;
         row.Value->setReadOnly(true);
         row.Lower = new QLineEdit;
@@ -336,7 +337,14 @@ FitDialog::FitDialog(AppWindow& window) : QDialog(&window), Window(window), Form
     connect(RemoveDataSetButton, &QPushButton::clicked, this, &FitDialog::RemoveDataSet);
     connect(DrawnDataSet, &QComboBox::activated, this, [this](int k) { DrawDataSet(k); });
     for (Row& row : Rows) {
-        connect(row.Local, &QCheckBox::toggled, this, [this] { SyncLocalColumns(); });
+        connect(row.Local, &QCheckBox::toggled, this, [this, &row](bool local) {
+            if (local) {
+                row.Lower->clear(); // bounds of each data set's own
+                row.Upper->clear();
+            }
+            RefreshFromPanel();
+            SyncLocalColumns();
+        });
     }
     RefreshFromPanel();
 }
@@ -357,6 +365,12 @@ void FitDialog::RefreshFromPanel() {
         row.Value->setText(Caption(text));
         if (row.Free->isChecked() && !row.Lower->text().isEmpty()) {
             continue; // the user's bounds of a free parameter stay
+        }
+        if (row.Local->isChecked()) {
+            // Left empty, each data set's value gets the default bounds around itself.
+            row.Lower->clear();
+            row.Upper->clear();
+            continue;
         }
         try {
             const double value = fit::ParameterValue(texts, i, Form.Separator);
@@ -399,9 +413,14 @@ void FitDialog::StartFit() {
         }
         for (std::size_t i = 0; i < Rows.size(); ++i) {
             if (Rows[i].Free->isChecked()) {
+                const bool local = Rows[i].Local->isChecked();
+                if (local && Rows[i].Lower->text().trimmed().isEmpty() && Rows[i].Upper->text().trimmed().isEmpty()) {
+                    request.Free.push_back({i, std::nullopt, true}); // each data set's default bounds
+                    continue;
+                }
                 const fit::Bounds bounds{TextToDouble(Text(Rows[i].Lower), Form.Separator),
                                          TextToDouble(Text(Rows[i].Upper), Form.Separator)};
-                request.Free.push_back({i, bounds, Rows[i].Local->isChecked()});
+                request.Free.push_back({i, bounds, local});
             }
         }
         if (request.Free.empty()) {
@@ -791,6 +810,9 @@ fit::Project FitDialog::CurrentProject() const {
     for (std::size_t i = 0; i < Rows.size(); ++i) {
         if (Rows[i].Free->isChecked()) {
             project.Free.push_back(table[i].Name + (Rows[i].Local->isChecked() ? "@" : ""));
+            if (Rows[i].Lower->text().trimmed().isEmpty() && Rows[i].Upper->text().trimmed().isEmpty()) {
+                continue; // each data set's default bounds
+            }
             project.BoundsOf.push_back({table[i].Name,
                                         {TextToDouble(Text(Rows[i].Lower), Form.Separator),
                                          TextToDouble(Text(Rows[i].Upper), Form.Separator)}});
@@ -887,6 +909,10 @@ bool FitDialog::LoadProject(const fit::Project& project) {
         Rows[*index].Free->setChecked(true);
         local[*index] = local[*index] || perSet;
     }
+    for (std::size_t i = 0; i < Rows.size(); ++i) {
+        const QSignalBlocker quiet(Rows[i].Local);
+        Rows[i].Local->setChecked(local[i]);
+    }
     RefreshFromPanel();
     for (const auto& [name, range] : project.BoundsOf) {
         if (const auto index = fit::ParameterIndex(name)) {
@@ -916,10 +942,6 @@ bool FitDialog::LoadProject(const fit::Project& project) {
     DrawnDataSet->clear();
     DrawnDataSet->addItem(QStringLiteral("1"));
     DataSetTable->setColumnCount(kLocalColumns);
-    for (std::size_t i = 0; i < Rows.size(); ++i) {
-        const QSignalBlocker quiet(Rows[i].Local);
-        Rows[i].Local->setChecked(local[i]);
-    }
     SyncLocalColumns();
     DataSets[0] = {first.File, first.Options, {}, nullptr};
     DataSetTable->item(0, kNameColumn)->setText(QFileInfo(Caption(first.File)).fileName());
