@@ -411,17 +411,15 @@ void FitDialog::StartFit() {
         for (std::size_t k = 0; k < DataSets.size(); ++k) {
             sets.push_back(DataSetOf(k));
         }
-        for (std::size_t i = 0; i < Rows.size(); ++i) {
-            if (Rows[i].Free->isChecked()) {
-                const bool local = Rows[i].Local->isChecked();
-                if (local && Rows[i].Lower->text().trimmed().isEmpty() && Rows[i].Upper->text().trimmed().isEmpty()) {
-                    request.Free.push_back({i, std::nullopt, true}); // each data set's default bounds
-                    continue;
-                }
-                const fit::Bounds bounds{TextToDouble(Text(Rows[i].Lower), Form.Separator),
-                                         TextToDouble(Text(Rows[i].Upper), Form.Separator)};
-                request.Free.push_back({i, bounds, local});
+        for (const std::size_t i : FreeRows()) {
+            const bool local = Rows[i].Local->isChecked();
+            if (local && Rows[i].Lower->text().trimmed().isEmpty() && Rows[i].Upper->text().trimmed().isEmpty()) {
+                request.Free.push_back({i, std::nullopt, true}); // each data set's default bounds
+                continue;
             }
+            const fit::Bounds bounds{TextToDouble(Text(Rows[i].Lower), Form.Separator),
+                                     TextToDouble(Text(Rows[i].Upper), Form.Separator)};
+            request.Free.push_back({i, bounds, local});
         }
         if (request.Free.empty()) {
             throw ProgramError("Check at least one parameter as free");
@@ -510,6 +508,22 @@ fit::DataSet FitDialog::DataSetOf(std::size_t k) const {
     }
     set.Simulation.Separator = Form.Separator;
     return set;
+}
+
+std::vector<std::size_t> FitDialog::FreeRows() const {
+    // The search's order of parameters changes its path, so a project's order is kept.
+    std::vector<std::size_t> rows;
+    for (const std::size_t i : ProjectFreeOrder) {
+        if (Rows[i].Free->isChecked()) {
+            rows.push_back(i);
+        }
+    }
+    for (std::size_t i = 0; i < Rows.size(); ++i) {
+        if (Rows[i].Free->isChecked() && std::find(rows.begin(), rows.end(), i) == rows.end()) {
+            rows.push_back(i);
+        }
+    }
+    return rows;
 }
 
 std::vector<std::string> FitDialog::LocalKeys() const {
@@ -807,16 +821,14 @@ fit::Project FitDialog::CurrentProject() const {
     project.Parameters.emplace_back("noise", WithPoint(panel.Ramp, Form.Separator));
     project.Parameters.emplace_back("conv", WithPoint(panel.Conv, Form.Separator));
     project.Parameters.emplace_back("maxiter", panel.MaxIter);
-    for (std::size_t i = 0; i < Rows.size(); ++i) {
-        if (Rows[i].Free->isChecked()) {
-            project.Free.push_back(table[i].Name + (Rows[i].Local->isChecked() ? "@" : ""));
-            if (Rows[i].Lower->text().trimmed().isEmpty() && Rows[i].Upper->text().trimmed().isEmpty()) {
-                continue; // each data set's default bounds
-            }
-            project.BoundsOf.push_back({table[i].Name,
-                                        {TextToDouble(Text(Rows[i].Lower), Form.Separator),
-                                         TextToDouble(Text(Rows[i].Upper), Form.Separator)}});
+    for (const std::size_t i : FreeRows()) {
+        project.Free.push_back(table[i].Name + (Rows[i].Local->isChecked() ? "@" : ""));
+        if (Rows[i].Lower->text().trimmed().isEmpty() && Rows[i].Upper->text().trimmed().isEmpty()) {
+            continue; // each data set's default bounds
         }
+        project.BoundsOf.push_back(
+            {table[i].Name,
+             {TextToDouble(Text(Rows[i].Lower), Form.Separator), TextToDouble(Text(Rows[i].Upper), Form.Separator)}});
     }
     project.Evaluations = Budget->value();
     project.Seed = static_cast<std::uint64_t>(Seed->value());
@@ -900,6 +912,7 @@ bool FitDialog::LoadProject(const fit::Project& project) {
         row.Lower->clear();
         row.Upper->clear();
     }
+    ProjectFreeOrder.clear();
     for (const std::string& name : project.Free) {
         const bool perSet = !name.empty() && name.back() == '@';
         const auto index = fit::ParameterIndex(perSet ? name.substr(0, name.size() - 1) : name);
@@ -907,6 +920,7 @@ bool FitDialog::LoadProject(const fit::Project& project) {
             throw ProgramError("'" + name + "' is not a parameter a fit can free");
         }
         Rows[*index].Free->setChecked(true);
+        ProjectFreeOrder.push_back(*index);
         local[*index] = local[*index] || perSet;
     }
     for (std::size_t i = 0; i < Rows.size(); ++i) {

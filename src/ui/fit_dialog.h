@@ -112,6 +112,8 @@ public:
     void AddDataSetFile(const std::string& file, const fit::NamedTexts& options, const fit::NamedTexts& own);
     // Draws data set k's measured curve, with its loop at the last fitted values when there are.
     void DrawDataSet(int k);
+    // The free rows in the order the fit takes them: a project's order, then the others' own.
+    std::vector<std::size_t> FreeRows() const;
     // The keys with a column in the data set table, in its order.
     std::vector<std::string> LocalKeys() const;
     // Data set k's fields: the panel's with its own values set.
@@ -141,7 +143,8 @@ private:
     AppWindow& Window;
     TForm1& Form;
     std::unique_ptr<fit::FitJob> Job;
-    std::unique_ptr<fit::FitJob> LastJob; // the finished fit, whose objectives draw its loops
+    std::unique_ptr<fit::FitJob> LastJob;      // the finished fit, whose objectives draw its loops
+    std::vector<std::size_t> ProjectFreeOrder; // the free parameters of the project opened last
     std::unique_ptr<fit::FitOutcome> Pending;
     std::vector<double> Latest; // the best values reported last
     bool LatestDrawn = true;

@@ -86,7 +86,7 @@ protected:
 
 TEST_F(FitProjectTest, AProjectFitsInTheWindowAsTheCommandFitsItAndSavesAsItReruns) {
     const std::string project = Folder / "p.json";
-    const Outcome saved = RunFit({"--free", "K1,J1@", "--bounds", "K1=0:1000", "--evals", "12", "--threads", "1",
+    const Outcome saved = RunFit({"--free", "J1@,K1", "--bounds", "K1=0:1000", "--evals", "12", "--threads", "1",
                                   "J1=-6e-6", "--field-unit", "Oe", "--dataset", Folder / "a.csv", "--dataset",
                                   Folder / "b.csv", "--save-project", project});
     ASSERT_EQ(saved.status, 0) << saved.err;
