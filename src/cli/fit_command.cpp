@@ -63,7 +63,8 @@ void PrintHelp(std::ostream& out) {
            "                  [--solver newton|descent] [--step KAM] [--report REPORT.json] [KEY=VALUE...]\n"
            "  or:  dravo2-fit [KEY=VALUE...] --free NAME[,NAME@...] [options] --dataset FILE [--columns C]\n"
            "                  [--field-unit U] [--sigma C] [--background B] [--area A]\n"
-           "                  [--observable projection|magnetoresistance] [KEY=VALUE...] --dataset FILE ...\n"
+           "                  [--observable projection|magnetoresistance|resonance] [--frequency-unit U]\n"
+           "                  [--mode-column C] [KEY=VALUE...] --dataset FILE ...\n"
            "  or:  dravo2-fit PROJECT.json [options]\n"
            "  or:  dravo2-fit --help | --version\n\n"
            "Fits the free layer parameters to the measured loop in FILE: the loop is simulated along\n"
@@ -97,6 +98,12 @@ void PrintHelp(std::ostream& out) {
            "  --report FILE     the summary as JSON\n"
            "  --observable O    projection (the default) or magnetoresistance: the curve is the DeltaR\n"
            "                    column over its amplitude, with a scale and an offset of its own\n"
+           "                    or resonance: an (H, f) table compared with the stack's resonance modes along a\n"
+           "                    loop from its largest |H| down and back up, each point with its mode (else the\n"
+           "                    nearest one) on the branch of its sweep direction; residuals in Hz over the\n"
+           "                    uncertainties (--sigma, also a linewidth), else over the half frequency range\n"
+           "  --frequency-unit U  Hz, kHz, MHz or GHz of a resonance table; default the unit the file states\n"
+           "  --mode-column C   the column giving each resonance point's mode, 1 for the lowest\n"
            "  --dataset FILE    one of several curves fitted together; the curve options and KEY=VALUE\n"
            "                    words after it are its own, those before the first --dataset apply to all.\n"
            "                    A free NAME is shared by all curves, NAME@ has one value per curve; each\n"
@@ -204,12 +211,42 @@ bool IsKeyWord(const std::string& arg) {
 // The options that, after a --dataset, belong to that data set.
 bool IsDataSetOption(const std::string& arg) {
     return arg == "--columns" || arg == "--field-unit" || arg == "--rows" || arg == "--sigma" ||
-           arg == "--moment-unit" || arg == "--background" || arg == "--area" || arg == "--observable";
+           arg == "--moment-unit" || arg == "--background" || arg == "--area" || arg == "--observable" ||
+           arg == "--frequency-unit" || arg == "--mode-column";
+}
+
+// Takes a resonance table's own options (--frequency-unit, --mode-column) into `options`.
+bool TakeResonanceOption(const std::vector<std::string>& args, std::size_t& i, MeasuredOptions& options) {
+    if (args[i] == "--frequency-unit") {
+        options.FrequencyUnit = NextOptionValue(args, i);
+        if (!FrequencyUnitFromText(options.FrequencyUnit)) {
+            throw ProgramError("'" + options.FrequencyUnit + "' is not a frequency unit (Hz, kHz, MHz or GHz)");
+        }
+        return true;
+    }
+    if (args[i] == "--mode-column") {
+        options.ModeColumn = NextOptionValue(args, i);
+        return true;
+    }
+    return false;
+}
+
+// Refuses resonance options on a curve that is not a resonance table, and the terms of a loop on
+// one that is.
+void CheckResonanceOptions(const MeasuredOptions& options, const std::string& observable) {
+    const bool resonance = observable == "resonance";
+    if (!resonance && (!options.FrequencyUnit.empty() || !options.ModeColumn.empty())) {
+        throw ProgramError("--frequency-unit and --mode-column go with --observable resonance");
+    }
+    if (resonance && (!options.Background.empty() || !options.Area.empty() || !options.MomentUnit.empty())) {
+        throw ProgramError("A resonance table takes no --background, --area or --moment-unit");
+    }
 }
 
 void CheckObservable(const std::string& observable) {
-    if (!observable.empty() && observable != "projection" && observable != "magnetoresistance") {
-        throw ProgramError("'" + observable + "' is not an observable (projection or magnetoresistance)");
+    if (!observable.empty() && observable != "projection" && observable != "magnetoresistance" &&
+        observable != "resonance") {
+        throw ProgramError("'" + observable + "' is not an observable (projection, magnetoresistance or resonance)");
     }
 }
 
@@ -228,6 +265,8 @@ MeasuredOptions MergedOptions(const MeasuredOptions& all, const DataSetOptions& 
     fill(merged.Sigma, all.Sigma);
     fill(merged.MomentUnit, all.MomentUnit);
     fill(merged.Area, all.Area);
+    fill(merged.FrequencyUnit, all.FrequencyUnit);
+    fill(merged.ModeColumn, all.ModeColumn);
     merged.ComparePath = set.File;
     return merged;
 }
@@ -248,7 +287,7 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
                 setSeen->Meet(arg);
                 if (arg == "--observable") {
                     set.Observable = NextOptionValue(args, i);
-                } else {
+                } else if (!TakeResonanceOption(args, i, set.Measured)) {
                     TakeMeasuredOption(args, i, set.Measured);
                 }
                 continue;
@@ -273,7 +312,7 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
             options.Observable = NextOptionValue(args, i);
             continue;
         }
-        if (TakeMeasuredOption(args, i, options.Measured)) {
+        if (TakeMeasuredOption(args, i, options.Measured) || TakeResonanceOption(args, i, options.Measured)) {
             continue;
         }
         if (arg == "--help" || arg == "-h") {
@@ -362,11 +401,14 @@ FitOptions ParseArguments(const std::vector<std::string>& args, char separator) 
     if (options.DataSets.empty()) {
         options.Measured.ComparePath = options.File; // the curve the choices apply to
         CheckMeasuredOptions(options.Measured);
+        CheckResonanceOptions(options.Measured, options.Observable);
         inputs.emplace_back("FILE", options.File);
     } else {
         for (const DataSetOptions& set : options.DataSets) {
             CheckMeasuredOptions(MergedOptions(options.Measured, set));
             CheckObservable(set.Observable);
+            CheckResonanceOptions(MergedOptions(options.Measured, set),
+                                  set.Observable.empty() ? options.Observable : set.Observable);
             inputs.emplace_back("--dataset", set.File);
         }
     }
@@ -405,7 +447,9 @@ fit::Project ProjectOf(const FitOptions& options) {
                                {"moment_unit", measured.MomentUnit},
                                {"background", measured.Background},
                                {"area", measured.Area},
-                               {"observable", observable}};
+                               {"observable", observable},
+                               {"frequency_unit", measured.FrequencyUnit},
+                               {"mode_column", measured.ModeColumn}};
     };
     if (options.DataSets.empty()) {
         project.DataSets.push_back({options.File, curveOptions(options.Measured, options.Observable), {}, false});
@@ -591,32 +635,41 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
             for (const std::string& word : curve.Words) {
                 ApplyKey(options, set.Texts, word, separator, true);
             }
+            const std::string observable = curve.Observable.empty() ? options.Observable : curve.Observable;
             try {
                 if (curves.size() > 1) {
                     err << "data set " << k + 1 << ": " << curve.File << "\n";
                 }
-                auto experiment = std::make_unique<ExperimentData>();
-                ImportMeasured(curve.File, measured, *experiment, err);
-                const auto rows = static_cast<std::size_t>(experiment->ExpRows);
-                set.Measured.Field.assign(experiment->ExpTable.Column(1), experiment->ExpTable.Column(1) + rows);
-                set.Measured.Moment.assign(experiment->ExpTable.Column(2), experiment->ExpTable.Column(2) + rows);
-                if (experiment->SigmaColumn > 0) {
-                    const double* sigma = experiment->ExpTable.Column(experiment->SigmaColumn);
-                    set.Measured.Sigma.assign(sigma, sigma + rows);
+                if (observable == "resonance") {
+                    ResonanceTable table = ImportResonance(curve.File, measured, err);
+                    set.Measured.Field = std::move(table.Field);
+                    set.Measured.Moment = std::move(table.Frequency);
+                    set.Measured.Sigma = std::move(table.Sigma);
+                    set.Measured.Mode = std::move(table.Mode);
+                } else {
+                    auto experiment = std::make_unique<ExperimentData>();
+                    ImportMeasured(curve.File, measured, *experiment, err);
+                    const auto rows = static_cast<std::size_t>(experiment->ExpRows);
+                    set.Measured.Field.assign(experiment->ExpTable.Column(1), experiment->ExpTable.Column(1) + rows);
+                    set.Measured.Moment.assign(experiment->ExpTable.Column(2), experiment->ExpTable.Column(2) + rows);
+                    if (experiment->SigmaColumn > 0) {
+                        const double* sigma = experiment->ExpTable.Column(experiment->SigmaColumn);
+                        set.Measured.Sigma.assign(sigma, sigma + rows);
+                    }
+                    set.Measured.MomentUnit = experiment->MomentUnit;
+                    ComparisonTerms(measured, *experiment, 1.0); // refuses an area without a moment unit
                 }
-                set.Measured.MomentUnit = experiment->MomentUnit;
-                ComparisonTerms(measured, *experiment, 1.0); // refuses an area without a moment unit
             } catch (const InputOutputError& error) {
                 err << curve.File << ": " << error.what() << "\n";
                 return kExitFileError;
             }
-            const std::string observable = curve.Observable.empty() ? options.Observable : curve.Observable;
             set.Simulation.Step = options.StepKam * 1000;
             set.Simulation.Newton = options.Newton;
             set.Simulation.Terms = BackgroundOf(measured);
             set.Simulation.Area = measured.Area.empty() ? 0.0 : AreaFromText(measured.Area);
             set.Simulation.Separator = separator;
             set.Simulation.Observable = observable == "magnetoresistance" ? fit::FitObservable::Magnetoresistance
+                                        : observable == "resonance"       ? fit::FitObservable::Resonance
                                                                           : fit::FitObservable::Projection;
             sets.push_back(std::move(set));
         }

@@ -123,9 +123,11 @@ void PrintMeasuredHelp(std::ostream& out) {
            "                 saturated moment sum(M t) A / mu0 instead of a fitted number\n";
 }
 
-void ImportMeasured(const std::string& path, const MeasuredOptions& options, ExperimentData& experiment,
-                    std::ostream& err) {
-    const ParsedCurveFile file = ParseCurveFile(ReadCurveFileBytes(path));
+namespace {
+
+// The columns, field unit and row choice of `options` (else those the file suggests), with where
+// the field unit came from.
+ImportChoice ChooseImport(const ParsedCurveFile& file, const MeasuredOptions& options, std::string& unitSource) {
     const ImportSuggestion suggestion = SuggestImport(file);
     ImportChoice choice;
     choice.FieldColumn = suggestion.FieldColumn;
@@ -138,7 +140,6 @@ void ImportMeasured(const std::string& path, const MeasuredOptions& options, Exp
     if (choice.FieldColumn < 0 || choice.MomentColumn < 0) {
         throw ProgramError("The file has fewer than two columns with values");
     }
-    std::string unitSource;
     if (!options.FieldUnit.empty()) {
         choice.Unit = *FieldUnitFromText(options.FieldUnit);
         unitSource = "as given";
@@ -153,6 +154,28 @@ void ImportMeasured(const std::string& path, const MeasuredOptions& options, Exp
     if (!options.Sigma.empty()) {
         choice.SigmaColumn = FindColumn(file, options.Sigma);
     }
+    return choice;
+}
+
+void RowsLine(const ImportSummary& summary, std::ostream& err) {
+    err << "rows: " << summary.KeptRows << " loaded";
+    if (summary.SkippedRows > 0) {
+        err << ", " << summary.SkippedRows << " without both values skipped";
+    }
+    if (summary.UsableRows > summary.KeptRows) {
+        err << (summary.Stride > 1 ? ", one in " + std::to_string(summary.Stride) + " of " : ", the first of ")
+            << summary.UsableRows << " usable";
+    }
+    err << "\n";
+}
+
+} // namespace
+
+void ImportMeasured(const std::string& path, const MeasuredOptions& options, ExperimentData& experiment,
+                    std::ostream& err) {
+    const ParsedCurveFile file = ParseCurveFile(ReadCurveFileBytes(path));
+    std::string unitSource;
+    const ImportChoice choice = ChooseImport(file, options, unitSource);
     const ImportSummary summary = FillExperiment(file, choice, experiment);
     std::string momentUnitSource = "as the file states";
     if (!options.MomentUnit.empty()) {
@@ -170,15 +193,69 @@ void ImportMeasured(const std::string& path, const MeasuredOptions& options, Exp
     if (choice.SigmaColumn >= 0) {
         err << "uncertainty: " << ColumnText(file, choice.SigmaColumn) << "\n";
     }
-    err << "rows: " << summary.KeptRows << " loaded";
-    if (summary.SkippedRows > 0) {
-        err << ", " << summary.SkippedRows << " without both values skipped";
+    RowsLine(summary, err);
+}
+
+ResonanceTable ImportResonance(const std::string& path, const MeasuredOptions& options, std::ostream& err) {
+    const ParsedCurveFile file = ParseCurveFile(ReadCurveFileBytes(path));
+    std::string unitSource;
+    ImportChoice choice = ChooseImport(file, options, unitSource);
+    if (options.Columns.empty()) {
+        for (std::size_t c = 0; c < file.Columns.size(); ++c) {
+            if (static_cast<std::int32_t>(c) != choice.FieldColumn && file.Columns[c].HasValues &&
+                FrequencyUnitFromText(file.Columns[c].Unit)) {
+                choice.MomentColumn = static_cast<std::int32_t>(c);
+                break;
+            }
+        }
     }
-    if (summary.UsableRows > summary.KeptRows) {
-        err << (summary.Stride > 1 ? ", one in " + std::to_string(summary.Stride) + " of " : ", the first of ")
-            << summary.UsableRows << " usable";
+    if (!options.ModeColumn.empty()) {
+        choice.ModeColumn = FindColumn(file, options.ModeColumn);
     }
-    err << "\n";
+    double factor = 1;
+    std::string frequencySource = "the file does not state the unit; give --frequency-unit";
+    const std::string& stated = file.Columns[static_cast<std::size_t>(choice.MomentColumn)].Unit;
+    if (!options.FrequencyUnit.empty()) {
+        factor = *FrequencyUnitFromText(options.FrequencyUnit);
+        frequencySource = "as given";
+    } else if (const auto unit = FrequencyUnitFromText(stated)) {
+        factor = *unit;
+        frequencySource = "as the file states";
+    }
+    auto experiment = std::make_unique<ExperimentData>();
+    const ImportSummary summary = FillExperiment(file, choice, *experiment);
+    ResonanceTable table;
+    const auto rows = static_cast<std::size_t>(experiment->ExpRows);
+    for (std::size_t r = 0; r < rows; ++r) {
+        const auto row = static_cast<std::int32_t>(r + 1);
+        table.Field.push_back(experiment->ExpTable.At(1, row));
+        table.Frequency.push_back(experiment->ExpTable.At(2, row) * factor);
+        if (experiment->SigmaColumn > 0) {
+            table.Sigma.push_back(experiment->ExpTable.At(experiment->SigmaColumn, row) * factor);
+        }
+    }
+    table.Mode = summary.Modes;
+    const char* const names[] = {"Hz", "kHz", "MHz", "GHz"};
+    const double factors[] = {1, 1e3, 1e6, 1e9};
+    std::string unitName = "Hz";
+    for (std::size_t u = 0; u < 4; ++u) {
+        if (factors[u] == factor) {
+            unitName = names[u];
+        }
+    }
+    err << DescribeCurveFile(file) << "\n"
+        << "field: " << ColumnText(file, choice.FieldColumn) << " in " << FieldUnitName(choice.Unit) << " ("
+        << unitSource << ")\n"
+        << "frequency: " << ColumnText(file, choice.MomentColumn) << " in " << unitName << " (" << frequencySource
+        << ")\n";
+    if (choice.SigmaColumn >= 0) {
+        err << "uncertainty: " << ColumnText(file, choice.SigmaColumn) << " in " << unitName << "\n";
+    }
+    if (choice.ModeColumn >= 0) {
+        err << "mode: " << ColumnText(file, choice.ModeColumn) << " (1 the lowest)\n";
+    }
+    RowsLine(summary, err);
+    return table;
 }
 
 int RunImportCommand(const MeasuredOptions& options, std::ostream& out, std::ostream& err) {

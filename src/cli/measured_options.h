@@ -6,6 +6,7 @@
 #include "engine/layer_model.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -24,6 +25,19 @@ struct MeasuredOptions {
     std::string Sigma;      // the moment's uncertainty column, by number from 1 or by name
     std::string MomentUnit; // emu or Am2, where the file does not state it (or to override it)
     std::string Area;       // the sample's area with its unit: 0.2947cm2, 29.47mm2, 2.947e-5m2
+    // A resonance table's (the fit's): the frequency unit (Hz, kHz, MHz or GHz) where the file does
+    // not state it (or to override it), and the column naming each point's mode (1 the lowest).
+    std::string FrequencyUnit;
+    std::string ModeColumn;
+};
+
+// A measured resonance table: the field (A/m), the frequency and its uncertainty or linewidth
+// (Hz; empty without one) and the mode of each point (1 the lowest; empty without a mode column).
+struct ResonanceTable {
+    std::vector<double> Field;
+    std::vector<double> Frequency;
+    std::vector<double> Sigma;
+    std::vector<std::int32_t> Mode;
 };
 
 // The area of --area in m^2: a positive number followed by cm2, mm2 or m2 (also written cm^2).
@@ -45,6 +59,13 @@ void PrintMeasuredHelp(std::ostream& out);
 // suggests), saying on `err` which columns, unit and rows were taken. Throws ProgramError.
 void ImportMeasured(const std::string& path, const MeasuredOptions& options, ExperimentData& experiment,
                     std::ostream& err);
+
+// Reads the (field, frequency) table in `path` as ImportMeasured reads a curve, the frequency
+// column being the one --columns names second, else the first other column whose unit is a
+// frequency, else the one the import suggests; its unit --frequency-unit, else the unit its
+// header states, else Hz. --sigma is in the frequency's unit. Says on `err` what was taken.
+// Throws ProgramError.
+ResonanceTable ImportResonance(const std::string& path, const MeasuredOptions& options, std::ostream& err);
 
 // --import: prints the table the import would load, as --read prints it. Returns the exit status.
 int RunImportCommand(const MeasuredOptions& options, std::ostream& out, std::ostream& err);

@@ -596,6 +596,24 @@ std::optional<double> MomentUnitFromText(std::string_view text) {
     return std::nullopt;
 }
 
+std::optional<double> FrequencyUnitFromText(std::string_view text) {
+    std::string unit = Lower(UnitCell(text));
+    std::erase(unit, ' ');
+    if (unit == "hz") {
+        return 1.0;
+    }
+    if (unit == "khz") {
+        return 1e3;
+    }
+    if (unit == "mhz") {
+        return 1e6;
+    }
+    if (unit == "ghz") {
+        return 1e9;
+    }
+    return std::nullopt;
+}
+
 std::optional<double> SampleAreaFromText(std::string_view text) {
     struct AreaUnit {
         std::string_view Name;
@@ -810,8 +828,15 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
         throw ProgramError("The uncertainty must be a column of its own");
     }
     const auto u = static_cast<std::size_t>(std::max(choice.SigmaColumn, 0));
+    const bool modes = choice.ModeColumn >= 0;
+    if (modes && (choice.ModeColumn >= count || choice.ModeColumn == choice.FieldColumn ||
+                  choice.ModeColumn == choice.MomentColumn || choice.ModeColumn == choice.SigmaColumn)) {
+        throw ProgramError("The mode must be a column of its own");
+    }
+    const auto k = static_cast<std::size_t>(std::max(choice.ModeColumn, 0));
     const auto isUsable = [&](std::span<const double> row) {
-        return !std::isnan(row[f]) && !std::isnan(row[m]) && (!sigma || !std::isnan(row[u]));
+        return !std::isnan(row[f]) && !std::isnan(row[m]) && (!sigma || !std::isnan(row[u])) &&
+               (!modes || !std::isnan(row[k]));
     };
     std::size_t usable = 0;
     for (std::size_t r = 0; r < file.RowCount(); ++r) {
@@ -845,6 +870,16 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
             }
         }
         summary.ExtraColumns.push_back(choice.SigmaColumn);
+    }
+    if (modes) {
+        for (const std::size_t r : kept) {
+            const double mode = file.Row(r)[k];
+            // Four layers have at most four modes.
+            if (!(mode >= 1 && mode <= 4) || mode != std::floor(mode)) {
+                FailAt(file.RowLines[r], "the mode '" + file.Columns[k].Name + "' is not a whole number from 1 to 4");
+            }
+            summary.Modes.push_back(static_cast<std::int32_t>(mode));
+        }
     }
     for (std::size_t c = 0; c < file.Columns.size() && summary.ExtraColumns.size() < MaxCols - 2; ++c) {
         if (c != f && c != m && (!sigma || c != u) &&

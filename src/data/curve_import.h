@@ -33,6 +33,10 @@ std::optional<FieldUnit> FieldUnitFromText(std::string_view text);
 // 1), case ignored; nothing where it names no moment unit.
 std::optional<double> MomentUnitFromText(std::string_view text);
 
+// The factor that turns a frequency in the unit of a text ("Hz", "kHz", "MHz", "GHz", also bracketed
+// as a header writes it, case ignored) into Hz; nothing where it names no frequency unit.
+std::optional<double> FrequencyUnitFromText(std::string_view text);
+
 // A sample area with its unit ("0.2947cm2", "29.47 mm2", "2.947e-5m2", also "cm^2"), in m^2;
 // nothing unless it is a positive finite number with one of these units.
 std::optional<double> SampleAreaFromText(std::string_view text);
@@ -109,6 +113,7 @@ struct ImportChoice {
     LongCurve Long = LongCurve::Thin;
     std::int32_t SigmaColumn = -1; // the moment's uncertainty; -1 for none
     double MomentUnit = 0;         // the moment's unit in A m^2; 0: the unit its header states
+    std::int32_t ModeColumn = -1;  // which resonance mode a row measures (1 the lowest); -1 for none
 };
 
 // The rows that hold both chosen columns.
@@ -120,12 +125,15 @@ struct ImportSummary {
     std::int32_t Stride = 1; // every Stride-th usable row was kept
     std::int32_t KeptRows = 0;
     std::vector<std::int32_t> ExtraColumns; // file columns (from 0) that became table columns 3...
+    std::vector<std::int32_t> Modes;        // with a mode column, the mode of every kept row
 };
 
 // Fills `experiment` as a load would: column 1 the field in A/m, column 2 the moment as in the
 // file, then up to six further columns in file order that hold a value in every kept row. With
 // an uncertainty column, only rows that also hold it are usable, it becomes column 3 (the
-// experiment's SigmaColumn) and a value that is not positive is refused with its line. The
+// experiment's SigmaColumn) and a value that is not positive is refused with its line. With a mode
+// column, only rows that also hold it are usable, and a value that is not a whole number from 1 to
+// 4 is refused with its line. The
 // experiment's MomentUnit is the choice's, else the unit the moment column states, else 0.
 // Thinning keeps usable rows 1, 1 + k, 1 + 2k, ... with k the smallest step that fits MaxRows.
 // Throws ProgramError (and leaves `experiment` untouched) when no row holds both columns.

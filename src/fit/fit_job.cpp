@@ -14,7 +14,23 @@ namespace dravo2::fit {
 namespace {
 
 std::string ObservableName(FitObservable observable) {
-    return observable == FitObservable::Magnetoresistance ? "magnetoresistance" : "projection";
+    switch (observable) {
+    case FitObservable::Magnetoresistance:
+        return "magnetoresistance";
+    case FitObservable::Resonance:
+        return "resonance";
+    case FitObservable::Projection:
+        break;
+    }
+    return "projection";
+}
+
+// A resonance table's weighted rms residual in GHz; none for other curves or without a comparison.
+std::optional<double> RmsGigahertz(FitObservable observable, const MisfitResult& result) {
+    if (observable != FitObservable::Resonance || !result.Valid) {
+        return std::nullopt;
+    }
+    return result.Misfit * result.HalfRange / 1e9;
 }
 
 DataSetSummary PartOf(const DataSet& set, const MisfitResult& before, const MisfitResult& after) {
@@ -33,6 +49,10 @@ DataSetSummary PartOf(const DataSet& set, const MisfitResult& before, const Misf
     part.Offset = after.Offset;
     part.ScaleFixed = after.ScaleFixed;
     part.MomentUnit = set.Measured.MomentUnit > 0 ? MomentUnitName(set.Measured.MomentUnit) : "";
+    part.RmsGigahertz = RmsGigahertz(set.Simulation.Observable, after);
+    if (set.Simulation.Observable == FitObservable::Resonance) {
+        part.MomentUnit = "Hz";
+    }
     part.Degenerate = after.Degenerate;
     if (after.HasChiSquare) {
         part.ChiSquare = after.ChiSquare;
@@ -150,6 +170,11 @@ FitOutcome FitJob::Run() {
         summary.ScaleFixed = after.ScaleFixed;
         summary.Degenerate = after.Degenerate;
         summary.MomentUnit = measured.MomentUnit > 0 ? MomentUnitName(measured.MomentUnit) : "";
+        const FitObservable observable = Target->Set(0).Settings().Observable;
+        summary.RmsGigahertz = RmsGigahertz(observable, after);
+        if (observable == FitObservable::Resonance) {
+            summary.MomentUnit = "Hz";
+        }
         summary.DegreesOfFreedom = DegreesOfFreedom(after, static_cast<std::int32_t>(Free.size()));
         if (after.HasChiSquare) {
             summary.ChiSquare = after.ChiSquare;

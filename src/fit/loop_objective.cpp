@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace dravo2::fit {
 namespace {
@@ -122,6 +123,190 @@ std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double s
     return plan;
 }
 
+std::vector<BranchSweep> ResonanceBranches(const std::vector<double>& field, double step) {
+    double largest = 0;
+    for (const double h : field) {
+        largest = std::max(largest, std::fabs(h));
+    }
+    if (!(largest > 0) || !std::isfinite(largest)) {
+        throw ProgramError("The resonance table has no field other than zero to sweep");
+    }
+    if (!(step > 0)) {
+        step = MedianSpacing(field);
+    }
+    if (!(step > 0)) {
+        // A table at a single field: a hundred steps a branch.
+        step = largest / 50;
+    }
+    return PlanBranches({largest, -largest, largest}, step);
+}
+
+namespace {
+
+// The sweep direction of every measured point, taken from the table's order among the points of
+// its mode; none for a group that is unordered.
+std::vector<std::optional<BranchDirection>> PointDirections(const MeasuredLoop& measured) {
+    std::vector<std::optional<BranchDirection>> directions(measured.Field.size());
+    std::vector<std::int32_t> groups;
+    for (std::size_t j = 0; j < measured.Field.size(); ++j) {
+        const std::int32_t mode = measured.Mode.empty() ? 0 : measured.Mode[j];
+        if (std::find(groups.begin(), groups.end(), mode) == groups.end()) {
+            groups.push_back(mode);
+        }
+    }
+    for (const std::int32_t group : groups) {
+        std::vector<std::size_t> members;
+        std::vector<double> fields;
+        for (std::size_t j = 0; j < measured.Field.size(); ++j) {
+            if ((measured.Mode.empty() ? 0 : measured.Mode[j]) == group) {
+                members.push_back(j);
+                fields.push_back(measured.Field[j]);
+            }
+        }
+        const std::vector<Branch> branches = SplitBranches(fields);
+        const bool changes = std::any_of(fields.begin(), fields.end(), [&](double h) { return h != fields.front(); });
+        // A table measured down and up (or up, down and up again) turns at most twice; more
+        // turns mean points listed in no sweep order.
+        if (!changes || branches.size() > 3) {
+            continue;
+        }
+        // Backwards, so that a turning point keeps the direction of the branch it ends.
+        for (auto branch = branches.rbegin(); branch != branches.rend(); ++branch) {
+            for (std::int32_t i = branch->First; i <= branch->Last; ++i) {
+                directions[members[static_cast<std::size_t>(i)]] = branch->Direction;
+            }
+        }
+    }
+    return directions;
+}
+
+// The modes at `field` between rows `first` and `last` of a loop whose field runs monotonically
+// there: linear in the field between the bracketing rows, NaN for a mode either row lacks; none
+// when the field lies outside.
+std::optional<ModeRow> ModesAt(const LoopResult& loop, std::int32_t first, std::int32_t last, double field) {
+    const std::span<const double> h = loop[Observable::Field];
+    const double low = std::min(h[static_cast<std::size_t>(first)], h[static_cast<std::size_t>(last)]);
+    const double high = std::max(h[static_cast<std::size_t>(first)], h[static_cast<std::size_t>(last)]);
+    if (!(field >= low && field <= high)) {
+        return std::nullopt;
+    }
+    for (std::int32_t row = first; row <= last; ++row) {
+        const auto r = static_cast<std::size_t>(row);
+        if (h[r] == field) {
+            return loop.Modes[r];
+        }
+        if (row == last) {
+            break;
+        }
+        const double a = h[r];
+        const double b = h[r + 1];
+        if ((field - a) * (field - b) < 0) {
+            const double x = (field - a) / (b - a);
+            ModeRow modes{};
+            for (std::size_t k = 0; k < modes.size(); ++k) {
+                modes[k] = loop.Modes[r][k] + x * (loop.Modes[r + 1][k] - loop.Modes[r][k]);
+            }
+            return modes;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+MisfitResult CompareResonance(const MeasuredLoop& measured, const LoopResult& loop) {
+    MisfitResult result;
+    const std::size_t count = measured.Field.size();
+    result.Total = static_cast<std::int32_t>(count);
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -std::numeric_limits<double>::infinity();
+    for (const double f : measured.Moment) {
+        lowest = std::min(lowest, f);
+        highest = std::max(highest, f);
+    }
+    result.HalfRange = highest > lowest ? (highest - lowest) / 2 : std::fabs(highest);
+    if (!(result.HalfRange > 0) || !std::isfinite(result.HalfRange)) {
+        result.Reason = "the measured frequencies have no range";
+        return result;
+    }
+    if (loop.Modes.size() != static_cast<std::size_t>(loop.Rows())) {
+        result.Reason = "the loop has no resonance modes";
+        return result;
+    }
+    // Each simulated branch's rows, from the turning row the one before ended on.
+    struct Segment {
+        std::int32_t First = 0;
+        std::int32_t Last = 0;
+        BranchDirection Direction = BranchDirection::Up;
+    };
+    std::vector<Segment> segments;
+    const std::span<const double> h = loop[Observable::Field];
+    std::int32_t end = 0;
+    for (const std::int32_t rows : loop.BranchRows) {
+        const std::int32_t first = std::max(end - 1, 0);
+        end += rows;
+        const std::int32_t last = std::min(end, loop.Rows()) - 1;
+        if (last > first) {
+            const bool up = h[static_cast<std::size_t>(last)] > h[static_cast<std::size_t>(first)];
+            segments.push_back({first, last, up ? BranchDirection::Up : BranchDirection::Down});
+        }
+    }
+    const std::vector<std::optional<BranchDirection>> directions = PointDirections(measured);
+    double squares = 0;
+    double chi = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+        std::optional<ModeRow> modes;
+        for (const Segment& segment : segments) {
+            if (directions[j] && *directions[j] != segment.Direction) {
+                continue;
+            }
+            modes = ModesAt(loop, segment.First, segment.Last, measured.Field[j]);
+            if (modes) {
+                break;
+            }
+        }
+        if (!modes) {
+            continue;
+        }
+        const double f = measured.Moment[j];
+        const std::int32_t assigned = measured.Mode.empty() ? 0 : measured.Mode[j];
+        double model = std::numeric_limits<double>::quiet_NaN();
+        if (assigned > 0) {
+            model = (*modes)[static_cast<std::size_t>(assigned - 1)];
+        } else {
+            for (const double candidate : *modes) {
+                if (!std::isnan(candidate) && (std::isnan(model) || std::fabs(f - candidate) < std::fabs(f - model))) {
+                    model = candidate;
+                }
+            }
+        }
+        if (std::isnan(model)) {
+            continue;
+        }
+        const double r = f - model;
+        const double w = measured.Sigma.empty() ? 1.0 : 1 / (measured.Sigma[j] * measured.Sigma[j]);
+        result.Points.push_back(static_cast<std::int32_t>(j));
+        result.Weights.push_back(w);
+        result.WeightedResiduals.push_back(std::sqrt(w) * r / result.HalfRange);
+        result.SumWeights += w;
+        squares += w * r * r;
+        if (!measured.Sigma.empty()) {
+            chi += r * r / (measured.Sigma[j] * measured.Sigma[j]);
+        }
+    }
+    result.Covered = static_cast<std::int32_t>(result.Points.size());
+    if (result.Covered == 0) {
+        result.Reason = "no measured point lies on a simulated branch where its mode exists";
+        result.Points.clear();
+        return result;
+    }
+    result.Valid = true;
+    result.Misfit = std::sqrt(squares / result.SumWeights) / result.HalfRange;
+    result.HasChiSquare = !measured.Sigma.empty();
+    result.ChiSquare = chi;
+    return result;
+}
+
 LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std::vector<std::size_t> free,
                              LoopSettings settings)
     : Base(base), Measured(std::move(loop)), FreeIndices(std::move(free)), Options(settings) {
@@ -138,7 +323,14 @@ LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std:
     if (Options.Area > 0 && Options.Observable == FitObservable::Magnetoresistance) {
         throw ProgramError("A sample area fixes the scale of a magnetisation loop, not of a magnetoresistance curve");
     }
-    Plan = PlanBranches(Measured.Field, Options.Step);
+    const bool resonance = Options.Observable == FitObservable::Resonance;
+    if (resonance && (Options.Area > 0 || Options.Terms.Slope || Options.Terms.Offset)) {
+        throw ProgramError("A resonance table is compared in Hz as measured: it takes no background or sample area");
+    }
+    if (!Measured.Mode.empty() && Measured.Mode.size() != Measured.Field.size()) {
+        throw ProgramError("The measured field and mode columns differ in length");
+    }
+    Plan = resonance ? ResonanceBranches(Measured.Field, Options.Step) : PlanBranches(Measured.Field, Options.Step);
     const BranchSweep& first = Plan.front();
     Base.StartF = ShortestText(first.Start, Options.Separator);
     Base.StepF = ShortestText(first.Step, Options.Separator);
@@ -181,6 +373,7 @@ LoopResult LoopObjective::Simulate(const std::vector<double>& values, double& sa
     const ModelParameters model = ModelFor(values);
     LoopPlan plan;
     plan.Branches = Plan;
+    plan.Modes = Options.Observable == FitObservable::Resonance;
     // One step may relax for a long time (a large iteration budget): a stop is answered within a
     // step or two, not after the whole loop.
     std::atomic<bool> stopped{stop && stop()};
@@ -216,6 +409,9 @@ MisfitResult LoopObjective::Compare(const LoopResult& loop, double saturation, d
     if (loop.End == LoopEnd::Stopped) {
         failed.Reason = "stopped";
         return failed;
+    }
+    if (Options.Observable == FitObservable::Resonance) {
+        return CompareResonance(Measured, loop);
     }
     const bool resistance = Options.Observable == FitObservable::Magnetoresistance;
     if (!(saturation > 0)) {
@@ -294,6 +490,9 @@ double LoopObjective::StoppableMisfit(const std::vector<double>& values, const S
 }
 
 std::int32_t LoopObjective::LinearTerms() const {
+    if (Options.Observable == FitObservable::Resonance) {
+        return 0;
+    }
     const bool offset = Options.Terms.Offset || Options.Observable == FitObservable::Magnetoresistance;
     return (Options.Area > 0 ? 0 : 1) + (Options.Terms.Slope ? 1 : 0) + (offset ? 1 : 0);
 }

@@ -19,6 +19,10 @@ struct MeasuredLoop {
     std::vector<double> Moment;
     std::vector<double> Sigma{};
     double MomentUnit = 0; // the moment's unit in A m^2 (1e-3 for emu); 0 where unknown
+    // For a resonance table, Moment holds the frequencies (Hz), Sigma their uncertainties or
+    // linewidths (Hz), and Mode the mode each point measures (1 the lowest, 0 the nearest one);
+    // empty where the table names no modes.
+    std::vector<std::int32_t> Mode{};
 };
 
 inline constexpr std::int32_t kMaxBranchSteps = 2000;
@@ -34,10 +38,27 @@ double MedianSpacing(const std::vector<double>& field);
 // in A/m; 0 for the median measured spacing. Throws ProgramError for a loop without a branch.
 std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double step);
 
-// What a measured curve records: the magnetisation projection along the field (a loop), or the
+// What a measured curve records: the magnetisation projection along the field (a loop), the
 // magnetoresistance (an R(H) curve), compared with the simulated DeltaR column over its amplitude
-// with a scale and an offset of its own (the resistance's base value).
-enum class FitObservable { Projection, Magnetoresistance };
+// with a scale and an offset of its own (the resistance's base value), or resonance frequencies
+// (an (H, f) table), compared with the stack's resonance modes.
+enum class FitObservable { Projection, Magnetoresistance, Resonance };
+
+// The loop a resonance table is compared along: from the table's largest |H| down to its negative
+// and back up, in steps of `step` (A/m; 0 for the table's median spacing). Throws ProgramError for
+// a table whose fields are all zero.
+std::vector<BranchSweep> ResonanceBranches(const std::vector<double>& field, double step);
+
+// The comparison of a resonance table with the modes of a loop recorded with LoopPlan::Modes.
+// Each point is compared with its assigned mode, else with the nearest mode, interpolated linearly
+// in the field on the first simulated branch that covers its field and runs in the point's sweep
+// direction. The direction is that of the table's order among the points of the same mode; a
+// group of points whose fields never change or turn more than twice is taken as unordered and
+// compared on the first branch that covers the field. A point whose mode does not exist there is
+// not covered. The residual r is in Hz; the weight 1 / sigma^2 with uncertainties, else 1; R is
+// half the peak-to-peak of the table's frequencies (its frequency where all are equal); the misfit
+// sqrt(sum w r^2 / sum w) / R. No linear terms.
+MisfitResult CompareResonance(const MeasuredLoop& measured, const LoopResult& loop);
 
 struct LoopSettings {
     double Step = 0;     // A/m; 0 for the median measured spacing

@@ -11,8 +11,9 @@ namespace dravo2::fit {
 namespace fs = std::filesystem;
 
 const std::vector<std::string>& ProjectCurveOptionNames() {
-    static const std::vector<std::string> names{"columns",     "field_unit", "rows", "sigma",
-                                                "moment_unit", "background", "area", "observable"};
+    static const std::vector<std::string> names{"columns",        "field_unit", "rows", "sigma",
+                                                "moment_unit",    "background", "area", "observable",
+                                                "frequency_unit", "mode_column"};
     return names;
 }
 

@@ -60,6 +60,8 @@ std::string SingleLines(const FitSummary& s, char separator) {
     // A fit stopped early reports the search's best misfit, without comparing the values again.
     if (s.NotCompared) {
         text << "scale, slope and offset not computed: the fit was stopped\n";
+    } else if (s.RmsGigahertz) {
+        text << "rms residual " << Number(*s.RmsGigahertz, separator) << " GHz\n";
     } else {
         text << TermsText(s.Scale, s.ScaleFixed, s.Slope, s.Offset, unit, separator) << "\n";
     }
@@ -93,6 +95,10 @@ std::string JointLines(const FitSummary& s, char separator) {
             text << ", chi2 " << Number(*d.ChiSquare, separator);
         }
         text << "\n";
+        if (d.RmsGigahertz) {
+            text << "  rms residual " << Number(*d.RmsGigahertz, separator) << " GHz\n";
+            continue;
+        }
         text << "  " << TermsText(d.Scale, d.ScaleFixed, d.Slope, d.Offset, unit, separator) << "\n";
         if (!d.Degenerate.empty()) {
             text << "  " << d.Degenerate << " cannot be told apart over its measured range\n";
@@ -207,10 +213,13 @@ nlohmann::json SummaryJson(const FitSummary& s) {
                           {"threads", s.Threads},
                           {"seed", s.Seed},
                           {"stopped", s.Stopped}};
+    if (s.RmsGigahertz) {
+        report["rms_residual_ghz"] = *s.RmsGigahertz;
+    }
     if (!s.DataSets.empty()) {
         nlohmann::json sets = nlohmann::json::array();
         for (const DataSetSummary& d : s.DataSets) {
-            sets.push_back(
+            nlohmann::json set = nlohmann::json(
                 {{"label", d.Label},
                  {"observable", d.Observable},
                  {"misfit_before", Optional(d.MisfitBefore)},
@@ -225,6 +234,10 @@ nlohmann::json SummaryJson(const FitSummary& s) {
                  {"chi_square", Optional(d.ChiSquare)},
                  {"points_compared", d.Covered},
                  {"points_measured", d.Total}});
+            if (d.RmsGigahertz) {
+                set["rms_residual_ghz"] = *d.RmsGigahertz;
+            }
+            sets.push_back(set);
         }
         report["misfit_unit"] = "root mean square of each curve's residuals over its uncertainties, or over its half "
                                 "range where it states none";

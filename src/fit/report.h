@@ -28,7 +28,10 @@ bool NearBound(double value, const Bounds& range);
 // comparison terms at the starting and at the fitted values.
 struct DataSetSummary {
     std::string Label;
-    std::string Observable; // "projection" or "magnetoresistance"
+    std::string Observable; // "projection", "magnetoresistance" or "resonance"
+    // A resonance table's root-mean-square (weighted) residual in GHz after the fit; none for
+    // other curves, whose scale, slope and offset are reported instead.
+    std::optional<double> RmsGigahertz;
     std::optional<double> MisfitBefore;
     std::optional<double> MisfitAfter;
     double HalfRange = 0;
@@ -49,12 +52,13 @@ struct FitSummary {
     std::optional<double> MisfitAfter;
     double HalfRange = 0; // the misfit's unit: half the measured moment's peak-to-peak
     double Scale = 0;
-    double Slope = 0;                // moment per A/m
-    double Offset = 0;               // moment
-    bool ScaleFixed = false;         // the scale came from the sample's area
-    std::string MomentUnit;          // "emu", "A m2", or empty where the file does not say
-    std::string Degenerate;          // which of scale, slope and offset the data cannot tell apart
-    std::optional<double> ChiSquare; // with measurement uncertainties
+    double Slope = 0;                   // moment per A/m
+    double Offset = 0;                  // moment
+    bool ScaleFixed = false;            // the scale came from the sample's area
+    std::string MomentUnit;             // "emu", "A m2", or empty where the file does not say
+    std::string Degenerate;             // which of scale, slope and offset the data cannot tell apart
+    std::optional<double> ChiSquare;    // with measurement uncertainties
+    std::optional<double> RmsGigahertz; // a resonance table's, as in DataSetSummary
     std::int32_t DegreesOfFreedom = 0;
     std::size_t Covered = 0;
     std::size_t Total = 0;
