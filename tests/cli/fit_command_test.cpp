@@ -3,6 +3,7 @@
 #include "cli/fit_command.h"
 #include "cli/sweep_command.h"
 #include "fit/synthetic_loop.h"
+#include "fit/synthetic_resonance.h"
 
 #include <nlohmann/json.hpp>
 
@@ -230,6 +231,64 @@ TEST_F(FitCommandTest, DataSetsWithTheirOwnValuesSavedAsAProjectThatRerunsAndSwe
     EXPECT_EQ(asDataSet.out, asFile.out);
     EXPECT_EQ(asDataSet.err.substr(0, asDataSet.err.rfind(" evaluations in ")),
               asFile.err.substr(0, asFile.err.rfind(" evaluations in ")));
+}
+
+TEST_F(FitCommandTest, AResonanceTableInItsFrequencyUnitWithModesFitsAndSavesAsAProject) {
+    ParameterTexts truth;
+    truth.M[0] = "1.0";
+    truth.t = {"3e-9", "0", "0", "0"};
+    truth.K[0] = "2.1e4";
+    const fit::MeasuredLoop table = testing::SyntheticResonance(truth, 100, 20, false, true);
+    // The same table in GHz with a header that says so, and in MHz with a header that does not.
+    const std::pair<const char*, double> files[] = {{"modes.csv", 1e9}, {"modes_mhz.csv", 1e6}};
+    for (const auto& [name, unit] : files) {
+        std::ofstream file(Path(name));
+        file << (unit == 1e9 ? "H (mT),f (GHz),width (GHz),mode\n" : "H (mT),f,width,mode\n");
+        file.precision(17);
+        for (std::size_t i = 0; i < table.Field.size(); ++i) {
+            file << table.Field[i] * 4e-4 * std::numbers::pi << "," << table.Moment[i] / unit << "," << 0.05e9 / unit
+                 << "," << table.Mode[i] << "\n";
+        }
+    }
+    const std::vector<std::string> common{"--observable", "resonance", "--sigma", "3",    "--mode-column", "mode",
+                                          "--free",       "K1",        "--evals", "150",  "--threads",     "1",
+                                          "M1=1.0",       "t1=3e-9",   "t2=0",    "t3=0", "t4=0",          "K1=1.5e4"};
+    std::vector<std::string> inGigahertz{Path("modes.csv"), "--save-project", Path("modes.json")};
+    inGigahertz.insert(inGigahertz.end(), common.begin(), common.end());
+    std::vector<std::string> inMegahertz{Path("modes_mhz.csv"), "--frequency-unit", "MHz"};
+    inMegahertz.insert(inMegahertz.end(), common.begin(), common.end());
+    const Outcome gigahertz = RunFit(inGigahertz);
+    const Outcome megahertz = RunFit(inMegahertz);
+    const Outcome project = RunFit({Path("modes.json")});
+    for (const auto& [name, outcome, stated] :
+         {std::tuple{"GHz", gigahertz, "'f (GHz)' in GHz (as the file states)"},
+          std::tuple{"MHz", megahertz, "'f' in MHz (as given)"},
+          std::tuple{"project", project, "'f (GHz)' in GHz (as the file states)"}}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(outcome.status, kExitOk) << outcome.err;
+        EXPECT_NE(outcome.err.find(std::string("frequency: column 2 ") + stated), std::string::npos) << outcome.err;
+        EXPECT_NE(outcome.err.find("mode: column 4 'mode'"), std::string::npos) << outcome.err;
+        EXPECT_NE(outcome.err.find("rms residual "), std::string::npos) << outcome.err;
+        const std::size_t k1 = outcome.out.find("\nK1=");
+        ASSERT_NE(k1, std::string::npos) << outcome.out;
+        EXPECT_NEAR(std::stod(outcome.out.substr(k1 + 4)), 2.1e4, 2.1) << outcome.err;
+    }
+    EXPECT_EQ(project.out, gigahertz.out);
+    std::ifstream saved(Path("modes.json"));
+    const nlohmann::json json = nlohmann::json::parse(saved);
+    EXPECT_EQ(json["data_sets"][0]["mode_column"], "mode");
+    EXPECT_EQ(json["data_sets"][0]["observable"], "resonance");
+
+    for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{Path("modes.csv"), "--free", "K1", "--mode-column", "4"}, "go with --observable resonance"},
+             {{Path("modes.csv"), "--free", "K1", "--observable", "resonance", "--frequency-unit", "THz"},
+              "not a frequency unit"},
+             {{Path("modes.csv"), "--free", "K1", "--observable", "resonance", "--background", "slope"},
+              "takes no --background"}}) {
+        const Outcome refused = RunFit(args);
+        EXPECT_EQ(refused.status, kExitBadInput);
+        EXPECT_NE(refused.err.find(message), std::string::npos) << refused.err;
+    }
 }
 
 TEST_F(FitCommandTest, AnInterruptedFitStillWritesTheBestSetAndExitsWith130) {

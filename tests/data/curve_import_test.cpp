@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -140,6 +141,33 @@ TEST(CurveImport, UncertaintyColumnMomentUnitAndSampleArea) {
     EXPECT_DOUBLE_EQ(*SampleAreaFromText("3e-5m2"), 3e-5);
     for (const char* bad : {"0.2947", "-1cm2", "0cm2", "cm2", "1,5cm2", "1e999m2", "2 in2"}) {
         EXPECT_EQ(SampleAreaFromText(bad), std::nullopt) << bad;
+    }
+}
+
+TEST(CurveImport, ResonanceTableWithFrequencyUnitsAndAModeColumn) {
+    const std::pair<const char*, std::optional<double>> units[] = {
+        {"Hz", 1.0},  {"(kHz)", 1e3},       {"[MHz]", 1e6},    {"GHz", 1e9},
+        {"ghz", 1e9}, {"Oe", std::nullopt}, {"", std::nullopt}};
+    for (const auto& [text, factor] : units) {
+        EXPECT_EQ(FrequencyUnitFromText(text), factor) << text;
+    }
+    // A row without a mode is not usable; the mode becomes a table column like any other.
+    const ParsedCurveFile file = ParseCurveFile("H (mT),f (GHz),mode\n10,8.5,1\n10,12.25,2\n20,9.5,\n20,13,2\n");
+    ImportChoice choice{0, 1, FieldUnit::MilliTesla, LongCurve::Thin};
+    choice.ModeColumn = 2;
+    auto data = std::make_unique<ExperimentData>();
+    const ImportSummary summary = FillExperiment(file, choice, *data);
+    EXPECT_EQ(summary.Modes, (std::vector<std::int32_t>{1, 2, 2}));
+    EXPECT_EQ(summary.KeptRows, 3);
+    EXPECT_EQ(data->ExpTable.At(2, 3), 13);
+    EXPECT_TRUE(FillExperiment(file, {0, 1, FieldUnit::MilliTesla, LongCurve::Thin}, *data).Modes.empty());
+    for (const char* bad : {"0", "1.5", "5"}) {
+        try {
+            FillExperiment(ParseCurveFile(std::string("H,f,mode\n1,2,1\n2,3,") + bad + "\n"), choice, *data);
+            ADD_FAILURE() << bad;
+        } catch (const ProgramError& error) {
+            EXPECT_STREQ(error.what(), "Line 3: the mode 'mode' is not a whole number from 1 to 4") << bad;
+        }
     }
 }
 
