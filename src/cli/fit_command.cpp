@@ -48,6 +48,7 @@ struct FitOptions {
     fit::SearchSettings Search;
     bool Newton = true;
     std::string Solver; // as given, empty for the default
+    std::string Gamma;  // gamma= as given, empty for the default gyromagnetic ratio
     double StepKam = 0;
     std::string ReportPath;
     ParameterTexts Texts;
@@ -104,6 +105,7 @@ void PrintHelp(std::ostream& out) {
            "                    uncertainties (--sigma, also a linewidth), else over the half frequency range\n"
            "  --frequency-unit U  Hz, kHz, MHz or GHz of a resonance table; default the unit the file states\n"
            "  --mode-column C   the column giving each resonance point's mode, 1 for the lowest\n"
+           "                    (gamma=VALUE before the first --dataset sets the gyromagnetic ratio, rad/(s T))\n"
            "  --dataset FILE    one of several curves fitted together; the curve options and KEY=VALUE\n"
            "                    words after it are its own, those before the first --dataset apply to all.\n"
            "                    A free NAME is shared by all curves, NAME@ has one value per curve; each\n"
@@ -191,6 +193,14 @@ void ApplyKey(FitOptions& options, ParameterTexts& t, const std::string& arg, ch
         }
         options.Solver = value;
         options.Newton = value == "newton";
+    } else if (key == "gamma") {
+        if (local) {
+            throw ProgramError("gamma= applies to every data set: give it before the first --dataset");
+        }
+        if (!(TextToDouble(value, separator) > 0)) {
+            throw ProgramError("gamma takes a positive gyromagnetic ratio in rad/(s T), not '" + value + "'");
+        }
+        options.Gamma = value;
     } else if (key == "start" || key == "steps" || key == "step" || key == "DR") {
         // The sweep follows the measured branches; the magnetoresistance amplitude only sets the
         // unit of the simulated DeltaR, which a fitted scale absorbs.
@@ -439,6 +449,9 @@ fit::Project ProjectOf(const FitOptions& options) {
     if (!options.Solver.empty()) {
         project.Parameters.emplace_back("solver", options.Solver);
     }
+    if (!options.Gamma.empty()) {
+        parameters["gamma"] = options.Gamma;
+    }
     auto curveOptions = [](const MeasuredOptions& measured, const std::string& observable) {
         return fit::NamedTexts{{"columns", measured.Columns},
                                {"field_unit", measured.FieldUnit},
@@ -668,6 +681,7 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
             set.Simulation.Terms = BackgroundOf(measured);
             set.Simulation.Area = measured.Area.empty() ? 0.0 : AreaFromText(measured.Area);
             set.Simulation.Separator = separator;
+            set.Simulation.Gamma = options.Gamma.empty() ? 0.0 : TextToDouble(options.Gamma, separator);
             set.Simulation.Observable = observable == "magnetoresistance" ? fit::FitObservable::Magnetoresistance
                                         : observable == "resonance"       ? fit::FitObservable::Resonance
                                                                           : fit::FitObservable::Projection;
@@ -753,9 +767,11 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return kExitStepError;
     }
     try {
-        WriteStandardOutput(out, outcome.FittedSets.empty()
-                                     ? fit::KeyValueLines(outcome.Fitted, options.Newton)
-                                     : fit::KeyValueLines(outcome.FittedSets, options.Newton, LocalKeys(options)));
+        // The gyromagnetic ratio given is part of the set that the sweep command reproduces.
+        WriteStandardOutput(out, (outcome.FittedSets.empty()
+                                      ? fit::KeyValueLines(outcome.Fitted, options.Newton)
+                                      : fit::KeyValueLines(outcome.FittedSets, options.Newton, LocalKeys(options))) +
+                                     (options.Gamma.empty() ? "" : "gamma=" + options.Gamma + "\n"));
         if (!options.ReportPath.empty()) {
             WriteOutputFile(options.ReportPath, fit::SummaryJson(outcome.Summary).dump(2) + "\n", err);
         }

@@ -340,6 +340,9 @@ LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std:
     defaults.Model.Solver.Method = Options.Newton ? SolverMethod::Newton : SolverMethod::Descent;
     defaults.Model.DeltaR = ParseParameter(Parameter("DR"), kDefaultDeltaRText);
     BaseParameters = ParametersOf(Base, Options.Separator, defaults);
+    if (Options.Gamma > 0) {
+        BaseParameters.Model.Gamma = Options.Gamma;
+    }
 }
 
 std::vector<double> LoopObjective::StartValues() const {

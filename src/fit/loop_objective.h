@@ -69,6 +69,7 @@ struct LoopSettings {
     // layers' M and t (the measured loop's MomentUnit must then be known) instead of a fitted one.
     double Area = 0;
     FitObservable Observable = FitObservable::Projection;
+    double Gamma = 0; // the gyromagnetic ratio of the resonance modes, rad/(s T); 0 for the default
 };
 
 // The fit's objective: the loop simulated along the measured branches for a set of values of the

@@ -238,10 +238,12 @@ TEST_F(FitCommandTest, AResonanceTableInItsFrequencyUnitWithModesFitsAndSavesAsA
     truth.M[0] = "1.0";
     truth.t = {"3e-9", "0", "0", "0"};
     truth.K[0] = "2.1e4";
-    const fit::MeasuredLoop table = testing::SyntheticResonance(truth, 100, 20, false, true);
-    // The same table in GHz with a header that says so, and in MHz with a header that does not.
+    // The table in GHz with a header that says so, and in MHz with a header that does not, there
+    // of a sample with a larger gyromagnetic ratio.
     const std::pair<const char*, double> files[] = {{"modes.csv", 1e9}, {"modes_mhz.csv", 1e6}};
     for (const auto& [name, unit] : files) {
+        const fit::MeasuredLoop table =
+            testing::SyntheticResonance(truth, 100, 20, false, true, unit == 1e9 ? 1.76e11 : 1.85e11);
         std::ofstream file(Path(name));
         file << (unit == 1e9 ? "H (mT),f (GHz),width (GHz),mode\n" : "H (mT),f,width,mode\n");
         file.precision(17);
@@ -255,7 +257,7 @@ TEST_F(FitCommandTest, AResonanceTableInItsFrequencyUnitWithModesFitsAndSavesAsA
                                           "M1=1.0",       "t1=3e-9",   "t2=0",    "t3=0", "t4=0",          "K1=1.5e4"};
     std::vector<std::string> inGigahertz{Path("modes.csv"), "--save-project", Path("modes.json")};
     inGigahertz.insert(inGigahertz.end(), common.begin(), common.end());
-    std::vector<std::string> inMegahertz{Path("modes_mhz.csv"), "--frequency-unit", "MHz"};
+    std::vector<std::string> inMegahertz{Path("modes_mhz.csv"), "--frequency-unit", "MHz", "gamma=1.85e11"};
     inMegahertz.insert(inMegahertz.end(), common.begin(), common.end());
     const Outcome gigahertz = RunFit(inGigahertz);
     const Outcome megahertz = RunFit(inMegahertz);
@@ -274,6 +276,8 @@ TEST_F(FitCommandTest, AResonanceTableInItsFrequencyUnitWithModesFitsAndSavesAsA
         EXPECT_NEAR(std::stod(outcome.out.substr(k1 + 4)), 2.1e4, 2.1) << outcome.err;
     }
     EXPECT_EQ(project.out, gigahertz.out);
+    EXPECT_NE(megahertz.out.find("\ngamma=1.85e11\n"), std::string::npos);
+    EXPECT_EQ(gigahertz.out.find("gamma="), std::string::npos);
     std::ifstream saved(Path("modes.json"));
     const nlohmann::json json = nlohmann::json::parse(saved);
     EXPECT_EQ(json["data_sets"][0]["mode_column"], "mode");

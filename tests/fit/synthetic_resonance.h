@@ -11,11 +11,12 @@ namespace dravo2::testing {
 // `largestKam` down to its negative and back (`steps` steps a branch), saturated at the start, read
 // on the falling branch or, with `rising`, on the rising one, in the sweep's order. Every mode a
 // row has is a point; with `modes` each point names its mode, else only the lowest mode is kept
-// and no mode is named.
+// and no mode is named. `gamma` is the gyromagnetic ratio, rad/(s T).
 inline fit::MeasuredLoop SyntheticResonance(const ParameterTexts& texts, double largestKam, std::int32_t steps,
-                                            bool rising, bool modes) {
+                                            bool rising, bool modes, double gamma = kGyromagneticRatio) {
     ParameterSet defaults;
     defaults.Model.Solver.Method = SolverMethod::Newton;
+    defaults.Model.Gamma = gamma;
     const ModelParameters model = ParametersOf(texts, '.', defaults).Model;
     LoopPlan plan;
     const BranchSweep down{largestKam, -2 * largestKam / steps, steps};
