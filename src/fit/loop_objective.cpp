@@ -454,7 +454,8 @@ MisfitResult LoopObjective::ModelCurve(const std::vector<double>& values, Simula
     MisfitResult result = Evaluate(values, simulation, &saturation);
     field.clear();
     moment.clear();
-    if (!result.Valid) {
+    // A resonance table is no curve of the simulated table's columns.
+    if (!result.Valid || Options.Observable == FitObservable::Resonance) {
         return result;
     }
     for (std::int32_t row = 1; row <= simulation.SimRows; ++row) {

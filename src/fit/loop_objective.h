@@ -104,7 +104,8 @@ public:
                           const StopCheck& stop = nullptr) const;
 
     // The simulated loop as it compares with the measured one, for drawing: the field (A/m) and
-    // s m + b H + c of every simulated row, with the comparison; empty where there is none.
+    // s m + b H + c of every simulated row, with the comparison; empty where there is none (also
+    // for a resonance table).
     MisfitResult ModelCurve(const std::vector<double>& values, SimulationData& simulation, std::vector<double>& field,
                             std::vector<double>& moment) const;
 
