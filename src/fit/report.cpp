@@ -215,6 +215,7 @@ nlohmann::json SummaryJson(const FitSummary& s) {
                           {"stopped", s.Stopped}};
     if (s.RmsGigahertz) {
         report["rms_residual_ghz"] = *s.RmsGigahertz;
+        report["misfit_unit"] = "half the measured frequency range";
     }
     if (!s.DataSets.empty()) {
         nlohmann::json sets = nlohmann::json::array();
