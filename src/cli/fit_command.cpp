@@ -450,7 +450,7 @@ fit::Project ProjectOf(const FitOptions& options) {
         project.Parameters.emplace_back("solver", options.Solver);
     }
     if (!options.Gamma.empty()) {
-        parameters["gamma"] = options.Gamma;
+        project.Parameters.emplace_back("gamma", options.Gamma);
     }
     auto curveOptions = [](const MeasuredOptions& measured, const std::string& observable) {
         return fit::NamedTexts{{"columns", measured.Columns},
