@@ -1,9 +1,8 @@
-// The loop the Python module runs against the loop runner itself, on the same Newton loop
-// (Start and one Reverse of the default stack, 2 x 500 steps): the module's rows in one block
-// against RunLoop's columns. bench/python_loop_overhead.py times the same loop called from
-// Python, so that the two together give the cost of the call from Python.
+// The loop the Python module runs, on the same Newton loop (Start and one Reverse of the default
+// stack, 2 x 500 steps): RunLoop from the branches, and from the same fields given row by row.
+// bench/python_loop_overhead.py times the same loop called from Python, so that the two together
+// give the cost of the call from Python.
 #include "engine/parameter_registry.h"
-#include "python/python_loop.h"
 #include "sweep/run_loop.h"
 
 #include <benchmark/benchmark.h>
@@ -23,20 +22,24 @@ void RunLoopNewton(benchmark::State& state) {
     plan.Branches = {set.Sweep, ReversedBranch(set.Sweep)};
     for (auto _ : state) {
         const LoopResult result = RunLoop(set.Model, plan, InitialState::Saturated());
-        benchmark::DoNotOptimize(result.Columns[1].data());
+        benchmark::DoNotOptimize(result.Block.data());
     }
 }
 BENCHMARK(RunLoopNewton)->Unit(benchmark::kMillisecond);
 
-void ModuleLoopNewton(benchmark::State& state) {
+void RunLoopNewtonFields(benchmark::State& state) {
     const ParameterSet set = NewtonDefaults();
+    LoopPlan branches;
+    branches.Branches = {set.Sweep, ReversedBranch(set.Sweep)};
+    const LoopResult reference = RunLoop(set.Model, branches, InitialState::Saturated());
+    LoopPlan plan;
+    plan.Fields.assign(reference[Observable::Field].begin(), reference[Observable::Field].end());
     for (auto _ : state) {
-        const python::FieldPlan plan = python::PlanFields({set.Sweep, ReversedBranch(set.Sweep)});
-        const python::LoopRows rows = python::RunFields(set.Model, plan, InitialState::Saturated(), false);
-        benchmark::DoNotOptimize(rows.Cells.data());
+        const LoopResult result = RunLoop(set.Model, plan, InitialState::Saturated());
+        benchmark::DoNotOptimize(result.Block.data());
     }
 }
-BENCHMARK(ModuleLoopNewton)->Unit(benchmark::kMillisecond);
+BENCHMARK(RunLoopNewtonFields)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace dravo2

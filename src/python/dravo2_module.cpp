@@ -3,8 +3,6 @@
 // numpy arrays that view the loop's own rows. The interpreter lock is released while a loop or a
 // fit runs, and Ctrl-C stops either (a fit keeps its best values so far).
 
-#include "python/python_loop.h"
-
 #include "analysis/misfit.h"
 #include "data/curve_import.h"
 #include "data/errors.h"
@@ -29,6 +27,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -362,7 +361,7 @@ private:
 
 // A finished loop: its rows, and the model it ran (for a comparison's saturation).
 struct Loop {
-    std::shared_ptr<LoopRows> Rows;
+    std::shared_ptr<LoopResult> Rows;
     ModelParameters Model;
     bool AlongY = false;
 };
@@ -374,7 +373,7 @@ py::array ReadOnly(py::array array) {
 
 py::array ColumnView(const py::object& self, Observable observable) {
     const Loop& loop = self.cast<const Loop&>();
-    return ReadOnly(py::array_t<double>({static_cast<py::ssize_t>(loop.Rows->Rows)},
+    return ReadOnly(py::array_t<double>({static_cast<py::ssize_t>(loop.Rows->Rows())},
                                         {static_cast<py::ssize_t>(sizeof(double))}, loop.Rows->Column(observable),
                                         self));
 }
@@ -383,7 +382,7 @@ py::array ColumnView(const py::object& self, Observable observable) {
 py::array BlockView(const py::object& self, Observable first, py::ssize_t count) {
     const Loop& loop = self.cast<const Loop&>();
     const auto stride = static_cast<py::ssize_t>(loop.Rows->Capacity * sizeof(double));
-    return ReadOnly(py::array_t<double>({static_cast<py::ssize_t>(loop.Rows->Rows), count},
+    return ReadOnly(py::array_t<double>({static_cast<py::ssize_t>(loop.Rows->Rows()), count},
                                         {static_cast<py::ssize_t>(sizeof(double)), stride}, loop.Rows->Column(first),
                                         self));
 }
@@ -480,7 +479,10 @@ Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& 
         state.RandomState = seed.cast<std::uint32_t>();
     }
 
-    FieldPlan plan;
+    // Any length the caller asks for: the table's row limit is the window's and the commands'.
+    LoopPlan plan;
+    plan.MaxRows = std::numeric_limits<std::int32_t>::max();
+    plan.ProjectionAlongY = along == "y";
     if (!fields.is_none()) {
         if (!start.is_none() || !step.is_none() || !steps.is_none() || !reverse.is_none()) {
             throw ProgramError("fields gives every row: start, step, steps and reverse do not go with it");
@@ -489,15 +491,14 @@ Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& 
         if (!values || values.ndim() != 1) {
             throw ProgramError("fields must be a one-dimensional sequence of fields (A/m)");
         }
-        plan = SequenceFields({values.data(), static_cast<std::size_t>(values.size())});
+        plan.Fields.assign(values.data(), values.data() + values.size());
     } else {
         const int reversals = reverse.is_none() ? 1 : reverse.cast<int>();
-        std::vector<BranchSweep> branches{numbers.Sweep};
+        plan.Branches = {numbers.Sweep};
         for (int i = 0; i < reversals; ++i) {
-            branches.push_back(ReversedBranch(branches.back()));
+            plan.Branches.push_back(ReversedBranch(plan.Branches.back()));
         }
         CheckStartPlotOnce(set, numbers, along == "y");
-        plan = PlanFields(branches);
     }
 
     Loop loop;
@@ -507,7 +508,7 @@ Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& 
     {
         py::gil_scoped_release release;
         loop.Rows =
-            std::make_shared<LoopRows>(RunFields(numbers.Model, plan, state, loop.AlongY, [&poll] { return poll(); }));
+            std::make_shared<LoopResult>(RunLoop(numbers.Model, plan, state, LoopStop([&poll] { return poll(); })));
     }
     if (poll.Raised) {
         throw py::error_already_set();
@@ -749,7 +750,7 @@ Misfit MisfitOf(const Loop& loop, const Curve& curve, const py::object& backgrou
         options.FixedScale = SaturatedMoment(layers.M, layers.t, sampleArea, curve.MomentUnit);
     }
     const CurveView simulated{loop.Rows->Column(Observable::Field), loop.Rows->Column(Observable::Projection),
-                              static_cast<std::int32_t>(loop.Rows->Rows), nullptr};
+                              static_cast<std::int32_t>(loop.Rows->Rows()), nullptr};
     Misfit misfit;
     {
         py::gil_scoped_release release;
@@ -852,10 +853,12 @@ Fit RunFit(const Curve& curve, const Parameters& p, const std::vector<std::strin
     if (result.Outcome.Values.size() == free.size()) {
         Loop loop;
         loop.Model = job->Objective().ModelFor(result.Outcome.Values);
-        const FieldPlan plan = PlanFields(job->Objective().Branches());
+        LoopPlan plan;
+        plan.Branches = job->Objective().Branches();
+        plan.MaxRows = std::numeric_limits<std::int32_t>::max();
         {
             py::gil_scoped_release release;
-            loop.Rows = std::make_shared<LoopRows>(RunFields(loop.Model, plan, InitialState::Saturated(), false));
+            loop.Rows = std::make_shared<LoopResult>(RunLoop(loop.Model, plan, InitialState::Saturated()));
         }
         result.BestLoop = py::cast(std::move(loop));
     } else {
@@ -1244,7 +1247,7 @@ CSV table, a new one where the field turns).)")
             "to_table", [](const py::object& s) { return BlockView(s, Observable::Field, 8); },
             "The eight columns of the result file as a rows x 8 view: H (A/m), M (T), theta1..theta4 "
             "(rad), dR, f (Hz).")
-        .def("__len__", [](const Loop& loop) { return loop.Rows->Rows; })
+        .def("__len__", [](const Loop& loop) { return loop.Rows->Rows(); })
         .def_property_readonly(
             "total_iterations", [](const Loop& loop) { return loop.Rows->Iterations; },
             "The relaxation iterations of every step, summed.")
@@ -1255,7 +1258,7 @@ CSV table, a new one where the field turns).)")
             "error", [](const Loop& loop) { return loop.Rows->Error; }, "The message of a failed step, else ''.")
         .def("__repr__", [](const Loop& loop) {
             const auto branches = loop.Rows->Branch.empty() ? 0 : loop.Rows->Branch.back();
-            return "<dravo2.LoopResult " + std::to_string(loop.Rows->Rows) + " rows, " + std::to_string(branches) +
+            return "<dravo2.LoopResult " + std::to_string(loop.Rows->Rows()) + " rows, " + std::to_string(branches) +
                    " branches, " + EndName(loop.Rows->End) + ">";
         });
 

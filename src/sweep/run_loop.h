@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dravo2 {
@@ -18,8 +19,12 @@ namespace dravo2 {
 // The branches of a loop, swept one after the other, each continuing from the angles and the
 // generator state the one before left; at most MaxRows rows are recorded in all. The projection
 // is taken along x, or along y with ProjectionAlongY.
+// Fields, when not empty, gives the field of every row instead (A/m): a new branch begins after
+// each point where the field turns, a step without change stays in its branch, and the first
+// branch's first and last fields decide a saturated start.
 struct LoopPlan {
     std::vector<BranchSweep> Branches;
+    std::vector<double> Fields;
     std::int32_t MaxRows = dravo2::MaxRows;
     bool ProjectionAlongY = false;
     bool Modes = false; // also record every resonance mode of the stack at each row
@@ -53,15 +58,21 @@ enum class LoopEnd {
     FloatingPointError, // a step failed; Error holds the message, its row holds what was complete
 };
 
-// The recorded rows: each observable one contiguous array, one value a row.
+// The recorded rows in one block: a column of Capacity values per observable, in the order of
+// Observable, so that each observable, and neighbouring ones together (the four angles), can be
+// viewed in place with a column stride of Capacity values.
 class LoopResult {
 public:
-    std::span<const double> operator[](Observable observable) const {
-        return Columns[static_cast<std::size_t>(observable)];
+    std::span<const double> operator[](Observable observable) const { return {Column(observable), Branch.size()}; }
+    std::int32_t Rows() const { return static_cast<std::int32_t>(Branch.size()); }
+    const double* Column(Observable observable) const {
+        return Block.data() + static_cast<std::size_t>(observable) * Capacity;
     }
-    std::int32_t Rows() const { return static_cast<std::int32_t>(Columns[0].size()); }
+    double* Column(Observable observable) { return Block.data() + static_cast<std::size_t>(observable) * Capacity; }
 
-    std::array<std::vector<double>, kObservableCount> Columns;
+    std::vector<double> Block; // kObservableCount x Capacity values
+    std::size_t Capacity = 0;
+    std::vector<std::int32_t> Branch; // the branch of each row, from 1 as the table numbers them
     // With LoopPlan::Modes, the resonance modes of each row (ascending, NaN where a mode does not
     // exist, all NaN for a row whose step failed); else empty.
     std::vector<ModeRow> Modes;
@@ -73,14 +84,29 @@ public:
     std::uint32_t FinalRandomState = 0;
 };
 
-// Called after every recorded row with the branch's index, the step just taken and its steps.
+// Called after every recorded row with the branch's index, the step just taken and its steps
+// (with LoopPlan::Fields: the row and the number of fields).
 using LoopProgress = std::function<void(std::size_t branch, std::int32_t step, std::int32_t steps)>;
+
+// Asked before every step whether the loop is to end: a flag another thread raises, or a
+// question (a host program's interrupt), or neither.
+class LoopStop {
+public:
+    LoopStop(const std::atomic<bool>* flag = nullptr) : Flag(flag) {} // NOLINT: a flag converts
+    explicit LoopStop(std::function<bool()> ask) : Ask(std::move(ask)) {}
+
+    bool operator()() const { return (Flag != nullptr && Flag->load(std::memory_order_relaxed)) || (Ask && Ask()); }
+
+private:
+    const std::atomic<bool>* Flag = nullptr;
+    std::function<bool()> Ask;
+};
 
 // Runs the loop of `plan` on the model from `initial`, checking `stop` before every step.
 // Numbers in, numbers out: no text, no drawing. A floating-point error ends the loop with the
 // rows so far (the failing row's incomplete values 0).
 LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, const InitialState& initial,
-                   const std::atomic<bool>* stop = nullptr, const LoopProgress& progress = {});
+                   const LoopStop& stop = {}, const LoopProgress& progress = {});
 
 // The rows of a result written into the simulation table (columns 1 to 8, rows from 1).
 void FillTable(const LoopResult& result, SimulationData& simulation);

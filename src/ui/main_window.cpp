@@ -458,7 +458,7 @@ QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode 
                 for (std::size_t k = 0; k < kObservableCount; ++k) {
                     if (const std::int32_t column = TableColumn(static_cast<Observable>(k))) {
                         simulation.SimTable.At(column, simulation.SimRows) =
-                            result.Columns[k][static_cast<std::size_t>(row)];
+                            result[static_cast<Observable>(k)][static_cast<std::size_t>(row)];
                     }
                 }
                 if (columns) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfenv>
 
 namespace dravo2 {
@@ -75,6 +76,48 @@ TEST(RunLoop, EndsOnTheStopFlagAndTheRowLimit) {
     EXPECT_EQ(full.Rows(), 7);
 }
 
+// The same fields given row by row take the same steps as the branches that form them: the same
+// rows bit for bit, the same branches, the same saturated start (up the field and down it).
+TEST(RunLoop, FieldsRowByRowAsTheBranchesThatFormThem) {
+    for (const bool alongY : {false, true}) {
+        for (const double start : {-30.0, 30.0}) {
+            SCOPED_TRACE(::testing::Message() << "along y " << alongY << ", start " << start);
+            ParameterSet set = DefaultParameters();
+            set.Model.Solver.Method = SolverMethod::Newton;
+            LoopPlan plan;
+            plan.ProjectionAlongY = alongY;
+            plan.Branches = {{start, start < 0 ? 3.0 : -3.0, 20}};
+            plan.Branches.push_back(ReversedBranch(plan.Branches[0]));
+            const LoopResult branches = RunLoop(set.Model, plan, InitialState::Saturated());
+            plan.Fields.assign(branches[Observable::Field].begin(), branches[Observable::Field].end());
+            const LoopResult fields = RunLoop(set.Model, plan, InitialState::Saturated());
+            ASSERT_EQ(fields.End, LoopEnd::Completed);
+            EXPECT_EQ(fields.Block, branches.Block);
+            EXPECT_EQ(fields.Branch, branches.Branch);
+            EXPECT_EQ(fields.BranchRows, (std::vector<std::int32_t>{20, 20}));
+        }
+    }
+}
+
+// A new branch begins after each turn of the field; a plateau stays in its branch. A stop question
+// ends the loop before the step it says no to.
+TEST(RunLoop, BranchesOfAFieldSequenceAndAStopQuestion) {
+    ParameterSet set = DefaultParameters();
+    LoopPlan plan;
+    plan.Fields = {0, 1e3, 1e3, 2e3, 1e3, 0, 0, 1e3};
+    const LoopResult loop = RunLoop(set.Model, plan, InitialState::Saturated());
+    EXPECT_EQ(loop.Branch, (std::vector<std::int32_t>{1, 1, 1, 1, 2, 2, 2, 3}));
+    EXPECT_EQ(loop.BranchRows, (std::vector<std::int32_t>{4, 3, 1}));
+
+    int asked = 0;
+    const LoopResult stopped =
+        RunLoop(set.Model, plan, InitialState::Saturated(), LoopStop([&asked] { return ++asked > 5; }));
+    EXPECT_EQ(stopped.End, LoopEnd::Stopped);
+    ASSERT_EQ(stopped.Rows(), 5);
+    EXPECT_TRUE(std::equal(stopped[Observable::Theta2].begin(), stopped[Observable::Theta2].end(),
+                           loop[Observable::Theta2].begin()));
+}
+
 TEST(RunLoop, KeepsTheRowsBeforeAFloatingPointError) {
     ParameterSet set = DefaultParameters();
     set.Model.Solver.MaxIter = 0; // the descent's step factor divides by zero on the first step
@@ -101,7 +144,7 @@ TEST(EngineDoors, FlagsRaisedBeforeAreNotTakenForTheEnginesErrors) {
         std::feraiseexcept(flag);
         const LoopResult loop = RunLoop(set.Model, plan, InitialState::Saturated());
         EXPECT_EQ(loop.End, LoopEnd::Completed) << loop.Error;
-        EXPECT_EQ(loop.Columns, clean.Columns);
+        EXPECT_EQ(loop.Block, clean.Block);
 
         SweepSession session;
         session.SetParameters(set.Model);
