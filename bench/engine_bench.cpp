@@ -140,7 +140,7 @@ void Loop(benchmark::State& state) {
     for (auto _ : state) {
         const LoopResult result = RunLoop(set.Model, plan, InitialState::Saturated());
         iterations = result.Iterations;
-        benchmark::DoNotOptimize(result.Columns[0].data());
+        benchmark::DoNotOptimize(result[Observable::Field].data());
     }
     state.counters["iterations"] = static_cast<double>(iterations);
 }
