@@ -120,6 +120,11 @@ class LoopResult:
     def branch(self) -> npt.NDArray[np.int32]:
         """branch of each row, from 1 as in the CSV table"""
     @property
+    def modes(self) -> npt.NDArray[np.float64]:
+        """rows x 4: every resonance mode (Hz, ascending, NaN where none), with modes=True; else 0 x 4"""
+    def resonance_fields(self, frequency: float) -> list[tuple[int, int, float]]:
+        """(branch, mode, field in A/m) where a mode passes frequency (Hz); needs modes=True"""
+    @property
     def total_iterations(self) -> int: ...
     @property
     def end(self) -> str:
@@ -143,6 +148,7 @@ def run_loop(
     fields: npt.ArrayLike | None = None,
     along: Literal["x", "y"] = "x",
     stop: StopFlag | None = None,
+    modes: bool = False,
 ) -> LoopResult:
     """A hysteresis loop: start and step in A/m (default p.start, p.step in kA/m), one reversed
     branch unless reverse says otherwise; or one row per field of `fields` (A/m)."""

@@ -443,7 +443,7 @@ void CheckStartPlotOnce(const Parameters& set, const ParameterSet& numbers, bool
 
 Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& step, const py::object& steps,
                 const py::object& reverse, const py::object& solver, const py::object& seed, const py::object& initial,
-                const py::object& fields, const std::string& along, const std::optional<StopFlag>& stop) {
+                const py::object& fields, const std::string& along, const std::optional<StopFlag>& stop, bool modes) {
     Parameters set = p;
     if (!start.is_none()) {
         set.SetText(RegistryIndex("start"), KiloAmpereText(start.cast<double>()));
@@ -483,6 +483,7 @@ Loop RunLoopFor(const Parameters& p, const py::object& start, const py::object& 
     LoopPlan plan;
     plan.MaxRows = std::numeric_limits<std::int32_t>::max();
     plan.ProjectionAlongY = along == "y";
+    plan.Modes = modes;
     if (!fields.is_none()) {
         if (!start.is_none() || !step.is_none() || !steps.is_none() || !reverse.is_none()) {
             throw ProgramError("fields gives every row: start, step, steps and reverse do not go with it");
@@ -1243,6 +1244,40 @@ CSV table, a new one where the field turns).)")
                                        {static_cast<py::ssize_t>(loop.Rows->Branch.size())},
                                        {static_cast<py::ssize_t>(sizeof(std::int32_t))}, loop.Rows->Branch.data(), s));
                                })
+        .def_property_readonly(
+            "modes",
+            [](const py::object& s) {
+                const Loop& loop = s.cast<const Loop&>();
+                const auto rows = static_cast<py::ssize_t>(loop.Rows->Modes.size());
+                return ReadOnly(py::array_t<double>(
+                    {rows, static_cast<py::ssize_t>(kLayers)},
+                    {static_cast<py::ssize_t>(sizeof(ModeRow)), static_cast<py::ssize_t>(sizeof(double))},
+                    rows > 0 ? loop.Rows->Modes.front().data() : nullptr, s));
+            },
+            "Every resonance mode of the stack at each row (rows x 4, Hz, ascending, NaN where a mode does not "
+            "exist), with run_loop(..., modes=True); else 0 x 4.")
+        .def(
+            "resonance_fields",
+            [](const Loop& loop, double frequency) {
+                if (loop.Rows->Modes.empty()) {
+                    throw ProgramError("The loop has no resonance modes: run it with modes=True");
+                }
+                if (!(frequency > 0) || !std::isfinite(frequency)) {
+                    throw ProgramError("The frequency must be a positive number of Hz");
+                }
+                const auto rows = static_cast<std::size_t>(loop.Rows->Rows());
+                const auto crossings = ResonanceFields({loop.Rows->Column(Observable::Field), rows}, loop.Rows->Modes,
+                                                       {loop.Rows->Branch.data(), rows}, frequency);
+                py::list found;
+                for (const ResonanceField& crossing : crossings) {
+                    found.append(py::make_tuple(crossing.Branch, crossing.Mode, crossing.H));
+                }
+                return found;
+            },
+            py::arg("frequency"),
+            "The fields (A/m) where a mode passes frequency (Hz), interpolated between rows, as "
+            "(branch, mode, field) tuples ordered by branch, mode and along the branch; mode 1 is the lowest. "
+            "Needs modes=True.")
         .def(
             "to_table", [](const py::object& s) { return BlockView(s, Observable::Field, 8); },
             "The eight columns of the result file as a rows x 8 view: H (A/m), M (T), theta1..theta4 "
@@ -1266,6 +1301,7 @@ CSV table, a new one where the field turns).)")
           py::arg("step") = py::none(), py::arg("steps") = py::none(), py::arg("reverse") = py::none(),
           py::arg("solver") = "newton", py::arg("seed") = py::none(), py::arg("initial") = "saturated",
           py::arg("fields") = py::none(), py::arg("along") = "x", py::arg("stop") = std::optional<StopFlag>{},
+          py::arg("modes") = false,
           R"(Runs a hysteresis loop of the parameter set p and returns its LoopResult.
 
 The sweep: from start (A/m; p.start in kA/m unless given) in steps of step (A/m) for steps
@@ -1277,6 +1313,8 @@ state (default 0, a fresh program's). initial: "saturated" (every layer along th
 first branch, as the window's Start presets "M vs Hx") or four angles in rad. along: "x" or "y",
 the direction of the projection (y as "M vs Hy"). stop: a dravo2.StopFlag; once set (from any
 thread), the loop ends before its next step with the rows so far (end is then "stopped").
+modes: also compute every resonance mode of the coupled stack at each row (result.modes,
+result.resonance_fields(f)); gamma is p.gamma.
 The interpreter lock is released while the loop runs; Ctrl-C raises KeyboardInterrupt. A step
 that fails raises dravo2.FloatingPointError with the rows before it in its `result`.)");
 

@@ -47,6 +47,31 @@ def test_loops_equal_the_command_table_bit_for_bit(folder, sweep, solver):
         np.testing.assert_array_equal(result.branch, branch)
 
 
+def test_resonance_modes_and_fields_equal_the_command(folder, sweep):
+    words = ["M2=1", "t2=2e-9", "J1=-0.3e-3", "steps=60", "step=8", "start=-240", "solver=newton", "--reverse"]
+    table_path = os.path.join(folder, "modes.csv")
+    status, err = sweep(*words, "--modes", "--format", "csv", "-o", table_path, cwd=folder)
+    assert status == 0, err
+    with open(table_path, newline="") as file:
+        rows = list(csv.reader(file))[1:]
+    modes = np.array([[float(cell) if cell else np.nan for cell in row[9:13]] for row in rows])
+    status, err = sweep(*words, "--resonance-fields", "9.8GHz", "-o", os.path.join(folder, "r.dat"), cwd=folder)
+    assert status == 0, err
+    crossings = [tuple(line.split(",")) for line in err.splitlines() if line[:1].isdigit()]
+    assert crossings, err
+
+    p = dravo2.Parameters(**dict(word.split("=") for word in words[:-1]))
+    result = dravo2.run_loop(p, solver=None, modes=True)
+    np.testing.assert_array_equal(result.modes, modes)
+    assert result.modes.base is not None and not result.modes.flags.writeable
+    found = result.resonance_fields(9.8e9)
+    assert [(str(b), str(m)) for b, m, _ in found] == [(b, m) for b, m, _ in crossings]
+    np.testing.assert_array_equal([h for _, _, h in found], [float(h) for _, _, h in crossings])
+    assert dravo2.run_loop(p, solver=None).modes.shape == (0, 4)
+    with pytest.raises(dravo2.Error, match="modes=True"):
+        dravo2.run_loop(p, solver=None).resonance_fields(9.8e9)
+
+
 def test_arrays_view_the_result_without_copies():
     result = dravo2.run_loop(dravo2.Parameters(steps=30))
     table = result.to_table()
