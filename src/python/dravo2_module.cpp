@@ -878,16 +878,16 @@ py::object RunScan(const Parameters& base, const py::dict& grid, const std::opti
         p.Set("solver", solver);
     }
     ScanGrid scanGrid;
-    for (const auto& [name, spec] : grid) {
+    for (const auto& [name, axis] : grid) {
         const auto key = name.cast<std::string>();
         RegistryIndex(key);
-        if (py::isinstance<py::str>(spec)) {
-            scanGrid.Axes.push_back(ParseAxis(key + "=" + spec.cast<std::string>()));
+        if (py::isinstance<py::str>(axis)) {
+            scanGrid.Axes.push_back(ParseAxis(key + "=" + axis.cast<std::string>()));
             continue;
         }
-        const auto range = spec.cast<py::sequence>();
+        const auto range = axis.cast<py::sequence>();
         if (range.size() != 3) {
-            throw ProgramError("The grid gives each key (low, high, count), not " + py::repr(spec).cast<std::string>());
+            throw ProgramError("The grid gives each key (low, high, count), not " + py::repr(axis).cast<std::string>());
         }
         scanGrid.Axes.push_back(ParseAxis(key + "=" + ShortestNumberText(range[0].cast<double>()) + ":" +
                                           ShortestNumberText(range[1].cast<double>()) + ":" +
