@@ -22,8 +22,8 @@ struct ModelParameters {
 // One branch of a field sweep as the window's sweep fields give it: the initial field and the
 // step in kA/m and the number of steps; the first row lies one step past Start.
 struct BranchSweep {
-    double Start = 0; // kA/m
-    double Step = 0;  // kA/m
+    double StartKiloAmperesPerMetre = 0;
+    double StepKiloAmperesPerMetre = 0;
     std::int32_t Steps = 0;
 };
 

@@ -352,8 +352,8 @@ std::int32_t RelaxKickedNewton(const EnergyDerivatives& energy, AngleSet& theta,
         CheckDoubleArithmetic(s);
     }
     const double scale = 1.0 / std::sqrt(s);
-    const std::int32_t iterations =
-        RelaxFrom(energy, theta, kicked, sn, cs, settings.MaxIter, scale, StoreDouble(settings.Conv), grad);
+    const std::int32_t iterations = RelaxFrom(energy, theta, kicked, sn, cs, settings.IterationBudget, scale,
+                                              StoreDouble(settings.ConvergenceThreshold), grad);
     if (sines != nullptr && cosines != nullptr) {
         *sines = sn;
         *cosines = cs;

@@ -128,25 +128,26 @@ Entries BuildRegistry() {
                  ParameterKind::Setting, [](const ParameterSet& p) { return p.Model.DeltaR; },
                  [](ParameterSet& p, Real v) { p.Model.DeltaR = v; }});
     e.push_back({"start", "kA/m", "kA/m", "initial field", "-250.0", ValueForm::Double, ParameterKind::Setting,
-                 [](const ParameterSet& p) { return static_cast<Real>(p.Sweep.Start); },
-                 [](ParameterSet& p, Real v) { p.Sweep.Start = static_cast<double>(v); }});
+                 [](const ParameterSet& p) { return static_cast<Real>(p.Sweep.StartKiloAmperesPerMetre); },
+                 [](ParameterSet& p, Real v) { p.Sweep.StartKiloAmperesPerMetre = static_cast<double>(v); }});
     e.push_back({"steps", "", "count", "number of field steps", "500", ValueForm::Integer, ParameterKind::Setting,
                  [](const ParameterSet& p) { return static_cast<Real>(p.Sweep.Steps); },
                  [](ParameterSet& p, Real v) { p.Sweep.Steps = static_cast<std::int32_t>(v); }});
     e.push_back({"step", "kA/m", "kA/m", "field step", "1.0", ValueForm::Double, ParameterKind::Setting,
-                 [](const ParameterSet& p) { return static_cast<Real>(p.Sweep.Step); },
-                 [](ParameterSet& p, Real v) { p.Sweep.Step = static_cast<double>(v); }});
+                 [](const ParameterSet& p) { return static_cast<Real>(p.Sweep.StepKiloAmperesPerMetre); },
+                 [](ParameterSet& p, Real v) { p.Sweep.StepKiloAmperesPerMetre = static_cast<double>(v); }});
     e.push_back({"noise", "rad", "rad", "amplitude of the noise kick before each relaxation", "0.0005",
                  ValueForm::Double, ParameterKind::Setting,
-                 [](const ParameterSet& p) { return static_cast<Real>(p.Model.Solver.Ramp); },
-                 [](ParameterSet& p, Real v) { p.Model.Solver.Ramp = static_cast<double>(v); }});
+                 [](const ParameterSet& p) { return static_cast<Real>(p.Model.Solver.NoiseRadians); },
+                 [](ParameterSet& p, Real v) { p.Model.Solver.NoiseRadians = static_cast<double>(v); }});
     e.push_back({"conv", "per rad", "per rad", "convergence threshold on the scaled gradient", "0.0000000002",
-                 ValueForm::Extended, ParameterKind::Setting, [](const ParameterSet& p) { return p.Model.Solver.Conv; },
-                 [](ParameterSet& p, Real v) { p.Model.Solver.Conv = v; }});
+                 ValueForm::Extended, ParameterKind::Setting,
+                 [](const ParameterSet& p) { return p.Model.Solver.ConvergenceThreshold; },
+                 [](ParameterSet& p, Real v) { p.Model.Solver.ConvergenceThreshold = v; }});
     e.push_back({"maxiter", "", "count", "iteration budget of each relaxation", "6660", ValueForm::Integer,
                  ParameterKind::Setting,
-                 [](const ParameterSet& p) { return static_cast<Real>(p.Model.Solver.MaxIter); },
-                 [](ParameterSet& p, Real v) { p.Model.Solver.MaxIter = static_cast<std::int32_t>(v); }});
+                 [](const ParameterSet& p) { return static_cast<Real>(p.Model.Solver.IterationBudget); },
+                 [](ParameterSet& p, Real v) { p.Model.Solver.IterationBudget = static_cast<std::int32_t>(v); }});
     e.push_back({"aniso", "", "UA or QU", "form of the anisotropy: uniaxial or quartic", "UA", ValueForm::Choice,
                  ParameterKind::Setting,
                  [](const ParameterSet& p) { return static_cast<Real>(p.Model.Stack.Anisotropy); },

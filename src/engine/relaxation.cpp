@@ -29,7 +29,7 @@ double KickAndScale(const LayerModel& model, AngleSet& theta, const SolverSettin
 void KickAngles(AngleSet& theta, const SolverSettings& settings, RandomGenerator& random) {
     for (std::size_t k = 0; k < kLayers; ++k) {
         const std::uint32_t r = random.RandomBelow(10);
-        theta[k] = (theta[k] + settings.Ramp) - static_cast<Real>(r) * settings.Ramp / 5;
+        theta[k] = (theta[k] + settings.NoiseRadians) - static_cast<Real>(r) * settings.NoiseRadians / 5;
     }
     CheckFloatingPoint(theta);
 }
@@ -38,14 +38,18 @@ std::int32_t RelaxStep(const LayerModel& model, AngleSet& theta, const SolverSet
                        RandomGenerator& random, AngleSet& grad) {
     const double scale = KickAndScale(model, theta, settings, random);
     const GradientKernel kernel(model);
-    return Relax(theta, {settings.MaxIter, scale, 0.1, StoreDouble(settings.Conv)}, kernel, grad).Iterations;
+    return Relax(theta, {settings.IterationBudget, scale, 0.1, StoreDouble(settings.ConvergenceThreshold)}, kernel,
+                 grad)
+        .Iterations;
 }
 
 std::int32_t RelaxStepLiteral(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
                               RandomGenerator& random, AngleSet& grad) {
     const double scale = KickAndScale(model, theta, settings, random);
     auto literal = [&model](const AngleSet& angles, AngleSet& out) { model.EnergyGradient(angles, out); };
-    return Relax(theta, {settings.MaxIter, scale, 0.1, StoreDouble(settings.Conv)}, literal, grad).Iterations;
+    return Relax(theta, {settings.IterationBudget, scale, 0.1, StoreDouble(settings.ConvergenceThreshold)}, literal,
+                 grad)
+        .Iterations;
 }
 
 } // namespace dravo2

@@ -17,9 +17,9 @@ enum class SolverMethod { Descent, Newton };
 // Noise amplitude (rad), convergence threshold (on |grad| / energy scale, per rad), the
 // iteration budget and the method.
 struct SolverSettings {
-    double Ramp = 0;
-    Real Conv = 0;
-    std::int32_t MaxIter = 0;
+    double NoiseRadians = 0;
+    Real ConvergenceThreshold = 0;
+    std::int32_t IterationBudget = 0;
     SolverMethod Method = SolverMethod::Descent;
 };
 
@@ -45,7 +45,7 @@ struct DescentSettings {
     std::int32_t Budget = 0;
     double Scale = 1;
     double Rate = 0.1;
-    double Conv = 0;
+    double ConvergenceThreshold = 0;
 };
 
 // How a descent ended: the steps it took and why it stopped.
@@ -64,7 +64,7 @@ DescentResult Relax(AngleSet& a, const DescentSettings& settings, const Gradient
     const std::int32_t n = settings.Budget;
     const double scale = settings.Scale;
     const double rate = settings.Rate;
-    const double conv = settings.Conv;
+    const double conv = settings.ConvergenceThreshold;
     // Counted in 64 bits: with the largest budget the count reaches n + 1 = 2^31.
     std::int64_t i = 0;
     DescentEnd end = DescentEnd::Converged;
@@ -95,7 +95,7 @@ DescentResult Relax(AngleSet& a, const DescentSettings& settings, const Gradient
     return {static_cast<std::int32_t>(std::min<std::int64_t>(i, INT32_MAX)), end};
 }
 
-// The noise kick of a sweep step: each angle moves by Ramp (1 - r / 5) with r drawn from 0 .. 9,
+// The noise kick of a sweep step: each angle moves by NoiseRadians x (1 - r / 5) with r drawn from 0 .. 9,
 // layer by layer (four draws).
 void KickAngles(AngleSet& theta, const SolverSettings& settings, RandomGenerator& random);
 

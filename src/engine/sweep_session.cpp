@@ -9,17 +9,17 @@ namespace dravo2 {
 
 void SweepSession::CreationDefaults() {
     ClearFloatingPointFlags();
-    Solver.Ramp = 0.0005;
+    Solver.NoiseRadians = 0.0005;
     Model.FieldH = 0;
-    MagProj = 0;
+    Projection = 0;
     CurrentEnergy = 0;
     Model.Stack.Anisotropy = AnisotropyForm::None;
     Model.FieldAngle = 0;
 }
 
 void SweepSession::CreationSolverDefaults() {
-    Solver.Conv = 2e-10L;
-    Solver.MaxIter = 66599;
+    Solver.ConvergenceThreshold = 2e-10L;
+    Solver.IterationBudget = 66599;
 }
 
 void SweepSession::BeginStart(SimulationData& simulation) {
@@ -27,25 +27,25 @@ void SweepSession::BeginStart(SimulationData& simulation) {
     StepIndex = 0;
 }
 
-void SweepSession::ComputeEndF() {
+void SweepSession::ComputeEnd() {
     ClearFloatingPointFlags();
-    EndF = StoreDouble(static_cast<Real>(Nstep) * StepF + StartF);
+    EndKiloAmperesPerMetre = StoreDouble(static_cast<Real>(Steps) * StepKiloAmperesPerMetre + StartKiloAmperesPerMetre);
 }
 
 void SweepSession::SetSweep(const SweepRange& range) {
-    StartF = range.StartF;
-    Nstep = range.Nstep;
-    StepF = range.StepF;
-    ComputeEndF();
+    StartKiloAmperesPerMetre = range.StartKiloAmperesPerMetre;
+    Steps = range.Steps;
+    StepKiloAmperesPerMetre = range.StepKiloAmperesPerMetre;
+    ComputeEnd();
 }
 
 SweepRange SweepSession::Reverse() {
     ClearFloatingPointFlags();
-    StartF = -StartF;
-    StepF = -StepF;
-    ComputeEndF();
+    StartKiloAmperesPerMetre = -StartKiloAmperesPerMetre;
+    StepKiloAmperesPerMetre = -StepKiloAmperesPerMetre;
+    ComputeEnd();
     StepIndex = 0;
-    return {StartF, Nstep, StepF};
+    return {StartKiloAmperesPerMetre, Steps, StepKiloAmperesPerMetre};
 }
 
 std::string_view ObservableName(Observable observable) {
@@ -93,7 +93,8 @@ StepOutcome SweepSession::Step(SimulationData& simulation, Real deltaR, bool alo
 void SweepSession::AdvanceField() {
     ClearFloatingPointFlags();
     ++StepIndex;
-    Model.FieldH = StoreDouble((static_cast<Real>(StepIndex) * StepF + StartF) * kAmperesPerKiloAmpere);
+    Model.FieldH = StoreDouble((static_cast<Real>(StepIndex) * StepKiloAmperesPerMetre + StartKiloAmperesPerMetre) *
+                               kAmperesPerKiloAmpere);
 }
 
 void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool alongY) {
@@ -117,19 +118,19 @@ void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool along
         Vector4 sn;
         Vector4 cs;
         IterationCount = RelaxKickedNewton(energy, Theta, Solver, Generator, Grad, &sn, &cs);
-        MagProj = Model.MagnetisationProjection(alongY ? sn : cs);
-        CheckFloatingPoint(MagProj);
+        Projection = Model.MagnetisationProjection(alongY ? sn : cs);
+        CheckFloatingPoint(Projection);
         CurrentEnergy = energy.Energy(sn, cs);
     } else {
         IterationCount = RelaxStep(Model, Theta, Solver, Generator, Grad);
-        MagProj = Model.MagnetisationProjection(Theta, alongY);
-        CheckFloatingPoint(MagProj);
+        Projection = Model.MagnetisationProjection(Theta, alongY);
+        CheckFloatingPoint(Projection);
         CurrentEnergy = Model.Energy(Theta);
     }
     CheckFloatingPoint(CurrentEnergy);
 
     write(Observable::Field, Model.FieldH);
-    write(Observable::Projection, MagProj);
+    write(Observable::Projection, Projection);
     for (std::size_t i = 0; i < kLayers; ++i) {
         if (s.t[i] > 0) {
             write(static_cast<Observable>(static_cast<std::size_t>(Observable::Theta1) + i), StoreDouble(Theta[i]));

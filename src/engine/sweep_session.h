@@ -47,11 +47,11 @@ std::int32_t TableColumn(Observable observable);
 // the values before it written and the others untouched.
 using RowCells = std::array<double*, kObservableCount>;
 
-// The field sweep in kA/m: from StartF in Nstep steps of StepF, ending at EndF.
+// The field sweep: from its start in `Steps` steps of its step, both in kA/m.
 struct SweepRange {
-    double StartF = 0;
-    std::int32_t Nstep = 0;
-    double StepF = 0;
+    double StartKiloAmperesPerMetre = 0;
+    std::int32_t Steps = 0;
+    double StepKiloAmperesPerMetre = 0;
 };
 
 // The numeric state of the sweep for the whole run: the layer model, the angles, the solver
@@ -68,13 +68,13 @@ public:
     RandomGenerator Generator;
     AngleSet Grad{};
 
-    double StartF = 0; // kA/m
-    double StepF = 0;  // kA/m
-    double EndF = 0;   // kA/m
-    std::int32_t Nstep = 0;
+    double StartKiloAmperesPerMetre = 0;
+    double StepKiloAmperesPerMetre = 0;
+    double EndKiloAmperesPerMetre = 0;
+    std::int32_t Steps = 0;
     std::int32_t StepIndex = 0;
     std::int32_t IterationCount = 0;
-    double MagProj = 0;
+    double Projection = 0;
     Real CurrentEnergy = 0;
 
     // The model's numbers as the session holds them (the magnetoresistance amplitude, which the
@@ -92,13 +92,13 @@ public:
     // Start, first part: the row count and the step counter reset.
     void BeginStart(SimulationData& simulation);
 
-    // New sweep settings, then EndF = Nstep x StepF + StartF.
+    // New sweep settings, then the end field = Steps x step + start.
     void SetSweep(const SweepRange& range);
 
-    // EndF from the present StartF, Nstep and StepF.
-    void ComputeEndF();
+    // The end field from the present start, step count and step.
+    void ComputeEnd();
 
-    // Reverse: negates the initial field and the step, recomputes EndF and resets the step
+    // Reverse: negates the initial field and the step, recomputes the end field and resets the step
     // counter. Returns the new initial field and step.
     SweepRange Reverse();
 
@@ -114,7 +114,7 @@ public:
     void AdvanceField();
     void RelaxAndRecord(const RowCells& cells, Real deltaR, bool alongY);
 
-    bool SweepOver() const { return StepIndex >= Nstep; }
+    bool SweepOver() const { return StepIndex >= Steps; }
 };
 
 } // namespace dravo2

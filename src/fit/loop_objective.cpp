@@ -16,7 +16,8 @@ namespace {
 
 // The field (A/m) of the last row of a branch, computed as the sweep step computes it.
 double LastField(const BranchSweep& branch) {
-    return static_cast<double>((static_cast<Real>(branch.Steps) * branch.Step + branch.Start) * 1000);
+    return static_cast<double>(
+        (static_cast<Real>(branch.Steps) * branch.StepKiloAmperesPerMetre + branch.StartKiloAmperesPerMetre) * 1000);
 }
 
 // The step (kA/m) for `steps` equal steps from `start` to `end` (A/m), moved by a few units in
@@ -113,8 +114,8 @@ std::vector<BranchSweep> PlanBranches(const std::vector<double>& field, double s
             const double tolerance = 1e-9 * std::fabs(end - start);
             if (std::fabs(start + previousStart) <= tolerance && std::fabs(end + previousEnd) <= tolerance) {
                 const BranchSweep& previous = plan.back();
-                plan.push_back({TextToDouble(SweepFieldText(-previous.Start, '.')),
-                                TextToDouble(SweepFieldText(-previous.Step, '.')), previous.Steps});
+                plan.push_back({TextToDouble(SweepFieldText(-previous.StartKiloAmperesPerMetre, '.')),
+                                TextToDouble(SweepFieldText(-previous.StepKiloAmperesPerMetre, '.')), previous.Steps});
                 continue;
             }
         }
@@ -332,8 +333,8 @@ LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std:
     }
     Plan = resonance ? ResonanceBranches(Measured.Field, Options.Step) : PlanBranches(Measured.Field, Options.Step);
     const BranchSweep& first = Plan.front();
-    Base.StartF = ShortestText(first.Start, Options.Separator);
-    Base.StepF = ShortestText(first.Step, Options.Separator);
+    Base.StartF = ShortestText(first.StartKiloAmperesPerMetre, Options.Separator);
+    Base.StepF = ShortestText(first.StepKiloAmperesPerMetre, Options.Separator);
     Base.Nstep = std::to_string(first.Steps);
     // Every field is read once here, so that a bad one is reported before any search.
     ParameterSet defaults;

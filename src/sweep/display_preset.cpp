@@ -27,8 +27,8 @@ DisplayPreset PresetDisplayMode(SweepSession& session, DisplayMode mode, WorldBo
                                 std::int32_t& simYCol, std::string_view deltaRText, char separator) {
     ClearFloatingPointFlags();
     DisplayPreset preset;
-    const double startF = session.StartF;
-    const double endF = session.EndF;
+    const double startF = session.StartKiloAmperesPerMetre;
+    const double endF = session.EndKiloAmperesPerMetre;
     const bool upward = startF < endF;
     const bool downward = startF > endF;
     auto fieldSpan = [&] {
@@ -105,7 +105,7 @@ void CheckStartPlot(const ModelParameters& parameters, const BranchSweep& first,
                     std::string_view deltaRText) {
     SweepSession session;
     session.SetParameters(parameters);
-    session.SetSweep({first.Start, first.Steps, first.Step});
+    session.SetSweep({first.StartKiloAmperesPerMetre, first.Steps, first.StepKiloAmperesPerMetre});
     Plot plot;
     plot.CreationDefaults();
     WorldBounds& range = plot.Range.Bounds;

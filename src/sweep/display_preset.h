@@ -25,7 +25,7 @@ struct DisplayPreset {
 std::optional<std::array<std::int32_t, 2>> DisplayColumnsFor(DisplayMode mode);
 
 // Start's display-mode preset: the plot's columns and range and the session's starting angles.
-// The field range runs over StartF..EndF in A/m; "M vs Hx" and "M vs Hy" widen the y range by
+// The field range runs from the sweep's start to its end field, in A/m; "M vs Hx" and "M vs Hy" widen the y range by
 // the saturated projections; "DeltaR" reads `deltaRText` for its y range.
 DisplayPreset PresetDisplayMode(SweepSession& session, DisplayMode mode, WorldBounds& range, std::int32_t& simXCol,
                                 std::int32_t& simYCol, std::string_view deltaRText, char separator);

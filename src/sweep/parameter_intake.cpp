@@ -156,14 +156,15 @@ void TakeParameters(SweepSession& session, const ParameterTexts& texts, char sep
 
 void ConvertSweepFields(SweepSession& session, const SweepFieldTexts& fields, char separator) {
     ClearFloatingPointFlags();
-    session.StartF = static_cast<double>(ParseParameter(Parameter("start"), fields.StartF, separator));
-    session.Nstep = static_cast<std::int32_t>(ParseParameter(Parameter("steps"), fields.Nstep, separator));
-    session.StepF = static_cast<double>(ParseParameter(Parameter("step"), fields.StepF, separator));
+    session.StartKiloAmperesPerMetre =
+        static_cast<double>(ParseParameter(Parameter("start"), fields.StartF, separator));
+    session.Steps = static_cast<std::int32_t>(ParseParameter(Parameter("steps"), fields.Nstep, separator));
+    session.StepKiloAmperesPerMetre = static_cast<double>(ParseParameter(Parameter("step"), fields.StepF, separator));
 }
 
 void TakeSweepFields(SweepSession& session, const SweepFieldTexts& fields, char separator) {
     ConvertSweepFields(session, fields, separator);
-    session.ComputeEndF();
+    session.ComputeEnd();
 }
 
 std::string SweepFieldText(double value, char separator) {

@@ -9,8 +9,10 @@
 namespace dravo2 {
 
 BranchSweep ReversedBranch(const BranchSweep& branch) {
-    return {static_cast<double>(ParseParameter(Parameter("start"), SweepFieldText(-branch.Start, '.'))),
-            static_cast<double>(ParseParameter(Parameter("step"), SweepFieldText(-branch.Step, '.'))), branch.Steps};
+    return {
+        static_cast<double>(ParseParameter(Parameter("start"), SweepFieldText(-branch.StartKiloAmperesPerMetre, '.'))),
+        static_cast<double>(ParseParameter(Parameter("step"), SweepFieldText(-branch.StepKiloAmperesPerMetre, '.'))),
+        branch.Steps};
 }
 
 std::optional<Real> SaturatedStartAngle(double startF, double endF, bool alongY) {
@@ -127,10 +129,11 @@ LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, cons
         }
         for (std::size_t b = 0; !sequence && b < plan.Branches.size() && result.End == LoopEnd::Completed; ++b) {
             const BranchSweep& branch = plan.Branches[b];
-            session.SetSweep({branch.Start, branch.Steps, branch.Step});
+            session.SetSweep({branch.StartKiloAmperesPerMetre, branch.Steps, branch.StepKiloAmperesPerMetre});
             session.StepIndex = 0;
             if (b == 0 && initial.From == InitialState::Kind::Saturated) {
-                if (const auto angle = SaturatedStartAngle(session.StartF, session.EndF, plan.ProjectionAlongY)) {
+                if (const auto angle = SaturatedStartAngle(session.StartKiloAmperesPerMetre,
+                                                           session.EndKiloAmperesPerMetre, plan.ProjectionAlongY)) {
                     session.Theta.fill(*angle);
                 }
             }
@@ -139,7 +142,7 @@ LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, cons
                 session.AdvanceField();
                 record(static_cast<std::int32_t>(b) + 1);
                 if (progress) {
-                    progress(b, session.StepIndex, session.Nstep);
+                    progress(b, session.StepIndex, session.Steps);
                 }
             }
         }

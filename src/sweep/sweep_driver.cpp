@@ -74,11 +74,13 @@ TickResult SweepDriver::Tick(std::string_view deltaRText, DisplayMode mode) {
 
 SweepFieldTexts SweepDriver::Reverse() {
     const SweepRange reversed = Session.Reverse();
-    SweepFieldTexts texts{SweepFieldText(reversed.StartF, Separator), {}, SweepFieldText(reversed.StepF, Separator)};
+    SweepFieldTexts texts{SweepFieldText(reversed.StartKiloAmperesPerMetre, Separator),
+                          {},
+                          SweepFieldText(reversed.StepKiloAmperesPerMetre, Separator)};
     // The rewritten fields are what the sweep continues from: the values as their texts give them.
-    Session.StartF = TextToDouble(texts.StartF, Separator);
-    Session.StepF = TextToDouble(texts.StepF, Separator);
-    Session.ComputeEndF();
+    Session.StartKiloAmperesPerMetre = TextToDouble(texts.StartF, Separator);
+    Session.StepKiloAmperesPerMetre = TextToDouble(texts.StepF, Separator);
+    Session.ComputeEnd();
     Running = true;
     return texts;
 }

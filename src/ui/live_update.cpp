@@ -94,7 +94,7 @@ void LiveUpdate::Request() {
         const ParameterSet set = form.PanelParameters();
         SweepSession session = form.Driver.Session;
         session.SetParameters(set.Model);
-        session.SetSweep({set.Sweep.Start, set.Sweep.Steps, set.Sweep.Step});
+        session.SetSweep({set.Sweep.StartKiloAmperesPerMetre, set.Sweep.Steps, set.Sweep.StepKiloAmperesPerMetre});
         // The preset's range must map onto the plot (DeltaR with an amplitude of 0 does not): said
         // here, before any loop, as Start would say it.
         Plot plot;

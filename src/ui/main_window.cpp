@@ -341,8 +341,9 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::BitBtn1_StartClick() {
-    Driver.Start(PanelSweep(), CurrentDisplayMode(), Experiment.get(),
-                 [this] { Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 4, Separator))); });
+    Driver.Start(PanelSweep(), CurrentDisplayMode(), Experiment.get(), [this] {
+        Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndKiloAmperesPerMetre, 4, Separator)));
+    });
     BitBtn1_Start->setEnabled(false);
     SB1_Stop->setEnabled(true);
     Timer1->start();
@@ -370,7 +371,7 @@ void TForm1::SB2_ReverseClick() {
     Edit_stepF->setText(Caption(reversed.StepF));
     ShowFromStart(Edit_startF);
     ShowFromStart(Edit_stepF);
-    Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 5, Separator)));
+    Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndKiloAmperesPerMetre, 5, Separator)));
     BZapiszDAT->setEnabled(false);
     BitBtn1_Start->setEnabled(false);
     SB2_Reverse->setEnabled(false);
@@ -387,7 +388,7 @@ void TForm1::SweepFieldsChanged() {
     } catch (const ProgramError&) {
         return;
     }
-    Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 4, Separator)));
+    Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndKiloAmperesPerMetre, 4, Separator)));
 }
 
 void TForm1::Edit_startFChange() {
@@ -440,8 +441,9 @@ QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode 
         // Start's own preparation: the intake, the final field's caption, the display preset and
         // the fresh plot with the measured curve; the rows then come from the computed loop
         // instead of the ticks, drawn as each tick draws its row.
-        Driver.Start(parameters, mode, Experiment.get(),
-                     [this] { Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndF, 4, Separator))); });
+        Driver.Start(parameters, mode, Experiment.get(), [this] {
+            Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndKiloAmperesPerMetre, 4, Separator)));
+        });
         Driver.Stop();
         SweepSession& session = Driver.Session;
         SimulationData& simulation = *Driver.Simulation;
@@ -474,7 +476,7 @@ QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode 
             const auto last = static_cast<std::size_t>(result.Rows() - 1);
             session.IterationCount = static_cast<std::int32_t>(result[Observable::Iterations][last]);
             session.CurrentEnergy = result[Observable::Energy][last];
-            session.MagProj = result[Observable::Projection][last];
+            session.Projection = result[Observable::Projection][last];
             const LayerStack& stack = session.Model.Stack;
             QLabel* const angleLabels[] = {Label1, Label2, Label3};
             for (std::size_t i = 0; i < 3; ++i) {
@@ -614,12 +616,12 @@ void TForm1::ResizePlot(int width, int height) {
 
 void TForm1::ClearVectorScreen() {
     dravo2::ClearVectorScreen(DialImage, Driver.Session.Model.Stack.Alpha, Driver.Session.Model.FieldAngle,
-                              Driver.Session.StartF);
+                              Driver.Session.StartKiloAmperesPerMetre);
 }
 
 void TForm1::ReplotVectorScreen() {
     dravo2::ReplotVectorScreen(DialImage, Driver.Session.Model.Stack.Alpha, Driver.Session.Model.FieldAngle,
-                               Driver.Session.StartF, Driver.Session.Theta);
+                               Driver.Session.StartKiloAmperesPerMetre, Driver.Session.Theta);
 }
 
 void TForm1::AngleChanged(QScrollBar* bar, const char* hint, int layer) {

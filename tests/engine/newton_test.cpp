@@ -217,7 +217,7 @@ TEST(RelaxStepNewton, DrawsAndKicksAsTheDescentAndCountsLikeIt) {
         // Near a minimum with a threshold that any gradient meets: both leave the angles as
         // kicked, and the generator at the same state.
         SolverSettings settings = FieldDefaults();
-        settings.Conv = 1e6L;
+        settings.ConvergenceThreshold = 1e6L;
         LayerModel model = SwitchingModel();
         model.FieldH = 250000;
         AngleSet descent{};
@@ -237,7 +237,7 @@ TEST(RelaxStepNewton, DrawsAndKicksAsTheDescentAndCountsLikeIt) {
     for (const Case c : {Case{-1, 0}, Case{0, 1}, Case{1, 2}}) {
         SCOPED_TRACE(c.maxIter);
         SolverSettings settings = FieldDefaults();
-        settings.MaxIter = c.maxIter;
+        settings.IterationBudget = c.maxIter;
         LayerModel model = SwitchingModel();
         AngleSet theta{3, 3, 3, 3};
         AngleSet grad{};
@@ -264,7 +264,7 @@ TEST(RelaxStepNewton, LeavesASymmetricStackPlacedOnAnUnstableEquilibrium) {
     const Real before = model.Energy(theta);
 
     SolverSettings settings = FieldDefaults();
-    settings.Ramp = 0;
+    settings.NoiseRadians = 0;
     RandomGenerator random;
     EXPECT_GT(RelaxStepNewton(model, theta, settings, random, grad), 0);
     EXPECT_NEAR(std::fabs(std::remainder(static_cast<double>(theta[0] - theta[1]), 2 * M_PI)), M_PI, 1e-6);

@@ -37,7 +37,7 @@ TEST(RelaxStep, FirstStepOfARunKicksSamplesAndLeavesTheGeneratorAt93097076) {
     const SolverSettings settings = FieldDefaults();
     EXPECT_EQ(RelaxStep(model, theta, settings, random, grad), 0);
     // Draws 0, 0, 8, 2: kicks of +1, +1, -0.6 and +0.6 times the noise amplitude.
-    const Real ramp = settings.Ramp;
+    const Real ramp = settings.NoiseRadians;
     EXPECT_EQ(theta[0], ramp);
     EXPECT_EQ(theta[1], ramp);
     EXPECT_EQ(theta[2], ramp - 8 * ramp / 5);
@@ -77,7 +77,7 @@ TEST(RelaxStep, IterationBudgetCases) {
         AngleSet grad{};
         RandomGenerator random;
         SolverSettings settings = FieldDefaults();
-        settings.MaxIter = c.maxIter;
+        settings.IterationBudget = c.maxIter;
         EXPECT_EQ(RelaxStep(model, theta, settings, random, grad), c.expected);
     }
 }
@@ -88,7 +88,7 @@ TEST(RelaxStep, ZeroBudgetOnAnUnconvergedStackDividesByZeroWithTheAnglesAsKicked
     AngleSet grad{};
     RandomGenerator random;
     SolverSettings settings = FieldDefaults();
-    settings.MaxIter = 0;
+    settings.IterationBudget = 0;
     try {
         RelaxStep(model, theta, settings, random, grad);
         FAIL() << "no error";
@@ -106,7 +106,7 @@ TEST(RelaxStep, ConvergedStartReturnsZero) {
     AngleSet grad{};
     RandomGenerator random;
     SolverSettings settings = FieldDefaults();
-    settings.Conv = 1e6L; // every kicked state counts as converged
+    settings.ConvergenceThreshold = 1e6L; // every kicked state counts as converged
     EXPECT_EQ(RelaxStep(model, theta, settings, random, grad), 0);
     EXPECT_NEAR(static_cast<double>(theta[0]), 0.0005, 1e-18);
 }

@@ -28,11 +28,12 @@ TEST(PlanBranches, FollowsTheMeasuredBranchesAndEndsOnEachBranchEnd) {
     ASSERT_EQ(plan.size(), 2u);
     EXPECT_EQ(plan[0].Steps, 10);
     EXPECT_EQ(plan[1].Steps, 20);
-    EXPECT_EQ(plan[0].Start, 0.3 / 1000);
+    EXPECT_EQ(plan[0].StartKiloAmperesPerMetre, 0.3 / 1000);
     for (std::size_t b = 0; b < 2; ++b) {
         const double end = b == 0 ? field[11] : field.back();
-        const double last =
-            static_cast<double>((static_cast<Real>(plan[b].Steps) * plan[b].Step + plan[b].Start) * 1000);
+        const double last = static_cast<double>(
+            (static_cast<Real>(plan[b].Steps) * plan[b].StepKiloAmperesPerMetre + plan[b].StartKiloAmperesPerMetre) *
+            1000);
         // On the end, or past it by no more than rounding, so that the end point is covered.
         const double direction = b == 0 ? -1 : 1;
         EXPECT_GE((last - end) * direction, 0);

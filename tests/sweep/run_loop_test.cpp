@@ -120,7 +120,7 @@ TEST(RunLoop, BranchesOfAFieldSequenceAndAStopQuestion) {
 
 TEST(RunLoop, KeepsTheRowsBeforeAFloatingPointError) {
     ParameterSet set = DefaultParameters();
-    set.Model.Solver.MaxIter = 0; // the descent's step factor divides by zero on the first step
+    set.Model.Solver.IterationBudget = 0; // the descent's step factor divides by zero on the first step
     LoopPlan plan;
     plan.Branches = {set.Sweep};
     const LoopResult loop = RunLoop(set.Model, plan, InitialState::Saturated());

@@ -17,8 +17,8 @@ TEST(SweepStart, DefaultsInMvsHx) {
     EXPECT_TRUE(preset.Applied);
     EXPECT_TRUE(preset.DrawExperiment);
     EXPECT_EQ(preset.SweepPointType, PointStyle::SolidLine);
-    EXPECT_EQ(rig.Session.EndF, 250);
-    EXPECT_EQ(FinalFieldCaption(rig.Session.EndF, 4, '.'), "fin. field: 250 kA/m");
+    EXPECT_EQ(rig.Session.EndKiloAmperesPerMetre, 250);
+    EXPECT_EQ(FinalFieldCaption(rig.Session.EndKiloAmperesPerMetre, 4, '.'), "fin. field: 250 kA/m");
     EXPECT_EQ(rig.Range.MinX, -250000);
     EXPECT_EQ(rig.Range.MaxX, 250000);
     EXPECT_NEAR(rig.Range.MaxY, 0.01 + 27.4 / 26, 1e-12);
@@ -26,7 +26,7 @@ TEST(SweepStart, DefaultsInMvsHx) {
     for (const Real angle : rig.Session.Theta) {
         EXPECT_EQ(angle, -kPi);
     }
-    EXPECT_EQ(rig.Session.Solver.MaxIter, 6660);
+    EXPECT_EQ(rig.Session.Solver.IterationBudget, 6660);
     EXPECT_EQ(rig.Session.Model.Stack.Anisotropy, AnisotropyForm::Uniaxial);
 }
 
@@ -112,14 +112,14 @@ TEST(SweepStart, ABadFieldStopsTheIntakeWithEarlierTargetsSet) {
     rig.Texts.K[0] = "100";
     rig.Texts.MaxIter = "66.5";
     EXPECT_THROW(rig.Start(), ConversionError);
-    EXPECT_EQ(rig.Session.Solver.Ramp, 0.0005);
+    EXPECT_EQ(rig.Session.Solver.NoiseRadians, 0.0005);
 
     // DeltaR's amplitude is read by its preset after the whole intake, with MinY already 0.
     rig.Texts.MaxIter = "6660";
     rig.DeltaR = "1,0";
     EXPECT_THROW(rig.Start(DisplayMode::DeltaR), ConversionError);
     EXPECT_EQ(rig.Range.MinY, 0);
-    EXPECT_EQ(rig.Session.EndF, 250);
+    EXPECT_EQ(rig.Session.EndKiloAmperesPerMetre, 250);
 }
 
 TEST(SweepStep, TheDefaultSweepRecordsFiveHundredRows) {
@@ -153,8 +153,9 @@ TEST(SweepStep, FastGradientKeepsTheAnglesWithinOneBillionth) {
         // The literal path: the same step with the slow relaxation.
         SweepSession& s = literal.Session;
         ++s.StepIndex;
-        s.Model.FieldH =
-            static_cast<double>((static_cast<Real>(s.StepIndex) * s.StepF + s.StartF) * kAmperesPerKiloAmpere);
+        s.Model.FieldH = static_cast<double>(
+            (static_cast<Real>(s.StepIndex) * s.StepKiloAmperesPerMetre + s.StartKiloAmperesPerMetre) *
+            kAmperesPerKiloAmpere);
         RelaxStepLiteral(s.Model, s.Theta, s.Solver, s.Generator, s.Grad);
         for (std::size_t k = 0; k < kLayers; ++k) {
             ASSERT_NEAR(static_cast<double>(fast.Session.Theta[k]), static_cast<double>(s.Theta[k]), 1e-9)
@@ -269,10 +270,10 @@ TEST(SweepReverse, AfterADefaultSweepRunsBackAndAppends) {
     const SweepFieldTexts reversed = rig.Driver.Reverse();
     EXPECT_EQ(reversed.StartF, "250");
     EXPECT_EQ(reversed.StepF, "-1");
-    EXPECT_EQ(rig.Session.StartF, 250);
-    EXPECT_EQ(rig.Session.StepF, -1);
-    EXPECT_EQ(rig.Session.EndF, -250);
-    EXPECT_EQ(FinalFieldCaption(rig.Session.EndF, 5, '.'), "fin. field: -250 kA/m");
+    EXPECT_EQ(rig.Session.StartKiloAmperesPerMetre, 250);
+    EXPECT_EQ(rig.Session.StepKiloAmperesPerMetre, -1);
+    EXPECT_EQ(rig.Session.EndKiloAmperesPerMetre, -250);
+    EXPECT_EQ(FinalFieldCaption(rig.Session.EndKiloAmperesPerMetre, 5, '.'), "fin. field: -250 kA/m");
     EXPECT_EQ(rig.Session.StepIndex, 0);
     const AngleSet before = rig.Session.Theta;
     rig.Tick();
@@ -317,9 +318,9 @@ TEST(SweepReverse, ContinuesFromTheFifteenDigitTexts) {
     const SweepFieldTexts reversed = rig.Driver.Reverse();
     EXPECT_EQ(reversed.StartF, "-0.123456789012346");
     EXPECT_EQ(reversed.StepF, "0.000123456789012346");
-    EXPECT_EQ(rig.Session.StartF, -0.123456789012346);
-    EXPECT_EQ(rig.Session.StepF, 0.000123456789012346);
-    EXPECT_EQ(rig.Session.EndF, static_cast<double>(3 * 0.000123456789012346L + -0.123456789012346));
+    EXPECT_EQ(rig.Session.StartKiloAmperesPerMetre, -0.123456789012346);
+    EXPECT_EQ(rig.Session.StepKiloAmperesPerMetre, 0.000123456789012346);
+    EXPECT_EQ(rig.Session.EndKiloAmperesPerMetre, static_cast<double>(3 * 0.000123456789012346L + -0.123456789012346));
 }
 
 TEST(SweepFields, ChangeHandlingTakesTheFieldsInOrder) {
@@ -330,12 +331,12 @@ TEST(SweepFields, ChangeHandlingTakesTheFieldsInOrder) {
     rig.Texts.Nstep = "10";
     rig.Texts.StepF = "1e";
     EXPECT_THROW(TakeSweepFields(rig.Session, SweepFieldsOf(rig.Texts), '.'), ConversionError);
-    EXPECT_EQ(rig.Session.StartF, -2);
-    EXPECT_EQ(rig.Session.Nstep, 10);
-    EXPECT_EQ(rig.Session.StepF, 1);
+    EXPECT_EQ(rig.Session.StartKiloAmperesPerMetre, -2);
+    EXPECT_EQ(rig.Session.Steps, 10);
+    EXPECT_EQ(rig.Session.StepKiloAmperesPerMetre, 1);
     rig.Texts.StepF = "0.5";
     TakeSweepFields(rig.Session, SweepFieldsOf(rig.Texts), '.');
-    EXPECT_EQ(rig.Session.EndF, 3);
+    EXPECT_EQ(rig.Session.EndKiloAmperesPerMetre, 3);
 }
 
 TEST(SweepStep, TheTableNeverGrowsPastItsCapacity) {

@@ -176,12 +176,12 @@ TEST_F(FormTest, InitialChoicesAndExclusiveGroups) {
 }
 
 TEST_F(FormTest, CreationSetsTheDefaultsAndDrawsTheEmptyDial) {
-    EXPECT_EQ(Form->Driver.Session.StartF, -250);
-    EXPECT_EQ(Form->Driver.Session.Nstep, 500);
-    EXPECT_EQ(Form->Driver.Session.StepF, 1);
-    EXPECT_EQ(Form->Driver.Session.EndF, 0);
-    EXPECT_EQ(Form->Driver.Session.Solver.MaxIter, 66599);
-    EXPECT_EQ(Form->Driver.Session.Solver.Conv, 2e-10L);
+    EXPECT_EQ(Form->Driver.Session.StartKiloAmperesPerMetre, -250);
+    EXPECT_EQ(Form->Driver.Session.Steps, 500);
+    EXPECT_EQ(Form->Driver.Session.StepKiloAmperesPerMetre, 1);
+    EXPECT_EQ(Form->Driver.Session.EndKiloAmperesPerMetre, 0);
+    EXPECT_EQ(Form->Driver.Session.Solver.IterationBudget, 66599);
+    EXPECT_EQ(Form->Driver.Session.Solver.ConvergenceThreshold, 2e-10L);
     EXPECT_EQ(Form->Driver.PlotState->HighlightRow, -1);
     EXPECT_EQ(Form->DialImage.PixelAt(30, 30), kSilver);
     EXPECT_EQ(Form->DialImage.PixelAt(30, 60), kBlack);

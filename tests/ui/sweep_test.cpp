@@ -166,7 +166,7 @@ TEST_F(FormTest, SweepFieldsFollowEachKeystroke) {
     // A text not yet a number marks the field instead of raising a message box (which would take
     // the next keys); the message box comes when the value is used.
     EXPECT_TRUE(Reporter.Messages.empty());
-    EXPECT_EQ(Form->Driver.Session.StartF, -2);
+    EXPECT_EQ(Form->Driver.Session.StartKiloAmperesPerMetre, -2);
     EXPECT_EQ(Form->Label_endF->text(), QStringLiteral("fin. field: 498 kA/m"));
 
     // During a sweep the next step follows the edited fields.

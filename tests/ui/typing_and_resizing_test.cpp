@@ -42,7 +42,7 @@ TEST_F(WindowTest, TypingANegativeFieldKeepsEveryKeyAndMarksTheFieldUntilItConve
         EXPECT_EQ(StatusMessage().contains(QStringLiteral("'-' is not a valid floating point value")), i == 0);
     }
     EXPECT_TRUE(Reporter.Messages.empty());
-    EXPECT_EQ(Form.Driver.Session.StartF, -6000);
+    EXPECT_EQ(Form.Driver.Session.StartKiloAmperesPerMetre, -6000);
     EXPECT_EQ(Form.Label_endF->text(), QStringLiteral("fin. field: -5500 kA/m"));
     EXPECT_TRUE(StatusMessage().isEmpty());
 
