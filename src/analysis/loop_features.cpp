@@ -5,6 +5,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace analysis {
 namespace {
 
 double Interpolate(double x0, double y0, double x1, double y1, double x) {
@@ -121,4 +122,5 @@ LoopFeatures ComputeLoopFeatures(const LoopBranch& first, const LoopBranch& seco
     return features;
 }
 
+} // namespace analysis
 } // namespace dravo2

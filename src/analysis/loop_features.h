@@ -5,6 +5,7 @@
 #include <span>
 
 namespace dravo2 {
+inline namespace analysis {
 
 // One branch of a loop in sweep order: fields (A/m) and the projection at each field.
 struct LoopBranch {
@@ -42,4 +43,5 @@ std::optional<double> ValueAtZero(std::span<const double> x, std::span<const dou
 // cannot be normalised and no feature is given.
 LoopFeatures ComputeLoopFeatures(const LoopBranch& first, const LoopBranch& second, double saturation);
 
+} // namespace analysis
 } // namespace dravo2

@@ -7,6 +7,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace analysis {
 namespace {
 
 int SignOf(double change) {
@@ -332,4 +333,5 @@ std::string DegenerateText(const MisfitResult& result) {
                                      : result.Degenerate + " cannot be told apart over the measured range";
 }
 
+} // namespace analysis
 } // namespace dravo2

@@ -8,6 +8,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace analysis {
 
 // A curve as runs of equal length: the field (A/m) and the value at each point, and for a
 // measured curve optionally the standard uncertainty of each value (same unit, > 0).
@@ -111,4 +112,5 @@ std::string DegenerateText(const MisfitResult& result);
 MisfitResult ComputeMisfit(const CurveView& measured, const CurveView& simulated, double saturation,
                            const MisfitOptions& options);
 
+} // namespace analysis
 } // namespace dravo2

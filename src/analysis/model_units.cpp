@@ -5,6 +5,7 @@
 #include <limits>
 
 namespace dravo2 {
+inline namespace analysis {
 ModelUnitsCurve MeasuredInModelUnits(const CurveView& measured, const CurveView& simulated, const MisfitResult& misfit,
                                      double saturation) {
     ModelUnitsCurve curve;
@@ -48,4 +49,5 @@ ModelUnitsCurve MeasuredInModelUnits(const CurveView& measured, const CurveView&
     return curve;
 }
 
+} // namespace analysis
 } // namespace dravo2

@@ -5,6 +5,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace analysis {
 
 // A measured curve in the simulated projection's units (T): the fitted scale and background of its
 // comparison taken out, M_j = (y_j - b H_j - c) / s times the saturation projection, so that it
@@ -22,4 +23,5 @@ struct ModelUnitsCurve {
 ModelUnitsCurve MeasuredInModelUnits(const CurveView& measured, const CurveView& simulated, const MisfitResult& misfit,
                                      double saturation);
 
+} // namespace analysis
 } // namespace dravo2

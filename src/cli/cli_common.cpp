@@ -18,6 +18,7 @@
 #include <utility>
 
 namespace dravo2 {
+inline namespace cli {
 namespace {
 
 std::atomic<bool> Interrupted{false};
@@ -231,4 +232,5 @@ void CheckDistinctFiles(const PathOptions& inputs, const PathOptions& outputs) {
     }
 }
 
+} // namespace cli
 } // namespace dravo2

@@ -9,8 +9,13 @@
 #include <vector>
 
 namespace dravo2 {
-
+inline namespace data {
 class InputOutputError;
+} // namespace data
+} // namespace dravo2
+
+namespace dravo2 {
+inline namespace cli {
 
 // Exit statuses of the headless commands.
 inline constexpr int kExitOk = 0;
@@ -96,4 +101,5 @@ void WriteOutputFile(const std::string& path, std::string_view bytes, std::ostre
 // after a stop, 3 for any other. Writes the message to `err`.
 int WriteFailureStatus(const InputOutputError& error, std::ostream& err);
 
+} // namespace cli
 } // namespace dravo2

@@ -13,6 +13,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace cli {
 namespace {
 
 double PositiveNumber(const std::string& option, const std::string& text, double most) {
@@ -137,4 +138,5 @@ void WritePlotFile(const OutputOptions& options, const SimulationData& simulatio
     WriteOutputFile(options.PlotPath, bytes, err);
 }
 
+} // namespace cli
 } // namespace dravo2

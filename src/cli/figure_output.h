@@ -13,6 +13,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace cli {
 
 // The command's choices of what it writes besides the sweep: the table's format and a figure.
 struct OutputOptions {
@@ -54,4 +55,5 @@ void WritePlotFile(const OutputOptions& options, const SimulationData& simulatio
                    const ExperimentData* measured, const FigureComparison* comparison,
                    const std::vector<ModeRow>* modes, std::ostream& err);
 
+} // namespace cli
 } // namespace dravo2

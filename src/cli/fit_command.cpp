@@ -22,6 +22,7 @@
 #include <thread>
 
 namespace dravo2 {
+inline namespace cli {
 namespace {
 
 // A measured curve given with --dataset and what follows it: its own curve options and its own
@@ -781,4 +782,5 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
     return stopped ? kExitInterrupted : kExitOk;
 }
 
+} // namespace cli
 } // namespace dravo2

@@ -6,6 +6,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace cli {
 
 // Runs the headless fit command on `args` (without the program name): fits the free parameters
 // to the measured loop in FILE and writes the parameter set after the fit as KEY=VALUE lines to
@@ -16,4 +17,5 @@ namespace dravo2 {
 int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool progress,
                   const std::function<bool()>& interrupted, char separator = '.', unsigned threadLimit = 0);
 
+} // namespace cli
 } // namespace dravo2

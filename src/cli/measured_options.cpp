@@ -12,6 +12,7 @@
 #include <ostream>
 
 namespace dravo2 {
+inline namespace cli {
 namespace {
 
 std::string ColumnText(const ParsedCurveFile& file, std::int32_t column) {
@@ -338,4 +339,5 @@ std::string CompareLine(const ExperimentData& measured, const SimulationData& si
     return MisfitLine(CompareMeasured(measured, simulated, stack, options), separator);
 }
 
+} // namespace cli
 } // namespace dravo2

@@ -12,6 +12,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace cli {
 
 // The headless command's options for a measured curve: --import FILE, --compare FILE and the
 // choices both take.
@@ -94,4 +95,5 @@ MisfitResult CompareMeasured(const ExperimentData& measured, const SimulationDat
 std::string CompareLine(const ExperimentData& measured, const SimulationData& simulated, const LayerStack& stack,
                         const MeasuredOptions& options, char separator);
 
+} // namespace cli
 } // namespace dravo2

@@ -24,6 +24,7 @@
 #include <sstream>
 
 namespace dravo2 {
+inline namespace cli {
 namespace {
 
 struct ScanOptions {
@@ -584,4 +585,5 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
     }
 }
 
+} // namespace cli
 } // namespace dravo2

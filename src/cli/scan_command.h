@@ -14,6 +14,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace cli {
 
 // A heat map (or, for one parameter, a line plot) of a scan to draw into Path.
 struct ScanPlotRequest {
@@ -48,4 +49,5 @@ WriteNote DrawScanMap(const ScanPlotRequest& request);
 int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    const ScanEnvironment& environment);
 
+} // namespace cli
 } // namespace dravo2

@@ -31,6 +31,7 @@
 #include <sstream>
 
 namespace dravo2 {
+inline namespace cli {
 namespace {
 
 struct Options : SweepKeys {
@@ -502,4 +503,5 @@ int RunSweepCommand(const std::vector<std::string>& args, std::ostream& out, std
     }
 }
 
+} // namespace cli
 } // namespace dravo2

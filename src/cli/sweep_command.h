@@ -15,6 +15,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace cli {
 
 // Runs the headless sweep command on `args` (without the program name): Start with the given
 // parameters, then one reversed branch per --reverse, and writes the result file; or, with
@@ -67,4 +68,5 @@ struct SweepLoop {
 SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator = '.',
                        const std::atomic<bool>* stop = nullptr);
 
+} // namespace cli
 } // namespace dravo2

@@ -4,6 +4,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace data {
 namespace {
 
 void AppendShortest(std::string& out, double value) {
@@ -68,4 +69,5 @@ std::string CsvMeasuredRows(std::span<const double> field, std::span<const doubl
     return out;
 }
 
+} // namespace data
 } // namespace dravo2

@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace data {
 
 inline constexpr const char* kCsvHeader =
     "branch,H (A/m),M (T),theta1 (rad),theta2 (rad),theta3 (rad),theta4 (rad),dR,f (Hz)";
@@ -34,4 +35,5 @@ std::string CsvTableText(const SimulationData& simulation, const std::array<bool
 std::string CsvMeasuredRows(std::span<const double> field, std::span<const double> moment,
                             std::size_t extraColumns = 0);
 
+} // namespace data
 } // namespace dravo2

@@ -12,6 +12,7 @@
 #include <numbers>
 
 namespace dravo2 {
+inline namespace data {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -913,4 +914,5 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
     return summary;
 }
 
+} // namespace data
 } // namespace dravo2

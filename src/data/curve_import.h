@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace data {
 
 // The units a measured field may be given in; mT and T are those of mu0 H.
 enum class FieldUnit { AmperePerMetre, KiloAmperePerMetre, Oersted, MilliTesla, Tesla };
@@ -139,4 +140,5 @@ struct ImportSummary {
 // Throws ProgramError (and leaves `experiment` untouched) when no row holds both columns.
 ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& choice, ExperimentData& experiment);
 
+} // namespace data
 } // namespace dravo2

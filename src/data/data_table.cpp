@@ -3,6 +3,7 @@
 #include <algorithm>
 
 namespace dravo2 {
+inline namespace data {
 
 void DataTable::Fill(double value) {
     std::fill(Cells.begin(), Cells.end(), value);
@@ -21,4 +22,5 @@ void SimulationData::ClearSimTable() {
     SimRows = 0;
 }
 
+} // namespace data
 } // namespace dravo2

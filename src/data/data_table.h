@@ -4,6 +4,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace data {
 
 inline constexpr std::int32_t MaxCols = 8;
 inline constexpr std::int32_t MaxRows = 4096;
@@ -52,4 +53,5 @@ struct SimulationData {
     void ClearSimTable();
 };
 
+} // namespace data
 } // namespace dravo2

@@ -5,6 +5,7 @@
 #include <string_view>
 
 namespace dravo2 {
+inline namespace data {
 
 // `text` with every control character but TAB and line feed written as \xHH, so that a message
 // quoting a file's bytes is shown whole (a NUL would end it) and sends nothing to a terminal.
@@ -62,4 +63,5 @@ public:
     using InputOutputError::InputOutputError;
 };
 
+} // namespace data
 } // namespace dravo2

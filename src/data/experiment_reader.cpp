@@ -6,6 +6,7 @@
 #include <utility>
 
 namespace dravo2 {
+inline namespace data {
 namespace {
 
 constexpr char kCtrlZ = 26;
@@ -257,4 +258,5 @@ bool ReadExperiment(std::string_view bytes, ExperimentFormat format, ExperimentD
     return ReadExperiment(text, format, experiment, separator, showStatus);
 }
 
+} // namespace data
 } // namespace dravo2

@@ -9,6 +9,7 @@
 #include <string_view>
 
 namespace dravo2 {
+inline namespace data {
 
 // The two layouts of a measured curve, chosen by the open dialog's filter (1 and 2).
 enum class ExperimentFormat { Da2 = 1, Dat = 2 };
@@ -77,4 +78,5 @@ bool ReadExperiment(TextReader& text, ExperimentFormat format, ExperimentData& e
 bool ReadExperiment(std::string_view bytes, ExperimentFormat format, ExperimentData& experiment, char separator,
                     const std::function<void(const std::string&)>& showStatus, bool lfEndsLine = true);
 
+} // namespace data
 } // namespace dravo2

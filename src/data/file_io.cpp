@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 namespace dravo2 {
+inline namespace data {
 namespace {
 
 std::atomic<bool (*)()> StopCheck{nullptr};
@@ -565,4 +566,5 @@ void CheckWritable(const std::string& path) {
     }
 }
 
+} // namespace data
 } // namespace dravo2

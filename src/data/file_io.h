@@ -5,6 +5,7 @@
 #include <string_view>
 
 namespace dravo2 {
+inline namespace data {
 
 // The message for a failed file operation with the given errno value: "File not found",
 // "File access denied", "Disk full", ... or the system's text for the others ("File too large").
@@ -81,4 +82,5 @@ bool SameFile(const std::string& first, const std::string& second);
 // anything: commands call it before long work so that they fail early.
 void CheckWritable(const std::string& path);
 
+} // namespace data
 } // namespace dravo2

@@ -3,6 +3,7 @@
 #include "data/errors.h"
 
 namespace dravo2 {
+inline namespace data {
 
 void RaiseFloatingPointError(int flags) {
     ClearFloatingPointFlags();
@@ -15,4 +16,5 @@ void RaiseFloatingPointError(int flags) {
     throw FloatingPointError(kOverflowMessage);
 }
 
+} // namespace data
 } // namespace dravo2

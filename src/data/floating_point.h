@@ -4,6 +4,7 @@
 #include <limits>
 
 namespace dravo2 {
+inline namespace data {
 
 // Extended precision: the 80-bit x87 format with a 64-bit mantissa.
 using Real = long double;
@@ -54,4 +55,5 @@ inline double StoreDouble(Real value) {
     return stored;
 }
 
+} // namespace data
 } // namespace dravo2

@@ -4,6 +4,7 @@
 #include <string>
 
 namespace dravo2 {
+inline namespace data {
 
 // The most a measured file may hold. Every reader of measured curves stops there, so that a huge
 // file, or one that grows while it is read, is refused with a message instead of filling the
@@ -36,4 +37,5 @@ inline std::string MeasuredFileTooLargeMessage(std::size_t limit = kMaxMeasuredF
     return "The file holds more than " + ByteCountText(limit) + ", the most a measured file may hold";
 }
 
+} // namespace data
 } // namespace dravo2

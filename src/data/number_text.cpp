@@ -11,6 +11,7 @@
 #include <locale.h>
 
 namespace dravo2 {
+inline namespace data {
 namespace {
 
 bool IsDigit(char c) {
@@ -295,4 +296,5 @@ std::string ResultValueText(double value) {
     return text;
 }
 
+} // namespace data
 } // namespace dravo2

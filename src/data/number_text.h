@@ -7,6 +7,7 @@
 #include <string_view>
 
 namespace dravo2 {
+inline namespace data {
 
 // The number format of every value the window shows: rounded to `digits` significant digits
 // (1..18, half away from zero after an 18-digit expansion), trailing zeros dropped, fixed
@@ -40,4 +41,5 @@ bool ParseDataNumber(std::string_view text, Real& value);
 // 'E', exponent sign and four exponent digits; "Nan", "+Inf", "-Inf" right-aligned.
 std::string ResultValueText(double value);
 
+} // namespace data
 } // namespace dravo2

@@ -3,6 +3,7 @@
 #include "data/number_text.h"
 
 namespace dravo2 {
+inline namespace data {
 
 std::string TableText(const DataTable& table, std::int32_t rows, std::int32_t columns) {
     std::string text;
@@ -24,4 +25,5 @@ std::string ResultFileText(const SimulationData& simulation) {
     return TableText(simulation.SimTable, simulation.SimRows, MaxCols);
 }
 
+} // namespace data
 } // namespace dravo2

@@ -3,6 +3,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace engine {
 
 GradientKernel::GradientKernel(const LayerModel& model) : Form(model.Stack.Anisotropy) {
     const LayerStack& s = model.Stack;
@@ -61,4 +62,5 @@ void GradientKernel::operator()(const AngleSet& a, AngleSet& grad) const {
     grad[kLayers - 1] += Bias * sn[kLayers - 1];
 }
 
+} // namespace engine
 } // namespace dravo2

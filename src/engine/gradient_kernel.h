@@ -3,6 +3,7 @@
 #include "engine/layer_model.h"
 
 namespace dravo2 {
+inline namespace engine {
 
 // The energy gradient of a LayerModel, prepared once per relaxation for the descent's inner
 // loop. It takes one sine-cosine pair per present layer and forms the anisotropy, coupling and
@@ -28,4 +29,5 @@ private:
     AnisotropyForm Form = AnisotropyForm::None;
 };
 
+} // namespace engine
 } // namespace dravo2

@@ -3,6 +3,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace engine {
 
 EnergyDerivatives::EnergyDerivatives(const LayerModel& model) : Form(model.Stack.Anisotropy) {
     const LayerStack& s = model.Stack;
@@ -163,4 +164,5 @@ double EnergyDerivatives::EnergyChange(const Vector4& sn, const Vector4& cs, con
     return change + 2 * Bias * sh[kLayers - 1] * sm[kLayers - 1];
 }
 
+} // namespace engine
 } // namespace dravo2

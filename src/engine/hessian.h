@@ -9,6 +9,7 @@
 #endif
 
 namespace dravo2 {
+inline namespace engine {
 
 using Vector4 = Eigen::Vector4d;
 using Matrix4 = Eigen::Matrix4d;
@@ -71,4 +72,5 @@ private:
     AnisotropyForm Form = AnisotropyForm::None;
 };
 
+} // namespace engine
 } // namespace dravo2

@@ -3,6 +3,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace engine {
 
 FieldComponents LayerModel::Field() const {
     return {static_cast<double>(FieldH * std::cos(static_cast<Real>(FieldAngle))),
@@ -105,4 +106,5 @@ double LayerModel::MagnetisationProjection(const Eigen::Vector4d& directions) co
         Stack, [&directions](std::size_t i) { return static_cast<Real>(directions[static_cast<Eigen::Index>(i)]); });
 }
 
+} // namespace engine
 } // namespace dravo2

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 namespace dravo2 {
+inline namespace engine {
 
 inline constexpr int kLayers = 4;
 
@@ -65,4 +66,5 @@ public:
     double MagnetisationProjection(const Eigen::Vector4d& directions) const;
 };
 
+} // namespace engine
 } // namespace dravo2

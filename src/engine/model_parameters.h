@@ -7,6 +7,7 @@
 #include <cstdint>
 
 namespace dravo2 {
+inline namespace engine {
 
 // Everything a loop's physics depends on, in numbers: the layer stack (T, m, J/m^3, rad, J/m^2),
 // the field's direction (rad), the relaxation's settings and the magnetoresistance amplitude
@@ -33,4 +34,5 @@ struct ParameterSet {
     BranchSweep Sweep;
 };
 
+} // namespace engine
 } // namespace dravo2

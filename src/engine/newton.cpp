@@ -8,6 +8,7 @@
 #include <limits>
 
 namespace dravo2 {
+inline namespace engine {
 namespace {
 
 // Halvings of a step before the line search gives up (the energy change is exact enough that
@@ -361,4 +362,5 @@ std::int32_t RelaxKickedNewton(const EnergyDerivatives& energy, AngleSet& theta,
     return iterations;
 }
 
+} // namespace engine
 } // namespace dravo2

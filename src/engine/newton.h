@@ -6,6 +6,7 @@
 #include <cstdint>
 
 namespace dravo2 {
+inline namespace engine {
 
 inline constexpr double kNewtonStepCap = 0.05;    // rad: the largest move of any angle in one iteration
 inline constexpr double kFlowStep = 0.05;         // rad: the longest step along the flow (all angles together)
@@ -47,4 +48,5 @@ std::int32_t RelaxStepNewton(const LayerModel& model, AngleSet& theta, const Sol
 std::int32_t RelaxKickedNewton(const EnergyDerivatives& energy, AngleSet& theta, const SolverSettings& settings,
                                RandomGenerator& random, AngleSet& grad, Vector4* sines, Vector4* cosines);
 
+} // namespace engine
 } // namespace dravo2

@@ -10,6 +10,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace engine {
 namespace {
 
 constexpr std::array<std::string_view, 3> kAnisotropyNames{"", "UA", "QU"};  // by AnisotropyForm
@@ -277,4 +278,5 @@ Bounds DefaultBounds(ParameterKind kind, double v) {
     return {0, 90};
 }
 
+} // namespace engine
 } // namespace dravo2

@@ -8,6 +8,7 @@
 #include <string_view>
 
 namespace dravo2 {
+inline namespace engine {
 
 // The magnetoresistance amplitude's default text.
 inline constexpr const char* kDefaultDeltaRText = "100.0";
@@ -88,4 +89,5 @@ inline constexpr double kMaxThickness = 100e-9;
 // couplings and the bias (plus or minus 1e-3 J/m^2 for 0), 0 to 90 degrees for angles.
 Bounds DefaultBounds(ParameterKind kind, double v);
 
+} // namespace engine
 } // namespace dravo2

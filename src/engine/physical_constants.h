@@ -3,6 +3,7 @@
 #include "data/floating_point.h"
 
 namespace dravo2 {
+inline namespace engine {
 
 // Fields are entered in kA/m and computed in A/m.
 inline constexpr int kAmperesPerKiloAmpere = 1000;
@@ -17,4 +18,5 @@ inline Real DegreesToRadians(int degrees) {
     return static_cast<Real>(degrees) * kPi / 180;
 }
 
+} // namespace engine
 } // namespace dravo2

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 namespace dravo2 {
+inline namespace engine {
 
 // The program's one pseudo-random generator: a linear congruential generator whose state starts
 // at 0 and is never seeded, so every run draws the same sequence.
@@ -18,4 +19,5 @@ public:
     }
 };
 
+} // namespace engine
 } // namespace dravo2

@@ -1,6 +1,7 @@
 #include "engine/relaxation.h"
 
 namespace dravo2 {
+inline namespace engine {
 namespace {
 
 // The kick and the energy scale; returns 1 / EnergyScale as the descent takes it.
@@ -52,4 +53,5 @@ std::int32_t RelaxStepLiteral(const LayerModel& model, AngleSet& theta, const So
         .Iterations;
 }
 
+} // namespace engine
 } // namespace dravo2

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 namespace dravo2 {
+inline namespace engine {
 
 // How a sweep step relaxes after its kick: the gradient descent, or Newton's method (newton.h).
 enum class SolverMethod { Descent, Newton };
@@ -109,4 +110,5 @@ std::int32_t RelaxStep(const LayerModel& model, AngleSet& theta, const SolverSet
 std::int32_t RelaxStepLiteral(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
                               RandomGenerator& random, AngleSet& grad);
 
+} // namespace engine
 } // namespace dravo2

@@ -10,6 +10,7 @@
 #include <numbers>
 
 namespace dravo2 {
+inline namespace engine {
 namespace {
 
 constexpr double kNoMode = std::numeric_limits<double>::quiet_NaN();
@@ -305,4 +306,5 @@ std::vector<ResonanceField> ResonanceFields(std::span<const double> fields, std:
     return found;
 }
 
+} // namespace engine
 } // namespace dravo2

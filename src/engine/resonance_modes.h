@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace engine {
 
 // Vacuum permeability, T m/A.
 inline constexpr double kVacuumPermeability = 4e-7 * 3.14159265358979323846;
@@ -96,4 +97,5 @@ struct ResonanceField {
 std::vector<ResonanceField> ResonanceFields(std::span<const double> fields, std::span<const ModeRow> modes,
                                             std::span<const std::int32_t> branchOfRow, double frequency);
 
+} // namespace engine
 } // namespace dravo2

@@ -6,6 +6,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace engine {
 
 void SweepSession::CreationDefaults() {
     ClearFloatingPointFlags();
@@ -155,4 +156,5 @@ void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool along
           radicand >= 0 ? StoreDouble(std::sqrt(static_cast<Real>(radicand)) * kGyromagneticRatio / (2 * kPi)) : -1.0);
 }
 
+} // namespace engine
 } // namespace dravo2

@@ -11,6 +11,7 @@
 #include <string_view>
 
 namespace dravo2 {
+inline namespace engine {
 
 // Whether a step recorded its row.
 enum class StepOutcome {
@@ -117,4 +118,5 @@ public:
     bool SweepOver() const { return StepIndex >= Steps; }
 };
 
+} // namespace engine
 } // namespace dravo2

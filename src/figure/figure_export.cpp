@@ -23,6 +23,7 @@
 #include <limits>
 
 namespace dravo2 {
+inline namespace figure {
 namespace {
 
 constexpr double kPointsPerInch = 72.0;
@@ -747,4 +748,5 @@ OffscreenGui::~OffscreenGui() {
     }
 }
 
+} // namespace figure
 } // namespace dravo2

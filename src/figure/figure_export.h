@@ -13,6 +13,7 @@ class QPainter;
 class QRectF;
 
 namespace dravo2 {
+inline namespace figure {
 
 enum class FigureFormat { Png, Svg, Pdf };
 
@@ -64,4 +65,5 @@ private:
     std::unique_ptr<QGuiApplication> Owned;
 };
 
+} // namespace figure
 } // namespace dravo2

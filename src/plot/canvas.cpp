@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 namespace dravo2 {
+inline namespace plot {
 namespace {
 
 __extension__ typedef __int128 Wide;
@@ -117,4 +118,5 @@ void Canvas::Ellipse(std::int32_t left, std::int32_t top, std::int32_t right, st
     }
 }
 
+} // namespace plot
 } // namespace dravo2

@@ -4,6 +4,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace plot {
 
 // A colour as 0xRRGGBB.
 using Colour = std::uint32_t;
@@ -64,4 +65,5 @@ private:
     std::int32_t Y = 0;
 };
 
+} // namespace plot
 } // namespace dravo2

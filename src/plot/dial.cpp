@@ -5,6 +5,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace plot {
 namespace {
 
 // The rim point in direction (c, s) on a W x H image, (W/2 (1 + c), H/2 (1 - s)), worked in
@@ -71,4 +72,5 @@ void ReplotVectorScreen(Canvas& dial, const std::array<long double, 4>& alpha, d
     dial.PenColour = kBlack;
 }
 
+} // namespace plot
 } // namespace dravo2

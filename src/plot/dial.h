@@ -6,6 +6,7 @@
 #include <cstdint>
 
 namespace dravo2 {
+inline namespace plot {
 
 inline constexpr std::int32_t kDialSize = 120;
 
@@ -23,4 +24,5 @@ void ClearVectorScreen(Canvas& dial, const std::array<long double, 4>& alpha, do
 void ReplotVectorScreen(Canvas& dial, const std::array<long double, 4>& alpha, double fieldAngle, double startF,
                         const std::array<long double, 4>& theta);
 
+} // namespace plot
 } // namespace dravo2

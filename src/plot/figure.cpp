@@ -10,6 +10,7 @@
 #include <limits>
 
 namespace dravo2 {
+inline namespace plot {
 namespace {
 
 // The largest multiple index i with i * step <= value, exact in spite of the division's rounding.
@@ -319,4 +320,5 @@ FigureDescription BuildFigure(const SimulationData& simulation, const FigureColu
     return figure;
 }
 
+} // namespace plot
 } // namespace dravo2

@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace plot {
 
 // Tick marks of one axis at round numbers: multiples of Step, which is 1, 2 or 5 times a power
 // of ten, from Low to High (both ticks), covering the data range asked for.
@@ -112,4 +113,5 @@ FigureDescription BuildFigure(const SimulationData& simulation, const FigureColu
                               const ExperimentData* measured = nullptr, const SimulationData* fitted = nullptr,
                               const FigureComparison* comparison = nullptr);
 
+} // namespace plot
 } // namespace dravo2

@@ -5,6 +5,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace plot {
 namespace {
 
 std::string ShortestText(double value) {
@@ -73,4 +74,5 @@ MapFigure BuildMapFigure(const std::string& xTitle, const std::vector<double>& x
     return figure;
 }
 
+} // namespace plot
 } // namespace dravo2

@@ -7,6 +7,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace plot {
 
 // A map of one quantity over one or two evenly spaced parameters, for print, free of any drawing
 // library. With two parameters it is a heat map: cell (ix, iy) centred on (X[ix], Y[iy]) in the
@@ -46,4 +47,5 @@ MapFigure BuildMapFigure(const std::string& xTitle, const std::vector<double>& x
                          const std::vector<double>& y, const std::string& valueTitle,
                          const std::vector<std::optional<double>>& values, const Resolution& resolution);
 
+} // namespace plot
 } // namespace dravo2

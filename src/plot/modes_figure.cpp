@@ -7,6 +7,7 @@
 #include <limits>
 
 namespace dravo2 {
+inline namespace plot {
 
 FigureDescription BuildModesFigure(const SimulationData& simulation, const std::vector<std::array<double, 4>>& modes) {
     FigureDescription figure;
@@ -57,4 +58,5 @@ FigureDescription BuildModesFigure(const SimulationData& simulation, const std::
     return figure;
 }
 
+} // namespace plot
 } // namespace dravo2

@@ -7,6 +7,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace plot {
 
 // The figure of every resonance mode against the field: each mode of each simulated branch (split
 // at the field's direction flips) as a line, solid down and dashed up, broken where the mode does
@@ -14,4 +15,5 @@ namespace dravo2 {
 // none); fields are shown in kA/m and frequencies in GHz, with round ticks covering every point drawn.
 FigureDescription BuildModesFigure(const SimulationData& simulation, const std::vector<std::array<double, 4>>& modes);
 
+} // namespace plot
 } // namespace dravo2

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 namespace dravo2 {
+inline namespace plot {
 namespace {
 
 // p + d kept within the 32-bit range: a cross around a saturated coordinate stays off the image.
@@ -155,4 +156,5 @@ void Plot::ReplotSweep(const double* xs, const double* ys, std::int32_t count, i
     }
 }
 
+} // namespace plot
 } // namespace dravo2

@@ -9,6 +9,7 @@
 #include <string>
 
 namespace dravo2 {
+inline namespace plot {
 
 inline constexpr std::int32_t kPlotWidth = 705;
 inline constexpr std::int32_t kPlotHeight = 761;
@@ -91,4 +92,5 @@ public:
                      const SimulationData& simulation, char separator);
 };
 
+} // namespace plot
 } // namespace dravo2

@@ -1,6 +1,7 @@
 #pragma once
 
 namespace dravo2 {
+inline namespace plot {
 
 // The world window of the plot: x from MinX (left edge) to MaxX, y from MinY (bottom) to MaxY.
 struct WorldBounds {
@@ -10,4 +11,5 @@ struct WorldBounds {
     double MaxY = 1;
 };
 
+} // namespace plot
 } // namespace dravo2

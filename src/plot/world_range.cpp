@@ -5,6 +5,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace plot {
 namespace {
 
 constexpr double kSaturation = 2147483647.0;
@@ -79,4 +80,5 @@ std::int32_t Sign(double x) {
     return x > 0 ? 1 : (x < 0 ? -1 : 0);
 }
 
+} // namespace plot
 } // namespace dravo2

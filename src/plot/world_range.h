@@ -5,6 +5,7 @@
 #include <cstdint>
 
 namespace dravo2 {
+inline namespace plot {
 
 // The plot's world window and its pixel scale, fixed by the last ClearScreen.
 //
@@ -39,4 +40,5 @@ void AutoRangeY(WorldBounds& bounds, const double* values, std::int32_t count);
 // 1 for x > 0, -1 for x < 0, 0 otherwise (also for -0).
 std::int32_t Sign(double x);
 
+} // namespace plot
 } // namespace dravo2

@@ -7,6 +7,7 @@
 #include <span>
 
 namespace dravo2 {
+inline namespace scan {
 
 ScanRow SimulateGridPoint(const ParameterSet& parameters, const ScanPlan& plan, const std::atomic<bool>* stop,
                           const ScanComparison* comparison) {
@@ -53,4 +54,5 @@ ScanRow SimulateGridPoint(const ParameterSet& parameters, const ScanPlan& plan, 
     return row;
 }
 
+} // namespace scan
 } // namespace dravo2

@@ -8,6 +8,7 @@
 #include <atomic>
 
 namespace dravo2 {
+inline namespace scan {
 
 // How every loop of a scan runs: Start over the parameters' sweep, then one Reverse. With
 // SaturatedStart the layers start along the first field (the "M vs Hx" and "M vs Hy" displays'
@@ -34,4 +35,5 @@ struct ScanComparison {
 ScanRow SimulateGridPoint(const ParameterSet& parameters, const ScanPlan& plan, const std::atomic<bool>* stop = nullptr,
                           const ScanComparison* comparison = nullptr);
 
+} // namespace scan
 } // namespace dravo2

@@ -6,6 +6,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace scan {
 namespace {
 
 template <typename Number> bool ReadWhole(const std::string& text, Number& value) {
@@ -114,4 +115,5 @@ Shard ParseShard(const std::string& text) {
     return shard;
 }
 
+} // namespace scan
 } // namespace dravo2

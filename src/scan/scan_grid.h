@@ -5,6 +5,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace scan {
 
 // The shortest text that reads back as the same double ("0.1", "-2.5e-05"), '.' as the decimal
 // point whatever the locale: the scan's files depend on nothing but the numbers.
@@ -58,4 +59,5 @@ struct Shard {
 // Reads K/N with 0 <= K < N; throws ProgramError otherwise.
 Shard ParseShard(const std::string& text);
 
+} // namespace scan
 } // namespace dravo2

@@ -8,6 +8,7 @@
 #include <thread>
 
 namespace dravo2 {
+inline namespace scan {
 
 std::vector<ScanRow> RunScanPoints(const std::vector<std::size_t>& points, unsigned threads,
                                    const PointFunction& compute, const std::atomic<bool>& cancel,
@@ -82,4 +83,5 @@ std::vector<ScanRow> RunScanPoints(const std::vector<std::size_t>& points, unsig
     return rows;
 }
 
+} // namespace scan
 } // namespace dravo2

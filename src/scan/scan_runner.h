@@ -8,6 +8,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace scan {
 
 // Computes the row of one grid point. Called from several threads at once: it must own all the
 // state it changes (each call runs its own sweep).
@@ -24,4 +25,5 @@ std::vector<ScanRow> RunScanPoints(const std::vector<std::size_t>& points, unsig
                                    const PointFunction& compute, const std::atomic<bool>& cancel,
                                    const ProgressFunction& progress = nullptr);
 
+} // namespace scan
 } // namespace dravo2

@@ -7,6 +7,7 @@
 #include <set>
 
 namespace dravo2 {
+inline namespace scan {
 namespace {
 
 constexpr const char* kShardPrefix = "# dravo2-scan shard ";
@@ -304,4 +305,5 @@ std::optional<double> LargestOfParameter(const std::string& table, const std::st
     return largest;
 }
 
+} // namespace scan
 } // namespace dravo2

@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace scan {
 
 // The result of one grid point. A point whose loop stopped on an error has no features.
 struct ScanRow {
@@ -64,4 +65,5 @@ ScanMap BuildScanMap(const std::string& table, const std::string& feature);
 // such column (or no value in it).
 std::optional<double> LargestOfParameter(const std::string& table, const std::string& name);
 
+} // namespace scan
 } // namespace dravo2

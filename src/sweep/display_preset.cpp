@@ -5,6 +5,7 @@
 #include "sweep/run_loop.h"
 
 namespace dravo2 {
+inline namespace sweep {
 
 std::optional<std::array<std::int32_t, 2>> DisplayColumnsFor(DisplayMode mode) {
     switch (mode) {
@@ -116,4 +117,5 @@ void CheckStartPlot(const ModelParameters& parameters, const BranchSweep& first,
     }
 }
 
+} // namespace sweep
 } // namespace dravo2

@@ -10,6 +10,7 @@
 #include <string_view>
 
 namespace dravo2 {
+inline namespace sweep {
 
 // The six display-mode buttons; exactly one is checked.
 enum class DisplayMode { MvHx, MvHy, MvHz, ThetaTheta, DeltaR, Fmr };
@@ -36,4 +37,5 @@ DisplayPreset PresetDisplayMode(SweepSession& session, DisplayMode mode, WorldBo
 void CheckStartPlot(const ModelParameters& parameters, const BranchSweep& first, DisplayMode mode,
                     std::string_view deltaRText);
 
+} // namespace sweep
 } // namespace dravo2

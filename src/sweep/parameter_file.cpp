@@ -6,6 +6,7 @@
 #include <array>
 
 namespace dravo2 {
+inline namespace sweep {
 namespace {
 
 constexpr std::array<std::string_view, 5> kModeNames{"MvHx", "MvHy", "theta-theta", "DeltaR", "FMR"};
@@ -134,4 +135,5 @@ std::string ParameterFileText(const ParameterTexts& texts, std::string_view delt
     return lines;
 }
 
+} // namespace sweep
 } // namespace dravo2

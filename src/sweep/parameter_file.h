@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace sweep {
 
 // A parameter set as a file of KEY=VALUE lines, the words `dravo2-fit` prints and `dravo2-sweep`
 // takes: one key a line, the keys of the parameter registry and `mode`, values written with a
@@ -39,4 +40,5 @@ ParameterFile ReadParameterFile(std::string_view text, const ParameterTexts& bas
 std::string ParameterFileText(const ParameterTexts& texts, std::string_view deltaR, SolverMethod solver,
                               char separator = '.');
 
+} // namespace sweep
 } // namespace dravo2

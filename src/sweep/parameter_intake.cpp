@@ -5,6 +5,7 @@
 #include "engine/physical_constants.h"
 
 namespace dravo2 {
+inline namespace sweep {
 namespace {
 
 // The text fields in the order Start converts them: a field that does not convert is reported
@@ -171,4 +172,5 @@ std::string SweepFieldText(double value, char separator) {
     return GeneralNumberText(value, 15, separator);
 }
 
+} // namespace sweep
 } // namespace dravo2

@@ -10,6 +10,7 @@
 #include <string_view>
 
 namespace dravo2 {
+inline namespace sweep {
 
 // The parameter fields as the user left them, with the positions of the angle scroll bars
 // (whole degrees) and the anisotropy-form buttons. J1, J2 and J3 are the bilinear couplings of
@@ -82,4 +83,5 @@ void TakeSweepFields(SweepSession& session, const SweepFieldTexts& fields, char 
 // The text a sweep field is rewritten with (Reverse): 15 significant digits.
 std::string SweepFieldText(double value, char separator);
 
+} // namespace sweep
 } // namespace dravo2

@@ -7,6 +7,7 @@
 #include <limits>
 
 namespace dravo2 {
+inline namespace sweep {
 
 BranchSweep ReversedBranch(const BranchSweep& branch) {
     return {
@@ -170,4 +171,5 @@ void FillTable(const LoopResult& result, SimulationData& simulation) {
     }
 }
 
+} // namespace sweep
 } // namespace dravo2

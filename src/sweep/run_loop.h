@@ -15,6 +15,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace sweep {
 
 // The branches of a loop, swept one after the other, each continuing from the angles and the
 // generator state the one before left; at most MaxRows rows are recorded in all. The projection
@@ -111,4 +112,5 @@ LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, cons
 // The rows of a result written into the simulation table (columns 1 to 8, rows from 1).
 void FillTable(const LoopResult& result, SimulationData& simulation);
 
+} // namespace sweep
 } // namespace dravo2

@@ -4,6 +4,7 @@
 #include "data/number_text.h"
 
 namespace dravo2 {
+inline namespace sweep {
 
 std::string FinalFieldCaption(double endF, int digits, char separator) {
     return "fin. field: " + GeneralNumberText(endF, digits, separator) + " kA/m";
@@ -85,4 +86,5 @@ SweepFieldTexts SweepDriver::Reverse() {
     return texts;
 }
 
+} // namespace sweep
 } // namespace dravo2

@@ -12,6 +12,7 @@
 #include <string_view>
 
 namespace dravo2 {
+inline namespace sweep {
 
 inline constexpr const char* kTableFullMessage =
     "The simulation table is full (4096 rows): the sweep has ended. Save the table, then Start a new sweep.";
@@ -78,4 +79,5 @@ private:
     bool Running = false;
 };
 
+} // namespace sweep
 } // namespace dravo2

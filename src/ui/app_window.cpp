@@ -23,6 +23,7 @@
 #include <algorithm>
 
 namespace dravo2 {
+inline namespace ui {
 
 AppWindow::AppWindow(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("AppWindow"));
@@ -154,4 +155,5 @@ void AppWindow::HideEmptyMenus() {
     }
 }
 
+} // namespace ui
 } // namespace dravo2

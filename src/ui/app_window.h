@@ -9,12 +9,15 @@ class QMenu;
 class QScrollArea;
 
 namespace dravo2 {
+inline namespace ui {
 class LiveUpdate;
 class MeasuredCurveActions;
 class SessionActions;
+} // namespace ui
 } // namespace dravo2
 
 namespace dravo2 {
+inline namespace ui {
 
 // The program's top-level window: the instrument panel in a scroll area as its central widget,
 // with a menu bar above it and a status bar below it. At its default size the window shows the
@@ -66,4 +69,5 @@ private:
     TForm1* Panel = nullptr;
 };
 
+} // namespace ui
 } // namespace dravo2

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 namespace dravo2 {
+inline namespace ui {
 
 CanvasView::CanvasView(const Canvas& canvas, QWidget* parent) : QWidget(parent), Source(canvas) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -17,4 +18,5 @@ void CanvasView::paintEvent(QPaintEvent*) {
     painter.drawImage(0, 0, image);
 }
 
+} // namespace ui
 } // namespace dravo2

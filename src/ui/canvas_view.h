@@ -5,6 +5,7 @@
 #include <QWidget>
 
 namespace dravo2 {
+inline namespace ui {
 
 // Shows the pixels of a canvas as they are; the canvas is the only drawing surface.
 class CanvasView : public QWidget {
@@ -19,4 +20,5 @@ private:
     const Canvas& Source;
 };
 
+} // namespace ui
 } // namespace dravo2

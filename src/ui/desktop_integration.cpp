@@ -14,6 +14,7 @@ static void InitIconResource() {
 }
 
 namespace dravo2 {
+inline namespace ui {
 namespace {} // namespace
 
 QString AboutText() {
@@ -54,4 +55,5 @@ void InstallAboutActions(AppWindow& window) {
     });
 }
 
+} // namespace ui
 } // namespace dravo2

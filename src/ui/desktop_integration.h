@@ -3,6 +3,7 @@
 #include <QString>
 
 namespace dravo2 {
+inline namespace ui {
 
 class AppWindow;
 
@@ -13,4 +14,5 @@ QString AboutText();
 // The window's icon from the program's resources, and "Help" > "About Dravo2".
 void InstallAboutActions(AppWindow& window);
 
+} // namespace ui
 } // namespace dravo2

@@ -26,6 +26,7 @@
 #include <array>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 const QStringList kFigureFilters = {QStringLiteral("PNG image (*.png)"), QStringLiteral("SVG drawing (*.svg)"),
@@ -214,4 +215,5 @@ void SetExportDialogs(AppWindow& window, std::unique_ptr<ExportDialogs> dialogs)
     }
 }
 
+} // namespace ui
 } // namespace dravo2

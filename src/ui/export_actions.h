@@ -8,6 +8,7 @@ class QWidget;
 #include <optional>
 
 namespace dravo2 {
+inline namespace ui {
 
 class AppWindow;
 
@@ -54,4 +55,5 @@ void InstallExportActions(AppWindow& window);
 // Replaces the dialogs the installed actions ask (for tests and scripted use).
 void SetExportDialogs(AppWindow& window, std::unique_ptr<ExportDialogs> dialogs);
 
+} // namespace ui
 } // namespace dravo2

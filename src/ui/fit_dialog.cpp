@@ -39,6 +39,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 // The colour of the best simulated loop over the measured curve.
@@ -1046,4 +1047,5 @@ bool SaveFitProject(AppWindow& window, const QString& path) {
     return saved;
 }
 
+} // namespace ui
 } // namespace dravo2

@@ -24,6 +24,7 @@ class QSpinBox;
 class QTimer;
 
 namespace dravo2 {
+inline namespace ui {
 
 class AppWindow;
 class TForm1;
@@ -167,4 +168,5 @@ FitDialog& TheFitDialog(AppWindow& window);
 bool OpenFitProject(AppWindow& window, const QString& path);
 bool SaveFitProject(AppWindow& window, const QString& path);
 
+} // namespace ui
 } // namespace dravo2

@@ -26,6 +26,7 @@
 #include <cfenv>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 // The local file a drag carries, if it carries exactly one.
@@ -317,4 +318,5 @@ QString MisfitStatusText(const MisfitResult& result, char separator) {
     return text;
 }
 
+} // namespace ui
 } // namespace dravo2

@@ -12,6 +12,7 @@
 class QAction;
 
 namespace dravo2 {
+inline namespace ui {
 
 class AppWindow;
 
@@ -98,4 +99,5 @@ MeasuredCurveActions* InstallImportActions(AppWindow& window);
 // tell apart; or "no misfit: <why>"; with the regional decimal separator.
 QString MisfitStatusText(const MisfitResult& result, char separator);
 
+} // namespace ui
 } // namespace dravo2

@@ -18,6 +18,7 @@
 #include <cmath>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 int ComboIndexOf(const QComboBox* combo, std::int32_t column) {
@@ -214,4 +215,5 @@ bool QtImportDialogs::ChooseImport(const ParsedCurveFile& file, const QString& f
     return true;
 }
 
+} // namespace ui
 } // namespace dravo2

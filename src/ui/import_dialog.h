@@ -12,6 +12,7 @@ class QTableWidget;
 class QWidget;
 
 namespace dravo2 {
+inline namespace ui {
 
 // How many parsed rows the import dialog shows.
 inline constexpr int kImportPreviewRows = 20;
@@ -68,4 +69,5 @@ private:
     QWidget* Parent;
 };
 
+} // namespace ui
 } // namespace dravo2

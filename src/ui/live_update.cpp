@@ -14,6 +14,7 @@
 #include <algorithm>
 
 namespace dravo2 {
+inline namespace ui {
 
 // One loop asked for: what the window will show it with, the loop's inputs and its result.
 struct LiveUpdate::Computation {
@@ -155,4 +156,5 @@ LiveUpdate* InstallLiveUpdate(AppWindow& window) {
     return new LiveUpdate(window);
 }
 
+} // namespace ui
 } // namespace dravo2

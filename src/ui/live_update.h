@@ -14,6 +14,7 @@
 class QAction;
 
 namespace dravo2 {
+inline namespace ui {
 
 class AppWindow;
 
@@ -68,4 +69,5 @@ private:
 // Adds "Sweep" > "Live update" to the window.
 LiveUpdate* InstallLiveUpdate(AppWindow& window);
 
+} // namespace ui
 } // namespace dravo2

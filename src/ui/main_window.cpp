@@ -28,6 +28,7 @@
 #include <utility>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 std::string Text(const QLineEdit* edit) {
@@ -710,4 +711,5 @@ void TForm1::BZapiszDATClick() {
     }
 }
 
+} // namespace ui
 } // namespace dravo2

@@ -29,6 +29,7 @@ class QTimer;
 class QToolButton;
 
 namespace dravo2 {
+inline namespace ui {
 
 class CanvasView;
 
@@ -301,4 +302,5 @@ template <typename Handler> void TForm1::Guarded(Handler&& handler) {
     RefreshViews();
 }
 
+} // namespace ui
 } // namespace dravo2

@@ -20,6 +20,7 @@
 #include <algorithm>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 const QColor kFuchsia(255, 0, 255);
@@ -395,4 +396,5 @@ void TForm1::LayOutForSize() {
     ResizePlot(kPlotWidth + dx, kPlotHeight + dy);
 }
 
+} // namespace ui
 } // namespace dravo2

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 namespace dravo2 {
+inline namespace ui {
 
 QString ModelHelpText() {
     return QStringLiteral(
@@ -134,4 +135,5 @@ void InstallModelHelp(AppWindow& window) {
     });
 }
 
+} // namespace ui
 } // namespace dravo2

@@ -3,6 +3,7 @@
 #include <QString>
 
 namespace dravo2 {
+inline namespace ui {
 
 class AppWindow;
 
@@ -14,4 +15,5 @@ QString ModelHelpText();
 // "Help" > "The model": a window of its own that does not block the panel.
 void InstallModelHelp(AppWindow& window);
 
+} // namespace ui
 } // namespace dravo2

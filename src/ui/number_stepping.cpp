@@ -3,6 +3,7 @@
 #include <cctype>
 
 namespace dravo2 {
+inline namespace ui {
 
 std::optional<std::string> SteppedNumberText(std::string_view text, long long units, char separator) {
     const std::size_t exponentAt = text.find_first_of("eE");
@@ -84,4 +85,5 @@ std::optional<std::string> SteppedNumberText(std::string_view text, long long un
     return result + body + std::string(exponent);
 }
 
+} // namespace ui
 } // namespace dravo2

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 const QStringList kOpenFilters = {QStringLiteral("da2 (*.da2)"), QStringLiteral("dat (*.dat)")};
@@ -57,4 +58,5 @@ char RegionalDecimalSeparator() {
     return '.';
 }
 
+} // namespace ui
 } // namespace dravo2

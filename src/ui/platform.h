@@ -5,6 +5,7 @@
 class QWidget;
 
 namespace dravo2 {
+inline namespace ui {
 
 // Shows the message of an error that ended a handler (a message box in the program).
 class ErrorReporter {
@@ -51,4 +52,5 @@ QString LinksBrokenText(const QString& name);
 // plain character.
 char RegionalDecimalSeparator();
 
+} // namespace ui
 } // namespace dravo2

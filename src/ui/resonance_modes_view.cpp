@@ -12,6 +12,7 @@
 #include <limits>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 ModeRow NoModes() {
@@ -70,4 +71,5 @@ void InstallResonanceModesView(AppWindow& window) {
     });
 }
 
+} // namespace ui
 } // namespace dravo2

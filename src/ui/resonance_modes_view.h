@@ -7,6 +7,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace ui {
 
 class AppWindow;
 class TForm1;
@@ -41,4 +42,5 @@ private:
 // follows every step from the start).
 void InstallResonanceModesView(AppWindow& window);
 
+} // namespace ui
 } // namespace dravo2

@@ -19,6 +19,7 @@
 #include <iterator>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 constexpr int kRecentFiles = 8;
@@ -298,4 +299,5 @@ SessionActions* InstallSessionActions(AppWindow& window) {
     return new SessionActions(window, std::make_unique<QtParameterDialogs>(&window));
 }
 
+} // namespace ui
 } // namespace dravo2

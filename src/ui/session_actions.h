@@ -13,6 +13,7 @@ class QAction;
 class QMenu;
 
 namespace dravo2 {
+inline namespace ui {
 
 class AppWindow;
 
@@ -79,4 +80,5 @@ private:
 // Adds the session's actions to the window's menus.
 SessionActions* InstallSessionActions(AppWindow& window);
 
+} // namespace ui
 } // namespace dravo2

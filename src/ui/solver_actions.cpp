@@ -7,6 +7,7 @@
 #include <QMenu>
 
 namespace dravo2 {
+inline namespace ui {
 
 void InstallSolverActions(AppWindow& window) {
     QMenu* menu = window.SweepMenu->addMenu(QObject::tr("S&olver"));
@@ -27,4 +28,5 @@ void InstallSolverActions(AppWindow& window) {
     add(QObject::tr("&Newton (fast)"), QStringLiteral("SolverNewton"), SolverMethod::Newton);
 }
 
+} // namespace ui
 } // namespace dravo2

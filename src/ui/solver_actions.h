@@ -1,6 +1,7 @@
 #pragma once
 
 namespace dravo2 {
+inline namespace ui {
 
 class AppWindow;
 
@@ -9,4 +10,5 @@ class AppWindow;
 // ticks, and stays through Start and Reverse.
 void InstallSolverActions(AppWindow& window);
 
+} // namespace ui
 } // namespace dravo2
