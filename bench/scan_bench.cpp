@@ -45,12 +45,13 @@ void ScanMap(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(points.size()), benchmark::Counter::kIsIterationInvariantRate);
 }
 // A small map with the gradient descent, a 20 x 20 and the full 100 x 100 map of 500-step
-// branches with Newton.
+// branches with Newton; wall time, and the CPU time of both workers.
 BENCHMARK(ScanMap)
     ->Args({4, 25, 0})
     ->Args({20, 500, 1})
     ->Args({100, 500, 1})
     ->Unit(benchmark::kSecond)
+    ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->Iterations(1);
 

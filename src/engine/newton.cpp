@@ -1,6 +1,5 @@
 #include "engine/newton.h"
 
-#include <Eigen/Cholesky>
 #include <Eigen/Eigenvalues>
 
 #include <algorithm>
@@ -20,6 +19,35 @@ constexpr int kMaxHalvings = 50;
 // gradient direction.
 constexpr double kModelTolerance = 0.25;
 constexpr int kFlowShortenings = 8;
+
+// The floating-point tests of a relaxation: each as it falls (Tested), or only those of the double
+// arithmetic, giving up at the first flag (Untested: the extended arithmetic's flags are left to
+// the caller's one test after its step).
+struct TestedFlags {
+    template <typename T> static void Extended(const T& value) { CheckFloatingPoint(value); }
+    template <typename T> static void Double(const T& value) { CheckDoubleArithmetic(value); }
+    static double Store(Real value) { return StoreDouble(value); }
+};
+
+struct GiveUp {};
+
+struct UntestedFlags {
+    template <typename T> static void Extended(const T& value) { Double(value); }
+    template <typename T> static void Double(const T& value) {
+        asm volatile("" : : "m"(value));
+#if defined(__x86_64__)
+        const bool raised = (_mm_getcsr() & (_MM_EXCEPT_INVALID | _MM_EXCEPT_DIV_ZERO | _MM_EXCEPT_OVERFLOW)) != 0;
+#else
+        const bool raised = std::fetestexcept(kTrappedFlags) != 0;
+#endif
+        if (raised) {
+            throw GiveUp{};
+        }
+    }
+    static double Store(Real value) {
+        return static_cast<double>(value);
+    }
+};
 
 // Gives each absent layer a decoupled diagonal entry as large as the present layers' block (its
 // gradient component is 0), so that the fixed-size factorisation and eigen solver work on the
@@ -172,8 +200,7 @@ bool FlowStep(const EnergyDerivatives& energy, const Vector4& sn, const Vector4&
 // At a stationary point: the unit direction of most negative curvature when the Hessian has an
 // eigenvalue below zero by more than rounding; false at a minimum (or a flat direction).
 bool NegativeCurvatureDirection(const Matrix4& hess, Vector4& direction) {
-    const Eigen::LLT<Matrix4> cholesky(hess);
-    if (cholesky.info() == Eigen::Success) {
+    if (Cholesky4(hess).Success()) {
         return false;
     }
     const Eigen::SelfAdjointEigenSolver<Matrix4> eigen(hess);
@@ -212,6 +239,7 @@ namespace {
 
 // RelaxNewton from `a`, the angles of `theta` in double, with their sines and cosines, which
 // follow the angles to the end.
+template <typename Flags>
 std::int32_t RelaxFrom(const EnergyDerivatives& energy, AngleSet& theta, Vector4 a, Vector4& sn, Vector4& cs,
                        std::int32_t n, double scale, double conv, AngleSet& grad) {
     const double twoPi = static_cast<double>(kTwoPi);
@@ -223,9 +251,9 @@ std::int32_t RelaxFrom(const EnergyDerivatives& energy, AngleSet& theta, Vector4
     while (i <= n) {
         energy.GradientAndHessian(sn, cs, g, h);
         if (evaluated) {
-            CheckDoubleArithmetic(h);
+            Flags::Double(h);
         } else {
-            CheckFloatingPoint(h); // also the conversion of the angles to double
+            Flags::Extended(h); // also the conversion of the angles to double
         }
         evaluated = true;
         RestrictToPresent(energy, h);
@@ -242,10 +270,10 @@ std::int32_t RelaxFrom(const EnergyDerivatives& energy, AngleSet& theta, Vector4
         } else {
             // Newton's step where the Hessian is positive definite and the minimum of the
             // quadratic model lies within the cap; elsewhere the path of steepest descent.
-            const Eigen::LLT<Matrix4> cholesky(h);
-            bool newton = cholesky.info() == Eigen::Success;
+            const Cholesky4 cholesky(h);
+            bool newton = cholesky.Success();
             if (newton) {
-                p = -cholesky.solve(g);
+                p = -cholesky.Solve(g);
                 ZeroAbsent(energy, p);
                 newton = p.allFinite() && p.cwiseAbs().maxCoeff() <= kNewtonStepCap && g.dot(p) < 0;
             }
@@ -269,7 +297,7 @@ std::int32_t RelaxFrom(const EnergyDerivatives& energy, AngleSet& theta, Vector4
                 break;
             }
         }
-        CheckDoubleArithmetic(p);
+        Flags::Double(p);
         ++i;
         for (std::size_t k = 0; k < kLayers; ++k) {
             const auto e = static_cast<Eigen::Index>(k);
@@ -293,7 +321,7 @@ std::int32_t RelaxFrom(const EnergyDerivatives& energy, AngleSet& theta, Vector4
             grad[k] = g[static_cast<Eigen::Index>(k)];
         }
     }
-    CheckFloatingPoint(theta);
+    Flags::Extended(theta);
     return static_cast<std::int32_t>(std::min<std::int64_t>(i, INT32_MAX));
 }
 
@@ -314,7 +342,7 @@ std::int32_t RelaxNewton(const EnergyDerivatives& energy, AngleSet& theta, std::
     Vector4 sn;
     Vector4 cs;
     SinCos(a, sn, cs);
-    return RelaxFrom(energy, theta, a, sn, cs, n, scale, conv, grad);
+    return RelaxFrom<TestedFlags>(energy, theta, a, sn, cs, n, scale, conv, grad);
 }
 
 std::int32_t RelaxStepNewton(const LayerModel& model, AngleSet& theta, const SolverSettings& settings,
@@ -325,20 +353,22 @@ std::int32_t RelaxStepNewton(const LayerModel& model, AngleSet& theta, const Sol
     return RelaxKickedNewton(energy, theta, settings, random, grad, nullptr, nullptr);
 }
 
-std::int32_t RelaxKickedNewton(const EnergyDerivatives& energy, AngleSet& theta, const SolverSettings& settings,
-                               RandomGenerator& random, AngleSet& grad, Vector4* sines, Vector4* cosines) {
+namespace {
+
+// RelaxKickedNewton with the flag tests of `Flags`.
+template <typename Flags>
+std::int32_t RelaxKicked(const EnergyDerivatives& energy, AngleSet& theta, const SolverSettings& settings,
+                         RandomGenerator& random, AngleSet& grad, Vector4& sn, Vector4& cs) {
     Vector4 kicked;
     for (std::size_t k = 0; k < kLayers; ++k) {
         kicked[static_cast<Eigen::Index>(k)] = static_cast<double>(theta[k]);
     }
-    CheckFloatingPoint(kicked);
-    Vector4 sn;
-    Vector4 cs;
+    Flags::Extended(kicked);
     SinCos(kicked, sn, cs);
     double s = 1e-10;
     const double e0 = energy.Energy(sn, cs);
     s += e0 * e0;
-    CheckDoubleArithmetic(s);
+    Flags::Double(s);
     const SampleTrig& samples = SampleAngles();
     for (int sample = 0; sample < 10; ++sample) {
         Vector4 sampleSin;
@@ -350,16 +380,73 @@ std::int32_t RelaxKickedNewton(const EnergyDerivatives& energy, AngleSet& theta,
         }
         const double e = energy.Energy(sampleSin, sampleCos);
         s += e * e;
-        CheckDoubleArithmetic(s);
+        Flags::Double(s);
     }
     const double scale = 1.0 / std::sqrt(s);
-    const std::int32_t iterations = RelaxFrom(energy, theta, kicked, sn, cs, settings.IterationBudget, scale,
-                                              StoreDouble(settings.ConvergenceThreshold), grad);
+    return RelaxFrom<Flags>(energy, theta, kicked, sn, cs, settings.IterationBudget, scale,
+                            Flags::Store(settings.ConvergenceThreshold), grad);
+}
+
+} // namespace
+
+std::int32_t RelaxKickedNewton(const EnergyDerivatives& energy, AngleSet& theta, const SolverSettings& settings,
+                               RandomGenerator& random, AngleSet& grad, Vector4* sines, Vector4* cosines) {
+    Vector4 sn;
+    Vector4 cs;
+    const std::int32_t iterations = RelaxKicked<TestedFlags>(energy, theta, settings, random, grad, sn, cs);
     if (sines != nullptr && cosines != nullptr) {
         *sines = sn;
         *cosines = cs;
     }
     return iterations;
+}
+
+std::optional<std::int32_t> RelaxKickedNewtonUntested(const EnergyDerivatives& energy, AngleSet& theta,
+                                                      const SolverSettings& settings, RandomGenerator& random,
+                                                      AngleSet& grad, Vector4& sines, Vector4& cosines) {
+    try {
+        return RelaxKicked<UntestedFlags>(energy, theta, settings, random, grad, sines, cosines);
+    } catch (const GiveUp&) {
+        return std::nullopt;
+    }
+}
+
+Cholesky4::Cholesky4(const Matrix4& a) : L(a) {
+    // Column by column: the pivot less the squares of its row so far, then the column below it
+    // less the products of the rows so far, over the pivot; each sum taken from the left.
+    for (Eigen::Index k = 0; k < kLayers; ++k) {
+        double x = L(k, k);
+        if (k > 0) {
+            double squares = L(k, 0) * L(k, 0);
+            for (Eigen::Index j = 1; j < k; ++j) {
+                squares += L(k, j) * L(k, j);
+            }
+            x -= squares;
+        }
+        if (x <= 0) {
+            Factored = false;
+            return;
+        }
+        L(k, k) = x = std::sqrt(x);
+        for (Eigen::Index i = k + 1; i < kLayers; ++i) {
+            if (k > 0) {
+                double products = L(i, 0) * L(k, 0);
+                for (Eigen::Index j = 1; j < k; ++j) {
+                    products += L(i, j) * L(k, j);
+                }
+                L(i, k) -= products;
+            }
+            L(i, k) /= x;
+        }
+    }
+}
+
+Vector4 Cholesky4::Solve(const Vector4& b) const {
+    // LLT's own triangular solves, on the same factor.
+    Vector4 x = b;
+    L.triangularView<Eigen::Lower>().solveInPlace(x);
+    L.transpose().triangularView<Eigen::Upper>().solveInPlace(x);
+    return x;
 }
 
 } // namespace engine

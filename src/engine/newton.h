@@ -4,6 +4,7 @@
 #include "engine/relaxation.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace dravo2 {
 inline namespace engine {
@@ -47,6 +48,34 @@ std::int32_t RelaxStepNewton(const LayerModel& model, AngleSet& theta, const Sol
 // final angles in double.
 std::int32_t RelaxKickedNewton(const EnergyDerivatives& energy, AngleSet& theta, const SolverSettings& settings,
                                RandomGenerator& random, AngleSet& grad, Vector4* sines, Vector4* cosines);
+
+// RelaxKickedNewton for a caller that tests the floating-point flags once after its whole step and
+// takes the step again with RelaxKickedNewton when one is up: the flags of the extended arithmetic
+// (the kick, the angles' conversion to double) are left to that test, and the relaxation gives up
+// at the first flag of its double arithmetic. The same numbers as RelaxKickedNewton where no flag
+// is raised; none (theta, grad and the generator then in a state the caller discards) where the
+// relaxation gave up.
+std::optional<std::int32_t> RelaxKickedNewtonUntested(const EnergyDerivatives& energy, AngleSet& theta,
+                                                      const SolverSettings& settings, RandomGenerator& random,
+                                                      AngleSet& grad, Vector4& sines, Vector4& cosines);
+
+// The Cholesky factorisation A = L L^T of a symmetric 4x4 matrix (its lower triangle read) and the
+// solution of A x = b with it: Eigen's LLT operation for operation, so that Newton's path is the
+// same to the last bit, without the dynamic-size blocks and the norm for a condition estimate
+// that make LLT several times slower at this size.
+class Cholesky4 {
+public:
+    explicit Cholesky4(const Matrix4& a);
+
+    // False where a pivot is not above 0 (the matrix is not positive definite).
+    bool Success() const { return Factored; }
+    const Matrix4& Factor() const { return L; }
+    Vector4 Solve(const Vector4& b) const;
+
+private:
+    Matrix4 L;
+    bool Factored = true;
+};
 
 } // namespace engine
 } // namespace dravo2

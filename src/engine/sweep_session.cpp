@@ -4,6 +4,8 @@
 #include "engine/physical_constants.h"
 
 #include <cmath>
+#include <optional>
+#include <type_traits>
 
 namespace dravo2 {
 inline namespace engine {
@@ -98,9 +100,26 @@ void SweepSession::AdvanceField() {
                                kAmperesPerKiloAmpere);
 }
 
-void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool alongY) {
-    ClearFloatingPointFlags();
-    const LayerStack& s = Model.Stack;
+namespace {
+
+// The floating-point tests of a step: each as it falls (Tested), or none, for a caller that tests
+// the flags once after the whole step and takes it again with the tests when one is up (Untested).
+struct TestedStep {
+    template <typename T> static void Check(const T& value) { CheckFloatingPoint(value); }
+    static double Store(Real value) { return StoreDouble(value); }
+};
+
+struct UntestedStep {
+    template <typename T> static void Check(const T& /*value*/) {}
+    static double Store(Real value) { return static_cast<double>(value); }
+};
+
+// The relaxation and the observables of a step, with the tests of `Flags`. False where Newton's
+// untested relaxation gave up at a raised flag.
+template <typename Flags>
+bool RelaxAndRecordWith(SweepSession& session, const RowCells& cells, Real deltaR, bool alongY) {
+    const LayerModel& model = session.Model;
+    const LayerStack& s = model.Stack;
     auto write = [&cells](Observable observable, double value) {
         if (double* cell = cells[static_cast<std::size_t>(observable)]) {
             *cell = value;
@@ -109,51 +128,108 @@ void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool along
 
     // Newton's angles and energies are doubles, and so are the sines and cosines of its
     // observables; the descent's are formed in extended precision.
-    const bool newton = Solver.Method == SolverMethod::Newton;
+    const bool newton = session.Solver.Method == SolverMethod::Newton;
     const auto cosine = [newton](Real x) -> Real {
         return newton ? static_cast<Real>(std::cos(static_cast<double>(x))) : std::cos(x);
     };
     if (newton) {
-        KickAngles(Theta, Solver, Generator);
-        const EnergyDerivatives energy(Model);
+        KickAngles(session.Theta, session.Solver, session.Generator);
+        const EnergyDerivatives energy(model);
         Vector4 sn;
         Vector4 cs;
-        IterationCount = RelaxKickedNewton(energy, Theta, Solver, Generator, Grad, &sn, &cs);
-        Projection = Model.MagnetisationProjection(alongY ? sn : cs);
-        CheckFloatingPoint(Projection);
-        CurrentEnergy = energy.Energy(sn, cs);
+        if constexpr (std::is_same_v<Flags, TestedStep>) {
+            session.IterationCount =
+                RelaxKickedNewton(energy, session.Theta, session.Solver, session.Generator, session.Grad, &sn, &cs);
+        } else {
+            const std::optional<std::int32_t> iterations = RelaxKickedNewtonUntested(
+                energy, session.Theta, session.Solver, session.Generator, session.Grad, sn, cs);
+            if (!iterations) {
+                return false;
+            }
+            session.IterationCount = *iterations;
+        }
+        session.Projection = model.MagnetisationProjection(alongY ? sn : cs);
+        Flags::Check(session.Projection);
+        session.CurrentEnergy = energy.Energy(sn, cs);
     } else {
-        IterationCount = RelaxStep(Model, Theta, Solver, Generator, Grad);
-        Projection = Model.MagnetisationProjection(Theta, alongY);
-        CheckFloatingPoint(Projection);
-        CurrentEnergy = Model.Energy(Theta);
+        session.IterationCount = RelaxStep(model, session.Theta, session.Solver, session.Generator, session.Grad);
+        session.Projection = model.MagnetisationProjection(session.Theta, alongY);
+        Flags::Check(session.Projection);
+        session.CurrentEnergy = model.Energy(session.Theta);
     }
-    CheckFloatingPoint(CurrentEnergy);
+    Flags::Check(session.CurrentEnergy);
 
-    write(Observable::Field, Model.FieldH);
-    write(Observable::Projection, Projection);
+    const AngleSet& theta = session.Theta;
+    write(Observable::Field, model.FieldH);
+    write(Observable::Projection, session.Projection);
     for (std::size_t i = 0; i < kLayers; ++i) {
         if (s.t[i] > 0) {
-            write(static_cast<Observable>(static_cast<std::size_t>(Observable::Theta1) + i), StoreDouble(Theta[i]));
+            write(static_cast<Observable>(static_cast<std::size_t>(Observable::Theta1) + i), Flags::Store(theta[i]));
         }
     }
-    write(Observable::Energy, static_cast<double>(CurrentEnergy));
-    write(Observable::Iterations, IterationCount);
+    write(Observable::Energy, static_cast<double>(session.CurrentEnergy));
+    write(Observable::Iterations, session.IterationCount);
 
-    write(Observable::Magnetoresistance, StoreDouble((1 - cosine(Theta[0] - Theta[1])) * deltaR / 2));
+    write(Observable::Magnetoresistance, Flags::Store((1 - cosine(theta[0] - theta[1])) * deltaR / 2));
 
     // Resonance of layer 1 with the field taken along x and the uniaxial form of the anisotropy.
-    const Real h = Model.FieldH;
-    const Real a = cosine(Theta[0]) * s.M[0] * h;
-    const Real b = a + 2 * s.K[0] * cosine(2 * (Theta[0] - s.Alpha[0])) + s.J[0] * cosine(Theta[0] - Theta[1]) / s.t[0];
-    CheckFloatingPoint(b);
-    const Real axisCos = cosine(Theta[0] - s.Alpha[0]);
+    const Real h = model.FieldH;
+    const Real a = cosine(theta[0]) * s.M[0] * h;
+    const Real b = a + 2 * s.K[0] * cosine(2 * (theta[0] - s.Alpha[0])) + s.J[0] * cosine(theta[0] - theta[1]) / s.t[0];
+    Flags::Check(b);
+    const Real axisCos = cosine(theta[0] - s.Alpha[0]);
     const Real m2 = s.M[0] * s.M[0];
     const Real c = a + (2 * s.K[0]) * (axisCos * axisCos) + kInverseMu0Rounded * m2;
-    CheckFloatingPoint(c);
-    const double radicand = StoreDouble(b * c / (m2 * kInverseMu0Rounded * kInverseMu0Rounded));
+    Flags::Check(c);
+    const double radicand = Flags::Store(b * c / (m2 * kInverseMu0Rounded * kInverseMu0Rounded));
     write(Observable::ResonanceFrequency,
-          radicand >= 0 ? StoreDouble(std::sqrt(static_cast<Real>(radicand)) * kGyromagneticRatio / (2 * kPi)) : -1.0);
+          radicand >= 0 ? Flags::Store(std::sqrt(static_cast<Real>(radicand)) * kGyromagneticRatio / (2 * kPi)) : -1.0);
+    return true;
+}
+
+// A Newton step computed without the tests, then the flags tested once: the step's values are
+// written and true returned where none is up; else everything the step changed is put back, for
+// the step to be taken again with every test, so that an error is reported where it arises with
+// the cells before it written.
+bool RelaxAndRecordUntested(SweepSession& session, const RowCells& cells, Real deltaR, bool alongY) {
+    const AngleSet theta = session.Theta;
+    const AngleSet grad = session.Grad;
+    const std::uint32_t random = session.Generator.RandomState;
+    const std::int32_t iterations = session.IterationCount;
+    const double projection = session.Projection;
+    const Real energy = session.CurrentEnergy;
+
+    std::array<double, kObservableCount> values{};
+    RowCells local{};
+    for (std::size_t k = 0; k < kObservableCount; ++k) {
+        local[k] = cells[k] != nullptr ? &values[k] : nullptr;
+    }
+    if (RelaxAndRecordWith<UntestedStep>(session, local, deltaR, alongY) && std::fetestexcept(kTrappedFlags) == 0) {
+        for (std::size_t k = 0; k < kObservableCount; ++k) {
+            if (cells[k] != nullptr) {
+                *cells[k] = values[k];
+            }
+        }
+        return true;
+    }
+    std::feclearexcept(kTrappedFlags);
+    session.Theta = theta;
+    session.Grad = grad;
+    session.Generator.RandomState = random;
+    session.IterationCount = iterations;
+    session.Projection = projection;
+    session.CurrentEnergy = energy;
+    return false;
+}
+
+} // namespace
+
+void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool alongY) {
+    ClearFloatingPointFlags();
+    if (Solver.Method == SolverMethod::Newton && RelaxAndRecordUntested(*this, cells, deltaR, alongY)) {
+        return;
+    }
+    RelaxAndRecordWith<TestedStep>(*this, cells, deltaR, alongY);
 }
 
 } // namespace engine

@@ -1,6 +1,7 @@
 #include "engine/newton.h"
 #include "support/default_stack.h"
 
+#include <Eigen/Cholesky>
 #include <Eigen/Eigenvalues>
 #include <gtest/gtest.h>
 
@@ -269,6 +270,45 @@ TEST(RelaxStepNewton, LeavesASymmetricStackPlacedOnAnUnstableEquilibrium) {
     EXPECT_GT(RelaxStepNewton(model, theta, settings, random, grad), 0);
     EXPECT_NEAR(std::fabs(std::remainder(static_cast<double>(theta[0] - theta[1]), 2 * M_PI)), M_PI, 1e-6);
     EXPECT_LT(model.Energy(theta), before);
+}
+
+// Newton's factorisation must give Eigen's LLT bit for bit (the sweep's rows depend on every bit of
+// each step): the Hessians of random stacks at random angles, which are often not positive
+// definite, and random symmetric matrices whose entries span many orders of magnitude.
+TEST(Cholesky4, MatchesEigensLltBitForBit) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> u(-1, 1);
+    int factored = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        SCOPED_TRACE(trial);
+        Matrix4 a;
+        if (trial % 2 == 0) {
+            const EnergyDerivatives energy(RandomModel(rng));
+            Vector4 grad;
+            energy.GradientAndHessian(Vector4(3 * u(rng), 3 * u(rng), 3 * u(rng), 3 * u(rng)), grad, a);
+        } else {
+            const Matrix4 b = Matrix4::NullaryExpr([&] { return u(rng) * std::pow(10.0, 6 * u(rng)); });
+            a = b * b.transpose() + u(rng) * Matrix4::Identity();
+        }
+        const Eigen::LLT<Matrix4> reference(a);
+        const Cholesky4 cholesky(a);
+        ASSERT_EQ(cholesky.Success(), reference.info() == Eigen::Success);
+        if (!cholesky.Success()) {
+            continue;
+        }
+        ++factored;
+        const Vector4 rhs(u(rng), u(rng), 1e-8 * u(rng), 1e4 * u(rng));
+        const Vector4 x = cholesky.Solve(rhs);
+        const Vector4 expected = reference.solve(rhs);
+        const Matrix4 l = reference.matrixL();
+        for (Eigen::Index i = 0; i < 4; ++i) {
+            EXPECT_EQ(x[i], expected[i]);
+            for (Eigen::Index j = 0; j <= i; ++j) {
+                EXPECT_EQ(cholesky.Factor()(i, j), l(i, j));
+            }
+        }
+    }
+    EXPECT_GT(factored, 5000);
 }
 
 } // namespace

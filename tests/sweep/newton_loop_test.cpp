@@ -1,7 +1,11 @@
+#include "data/errors.h"
+#include "support/default_stack.h"
 #include "support/sweep_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -175,6 +179,69 @@ std::string CaseName(const ::testing::TestParamInfo<LoopCase>& param) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stacks, NewtonLoop, ::testing::ValuesIn(LoopCases()), CaseName);
+
+// A Newton step runs without its flag tests first and runs again with them when a flag is up: a
+// failing step must still report its first error with only the cells before it written, and leave
+// the angles and the generator where one kick and forty draws put them.
+TEST(NewtonStep, AFailingStepIsReportedAsTheTestedStepReportsIt) {
+    struct Case {
+        const char* Name;
+        Real M1;
+        Real t1;
+        Real K1;
+        int Draws; // of the energy-scale stage before the error
+        std::vector<Observable> Written;
+    };
+    // The squared energy overflows at once in the energy-scale stage; the resonance's radicand,
+    // formed in extended precision, overflows only where it is stored as a double.
+    const std::vector<Case> cases{
+        {"energy scale", 1e300L, 2e-9L, 100, 0, {}},
+        {"resonance",
+         1.5L,
+         1e-150L,
+         1e300L,
+         40,
+         {Observable::Field, Observable::Projection, Observable::Theta1, Observable::Theta2, Observable::Theta3,
+          Observable::Theta4, Observable::Magnetoresistance, Observable::Energy, Observable::Iterations}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SweepSession session;
+        session.Model.Stack = testing::DefaultStack();
+        session.Model.Stack.M[0] = c.M1;
+        session.Model.Stack.t[0] = c.t1;
+        session.Model.Stack.K[0] = c.K1;
+        session.Model.FieldH = 1e5;
+        session.Solver.Method = SolverMethod::Newton;
+        session.Generator.RandomState = 12345;
+        AngleSet kicked = session.Theta;
+        RandomGenerator expected{12345};
+        KickAngles(kicked, session.Solver, expected);
+        for (int draw = 0; draw < c.Draws; ++draw) {
+            expected.RandomBelow(6);
+        }
+        std::array<double, kObservableCount> values{};
+        values.fill(-7.0);
+        RowCells cells{};
+        for (std::size_t k = 0; k < kObservableCount; ++k) {
+            cells[k] = &values[k];
+        }
+        try {
+            session.RelaxAndRecord(cells, 100, false);
+            ADD_FAILURE() << "no error";
+        } catch (const FloatingPointError& error) {
+            EXPECT_STREQ(error.what(), kOverflowMessage);
+        }
+        EXPECT_EQ(session.Generator.RandomState, expected.RandomState);
+        for (std::size_t k = 0; k < kObservableCount; ++k) {
+            const auto observable = static_cast<Observable>(k);
+            const bool written = std::find(c.Written.begin(), c.Written.end(), observable) != c.Written.end();
+            EXPECT_EQ(values[k] != -7.0, written) << ObservableName(observable);
+        }
+        if (c.Written.empty()) {
+            EXPECT_EQ(session.Theta, kicked);
+        }
+    }
+}
 
 } // namespace
 } // namespace dravo2
