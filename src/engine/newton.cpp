@@ -26,6 +26,9 @@ constexpr int kFlowShortenings = 8;
 struct TestedFlags {
     template <typename T> static void Extended(const T& value) { CheckFloatingPoint(value); }
     template <typename T> static void Double(const T& value) { CheckDoubleArithmetic(value); }
+    // The energy-scale stage: each sample's sum, or the whole stage's.
+    static void Sample(const double& sum) { CheckDoubleArithmetic(sum); }
+    static void Samples(const double& /*sum*/) {}
     static double Store(Real value) { return StoreDouble(value); }
 };
 
@@ -43,6 +46,10 @@ struct UntestedFlags {
         if (raised) {
             throw GiveUp{};
         }
+    }
+    static void Sample(const double& /*sum*/) {}
+    static void Samples(const double& sum) {
+        Double(sum);
     }
     static double Store(Real value) {
         return static_cast<double>(value);
@@ -89,11 +96,13 @@ public:
 
     bool Valid() const { return Modes.info() == Eigen::Success && Components.allFinite(); }
 
-    // The move after time h.
+    // The move after time h (with the factors of the last length taken, when that was at h).
     Vector4 Move(double h) const {
+        const bool known = h == FactorsTime;
         Vector4 factors;
         for (Eigen::Index k = 0; k < kLayers; ++k) {
-            factors[k] = Components[k] == 0 ? 0 : -Factor(Modes.eigenvalues()[k], h) * Components[k];
+            const double factor = known ? Factors[k] : Factor(Modes.eigenvalues()[k], h);
+            factors[k] = Components[k] == 0 ? 0 : -factor * Components[k];
         }
         return Modes.eigenvectors() * factors;
     }
@@ -101,7 +110,7 @@ public:
     // The time after which the move is `length` long (within a part in a thousand; the length
     // grows with time), found by Newton's method on the length kept inside a bracket; 0 when the
     // flow of the model never gets that far (it settles at a minimum closer than that).
-    double TimeToMove(double length, double steepness) const {
+    double TimeToMove(double length, double steepness) {
         double low = 0;
         double high = std::numeric_limits<double>::infinity();
         double h = length / steepness;
@@ -133,8 +142,10 @@ private:
     }
 
     // The length of the move after time h and its rate of growth; infinite once a mode's move
-    // passes 1e150 rad (an unstable mode grown past all measure; no overflow is raised).
-    double Length(double h, double& slope) const {
+    // passes 1e150 rad (an unstable mode grown past all measure; no overflow is raised). The
+    // factors of a finite length are kept for the move at the same time.
+    double Length(double h, double& slope) {
+        FactorsTime = std::numeric_limits<double>::quiet_NaN();
         double sum = 0;
         double rate = 0;
         for (Eigen::Index k = 0; k < kLayers; ++k) {
@@ -149,7 +160,8 @@ private:
             // exp(-lambda h) - 1, and the factor (1 - exp(-lambda h)) / lambda from it
             const double x = lambda * h;
             const double decayLess1 = std::expm1(-x);
-            const double move = (std::fabs(x) < 1e-12 ? h : -decayLess1 / lambda) * c;
+            Factors[k] = std::fabs(x) < 1e-12 ? h : -decayLess1 / lambda;
+            const double move = Factors[k] * c;
             if (!(move < 1e150)) {
                 return std::numeric_limits<double>::infinity();
             }
@@ -158,12 +170,15 @@ private:
         }
         const double length = std::sqrt(sum);
         slope = length > 0 ? rate / length : 0;
+        FactorsTime = h;
         return length;
     }
 
 private:
     Eigen::SelfAdjointEigenSolver<Matrix4> Modes;
     Vector4 Components = Vector4::Zero();
+    Vector4 Factors = Vector4::Zero();
+    double FactorsTime = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A step along the quadratic model's gradient flow of at most kFlowStep, shortened while the
@@ -172,7 +187,7 @@ private:
 // such step was found.
 bool FlowStep(const EnergyDerivatives& energy, const Vector4& sn, const Vector4& cs, const Vector4& grad,
               const Matrix4& hess, Vector4& step, double& change) {
-    const QuadraticFlow flow(hess, grad);
+    QuadraticFlow flow(hess, grad);
     const double steepness = grad.norm();
     if (!flow.Valid() || !(steepness > 1e-200)) {
         return false;
@@ -380,8 +395,9 @@ std::int32_t RelaxKicked(const EnergyDerivatives& energy, AngleSet& theta, const
         }
         const double e = energy.Energy(sampleSin, sampleCos);
         s += e * e;
-        Flags::Double(s);
+        Flags::Sample(s);
     }
+    Flags::Samples(s);
     const double scale = 1.0 / std::sqrt(s);
     return RelaxFrom<Flags>(energy, theta, kicked, sn, cs, settings.IterationBudget, scale,
                             Flags::Store(settings.ConvergenceThreshold), grad);

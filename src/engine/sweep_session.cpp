@@ -89,7 +89,7 @@ StepOutcome SweepSession::Step(SimulationData& simulation, Real deltaR, bool alo
             cells[k] = &simulation.SimTable.At(column, simulation.SimRows);
         }
     }
-    RelaxAndRecord(cells, deltaR, alongY);
+    RelaxAndRecordAdvanced(cells, deltaR, alongY);
     return StepOutcome::Recorded;
 }
 
@@ -226,6 +226,10 @@ bool RelaxAndRecordUntested(SweepSession& session, const RowCells& cells, Real d
 
 void SweepSession::RelaxAndRecord(const RowCells& cells, Real deltaR, bool alongY) {
     ClearFloatingPointFlags();
+    RelaxAndRecordAdvanced(cells, deltaR, alongY);
+}
+
+void SweepSession::RelaxAndRecordAdvanced(const RowCells& cells, Real deltaR, bool alongY) {
     if (Solver.Method == SolverMethod::Newton && RelaxAndRecordUntested(*this, cells, deltaR, alongY)) {
         return;
     }

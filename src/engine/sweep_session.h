@@ -115,6 +115,10 @@ public:
     void AdvanceField();
     void RelaxAndRecord(const RowCells& cells, Real deltaR, bool alongY);
 
+    // RelaxAndRecord straight after AdvanceField, whose test left the flags down, so that they
+    // need not be forgotten again.
+    void RelaxAndRecordAdvanced(const RowCells& cells, Real deltaR, bool alongY);
+
     bool SweepOver() const { return StepIndex >= Steps; }
 };
 

@@ -88,8 +88,9 @@ LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, cons
         }
         return result.End == LoopEnd::Completed;
     };
-    // Relaxes the model at the session's field and records the row.
-    auto record = [&](std::int32_t branch) {
+    // Relaxes the model at the session's field and records the row (`advanced`: straight after
+    // the session's AdvanceField).
+    auto record = [&](std::int32_t branch, bool advanced) {
         const std::size_t row = result.Branch.size();
         result.Branch.push_back(branch);
         ++result.BranchRows.back();
@@ -97,7 +98,11 @@ LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, cons
         for (std::size_t k = 0; k < kObservableCount; ++k) {
             cells[k] = result.Block.data() + k * result.Capacity + row;
         }
-        session.RelaxAndRecord(cells, parameters.DeltaR, plan.ProjectionAlongY);
+        if (advanced) {
+            session.RelaxAndRecordAdvanced(cells, parameters.DeltaR, plan.ProjectionAlongY);
+        } else {
+            session.RelaxAndRecord(cells, parameters.DeltaR, plan.ProjectionAlongY);
+        }
         result.Iterations += session.IterationCount;
         if (plan.Modes) {
             result.Modes.push_back(ResonanceModes(session.Model, session.Theta, parameters.Gamma));
@@ -122,7 +127,7 @@ LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, cons
                     break;
                 }
                 session.Model.FieldH = plan.Fields[static_cast<std::size_t>(row)];
-                record(branch);
+                record(branch, false);
                 if (progress) {
                     progress(static_cast<std::size_t>(branch - 1), row + 1, count);
                 }
@@ -141,7 +146,7 @@ LoopResult RunLoop(const ModelParameters& parameters, const LoopPlan& plan, cons
             result.BranchRows.push_back(0);
             while (!session.SweepOver() && mayStep()) {
                 session.AdvanceField();
-                record(static_cast<std::int32_t>(b) + 1);
+                record(static_cast<std::int32_t>(b) + 1, true);
                 if (progress) {
                     progress(b, session.StepIndex, session.Steps);
                 }
