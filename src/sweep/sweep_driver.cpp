@@ -55,8 +55,12 @@ TickResult SweepDriver::Tick(std::string_view deltaRText, DisplayMode mode) {
         return TickResult::TableFull;
     }
     ClearFloatingPointFlags();
-    const Real deltaR = TextToReal(deltaRText, Separator);
-    Session.Step(*Simulation, deltaR, mode == DisplayMode::MvHy);
+    if (DeltaRSeparator != Separator || deltaRText != DeltaRText) {
+        DeltaR = TextToReal(deltaRText, Separator);
+        DeltaRText = deltaRText;
+        DeltaRSeparator = Separator;
+    }
+    Session.Step(*Simulation, DeltaR, mode == DisplayMode::MvHy);
     Recorded = true;
     if (const auto columns = DisplayColumnsFor(mode)) {
         PlotState->ShowColumns(*columns);

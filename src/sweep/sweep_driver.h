@@ -77,6 +77,10 @@ public:
 
 private:
     bool Running = false;
+    // The amplitude last converted, with its text and separator: a tick converts only a changed text.
+    std::string DeltaRText;
+    char DeltaRSeparator = 0;
+    Real DeltaR = 0;
 };
 
 } // namespace sweep
