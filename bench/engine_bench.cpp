@@ -135,7 +135,7 @@ void Loop(benchmark::State& state) {
     ParameterSet set = ParametersOf(texts, '.');
     set.Model.Solver.Method = state.range(1) == 1 ? SolverMethod::Newton : SolverMethod::Descent;
     LoopPlan plan;
-    plan.Branches = {{set.Sweep.Start, steps > 500 ? 0.1220703125 : 1.0, steps}};
+    plan.Branches = {{set.Sweep.StartKiloAmperesPerMetre, steps > 500 ? 0.1220703125 : 1.0, steps}};
     std::int64_t iterations = 0;
     for (auto _ : state) {
         const LoopResult result = RunLoop(set.Model, plan, InitialState::Saturated());
