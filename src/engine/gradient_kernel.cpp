@@ -1,5 +1,7 @@
 #include "engine/gradient_kernel.h"
 
+#include "engine/energy_terms.h"
+
 #include <cmath>
 
 namespace dravo2 {
@@ -17,7 +19,7 @@ GradientKernel::GradientKernel(const LayerModel& model) : Form(model.Stack.Aniso
         SinAlpha[i] = std::sin(s.Alpha[i]);
         const bool pair = i + 1 < kLayers && Present[i] && s.t[i + 1] > 0;
         Bilinear[i] = pair ? s.J[i] : 0;
-        Biquadratic[i] = pair ? 2 * s.Jbq[i] : 0;
+        Biquadratic[i] = pair ? s.Jbq[i] : 0;
     }
     if (anyPresent) {
         const FieldComponents field = model.Field();
@@ -34,16 +36,13 @@ void GradientKernel::operator()(const AngleSet& a, AngleSet& grad) const {
         Real g = 0;
         if (Present[i]) {
             sincosl(a[i], &sn[i], &cs[i]);
-            g = Zeeman[i] * (Hx * sn[i] - Hy * cs[i]);
+            g = ZeemanEnergy::First<Real>(Zeeman[i], Hx, Hy, sn[i], cs[i]);
             if (Form != AnisotropyForm::None) {
-                // x = a - Alpha: sin 2x = 2 sin x cos x, sin 4x = 2 sin 2x cos 2x
+                // x = a - Alpha by the angle-sum identities
                 const Real sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
                 const Real cx = cs[i] * CosAlpha[i] + sn[i] * SinAlpha[i];
-                if (Form == AnisotropyForm::Uniaxial) {
-                    g += Anisotropy[i] * (2 * sx * cx);
-                } else {
-                    g -= Anisotropy[i] * (2 * sx * cx) * (cx * cx - sx * sx);
-                }
+                g += Form == AnisotropyForm::Uniaxial ? UniaxialAnisotropy::First<Real>(Anisotropy[i], sx, cx)
+                                                      : FourfoldAnisotropy::First<Real>(Anisotropy[i], sx, cx);
             }
         }
         grad[i] = g;
@@ -55,11 +54,12 @@ void GradientKernel::operator()(const AngleSet& a, AngleSet& grad) const {
         // d = a[i] - a[i+1]
         const Real sd = sn[i] * cs[i + 1] - cs[i] * sn[i + 1];
         const Real cd = cs[i] * cs[i + 1] + sn[i] * sn[i + 1];
-        const Real torque = Bilinear[i] * sd + Biquadratic[i] * (sd * cd);
+        const Real torque = BilinearCoupling::First<Real>(Bilinear[i], sd, cd) +
+                            BiquadraticCoupling::First<Real>(Biquadratic[i], sd, cd);
         grad[i] += torque;
         grad[i + 1] -= torque;
     }
-    grad[kLayers - 1] += Bias * sn[kLayers - 1];
+    grad[kLayers - 1] += ExchangeBias::First<Real>(Bias, sn[kLayers - 1], cs[kLayers - 1]);
 }
 
 } // namespace engine

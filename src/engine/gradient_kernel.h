@@ -6,9 +6,10 @@ namespace dravo2 {
 inline namespace engine {
 
 // The energy gradient of a LayerModel, prepared once per relaxation for the descent's inner
-// loop. It takes one sine-cosine pair per present layer and forms the anisotropy, coupling and
-// double-angle terms from them by the angle-sum identities; it agrees with
-// LayerModel::EnergyGradient to rounding.
+// loop. It takes one sine-cosine pair per present layer, forms the sines and cosines of the
+// anisotropy's and the couplings' arguments from them by the angle-sum identities, and sums the
+// terms' first derivatives (engine/energy_terms.h); it agrees with LayerModel::EnergyGradient to
+// rounding.
 class GradientKernel {
 public:
     explicit GradientKernel(const LayerModel& model);
@@ -22,7 +23,7 @@ private:
     std::array<Real, kLayers> CosAlpha{};
     std::array<Real, kLayers> SinAlpha{};
     std::array<Real, kLayers> Bilinear{};    // J of a pair whose layers are both present, else 0
-    std::array<Real, kLayers> Biquadratic{}; // 2 Jbq likewise
+    std::array<Real, kLayers> Biquadratic{}; // Jbq likewise
     Real Hx = 0;
     Real Hy = 0;
     Real Bias = 0;

@@ -1,5 +1,7 @@
 #include "engine/hessian.h"
 
+#include "engine/energy_terms.h"
+
 #include <cmath>
 
 namespace dravo2 {
@@ -34,26 +36,31 @@ EnergyDerivatives::EnergyDerivatives(const LayerModel& model) : Form(model.Stack
     Bias = IsPresent[kLayers - 1] ? s.Bias : 0;
 }
 
+namespace {
+
+// The Zeeman term here carries the moment in its field (M t H), so its strength is 1.
+constexpr double kMomentInField = 1;
+
+} // namespace
+
 double EnergyDerivatives::Energy(const Vector4& sn, const Vector4& cs) const {
     double e = 0;
     for (Eigen::Index i = 0; i < kLayers; ++i) {
-        e -= ZeemanX[i] * cs[i] + ZeemanY[i] * sn[i];
+        e += ZeemanEnergy::Value<double>(kMomentInField, ZeemanX[i], ZeemanY[i], sn[i], cs[i]);
         if (Form != AnisotropyForm::None) {
             // x = angle - Alpha
+            const double sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
             const double cx = cs[i] * CosAlpha[i] + sn[i] * SinAlpha[i];
-            if (Form == AnisotropyForm::Uniaxial) {
-                e -= Anisotropy[i] * (cx * cx);
-            } else {
-                const double sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
-                e -= Anisotropy[i] * (cx * cx) * (sx * sx);
-            }
+            e += Form == AnisotropyForm::Uniaxial ? UniaxialAnisotropy::Value<double>(Anisotropy[i], sx, cx)
+                                                  : FourfoldAnisotropy::Value<double>(Anisotropy[i], sx, cx);
         }
     }
     for (Eigen::Index i = 0; i + 1 < kLayers; ++i) {
         const double cd = cs[i] * cs[i + 1] + sn[i] * sn[i + 1];
-        e -= Bilinear[i] * cd + Biquadratic[i] * (cd * cd);
+        e += BilinearCoupling::ValueOfCosine<double>(Bilinear[i], cd) +
+             BiquadraticCoupling::ValueOfCosine<double>(Biquadratic[i], cd);
     }
-    return e - Bias * cs[kLayers - 1];
+    return e + ExchangeBias::ValueOfCosine<double>(Bias, cs[kLayers - 1]);
 }
 
 double EnergyDerivatives::Energy(const Vector4& a) const {
@@ -77,33 +84,30 @@ void EnergyDerivatives::GradientAndHessian(const Vector4& a, Vector4& grad, Matr
 void EnergyDerivatives::GradientAndHessian(const Vector4& sn, const Vector4& cs, Vector4& grad, Matrix4& hess) const {
     hess.setZero();
     for (Eigen::Index i = 0; i < kLayers; ++i) {
-        // Zeeman: E = -(ZeemanX cos a + ZeemanY sin a)
-        double g = ZeemanX[i] * sn[i] - ZeemanY[i] * cs[i];
-        double h = ZeemanX[i] * cs[i] + ZeemanY[i] * sn[i];
+        double g = ZeemanEnergy::First<double>(kMomentInField, ZeemanX[i], ZeemanY[i], sn[i], cs[i]);
+        double h = ZeemanEnergy::Second<double>(kMomentInField, ZeemanX[i], ZeemanY[i], sn[i], cs[i]);
         if (Form != AnisotropyForm::None) {
             const double sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
             const double cx = cs[i] * CosAlpha[i] + sn[i] * SinAlpha[i];
-            const double s2 = 2 * sx * cx;
-            const double c2 = cx * cx - sx * sx;
             if (Form == AnisotropyForm::Uniaxial) {
-                // E = -K t cos^2 x = -K t (1 + cos 2x) / 2
-                g += Anisotropy[i] * s2;
-                h += 2 * Anisotropy[i] * c2;
+                g += UniaxialAnisotropy::First<double>(Anisotropy[i], sx, cx);
+                h += UniaxialAnisotropy::Second<double>(Anisotropy[i], sx, cx);
             } else {
-                // E = -K t cos^2 x sin^2 x = -K t (1 - cos 4x) / 8
-                g -= 0.5 * Anisotropy[i] * (2 * s2 * c2);
-                h -= 2 * Anisotropy[i] * (c2 * c2 - s2 * s2);
+                g += FourfoldAnisotropy::First<double>(Anisotropy[i], sx, cx);
+                h += FourfoldAnisotropy::Second<double>(Anisotropy[i], sx, cx);
             }
         }
         grad[i] = g;
         hess(i, i) = h;
     }
     for (Eigen::Index i = 0; i + 1 < kLayers; ++i) {
-        // d = a[i] - a[i+1]; E = -J cos d - Jbq cos^2 d
+        // d = a[i] - a[i+1]: the pair's torque enters the two angles with opposite signs.
         const double sd = sn[i] * cs[i + 1] - cs[i] * sn[i + 1];
         const double cd = cs[i] * cs[i + 1] + sn[i] * sn[i + 1];
-        const double torque = Bilinear[i] * sd + Biquadratic[i] * (2 * sd * cd);
-        const double curvature = Bilinear[i] * cd + 2 * Biquadratic[i] * (cd * cd - sd * sd);
+        const double torque = BilinearCoupling::First<double>(Bilinear[i], sd, cd) +
+                              BiquadraticCoupling::First<double>(Biquadratic[i], sd, cd);
+        const double curvature = BilinearCoupling::Second<double>(Bilinear[i], sd, cd) +
+                                 BiquadraticCoupling::Second<double>(Biquadratic[i], sd, cd);
         grad[i] += torque;
         grad[i + 1] -= torque;
         hess(i, i) += curvature;
@@ -111,9 +115,8 @@ void EnergyDerivatives::GradientAndHessian(const Vector4& sn, const Vector4& cs,
         hess(i, i + 1) = -curvature;
         hess(i + 1, i) = -curvature;
     }
-    // E = -Bias cos a4
-    grad[kLayers - 1] += Bias * sn[kLayers - 1];
-    hess(kLayers - 1, kLayers - 1) += Bias * cs[kLayers - 1];
+    grad[kLayers - 1] += ExchangeBias::First<double>(Bias, sn[kLayers - 1], cs[kLayers - 1]);
+    hess(kLayers - 1, kLayers - 1) += ExchangeBias::Second<double>(Bias, sn[kLayers - 1], cs[kLayers - 1]);
 }
 
 double EnergyDerivatives::EnergyChange(const Vector4& a, const Vector4& step) const {
@@ -136,32 +139,27 @@ double EnergyDerivatives::EnergyChange(const Vector4& sn, const Vector4& cs, con
         sincos(0.5 * step[i], &sh[i], &ch[i]);
         sm[i] = sn[i] * ch[i] + cs[i] * sh[i];
         cm[i] = cs[i] * ch[i] - sn[i] * sh[i];
-        change += 2 * sh[i] * (ZeemanX[i] * sm[i] - ZeemanY[i] * cm[i]);
+        change += ZeemanEnergy::Change<double>(kMomentInField, ZeemanX[i], ZeemanY[i], sh[i], sm[i], cm[i]);
         if (Form != AnisotropyForm::None) {
-            // sin 2(m - Alpha) = sin(2x + step), sin step = 2 sin(step/2) cos(step/2)
+            // The anisotropy's argument x = angle - Alpha at the midpoint; its half step is the layer's.
             const double sx = sm[i] * CosAlpha[i] - cm[i] * SinAlpha[i];
             const double cx = cm[i] * CosAlpha[i] + sm[i] * SinAlpha[i];
-            const double s2 = 2 * sx * cx;
-            const double sinStep = 2 * sh[i] * ch[i];
-            if (Form == AnisotropyForm::Uniaxial) {
-                change += Anisotropy[i] * sinStep * s2;
-            } else {
-                // -(K t / 4) sin 2 step sin(4x + 2 step)
-                const double s4 = 2 * s2 * (cx * cx - sx * sx);
-                const double sinTwoSteps = 2 * sinStep * (ch[i] * ch[i] - sh[i] * sh[i]);
-                change -= 0.25 * Anisotropy[i] * sinTwoSteps * s4;
-            }
+            change += Form == AnisotropyForm::Uniaxial
+                          ? UniaxialAnisotropy::Change<double>(Anisotropy[i], sh[i], ch[i], sx, cx)
+                          : FourfoldAnisotropy::Change<double>(Anisotropy[i], sh[i], ch[i], sx, cx);
         }
     }
     for (Eigen::Index i = 0; i + 1 < kLayers; ++i) {
-        // With d = a[i] - a[i+1] and its change D: sin(D/2) and sin(d + D/2).
+        // With d = a[i] - a[i+1] and its change D: sin and cos of D/2 and of d + D/2.
         const double sHalf = sh[i] * ch[i + 1] - ch[i] * sh[i + 1];
         const double cHalf = ch[i] * ch[i + 1] + sh[i] * sh[i + 1];
         const double sMid = sm[i] * cm[i + 1] - cm[i] * sm[i + 1];
         const double cMid = cm[i] * cm[i + 1] + sm[i] * sm[i + 1];
-        change += 2 * Bilinear[i] * sHalf * sMid + Biquadratic[i] * (2 * sHalf * cHalf) * (2 * sMid * cMid);
+        change += BilinearCoupling::Change<double>(Bilinear[i], sHalf, cHalf, sMid, cMid) +
+                  BiquadraticCoupling::Change<double>(Biquadratic[i], sHalf, cHalf, sMid, cMid);
     }
-    return change + 2 * Bias * sh[kLayers - 1] * sm[kLayers - 1];
+    return change +
+           ExchangeBias::Change<double>(Bias, sh[kLayers - 1], ch[kLayers - 1], sm[kLayers - 1], cm[kLayers - 1]);
 }
 
 } // namespace engine

@@ -1,5 +1,7 @@
 #include "engine/layer_model.h"
 
+#include "engine/energy_terms.h"
+
 #include <cmath>
 
 namespace dravo2 {
@@ -14,32 +16,30 @@ Real LayerModel::Energy(const AngleSet& a) const {
     const LayerStack& s = Stack;
     const auto [Hx, Hy] = Field();
     double e = 0;
+    // Each term in extended precision, the running sum rounded to double after every term.
+    const auto add = [&e](Real term) { e = static_cast<double>(e + term); };
     for (std::size_t i = 0; i < kLayers; ++i) {
         if (!(s.t[i] > 0)) {
             continue;
         }
-        e = static_cast<double>(e - s.M[i] * s.t[i] * (Hx * std::cos(a[i]) + Hy * std::sin(a[i])));
+        add(ZeemanEnergy::Value<Real>(s.M[i] * s.t[i], Hx, Hy, std::sin(a[i]), std::cos(a[i])));
         const Real x = a[i] - s.Alpha[i];
         if (s.Anisotropy == AnisotropyForm::Uniaxial) {
-            const Real c = std::cos(x);
-            e = static_cast<double>(e - (s.K[i] * s.t[i]) * (c * c));
+            add(UniaxialAnisotropy::ValueOfCosine<Real>(s.K[i] * s.t[i], std::cos(x)));
         } else if (s.Anisotropy == AnisotropyForm::Quartic) {
-            const Real c = std::cos(x);
-            const Real sn = std::sin(x);
-            e = static_cast<double>(e - (s.K[i] * s.t[i]) * (c * c) * (sn * sn));
+            add(FourfoldAnisotropy::Value<Real>(s.K[i] * s.t[i], std::sin(x), std::cos(x)));
         }
         if (i + 1 < kLayers && s.t[i + 1] > 0) {
             const Real d = a[i] - a[i + 1];
             if (s.J[i] != 0) {
-                e = static_cast<double>(e - s.J[i] * std::cos(d));
+                add(BilinearCoupling::ValueOfCosine<Real>(s.J[i], std::cos(d)));
             }
             if (s.Jbq[i] != 0) {
-                const Real c = std::cos(d);
-                e = static_cast<double>(e - s.Jbq[i] * (c * c));
+                add(BiquadraticCoupling::ValueOfCosine<Real>(s.Jbq[i], std::cos(d)));
             }
         }
         if (i + 1 == kLayers) {
-            e = static_cast<double>(e - s.Bias * std::cos(a[i]));
+            add(ExchangeBias::ValueOfCosine<Real>(s.Bias, std::cos(a[i])));
         }
     }
     return e;
@@ -48,35 +48,33 @@ Real LayerModel::Energy(const AngleSet& a) const {
 void LayerModel::EnergyGradient(const AngleSet& a, AngleSet& grad) const {
     const LayerStack& s = Stack;
     const auto [Hx, Hy] = Field();
+    grad.fill(0);
     for (std::size_t i = 0; i < kLayers; ++i) {
-        Real g = 0;
-        if (s.t[i] > 0) {
-            g += s.M[i] * s.t[i] * (Hx * std::sin(a[i]) - Hy * std::cos(a[i]));
-            const Real x = a[i] - s.Alpha[i];
-            if (s.Anisotropy == AnisotropyForm::Uniaxial) {
-                g += s.K[i] * s.t[i] * std::sin(2 * x);
-            } else if (s.Anisotropy == AnisotropyForm::Quartic) {
-                g -= s.K[i] * s.t[i] * 0.5L * std::sin(4 * x);
-            }
-            const bool next = i + 1 < kLayers && s.t[i + 1] > 0;
-            const bool previous = i > 0 && s.t[i - 1] > 0;
-            if (next && s.J[i] != 0) {
-                g += s.J[i] * std::sin(a[i] - a[i + 1]);
-            }
-            if (previous && s.J[i - 1] != 0) {
-                g -= s.J[i - 1] * std::sin(a[i - 1] - a[i]);
-            }
-            if (next && s.Jbq[i] != 0) {
-                g += s.Jbq[i] * std::sin(2 * (a[i] - a[i + 1]));
-            }
-            if (previous && s.Jbq[i - 1] != 0) {
-                g -= s.Jbq[i - 1] * std::sin(2 * (a[i - 1] - a[i]));
-            }
-            if (i + 1 == kLayers) {
-                g += s.Bias * std::sin(a[i]);
-            }
+        if (!(s.t[i] > 0)) {
+            continue;
         }
-        grad[i] = g;
+        const Real sa = std::sin(a[i]);
+        const Real ca = std::cos(a[i]);
+        grad[i] += ZeemanEnergy::First<Real>(s.M[i] * s.t[i], Hx, Hy, sa, ca);
+        const Real x = a[i] - s.Alpha[i];
+        if (s.Anisotropy == AnisotropyForm::Uniaxial) {
+            grad[i] += UniaxialAnisotropy::First<Real>(s.K[i] * s.t[i], std::sin(x), std::cos(x));
+        } else if (s.Anisotropy == AnisotropyForm::Quartic) {
+            grad[i] += FourfoldAnisotropy::First<Real>(s.K[i] * s.t[i], std::sin(x), std::cos(x));
+        }
+        if (i + 1 < kLayers && s.t[i + 1] > 0) {
+            // d = a_i - a_i+1: dE/da_i = dE/dd, dE/da_i+1 = -dE/dd.
+            const Real d = a[i] - a[i + 1];
+            const Real sd = std::sin(d);
+            const Real cd = std::cos(d);
+            const Real torque =
+                BilinearCoupling::First<Real>(s.J[i], sd, cd) + BiquadraticCoupling::First<Real>(s.Jbq[i], sd, cd);
+            grad[i] += torque;
+            grad[i + 1] -= torque;
+        }
+        if (i + 1 == kLayers) {
+            grad[i] += ExchangeBias::First<Real>(s.Bias, sa, ca);
+        }
     }
 }
 

@@ -50,12 +50,13 @@ public:
     FieldComponents Field() const;
 
     // Energy per unit area (J/m^2): Zeeman, anisotropy, bilinear and biquadratic coupling of
-    // present neighbours, bias on layer 4. Each term is formed in extended precision and the
-    // running sum is rounded to double after every term, layer by layer.
+    // present neighbours, bias on layer 4 (the terms of engine/energy_terms.h). Each term is formed in extended
+    // precision and the running sum is rounded to double after every term, layer by layer.
     Real Energy(const AngleSet& angles) const;
 
-    // grad[k] = dEnergy/dangle k (J/m^2 per rad), accumulated in extended precision term by
-    // term as the energy is written; 0 for an absent layer.
+    // grad[k] = dEnergy/dangle k (J/m^2 per rad): the terms' first derivatives in extended
+    // precision, each from a sine and cosine of its own argument; 0 for an absent layer. The
+    // reference for the descent's kernel.
     void EnergyGradient(const AngleSet& angles, AngleSet& grad) const;
 
     // Thickness-weighted mean magnetisation (T) of the layers with M > 0 and t > 0, projected on

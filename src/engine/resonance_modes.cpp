@@ -1,5 +1,7 @@
 #include "engine/resonance_modes.h"
 
+#include "engine/energy_terms.h"
+
 #include <Eigen/Eigenvalues>
 #include <Eigen/SVD>
 
@@ -26,30 +28,26 @@ constexpr Eigen::Index AzimuthIndex(std::size_t layer) {
     return static_cast<Eigen::Index>(kLayers + layer);
 }
 
-// f(p) g(x) for the anisotropy -K t f(p) g(x), x the azimuth from the axis, with the first and
-// second derivatives of both factors.
+// A factor of the polar angle p with its first and second derivatives.
 struct Factor {
     double Value = 0;
     double First = 0;
     double Second = 0;
 };
 
-// The polar factor sin^2 p (uniaxial) or sin^4 p (fourfold).
-Factor PolarFactor(AnisotropyForm form, double s, double c) {
-    if (form == AnisotropyForm::Uniaxial) {
+// Out of the plane the in-plane terms of a layer scale with a power of sin p: the Zeeman term and
+// the bias with sin p (m.x = sin p cos a), the uniaxial anisotropy with sin^2 p, the fourfold with
+// sin^4 p. Their derivatives in p and a are then the in-plane term's, taken with its strength
+// times the factor or its derivatives.
+Factor SinePower(int power, double s, double c) {
+    switch (power) {
+    case 1:
+        return {s, c, -s};
+    case 2:
         return {s * s, 2 * s * c, 2 * (c * c - s * s)};
+    default:
+        return {s * s * s * s, 4 * s * s * s * c, 12 * s * s * c * c - 4 * s * s * s * s};
     }
-    return {s * s * s * s, 4 * s * s * s * c, 12 * s * s * c * c - 4 * s * s * s * s};
-}
-
-// The in-plane factor (m.u)^2 = cos^2 x or (m.u)^2 (m.v)^2 = cos^2 x sin^2 x = sin^2 2x / 4.
-Factor AzimuthFactor(AnisotropyForm form, double sx, double cx) {
-    const double sin2 = 2 * sx * cx;
-    const double cos2 = cx * cx - sx * sx;
-    if (form == AnisotropyForm::Uniaxial) {
-        return {cx * cx, -sin2, -2 * cos2};
-    }
-    return {0.25 * sin2 * sin2, sin2 * cos2, 2 * (cos2 * cos2 - sin2 * sin2)};
 }
 
 } // namespace
@@ -112,20 +110,40 @@ Real SpatialEnergy::Energy(const SpatialAngles& angles) const {
         if (!IsPresent[i]) {
             continue;
         }
-        e -= sp[i] * (ZeemanX[i] * ca[i] + ZeemanY[i] * sa[i]);
+        e += ZeemanEnergy::Value<Real>(sp[i], ZeemanX[i], ZeemanY[i], sa[i], ca[i]);
         if (Form != AnisotropyForm::None) {
-            const Real mu = sp[i] * (ca[i] * CosAlpha[i] + sa[i] * SinAlpha[i]);
-            const Real mv = sp[i] * (sa[i] * CosAlpha[i] - ca[i] * SinAlpha[i]);
-            e -= Form == AnisotropyForm::Uniaxial ? Anisotropy[i] * mu * mu : Anisotropy[i] * mu * mu * mv * mv;
+            const Real sx = sa[i] * CosAlpha[i] - ca[i] * SinAlpha[i];
+            const Real cx = ca[i] * CosAlpha[i] + sa[i] * SinAlpha[i];
+            const Real s2 = sp[i] * sp[i];
+            e += Form == AnisotropyForm::Uniaxial ? UniaxialAnisotropy::Value<Real>(Anisotropy[i] * s2, sx, cx)
+                                                  : FourfoldAnisotropy::Value<Real>(Anisotropy[i] * s2 * s2, sx, cx);
         }
         e += Shape[i] * cp[i] * cp[i];
     }
     for (std::size_t i = 0; i + 1 < kLayers; ++i) {
         const Real dot = sp[i] * sp[i + 1] * (ca[i] * ca[i + 1] + sa[i] * sa[i + 1]) + cp[i] * cp[i + 1];
-        e -= Bilinear[i] * dot + Biquadratic[i] * dot * dot;
+        e += BilinearCoupling::ValueOfCosine<Real>(Bilinear[i], dot) +
+             BiquadraticCoupling::ValueOfCosine<Real>(Biquadratic[i], dot);
     }
     return e;
 }
+
+namespace {
+
+// Adds the derivatives of a layer's term E(p, a) = f(p) e(a), with e(a) the in-plane term of
+// strength S and angle u = a - axis: dE/dp is the in-plane value with strength S f', dE/da its
+// first derivative with strength S f, and so on.
+template <typename Term>
+void AddOutOfPlane(double strength, const Factor& polar, double su, double cu, Eigen::Index p, Eigen::Index a,
+                   SpatialAngles& grad, SpatialHessian& hess) {
+    grad[p] += Term::template Value<double>(strength * polar.First, su, cu);
+    grad[a] += Term::template First<double>(strength * polar.Value, su, cu);
+    hess(p, p) += Term::template Value<double>(strength * polar.Second, su, cu);
+    hess(a, a) += Term::template Second<double>(strength * polar.Value, su, cu);
+    hess(p, a) += Term::template First<double>(strength * polar.First, su, cu);
+}
+
+} // namespace
 
 void SpatialEnergy::GradientAndHessian(const SpatialAngles& angles, SpatialAngles& grad, SpatialHessian& hess) const {
     grad.setZero();
@@ -143,27 +161,23 @@ void SpatialEnergy::GradientAndHessian(const SpatialAngles& angles, SpatialAngle
         const double sa = std::sin(angles[a]);
         const double ca = std::cos(angles[a]);
 
-        // Zeeman and bias: E = -sin p F(a), F = ZeemanX cos a + ZeemanY sin a, F'' = -F.
-        const double f = ZeemanX[i] * ca + ZeemanY[i] * sa;
-        const double fa = ZeemanY[i] * ca - ZeemanX[i] * sa;
-        grad[p] -= cp[i] * f;
-        grad[a] -= sp[i] * fa;
-        hess(p, p) += sp[i] * f;
-        hess(a, a) += sp[i] * f;
-        hess(p, a) -= cp[i] * fa;
+        // Zeeman and bias, E = sin p times the in-plane Zeeman term of the field ZeemanX, ZeemanY.
+        const Factor sine = SinePower(1, sp[i], cp[i]);
+        grad[p] += ZeemanEnergy::Value<double>(sine.First, ZeemanX[i], ZeemanY[i], sa, ca);
+        grad[a] += ZeemanEnergy::First<double>(sine.Value, ZeemanX[i], ZeemanY[i], sa, ca);
+        hess(p, p) += ZeemanEnergy::Value<double>(sine.Second, ZeemanX[i], ZeemanY[i], sa, ca);
+        hess(a, a) += ZeemanEnergy::Second<double>(sine.Value, ZeemanX[i], ZeemanY[i], sa, ca);
+        hess(p, a) += ZeemanEnergy::First<double>(sine.First, ZeemanX[i], ZeemanY[i], sa, ca);
 
-        // Anisotropy: E = -K t P(p) Q(x), x = a - Alpha.
+        // Anisotropy, x = a - Alpha.
         if (Form != AnisotropyForm::None) {
             const double sx = sa * CosAlpha[i] - ca * SinAlpha[i];
             const double cx = ca * CosAlpha[i] + sa * SinAlpha[i];
-            const Factor polar = PolarFactor(Form, sp[i], cp[i]);
-            const Factor azimuth = AzimuthFactor(Form, sx, cx);
-            const double kt = Anisotropy[i];
-            grad[p] -= kt * polar.First * azimuth.Value;
-            grad[a] -= kt * polar.Value * azimuth.First;
-            hess(p, p) -= kt * polar.Second * azimuth.Value;
-            hess(a, a) -= kt * polar.Value * azimuth.Second;
-            hess(p, a) -= kt * polar.First * azimuth.First;
+            if (Form == AnisotropyForm::Uniaxial) {
+                AddOutOfPlane<UniaxialAnisotropy>(Anisotropy[i], SinePower(2, sp[i], cp[i]), sx, cx, p, a, grad, hess);
+            } else {
+                AddOutOfPlane<FourfoldAnisotropy>(Anisotropy[i], SinePower(4, sp[i], cp[i]), sx, cx, p, a, grad, hess);
+            }
         }
 
         // Shape: E = D cos^2 p.
@@ -196,9 +210,12 @@ void SpatialEnergy::GradientAndHessian(const SpatialAngles& angles, SpatialAngle
              -ci * sj * sd,          -si * cj * sd,         -si * sj * cd,  si * sj * cd,
              ci * sj * sd,           si * cj * sd,          si * sj * cd,  -si * sj * cd;
         // clang-format on
-        // E = -J dot - Jbq dot^2.
-        const double slope = -(Bilinear[i] + 2 * Biquadratic[i] * dot);
-        const Eigen::Matrix4d pairHessian = slope * h - 2 * Biquadratic[i] * (g * g.transpose());
+        // The couplings as functions of the cosine: E'' = E_cc g g^T + E_c h.
+        const double slope = BilinearCoupling::SlopeInCosine<double>(Bilinear[i], dot) +
+                             BiquadraticCoupling::SlopeInCosine<double>(Biquadratic[i], dot);
+        const double curvature = BilinearCoupling::CurvatureInCosine<double>(Bilinear[i]) +
+                                 BiquadraticCoupling::CurvatureInCosine<double>(Biquadratic[i]);
+        const Eigen::Matrix4d pairHessian = slope * h + curvature * (g * g.transpose());
         for (int r = 0; r < 4; ++r) {
             grad[index[static_cast<std::size_t>(r)]] += slope * g[r];
             for (int c = 0; c < 4; ++c) {
