@@ -89,12 +89,15 @@ void EnergyDerivatives::GradientAndHessian(const Vector4& sn, const Vector4& cs,
         if (Form != AnisotropyForm::None) {
             const double sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
             const double cx = cs[i] * CosAlpha[i] + sn[i] * SinAlpha[i];
+            // Per unit K t, then scaled by it: K t (sin 2x cos 2x) of the fourfold form keeps the
+            // rounding Newton's path was established with (the strength inside would round K t sin 2x
+            // first); for the uniaxial form both orders round alike.
             if (Form == AnisotropyForm::Uniaxial) {
-                g += UniaxialAnisotropy::First<double>(Anisotropy[i], sx, cx);
-                h += UniaxialAnisotropy::Second<double>(Anisotropy[i], sx, cx);
+                g += Anisotropy[i] * UniaxialAnisotropy::First<double>(1, sx, cx);
+                h += Anisotropy[i] * UniaxialAnisotropy::Second<double>(1, sx, cx);
             } else {
-                g += FourfoldAnisotropy::First<double>(Anisotropy[i], sx, cx);
-                h += FourfoldAnisotropy::Second<double>(Anisotropy[i], sx, cx);
+                g += Anisotropy[i] * FourfoldAnisotropy::First<double>(1, sx, cx);
+                h += Anisotropy[i] * FourfoldAnisotropy::Second<double>(1, sx, cx);
             }
         }
         grad[i] = g;
