@@ -1,6 +1,7 @@
 #include "engine/energy_terms.h"
 #include "engine/gradient_kernel.h"
 #include "engine/hessian.h"
+#include "engine/random_model.h"
 #include "engine/resonance_modes.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +56,7 @@ void PrintTo(const TermCase& term, std::ostream* out) {
     *out << term.Name;
 }
 
-class EnergyTerm : public testing::TestWithParam<TermCase> {};
+class EnergyTerm : public ::testing::TestWithParam<TermCase> {};
 
 // Each derivative against central differences of the function below it, the change over a step
 // against the difference of two values, at angles all round the circle.
@@ -86,30 +87,10 @@ TEST_P(EnergyTerm, DerivativesAndChangeMatchTheValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryTerm, EnergyTerm,
-                         testing::Values(ZeemanCase(), CouplingCase<BilinearCoupling>("Bilinear", -0.8L),
-                                         CouplingCase<BiquadraticCoupling>("Biquadratic", 1.1L),
-                                         ShapeCase<FourfoldAnisotropy>("Fourfold", 0.9L)),
-                         [](const testing::TestParamInfo<TermCase>& term) { return term.param.Name; });
-
-// A stack of four present layers with every term at work, in either anisotropy form.
-LayerModel RandomFourLayers(std::mt19937_64& rng, AnisotropyForm form) {
-    std::uniform_real_distribution<double> u(0, 1);
-    LayerModel model;
-    LayerStack& s = model.Stack;
-    for (std::size_t i = 0; i < kLayers; ++i) {
-        s.M[i] = 0.3 + 1.7 * u(rng);
-        s.t[i] = (1 + 19 * u(rng)) * 1e-9;
-        s.K[i] = -1000 + 5000 * u(rng);
-        s.Alpha[i] = 1.6 * u(rng);
-        s.J[i] = (2 * u(rng) - 1) * 1e-3;
-        s.Jbq[i] = (2 * u(rng) - 1) * 3e-4;
-    }
-    s.Bias = 2e-3 * u(rng);
-    s.Anisotropy = form;
-    model.FieldH = (2 * u(rng) - 1) * 3e5;
-    model.FieldAngle = 1.6 * u(rng);
-    return model;
-}
+                         ::testing::Values(ZeemanCase(), CouplingCase<BilinearCoupling>("Bilinear", -0.8L),
+                                           CouplingCase<BiquadraticCoupling>("Biquadratic", 1.1L),
+                                           ShapeCase<FourfoldAnisotropy>("Fourfold", 0.9L)),
+                         [](const ::testing::TestParamInfo<TermCase>& term) { return term.param.Name; });
 
 // The reference gradient, the descent's kernel and Newton's gradient and Hessian against central
 // differences of the assembled energy, taken in extended precision from the energy of moments
@@ -119,8 +100,9 @@ TEST(AssembledEnergy, GradientsAndHessianMatchFiniteDifferencesOfTheEnergy) {
     std::uniform_real_distribution<double> angle(-4, 4);
     for (const AnisotropyForm form : {AnisotropyForm::Uniaxial, AnisotropyForm::Quartic}) {
         for (int trial = 0; trial < 20; ++trial) {
-            SCOPED_TRACE(testing::Message() << "form " << static_cast<int>(form) << " trial " << trial);
-            const LayerModel model = RandomFourLayers(rng, form);
+            SCOPED_TRACE(::testing::Message() << "form " << static_cast<int>(form) << " trial " << trial);
+            LayerModel model = testing::RandomModel(rng, 0);
+            model.Stack.Anisotropy = form;
             const SpatialEnergy spatial(model);
             const AngleSet theta{angle(rng), angle(rng), angle(rng), angle(rng)};
             const auto energy = [&](AngleSet a) { return spatial.Energy(InPlaneAngles(a)); };
