@@ -36,6 +36,21 @@ namespace dravo2 {
 
 template <typename T> using TermArgument = std::type_identity_t<T>;
 
+// The sine and cosine of an angle.
+template <typename T> struct SineCosine {
+    T Sin;
+    T Cos;
+};
+
+// Of u - v and of u + v from the sines and cosines of u and v, by the angle-sum identities: the
+// anisotropy's argument a - axis, a coupling's a_k - a_k+1, a midpoint a + h/2.
+template <typename T> SineCosine<T> AngleDifference(T su, T cu, TermArgument<T> sv, TermArgument<T> cv) {
+    return {su * cv - cu * sv, cu * cv + su * sv};
+}
+template <typename T> SineCosine<T> AngleSum(T su, T cu, TermArgument<T> sv, TermArgument<T> cv) {
+    return {su * cv + cu * sv, cu * cv - su * sv};
+}
+
 // E = -S (hx cos u + hy sin u): the field (hx, hy) on a moment S. With S = 1 the field may carry
 // the moment already (M t H).
 struct ZeemanEnergy {

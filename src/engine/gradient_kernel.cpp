@@ -39,8 +39,7 @@ void GradientKernel::operator()(const AngleSet& a, AngleSet& grad) const {
             g = ZeemanEnergy::First<Real>(Zeeman[i], Hx, Hy, sn[i], cs[i]);
             if (Form != AnisotropyForm::None) {
                 // x = a - Alpha by the angle-sum identities
-                const Real sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
-                const Real cx = cs[i] * CosAlpha[i] + sn[i] * SinAlpha[i];
+                const auto [sx, cx] = AngleDifference(sn[i], cs[i], SinAlpha[i], CosAlpha[i]);
                 g += Form == AnisotropyForm::Uniaxial ? UniaxialAnisotropy::First<Real>(Anisotropy[i], sx, cx)
                                                       : FourfoldAnisotropy::First<Real>(Anisotropy[i], sx, cx);
             }
@@ -52,8 +51,7 @@ void GradientKernel::operator()(const AngleSet& a, AngleSet& grad) const {
             continue;
         }
         // d = a[i] - a[i+1]
-        const Real sd = sn[i] * cs[i + 1] - cs[i] * sn[i + 1];
-        const Real cd = cs[i] * cs[i + 1] + sn[i] * sn[i + 1];
+        const auto [sd, cd] = AngleDifference(sn[i], cs[i], sn[i + 1], cs[i + 1]);
         const Real torque = BilinearCoupling::First<Real>(Bilinear[i], sd, cd) +
                             BiquadraticCoupling::First<Real>(Biquadratic[i], sd, cd);
         grad[i] += torque;

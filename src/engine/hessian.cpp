@@ -41,6 +41,12 @@ namespace {
 // The Zeeman term here carries the moment in its field (M t H), so its strength is 1.
 constexpr double kMomentInField = 1;
 
+void SinesAndCosines(const Vector4& angles, Vector4& sn, Vector4& cs) {
+    for (Eigen::Index i = 0; i < kLayers; ++i) {
+        sincos(angles[i], &sn[i], &cs[i]);
+    }
+}
+
 } // namespace
 
 double EnergyDerivatives::Energy(const Vector4& sn, const Vector4& cs) const {
@@ -49,14 +55,13 @@ double EnergyDerivatives::Energy(const Vector4& sn, const Vector4& cs) const {
         e += ZeemanEnergy::Value<double>(kMomentInField, ZeemanX[i], ZeemanY[i], sn[i], cs[i]);
         if (Form != AnisotropyForm::None) {
             // x = angle - Alpha
-            const double sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
-            const double cx = cs[i] * CosAlpha[i] + sn[i] * SinAlpha[i];
+            const auto [sx, cx] = AngleDifference(sn[i], cs[i], SinAlpha[i], CosAlpha[i]);
             e += Form == AnisotropyForm::Uniaxial ? UniaxialAnisotropy::Value<double>(Anisotropy[i], sx, cx)
                                                   : FourfoldAnisotropy::Value<double>(Anisotropy[i], sx, cx);
         }
     }
     for (Eigen::Index i = 0; i + 1 < kLayers; ++i) {
-        const double cd = cs[i] * cs[i + 1] + sn[i] * sn[i + 1];
+        const double cd = AngleDifference(sn[i], cs[i], sn[i + 1], cs[i + 1]).Cos;
         e += BilinearCoupling::ValueOfCosine<double>(Bilinear[i], cd) +
              BiquadraticCoupling::ValueOfCosine<double>(Biquadratic[i], cd);
     }
@@ -66,18 +71,14 @@ double EnergyDerivatives::Energy(const Vector4& sn, const Vector4& cs) const {
 double EnergyDerivatives::Energy(const Vector4& a) const {
     Vector4 sn;
     Vector4 cs;
-    for (Eigen::Index i = 0; i < kLayers; ++i) {
-        sincos(a[i], &sn[i], &cs[i]);
-    }
+    SinesAndCosines(a, sn, cs);
     return Energy(sn, cs);
 }
 
 void EnergyDerivatives::GradientAndHessian(const Vector4& a, Vector4& grad, Matrix4& hess) const {
     Vector4 sn;
     Vector4 cs;
-    for (Eigen::Index i = 0; i < kLayers; ++i) {
-        sincos(a[i], &sn[i], &cs[i]);
-    }
+    SinesAndCosines(a, sn, cs);
     GradientAndHessian(sn, cs, grad, hess);
 }
 
@@ -87,8 +88,7 @@ void EnergyDerivatives::GradientAndHessian(const Vector4& sn, const Vector4& cs,
         double g = ZeemanEnergy::First<double>(kMomentInField, ZeemanX[i], ZeemanY[i], sn[i], cs[i]);
         double h = ZeemanEnergy::Second<double>(kMomentInField, ZeemanX[i], ZeemanY[i], sn[i], cs[i]);
         if (Form != AnisotropyForm::None) {
-            const double sx = sn[i] * CosAlpha[i] - cs[i] * SinAlpha[i];
-            const double cx = cs[i] * CosAlpha[i] + sn[i] * SinAlpha[i];
+            const auto [sx, cx] = AngleDifference(sn[i], cs[i], SinAlpha[i], CosAlpha[i]);
             // Per unit K t, then scaled by it: K t (sin 2x cos 2x) of the fourfold form keeps the
             // rounding Newton's path was established with (the strength inside would round K t sin 2x
             // first); for the uniaxial form both orders round alike.
@@ -105,8 +105,7 @@ void EnergyDerivatives::GradientAndHessian(const Vector4& sn, const Vector4& cs,
     }
     for (Eigen::Index i = 0; i + 1 < kLayers; ++i) {
         // d = a[i] - a[i+1]: the pair's torque enters the two angles with opposite signs.
-        const double sd = sn[i] * cs[i + 1] - cs[i] * sn[i + 1];
-        const double cd = cs[i] * cs[i + 1] + sn[i] * sn[i + 1];
+        const auto [sd, cd] = AngleDifference(sn[i], cs[i], sn[i + 1], cs[i + 1]);
         const double torque = BilinearCoupling::First<double>(Bilinear[i], sd, cd) +
                               BiquadraticCoupling::First<double>(Biquadratic[i], sd, cd);
         const double curvature = BilinearCoupling::Second<double>(Bilinear[i], sd, cd) +
@@ -125,9 +124,7 @@ void EnergyDerivatives::GradientAndHessian(const Vector4& sn, const Vector4& cs,
 double EnergyDerivatives::EnergyChange(const Vector4& a, const Vector4& step) const {
     Vector4 sn;
     Vector4 cs;
-    for (Eigen::Index i = 0; i < kLayers; ++i) {
-        sincos(a[i], &sn[i], &cs[i]);
-    }
+    SinesAndCosines(a, sn, cs);
     return EnergyChange(sn, cs, step);
 }
 
@@ -140,13 +137,13 @@ double EnergyDerivatives::EnergyChange(const Vector4& sn, const Vector4& cs, con
     double change = 0;
     for (Eigen::Index i = 0; i < kLayers; ++i) {
         sincos(0.5 * step[i], &sh[i], &ch[i]);
-        sm[i] = sn[i] * ch[i] + cs[i] * sh[i];
-        cm[i] = cs[i] * ch[i] - sn[i] * sh[i];
+        const SineCosine<double> mid = AngleSum(sn[i], cs[i], sh[i], ch[i]);
+        sm[i] = mid.Sin;
+        cm[i] = mid.Cos;
         change += ZeemanEnergy::Change<double>(kMomentInField, ZeemanX[i], ZeemanY[i], sh[i], sm[i], cm[i]);
         if (Form != AnisotropyForm::None) {
             // The anisotropy's argument x = angle - Alpha at the midpoint; its half step is the layer's.
-            const double sx = sm[i] * CosAlpha[i] - cm[i] * SinAlpha[i];
-            const double cx = cm[i] * CosAlpha[i] + sm[i] * SinAlpha[i];
+            const auto [sx, cx] = AngleDifference(sm[i], cm[i], SinAlpha[i], CosAlpha[i]);
             change += Form == AnisotropyForm::Uniaxial
                           ? UniaxialAnisotropy::Change<double>(Anisotropy[i], sh[i], ch[i], sx, cx)
                           : FourfoldAnisotropy::Change<double>(Anisotropy[i], sh[i], ch[i], sx, cx);
@@ -154,10 +151,8 @@ double EnergyDerivatives::EnergyChange(const Vector4& sn, const Vector4& cs, con
     }
     for (Eigen::Index i = 0; i + 1 < kLayers; ++i) {
         // With d = a[i] - a[i+1] and its change D: sin and cos of D/2 and of d + D/2.
-        const double sHalf = sh[i] * ch[i + 1] - ch[i] * sh[i + 1];
-        const double cHalf = ch[i] * ch[i + 1] + sh[i] * sh[i + 1];
-        const double sMid = sm[i] * cm[i + 1] - cm[i] * sm[i + 1];
-        const double cMid = cm[i] * cm[i + 1] + sm[i] * sm[i + 1];
+        const auto [sHalf, cHalf] = AngleDifference(sh[i], ch[i], sh[i + 1], ch[i + 1]);
+        const auto [sMid, cMid] = AngleDifference(sm[i], cm[i], sm[i + 1], cm[i + 1]);
         change += BilinearCoupling::Change<double>(Bilinear[i], sHalf, cHalf, sMid, cMid) +
                   BiquadraticCoupling::Change<double>(Biquadratic[i], sHalf, cHalf, sMid, cMid);
     }

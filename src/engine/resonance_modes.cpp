@@ -112,8 +112,7 @@ Real SpatialEnergy::Energy(const SpatialAngles& angles) const {
         }
         e += ZeemanEnergy::Value<Real>(sp[i], ZeemanX[i], ZeemanY[i], sa[i], ca[i]);
         if (Form != AnisotropyForm::None) {
-            const Real sx = sa[i] * CosAlpha[i] - ca[i] * SinAlpha[i];
-            const Real cx = ca[i] * CosAlpha[i] + sa[i] * SinAlpha[i];
+            const auto [sx, cx] = AngleDifference(sa[i], ca[i], SinAlpha[i], CosAlpha[i]);
             const Real s2 = sp[i] * sp[i];
             e += Form == AnisotropyForm::Uniaxial ? UniaxialAnisotropy::Value<Real>(Anisotropy[i] * s2, sx, cx)
                                                   : FourfoldAnisotropy::Value<Real>(Anisotropy[i] * s2 * s2, sx, cx);
@@ -171,8 +170,7 @@ void SpatialEnergy::GradientAndHessian(const SpatialAngles& angles, SpatialAngle
 
         // Anisotropy, x = a - Alpha.
         if (Form != AnisotropyForm::None) {
-            const double sx = sa * CosAlpha[i] - ca * SinAlpha[i];
-            const double cx = ca * CosAlpha[i] + sa * SinAlpha[i];
+            const auto [sx, cx] = AngleDifference(sa, ca, SinAlpha[i], CosAlpha[i]);
             if (Form == AnisotropyForm::Uniaxial) {
                 AddOutOfPlane<UniaxialAnisotropy>(Anisotropy[i], SinePower(2, sp[i], cp[i]), sx, cx, p, a, grad, hess);
             } else {
