@@ -30,9 +30,9 @@ template <typename T> inline void CheckDoubleArithmetic(const T& value) {
 }
 
 // The energy of a LayerModel with its gradient and 4x4 Hessian in the four angles, prepared once
-// per relaxation for Newton's method. Everything here is in double precision: Newton's tolerances
-// (gradients down to about 1e-12 of the energy scale, angles to well below 1e-5 rad) lie far above
-// double rounding, and double runs several times faster than the extended type.
+// per relaxation for Newton's method, summed from the terms of engine/energy_terms.h. Everything here is in double
+// precision: Newton's tolerances (gradients down to about 1e-12 of the energy scale, angles to well below 1e-5 rad) lie
+// far above double rounding, and double runs several times faster than the extended type.
 //
 // An absent layer (t = 0) takes no part: its energy terms, its gradient component and its row and
 // column of the Hessian are all zero, and so is any coupling to it and the bias when layer 4 is

@@ -51,8 +51,9 @@ public:
     // precise.
     Real Energy(const SpatialAngles& angles) const;
 
-    // grad = dE/dangle (J/m^2 per rad), hess = d2E/dangle2 (J/m^2 per rad^2), each term's
-    // derivatives written out analytically.
+    // grad = dE/dangle (J/m^2 per rad), hess = d2E/dangle2 (J/m^2 per rad^2) from the terms of
+    // engine/energy_terms.h: the layer's terms are the in-plane ones times sin p, sin^2 p or
+    // sin^4 p, the couplings functions of m_i.m_j.
     void GradientAndHessian(const SpatialAngles& angles, SpatialAngles& grad, SpatialHessian& hess) const;
 
 private:
