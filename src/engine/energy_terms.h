@@ -31,8 +31,10 @@ namespace dravo2 {
 // and d2E/dc2 for moments free in three dimensions.
 //
 // The expressions' order of operations is part of their contract: the descent's rows depend on
-// its gradient to the last bit, so a rewrite must keep the same roundings (factors of 2 and 1/2
-// may move, as they round exactly).
+// its energy and gradient to the last bit, so a rewrite must keep the same roundings (factors of
+// 2 and 1/2 may move, as they round exactly). Newton's method and the resonance modes take the
+// anisotropy per unit strength and scale it by K t afterwards, which rounds as their rows always
+// have.
 
 template <typename T> using TermArgument = std::type_identity_t<T>;
 
@@ -109,6 +111,12 @@ struct CosineSquaredEnergy {
 // E = -S cos^2 u sin^2 u = -S sin^2 2u / 4 = -S (1 - cos 4u) / 8.
 struct FourfoldEnergy {
     template <typename T> static T Value(TermArgument<T> strength, T s, T c) { return -(strength * (c * c) * (s * s)); }
+    // The same value as -S sin^2 2u / 4, rounded otherwise: the resonance modes' curvature out of
+    // the plane has always been formed so, and their frequencies keep their last digits with it.
+    template <typename T> static T ValueFromDoubleAngle(TermArgument<T> strength, T s, T c) {
+        const T sin2 = 2 * s * c;
+        return -(strength * (0.25 * sin2 * sin2));
+    }
     // -S sin 2u cos 2u = -(S/2) sin 4u
     template <typename T> static T First(TermArgument<T> strength, T s, T c) {
         return -(strength * (2 * s * c) * (c * c - s * s));

@@ -28,7 +28,7 @@ constexpr Eigen::Index AzimuthIndex(std::size_t layer) {
     return static_cast<Eigen::Index>(kLayers + layer);
 }
 
-// A factor of the polar angle p with its first and second derivatives.
+// A function of one angle with its first and second derivatives.
 struct Factor {
     double Value = 0;
     double First = 0;
@@ -129,17 +129,21 @@ Real SpatialEnergy::Energy(const SpatialAngles& angles) const {
 
 namespace {
 
-// Adds the derivatives of a layer's term E(p, a) = f(p) e(a), with e(a) the in-plane term of
-// strength S and angle u = a - axis: dE/dp is the in-plane value with strength S f', dE/da its
-// first derivative with strength S f, and so on.
-template <typename Term>
-void AddOutOfPlane(double strength, const Factor& polar, double su, double cu, Eigen::Index p, Eigen::Index a,
+// The in-plane term e(a) of one layer per unit strength, by the terms of engine/energy_terms.h.
+template <typename Term> Factor InPlane(double su, double cu) {
+    return {Term::template Value<double>(1, su, cu), Term::template First<double>(1, su, cu),
+            Term::template Second<double>(1, su, cu)};
+}
+
+// Adds the derivatives of a layer's term E(p, a) = S f(p) e(a), f a power of sin p and e(a) the
+// in-plane term per unit strength: dE/dp = S f' e, dE/da = S f e', and so on.
+void AddOutOfPlane(double strength, const Factor& polar, const Factor& inPlane, Eigen::Index p, Eigen::Index a,
                    SpatialAngles& grad, SpatialHessian& hess) {
-    grad[p] += Term::template Value<double>(strength * polar.First, su, cu);
-    grad[a] += Term::template First<double>(strength * polar.Value, su, cu);
-    hess(p, p) += Term::template Value<double>(strength * polar.Second, su, cu);
-    hess(a, a) += Term::template Second<double>(strength * polar.Value, su, cu);
-    hess(p, a) += Term::template First<double>(strength * polar.First, su, cu);
+    grad[p] += strength * polar.First * inPlane.Value;
+    grad[a] += strength * polar.Value * inPlane.First;
+    hess(p, p) += strength * polar.Second * inPlane.Value;
+    hess(a, a) += strength * polar.Value * inPlane.Second;
+    hess(p, a) += strength * polar.First * inPlane.First;
 }
 
 } // namespace
@@ -160,21 +164,22 @@ void SpatialEnergy::GradientAndHessian(const SpatialAngles& angles, SpatialAngle
         const double sa = std::sin(angles[a]);
         const double ca = std::cos(angles[a]);
 
-        // Zeeman and bias, E = sin p times the in-plane Zeeman term of the field ZeemanX, ZeemanY.
-        const Factor sine = SinePower(1, sp[i], cp[i]);
-        grad[p] += ZeemanEnergy::Value<double>(sine.First, ZeemanX[i], ZeemanY[i], sa, ca);
-        grad[a] += ZeemanEnergy::First<double>(sine.Value, ZeemanX[i], ZeemanY[i], sa, ca);
-        hess(p, p) += ZeemanEnergy::Value<double>(sine.Second, ZeemanX[i], ZeemanY[i], sa, ca);
-        hess(a, a) += ZeemanEnergy::Second<double>(sine.Value, ZeemanX[i], ZeemanY[i], sa, ca);
-        hess(p, a) += ZeemanEnergy::First<double>(sine.First, ZeemanX[i], ZeemanY[i], sa, ca);
+        // Zeeman and bias: sin p times the in-plane Zeeman term of the field ZeemanX, ZeemanY.
+        const Factor zeeman{ZeemanEnergy::Value<double>(1, ZeemanX[i], ZeemanY[i], sa, ca),
+                            ZeemanEnergy::First<double>(1, ZeemanX[i], ZeemanY[i], sa, ca),
+                            ZeemanEnergy::Second<double>(1, ZeemanX[i], ZeemanY[i], sa, ca)};
+        AddOutOfPlane(1, SinePower(1, sp[i], cp[i]), zeeman, p, a, grad, hess);
 
-        // Anisotropy, x = a - Alpha.
+        // Anisotropy, x = a - Alpha: K t sin^2 p or K t sin^4 p times the in-plane form.
         if (Form != AnisotropyForm::None) {
             const auto [sx, cx] = AngleDifference(sa, ca, SinAlpha[i], CosAlpha[i]);
             if (Form == AnisotropyForm::Uniaxial) {
-                AddOutOfPlane<UniaxialAnisotropy>(Anisotropy[i], SinePower(2, sp[i], cp[i]), sx, cx, p, a, grad, hess);
+                AddOutOfPlane(Anisotropy[i], SinePower(2, sp[i], cp[i]), InPlane<UniaxialAnisotropy>(sx, cx), p, a,
+                              grad, hess);
             } else {
-                AddOutOfPlane<FourfoldAnisotropy>(Anisotropy[i], SinePower(4, sp[i], cp[i]), sx, cx, p, a, grad, hess);
+                Factor fourfold = InPlane<FourfoldAnisotropy>(sx, cx);
+                fourfold.Value = FourfoldAnisotropy::ValueFromDoubleAngle<double>(1, sx, cx);
+                AddOutOfPlane(Anisotropy[i], SinePower(4, sp[i], cp[i]), fourfold, p, a, grad, hess);
             }
         }
 
