@@ -3,6 +3,7 @@
 #include <type_traits>
 
 namespace dravo2 {
+inline namespace engine {
 
 // The terms of the layer energy per unit area (J/m^2), each written once with its value and its
 // first and second derivatives. Every term is a function of one angle u with a strength S:
@@ -143,4 +144,5 @@ using UniaxialAnisotropy = CosineSquaredEnergy;
 using BiquadraticCoupling = CosineSquaredEnergy;
 using FourfoldAnisotropy = FourfoldEnergy;
 
+} // namespace engine
 } // namespace dravo2
