@@ -174,42 +174,12 @@ int WriteFailureStatus(const InputOutputError& error, std::ostream& err) {
     return dynamic_cast<const WriteInterruptedError*>(&error) != nullptr ? kExitInterrupted : kExitFileError;
 }
 
-std::string NextOptionValue(const std::vector<std::string>& args, std::size_t& i) {
-    if (i + 1 >= args.size()) {
-        throw ProgramError("Option " + args[i] + " needs a value");
-    }
-    return args[++i];
-}
-
-OptionsSeen::OptionsSeen(std::vector<std::string> repeatable) : Repeatable(std::move(repeatable)) {
-    Repeatable.insert(Repeatable.end(), {"--help", "-h", "--version"});
-}
-
-void OptionsSeen::Meet(const std::string& arg) {
-    if (arg.size() < 2 || arg[0] != '-' || std::find(Repeatable.begin(), Repeatable.end(), arg) != Repeatable.end()) {
-        return;
-    }
-    if (std::find(Seen.begin(), Seen.end(), arg) != Seen.end()) {
-        throw ProgramError("Option " + arg + " is given twice");
-    }
-    Seen.push_back(arg);
-}
-
 unsigned UsableCores() {
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
         return static_cast<unsigned>(CPU_COUNT(&set));
     }
     return std::max(1u, std::thread::hardware_concurrency());
-}
-
-std::string NextPathValue(const std::vector<std::string>& args, std::size_t& i) {
-    const std::string& option = args[i];
-    std::string path = NextOptionValue(args, i);
-    if (path.empty()) {
-        throw ProgramError("Option " + option + " needs a file name");
-    }
-    return path;
 }
 
 void CheckDistinctFiles(const PathOptions& inputs, const PathOptions& outputs) {

@@ -29,14 +29,6 @@ inline constexpr int kExitInterrupted = 130; // Ctrl-C or SIGTERM; the rows reco
 inline constexpr const char* kOutOfMemoryMessage = "Out of memory";
 inline constexpr const char* kInterruptedMessage = "Interrupted: the rows recorded so far are written.";
 
-// The value that follows the option args[i]; advances i past it. Throws "Option X needs a value"
-// when none follows.
-std::string NextOptionValue(const std::vector<std::string>& args, std::size_t& i);
-
-// The file name that follows the option args[i], as NextOptionValue; an empty name is refused
-// with "Option X needs a file name" rather than taken as no file.
-std::string NextPathValue(const std::vector<std::string>& args, std::size_t& i);
-
 // Refuses (ProgramError, a bad argument) an output that names the same file as an input or as
 // another output, symbolic and hard links included, before any work: the result would replace
 // what is still to be read or written. Each entry is (option, path); empty paths are skipped.
@@ -51,19 +43,6 @@ void CheckDistinctFiles(const PathOptions& inputs, const PathOptions& outputs);
 //  - a closed standard descriptor (0, 1, 2) is taken by a placeholder on which every write fails,
 //    so that a file opened later never becomes standard output and output to it is reported.
 void PrepareCommandProcess();
-
-// The options of a command line as its parser meets them: an option met a second time is refused
-// ("Option -o is given twice"), since its later value would silently replace the earlier one.
-// Arguments that are no options (not starting with '-') and `repeatable` options may recur.
-class OptionsSeen {
-public:
-    explicit OptionsSeen(std::vector<std::string> repeatable = {});
-    void Meet(const std::string& arg);
-
-private:
-    std::vector<std::string> Repeatable;
-    std::vector<std::string> Seen;
-};
 
 // The cores this process may run on (a Slurm task's allocation, taskset), else all of them.
 unsigned UsableCores();

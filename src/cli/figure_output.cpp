@@ -27,32 +27,40 @@ double PositiveNumber(const std::string& option, const std::string& text, double
 
 } // namespace
 
-bool ParseOutputOption(const std::string& arg, const std::function<std::string()>& next, OutputOptions& options) {
-    if (arg == "--format") {
-        options.Format = next();
-    } else if (arg == "--plot") {
-        options.PlotPath = next();
-        if (options.PlotPath.empty()) {
-            throw ProgramError("Option --plot needs a file name");
-        }
-    } else if (arg == "--dpi") {
-        options.Dpi = static_cast<int>(std::lround(PositiveNumber(arg, next(), 2400)));
-    } else if (arg == "--plot-size") {
-        const std::string size = next();
-        const std::size_t cross = size.find('x');
-        if (cross == std::string::npos) {
-            throw ProgramError("Option --plot-size needs WIDTHxHEIGHT in cm, for example 8.5x6.5");
-        }
-        options.WidthCm = PositiveNumber(arg, size.substr(0, cross), 100);
-        options.HeightCm = PositiveNumber(arg, size.substr(cross + 1), 100);
-    } else if (arg == "--font-size") {
-        options.FontPt = PositiveNumber(arg, next(), 72);
-    } else if (arg == "--residuals") {
-        options.Residuals = true;
-    } else {
-        return false;
-    }
-    return true;
+void AddOutputOptions(OptionTable& table, OutputOptions& options) {
+    table.Add(
+        CommandOption{{"--format"}, OptionValue::Text, [&options](const std::string& value) { options.Format = value; }}
+            .Listed("--format dat|csv",
+                    "the table as the result file (dat, default) or as CSV with a header\n"
+                    "of names and units and the branch number of each row",
+                    kOutputSection));
+    table.Add(
+        CommandOption{{"--plot"}, OptionValue::Path, [&options](const std::string& value) { options.PlotPath = value; }}
+            .Listed("--plot FILE", "also draw the figure of the display mode into FILE (.png, .svg, .pdf)",
+                    kOutputSection));
+    table.Add(CommandOption{
+        {"--dpi"}, OptionValue::Text, [&options](const std::string& value) {
+            options.Dpi = static_cast<int>(std::lround(PositiveNumber("--dpi", value, 2400)));
+        }}.Listed("--dpi N", "resolution of a PNG figure (default 300)", kOutputSection));
+    table.Add(CommandOption{
+        {"--plot-size"}, OptionValue::Text, [&options](const std::string& size) {
+            const std::size_t cross = size.find('x');
+            if (cross == std::string::npos) {
+                throw ProgramError("Option --plot-size needs WIDTHxHEIGHT in cm, for example 8.5x6.5");
+            }
+            options.WidthCm = PositiveNumber("--plot-size", size.substr(0, cross), 100);
+            options.HeightCm = PositiveNumber("--plot-size", size.substr(cross + 1), 100);
+        }}.Listed("--plot-size WxH", "figure size in cm (default 8.5x6.5)", kOutputSection));
+    table.Add(CommandOption{
+        {"--font-size"}, OptionValue::Text, [&options](const std::string& value) {
+            options.FontPt = PositiveNumber("--font-size", value, 72);
+        }}.Listed("--font-size PT", "figure font size in points (default 8)", kOutputSection));
+    table.Add(
+        CommandOption{{"--residuals"}, OptionValue::None, [&options](const std::string&) { options.Residuals = true; }}
+            .Listed("--residuals",
+                    "with --compare, a panel of the measured minus the simulated curve\n"
+                    "under the figure, on the same field axis",
+                    kOutputSection));
 }
 
 void CheckOutputOptions(const OutputOptions& options, bool noSweep) {
@@ -68,17 +76,6 @@ void CheckOutputOptions(const OutputOptions& options, bool noSweep) {
     if (!options.PlotPath.empty() && FigureFormatForPath(options.PlotPath) == FigureFormat::Png) {
         CheckFigurePixels(options.WidthCm, options.HeightCm, options.Dpi);
     }
-}
-
-std::string OutputOptionsHelp() {
-    return "  --format dat|csv     the table as the result file (dat, default) or as CSV with a header\n"
-           "                       of names and units and the branch number of each row\n"
-           "  --plot FILE          also draw the figure of the display mode into FILE (.png, .svg, .pdf)\n"
-           "  --dpi N              resolution of a PNG figure (default 300)\n"
-           "  --plot-size WxH      figure size in cm (default 8.5x6.5)\n"
-           "  --font-size PT       figure font size in points (default 8)\n"
-           "  --residuals          with --compare, a panel of the measured minus the simulated curve\n"
-           "                       under the figure, on the same field axis\n";
 }
 
 std::string TableOutputText(const OutputOptions& options, const SimulationData& simulation, const LayerStack& stack,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/model_units.h"
+#include "cli/option_table.h"
 #include "data/data_table.h"
 #include "engine/resonance_modes.h"
 #include "plot/figure.h"
@@ -26,18 +27,18 @@ struct OutputOptions {
     bool Residuals = false; // a residual panel under a figure with a measured curve
 };
 
-// Takes one of --format, --plot, --dpi, --plot-size, --font-size (with its value from `next`) and
-// --residuals
-// into `options`; false for any other argument. A bad value throws ProgramError.
-bool ParseOutputOption(const std::string& arg, const std::function<std::string()>& next, OutputOptions& options);
+// The help section of the output options in a command's option table.
+inline constexpr const char* kOutputSection = "output";
+
+// Adds --format, --plot, --dpi, --plot-size, --font-size and --residuals, taken into `options`, to
+// a command's options, listed in --help's section kOutputSection. A number out of its range is
+// refused when taken.
+void AddOutputOptions(OptionTable& table, OutputOptions& options);
 
 // Refuses a format other than dat or csv, a figure file of another type, a PNG figure of more
 // pixels than a figure may have, and either of them when the command runs no sweep (`noSweep`:
 // --read, --import), before any work.
 void CheckOutputOptions(const OutputOptions& options, bool noSweep);
-
-// The help lines of these options.
-std::string OutputOptionsHelp();
 
 // The table in the chosen format: the result file, or CSV with the angles of the layers of no
 // thickness left empty, the columns f1 (Hz) .. f4 (Hz) appended with `modes` (one row per table

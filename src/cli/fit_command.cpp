@@ -2,6 +2,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/measured_options.h"
+#include "cli/option_table.h"
 #include "data/errors.h"
 #include "data/file_io.h"
 #include "data/number_text.h"
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -57,7 +59,7 @@ struct FitOptions {
     bool Version = false;
 };
 
-void PrintHelp(std::ostream& out) {
+void PrintHelp(std::ostream& out, const OptionTable& table) {
     out << "Usage: dravo2-fit FILE [--columns FIELD,MOMENT] [--field-unit UNIT] [--rows thin|first]\n"
            "                  [--sigma COLUMN] [--moment-unit emu|Am2] [--area AREA]\n"
            "                  --free NAME[,NAME...] [--bounds NAME=LO:HI]... [--background slope|offset|both]\n"
@@ -76,44 +78,9 @@ void PrintHelp(std::ostream& out) {
            "peak-to-peak. KEY=VALUE sets the other parameters as in dravo2-sweep; the sweep keys start,\n"
            "steps and step follow from the measured branches.\n\n"
            "FILE is read as the window's import reads it (delimited text, a magnetometer export or a\n"
-           "result file).\n"
-           "  --columns F,M     field and moment columns, by number from 1 or by name\n"
-           "  --field-unit U    A/m, kA/m, Oe, mT or T (mT and T of mu0 H); default the unit the file states\n"
-           "  --rows R          thin (every k-th row, the default) or first (the first 4096) for longer curves\n"
-           "  --sigma C         the moment's standard uncertainty column: weights 1/sigma^2, chi2 and\n"
-           "                    standard errors scaled by the reduced chi2\n"
-           "  --moment-unit U   emu or Am2, where the file does not state the moment's unit\n"
-           "  --area A          the sample's area (0.2947cm2, mm2 or m2): the scale is the computed\n"
-           "                    saturated moment sum(M t) A / mu0, so that M and t can be fitted\n"
-           "  --free NAMES      parameters to fit: M1..M4 t1..t4 K1..K4 J1..J3 Jbq1 Jbq2 bias\n"
-           "                    axis1..axis4 field_angle\n"
-           "  --bounds N=LO:HI  bounds of a free parameter (default: M, t, K from v/10 to 10 v, M at\n"
-           "                    most 2.5 T and t at most 100 nm, couplings and bias -10|v| to 10|v|,\n"
-           "                    angles 0 to 90)\n"
-           "  --background B    fit a slope, an offset or both besides the scale\n"
-           "  --evals N         evaluations of each search (default 2000)\n"
-           "  --time SECONDS    stop after this wall time\n"
-           "  --threads N       independent searches at once (default: all cores)\n"
-           "  --seed N          seed of the first search (default 1)\n"
-           "  --solver S        newton (default) or descent\n"
-           "  --step KAM        field step of the simulated branches, kA/m (default: median spacing)\n"
-           "  --report FILE     the summary as JSON\n"
-           "  --observable O    projection (the default) or magnetoresistance: the curve is the DeltaR\n"
-           "                    column over its amplitude, with a scale and an offset of its own\n"
-           "                    or resonance: an (H, f) table compared with the stack's resonance modes along a\n"
-           "                    loop from its largest |H| down and back up, each point with its mode (else the\n"
-           "                    nearest one) on the branch of its sweep direction; residuals in Hz over the\n"
-           "                    uncertainties (--sigma, also a linewidth), else over the half frequency range\n"
-           "  --frequency-unit U  Hz, kHz, MHz or GHz of a resonance table; default the unit the file states\n"
-           "  --mode-column C   the column giving each resonance point's mode, 1 for the lowest\n"
-           "                    (gamma=VALUE before the first --dataset sets the gyromagnetic ratio, rad/(s T))\n"
-           "  --dataset FILE    one of several curves fitted together; the curve options and KEY=VALUE\n"
-           "                    words after it are its own, those before the first --dataset apply to all.\n"
-           "                    A free NAME is shared by all curves, NAME@ has one value per curve; each\n"
-           "                    curve's residuals count over its uncertainties, or else over its half range\n"
-           "  --save-project P  writes the set-up as a JSON project (curve files relative to it), which\n"
-           "                    dravo2-fit P reruns; further options on that command line add to it\n\n"
-           "Standard output: the parameter set after the fit as KEY=VALUE lines, for\n"
+           "result file).\n";
+    out << table.HelpText("", {20, false}) << "\n";
+    out << "Standard output: the parameter set after the fit as KEY=VALUE lines, for\n"
            "  dravo2-sweep $(cat fitted) --reverse --compare FILE\n"
            "with several data sets a value that differs between them as KEY@N=VALUE (N from 1), for\n"
            "  dravo2-sweep $(cat fitted) --dataset-index N --reverse --compare FILE_N\n"
@@ -226,22 +193,6 @@ bool IsDataSetOption(const std::string& arg) {
            arg == "--frequency-unit" || arg == "--mode-column";
 }
 
-// Takes a resonance table's own options (--frequency-unit, --mode-column) into `options`.
-bool TakeResonanceOption(const std::vector<std::string>& args, std::size_t& i, MeasuredOptions& options) {
-    if (args[i] == "--frequency-unit") {
-        options.FrequencyUnit = NextOptionValue(args, i);
-        if (!FrequencyUnitFromText(options.FrequencyUnit)) {
-            throw ProgramError("'" + options.FrequencyUnit + "' is not a frequency unit (Hz, kHz, MHz or GHz)");
-        }
-        return true;
-    }
-    if (args[i] == "--mode-column") {
-        options.ModeColumn = NextOptionValue(args, i);
-        return true;
-    }
-    return false;
-}
-
 // Refuses resonance options on a curve that is not a resonance table, and the terms of a loop on
 // one that is.
 void CheckResonanceOptions(const MeasuredOptions& options, const std::string& observable) {
@@ -286,105 +237,168 @@ bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-FitOptions ParseArguments(const std::vector<std::string>& args, char separator) {
-    FitOptions options;
-    OptionsSeen seen({"--free", "--bounds", "--dataset"});
-    std::unique_ptr<OptionsSeen> setSeen;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!options.DataSets.empty() && arg != "--dataset") {
-            DataSetOptions& set = options.DataSets.back();
-            if (IsDataSetOption(arg)) {
-                setSeen->Meet(arg);
-                if (arg == "--observable") {
-                    set.Observable = NextOptionValue(args, i);
-                } else if (!TakeResonanceOption(args, i, set.Measured)) {
-                    TakeMeasuredOption(args, i, set.Measured);
-                }
-                continue;
-            }
-            if (IsKeyWord(arg)) {
-                ParameterTexts scratch;
-                ApplyKey(options, scratch, arg, separator, true);
-                set.Words.push_back(arg);
-                continue;
-            }
-        }
-        seen.Meet(arg);
-        if (arg == "--import" || arg == "--compare") {
-            throw ProgramError("Unknown argument '" + arg + "' (see --help)");
-        }
-        if (arg == "--dataset") {
-            options.DataSets.push_back({NextPathValue(args, i), {}, {}, {}});
-            setSeen = std::make_unique<OptionsSeen>();
-            continue;
-        }
-        if (arg == "--observable") {
-            options.Observable = NextOptionValue(args, i);
-            continue;
-        }
-        if (TakeMeasuredOption(args, i, options.Measured) || TakeResonanceOption(args, i, options.Measured)) {
-            continue;
-        }
-        if (arg == "--help" || arg == "-h") {
-            options.Help = true;
-        } else if (arg == "--version") {
-            options.Version = true;
-        } else if (arg == "--free") {
-            for (std::string name : SplitList(NextOptionValue(args, i), ',')) {
-                const bool local = EndsWith(name, "@");
-                if (local) {
-                    name.pop_back();
-                }
-                FittableIndex(name);
-                if (std::find(options.Free.begin(), options.Free.end(), name) != options.Free.end()) {
-                    throw ProgramError(name + " is freed twice");
-                }
-                options.Free.push_back(name);
-                options.FreeLocal.emplace_back(name, local);
-            }
-        } else if (arg == "--bounds") {
-            const std::string text = NextOptionValue(args, i);
-            const std::size_t equals = text.find('=');
-            const std::size_t colon = text.find(':', equals == std::string::npos ? 0 : equals);
-            if (equals == std::string::npos || colon == std::string::npos) {
-                throw ProgramError("--bounds takes NAME=LO:HI, not '" + text + "'");
-            }
-            const std::string name = text.substr(0, equals);
-            FittableIndex(name);
-            for (const auto& [bounded, range] : options.Bounds) {
-                if (bounded == name) {
-                    throw ProgramError("--bounds given twice for " + name);
-                }
-            }
-            options.Bounds.push_back({name,
-                                      {PlainNumber(text.substr(equals + 1, colon - equals - 1), "--bounds"),
-                                       PlainNumber(text.substr(colon + 1), "--bounds")}});
-        } else if (arg == "--evals") {
-            options.Search.Evaluations = Count(NextOptionValue(args, i), "--evals", 1, kMaxEvaluations);
-        } else if (arg == "--time") {
-            const double seconds = PlainNumber(NextOptionValue(args, i), "--time");
+// The command's options, taken into `options`; those of a measured curve into `curve` and
+// `observable` (the shared ones, or a --dataset's own).
+OptionTable FitOptionTable(FitOptions& options, MeasuredOptions& curve, std::string& observable, char separator) {
+    OptionTable table;
+    AddHelpAndVersion(table, options.Help, options.Version);
+    auto measured = [&curve](const char* name, const char* synopsis, const char* help) {
+        return MeasuredOption(name, curve).Listed(synopsis, help);
+    };
+    table.Add(measured("--columns", "--columns F,M", "field and moment columns, by number from 1 or by name"));
+    table.Add(measured("--field-unit", "--field-unit U",
+                       "A/m, kA/m, Oe, mT or T (mT and T of mu0 H); default the unit the file states"));
+    table.Add(measured("--rows", "--rows R",
+                       "thin (every k-th row, the default) or first (the first 4096) for longer curves"));
+    table.Add(measured("--sigma", "--sigma C",
+                       "the moment's standard uncertainty column: weights 1/sigma^2, chi2 and\n"
+                       "standard errors scaled by the reduced chi2"));
+    table.Add(
+        measured("--moment-unit", "--moment-unit U", "emu or Am2, where the file does not state the moment's unit"));
+    table.Add(measured("--area", "--area A",
+                       "the sample's area (0.2947cm2, mm2 or m2): the scale is the computed\n"
+                       "saturated moment sum(M t) A / mu0, so that M and t can be fitted"));
+    table.Add(CommandOption{{"--free"},
+                            OptionValue::Text,
+                            [&options](const std::string& names) {
+                                for (std::string name : SplitList(names, ',')) {
+                                    const bool local = EndsWith(name, "@");
+                                    if (local) {
+                                        name.pop_back();
+                                    }
+                                    FittableIndex(name);
+                                    if (std::find(options.Free.begin(), options.Free.end(), name) !=
+                                        options.Free.end()) {
+                                        throw ProgramError(name + " is freed twice");
+                                    }
+                                    options.Free.push_back(name);
+                                    options.FreeLocal.emplace_back(name, local);
+                                }
+                            }}
+                  .Listed("--free NAMES", "parameters to fit: M1..M4 t1..t4 K1..K4 J1..J3 Jbq1 Jbq2 bias\n"
+                                          "axis1..axis4 field_angle")
+                  .Repeated());
+    table.Add(CommandOption{{"--bounds"},
+                            OptionValue::Text,
+                            [&options](const std::string& text) {
+                                const std::size_t equals = text.find('=');
+                                const std::size_t colon = text.find(':', equals == std::string::npos ? 0 : equals);
+                                if (equals == std::string::npos || colon == std::string::npos) {
+                                    throw ProgramError("--bounds takes NAME=LO:HI, not '" + text + "'");
+                                }
+                                const std::string name = text.substr(0, equals);
+                                FittableIndex(name);
+                                for (const auto& [bounded, range] : options.Bounds) {
+                                    if (bounded == name) {
+                                        throw ProgramError("--bounds given twice for " + name);
+                                    }
+                                }
+                                options.Bounds.push_back(
+                                    {name,
+                                     {PlainNumber(text.substr(equals + 1, colon - equals - 1), "--bounds"),
+                                      PlainNumber(text.substr(colon + 1), "--bounds")}});
+                            }}
+                  .Listed("--bounds N=LO:HI", "bounds of a free parameter (default: M, t, K from v/10 to 10 v, M at\n"
+                                              "most 2.5 T and t at most 100 nm, couplings and bias -10|v| to 10|v|,\n"
+                                              "angles 0 to 90)")
+                  .Repeated());
+    table.Add(measured("--background", "--background B", "fit a slope, an offset or both besides the scale"));
+    table.Add(CommandOption{
+        {"--evals"}, OptionValue::Text, [&options](const std::string& text) {
+            options.Search.Evaluations = Count(text, "--evals", 1, kMaxEvaluations);
+        }}.Listed("--evals N", "evaluations of each search (default 2000)"));
+    table.Add(CommandOption{
+        {"--time"}, OptionValue::Text, [&options](const std::string& text) {
+            const double seconds = PlainNumber(text, "--time");
             if (!(seconds > 0) || seconds > kMaxSeconds) {
                 throw ProgramError("--time takes a positive number of seconds, at most 1e8");
             }
             options.Search.TimeLimit = seconds;
             options.TimeGiven = true;
-        } else if (arg == "--threads") {
-            options.Search.Threads = static_cast<int>(Count(NextOptionValue(args, i), "--threads", 1, kMaxThreads));
+        }}.Listed("--time SECONDS", "stop after this wall time"));
+    table.Add(CommandOption{
+        {"--threads"}, OptionValue::Text, [&options](const std::string& text) {
+            options.Search.Threads = static_cast<int>(Count(text, "--threads", 1, kMaxThreads));
             options.ThreadsGiven = true;
-        } else if (arg == "--seed") {
-            options.Search.Seed = static_cast<std::uint64_t>(Count(NextOptionValue(args, i), "--seed", 0, kMaxSeed));
-        } else if (arg == "--solver") {
-            ApplyKey(options, options.Texts, "solver=" + NextOptionValue(args, i), separator);
-        } else if (arg == "--step") {
-            options.StepKam = PlainNumber(NextOptionValue(args, i), "--step");
+        }}.Listed("--threads N", "independent searches at once (default: all cores)"));
+    table.Add(CommandOption{
+        {"--seed"}, OptionValue::Text, [&options](const std::string& text) {
+            options.Search.Seed = static_cast<std::uint64_t>(Count(text, "--seed", 0, kMaxSeed));
+        }}.Listed("--seed N", "seed of the first search (default 1)"));
+    table.Add(CommandOption{
+        {"--solver"}, OptionValue::Text, [&options, separator](const std::string& solver) {
+            ApplyKey(options, options.Texts, "solver=" + solver, separator);
+        }}.Listed("--solver S", "newton (default) or descent"));
+    table.Add(CommandOption{
+        {"--step"}, OptionValue::Text, [&options](const std::string& text) {
+            options.StepKam = PlainNumber(text, "--step");
             if (!(options.StepKam > 0)) {
                 throw ProgramError("--step takes a positive field step in kA/m");
             }
-        } else if (arg == "--report") {
-            options.ReportPath = NextPathValue(args, i);
-        } else if (arg == "--save-project") {
-            options.SaveProjectPath = NextPathValue(args, i);
+        }}.Listed("--step KAM", "field step of the simulated branches, kA/m (default: median spacing)"));
+    table.Add(CommandOption{
+        {"--report"}, OptionValue::Path, [&options](const std::string& path) {
+            options.ReportPath = path;
+        }}.Listed("--report FILE", "the summary as JSON"));
+    table.Add(CommandOption{
+        {"--observable"},
+        OptionValue::Text,
+        [&observable](const std::string& value) {
+            observable = value;
+        }}.Listed("--observable O", "projection (the default) or magnetoresistance: the curve is the DeltaR\n"
+                                    "column over its amplitude, with a scale and an offset of its own\n"
+                                    "or resonance: an (H, f) table compared with the stack's resonance modes along a\n"
+                                    "loop from its largest |H| down and back up, each point with its mode (else the\n"
+                                    "nearest one) on the branch of its sweep direction; residuals in Hz over the\n"
+                                    "uncertainties (--sigma, also a linewidth), else over the half frequency range"));
+    table.Add(measured("--frequency-unit", "--frequency-unit U",
+                       "Hz, kHz, MHz or GHz of a resonance table; default the unit the file states"));
+    table.Add(measured("--mode-column", "--mode-column C",
+                       "the column giving each resonance point's mode, 1 for the lowest\n"
+                       "(gamma=VALUE before the first --dataset sets the gyromagnetic ratio, rad/(s T))"));
+    table.Add(CommandOption{{"--dataset"},
+                            OptionValue::Path,
+                            [&options](const std::string& path) {
+                                options.DataSets.push_back({path, {}, {}, {}});
+                            }}
+                  .Listed("--dataset FILE",
+                          "one of several curves fitted together; the curve options and KEY=VALUE\n"
+                          "words after it are its own, those before the first --dataset apply to all.\n"
+                          "A free NAME is shared by all curves, NAME@ has one value per curve; each\n"
+                          "curve's residuals count over its uncertainties, or else over its half range")
+                  .Repeated());
+    table.Add(CommandOption{
+        {"--save-project"},
+        OptionValue::Path,
+        [&options](const std::string& path) {
+            options.SaveProjectPath = path;
+        }}.Listed("--save-project P", "writes the set-up as a JSON project (curve files relative to it), which\n"
+                                      "dravo2-fit P reruns; further options on that command line add to it"));
+    return table;
+}
+
+FitOptions ParseArguments(const std::vector<std::string>& args, char separator) {
+    FitOptions options;
+    OptionTable table = FitOptionTable(options, options.Measured, options.Observable, separator);
+    std::optional<OptionTable> setTable; // the options of the last --dataset
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (setTable) {
+            if (setTable->Take(args, i)) {
+                continue;
+            }
+            if (IsKeyWord(arg)) {
+                ParameterTexts scratch;
+                ApplyKey(options, scratch, arg, separator, true);
+                options.DataSets.back().Words.push_back(arg);
+                continue;
+            }
+        }
+        if (table.Take(args, i)) {
+            if (arg == "--dataset") {
+                DataSetOptions& set = options.DataSets.back();
+                setTable = FitOptionTable(options, set.Measured, set.Observable, separator).Only(IsDataSetOption);
+            }
         } else if (IsKeyWord(arg)) {
             ApplyKey(options, options.Texts, arg, separator);
         } else if (arg.rfind("-", 0) != 0 && options.File.empty()) {
@@ -585,7 +599,8 @@ int RunFitCommand(const std::vector<std::string>& args, std::ostream& out, std::
         if (options.Help || options.Version) {
             std::ostringstream text;
             if (options.Help) {
-                PrintHelp(text);
+                FitOptions scratch;
+                PrintHelp(text, FitOptionTable(scratch, scratch.Measured, scratch.Observable, separator));
             } else {
                 text << VersionText("dravo2-fit");
             }

@@ -6,14 +6,19 @@
 #include "data/number_text.h"
 #include "data/result_writer.h"
 
+#include <algorithm>
 #include <array>
-
+#include <iterator>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
+#include <utility>
 
 namespace dravo2 {
 inline namespace cli {
 namespace {
+
+constexpr const char* kMeasuredSection = "measured";
 
 std::string ColumnText(const ParsedCurveFile& file, std::int32_t column) {
     return "column " + std::to_string(column + 1) + " '" + file.Columns[static_cast<std::size_t>(column)].Name + "'";
@@ -21,33 +26,59 @@ std::string ColumnText(const ParsedCurveFile& file, std::int32_t column) {
 
 } // namespace
 
-bool TakeMeasuredOption(const std::vector<std::string>& args, std::size_t& i, MeasuredOptions& options) {
-    const std::string& arg = args[i];
-    std::string* slot = nullptr;
-    if (arg == "--import") {
-        slot = &options.ImportPath;
-    } else if (arg == "--compare") {
-        slot = &options.ComparePath;
-    } else if (arg == "--columns") {
-        slot = &options.Columns;
-    } else if (arg == "--field-unit") {
-        slot = &options.FieldUnit;
-    } else if (arg == "--background") {
-        slot = &options.Background;
-    } else if (arg == "--rows") {
-        slot = &options.Rows;
-    } else if (arg == "--sigma") {
-        slot = &options.Sigma;
-    } else if (arg == "--moment-unit") {
-        slot = &options.MomentUnit;
-    } else if (arg == "--area") {
-        slot = &options.Area;
-    } else {
-        return false;
+CommandOption MeasuredOption(std::string_view name, MeasuredOptions& options) {
+    const std::pair<std::string_view, std::string MeasuredOptions::*> kSlots[] = {
+        {"--import", &MeasuredOptions::ImportPath},
+        {"--compare", &MeasuredOptions::ComparePath},
+        {"--columns", &MeasuredOptions::Columns},
+        {"--field-unit", &MeasuredOptions::FieldUnit},
+        {"--background", &MeasuredOptions::Background},
+        {"--rows", &MeasuredOptions::Rows},
+        {"--sigma", &MeasuredOptions::Sigma},
+        {"--moment-unit", &MeasuredOptions::MomentUnit},
+        {"--area", &MeasuredOptions::Area},
+        {"--frequency-unit", &MeasuredOptions::FrequencyUnit},
+        {"--mode-column", &MeasuredOptions::ModeColumn},
+    };
+    const auto found =
+        std::find_if(std::begin(kSlots), std::end(kSlots), [name](const auto& slot) { return slot.first == name; });
+    if (found == std::end(kSlots)) {
+        throw std::logic_error("no measured-curve option " + std::string(name));
     }
-    const bool path = slot == &options.ImportPath || slot == &options.ComparePath;
-    *slot = path ? NextPathValue(args, i) : NextOptionValue(args, i);
-    return true;
+    std::string& slot = options.*(found->second);
+    CommandOption option{{std::string(name)}, OptionValue::Text, [&slot](const std::string& value) { slot = value; }};
+    if (&slot == &options.ImportPath || &slot == &options.ComparePath) {
+        option.Value = OptionValue::Path;
+    }
+    if (&slot == &options.FrequencyUnit) {
+        option.Take = [&slot](const std::string& value) {
+            if (!FrequencyUnitFromText(value)) {
+                throw ProgramError("'" + value + "' is not a frequency unit (Hz, kHz, MHz or GHz)");
+            }
+            slot = value;
+        };
+    }
+    return option;
+}
+
+void AddMeasuredOptions(OptionTable& table, MeasuredOptions& options) {
+    const std::pair<std::string_view, std::string_view> kListed[] = {
+        {"--import", ""},
+        {"--compare", ""},
+        {"--columns", "the field and moment columns, by number from 1 or by name"},
+        {"--field-unit", "A/m, kA/m, Oe, mT or T (mT and T of mu0 H); default the unit the file states"},
+        {"--rows", "thin (every k-th row, the default) or first (the first 4096) for longer curves"},
+        {"--background", "fit a background slope, an offset or both besides the scale"},
+        {"--sigma", "the column of the moment's standard uncertainty: weights 1/sigma^2 and chi2"},
+        {"--moment-unit", "emu or Am2, where the file does not state the moment's unit"},
+        {"--area", "the sample's area (0.2947cm2, mm2 or m2): the scale becomes the computed\n"
+                   "saturated moment sum(M t) A / mu0 instead of a fitted number"},
+    };
+    for (const auto& [name, help] : kListed) {
+        CommandOption option = MeasuredOption(name, options);
+        table.Add(help.empty() ? std::move(option)
+                               : std::move(option).Listed(std::string(name), std::string(help), kMeasuredSection));
+    }
 }
 
 void CheckMeasuredOptions(const MeasuredOptions& options) {
@@ -101,7 +132,7 @@ void PrintMeasuredUsage(std::ostream& out) {
            "                    [--sigma COLUMN] [--area AREA] [--moment-unit emu|Am2]\n";
 }
 
-void PrintMeasuredHelp(std::ostream& out) {
+void PrintMeasuredHelp(std::ostream& out, const OptionTable& table) {
     out << "\nWith --import, reads a measured curve (delimited text, a magnetometer export with [Header]\n"
            "and [Data], or a result file), and prints the table the window's import would load: the\n"
            "field in A/m, the moment as in the file, then up to six further columns; the columns and\n"
@@ -113,15 +144,8 @@ void PrintMeasuredHelp(std::ostream& out) {
            "--rows, --sigma and --moment-unit as --import does. The figure (--plot) then draws the\n"
            "measured points in the simulated projection's units, (y - b H - c) / s times the saturation\n"
            "projection, with the misfit in the legend (and a residual panel with --residuals), and the\n"
-           "CSV table (--format csv) adds them as rows of branch \"measured\".\n"
-           "  --columns      the field and moment columns, by number from 1 or by name\n"
-           "  --field-unit   A/m, kA/m, Oe, mT or T (mT and T of mu0 H); default the unit the file states\n"
-           "  --rows         thin (every k-th row, the default) or first (the first 4096) for longer curves\n"
-           "  --background   fit a background slope, an offset or both besides the scale\n"
-           "  --sigma        the column of the moment's standard uncertainty: weights 1/sigma^2 and chi2\n"
-           "  --moment-unit  emu or Am2, where the file does not state the moment's unit\n"
-           "  --area         the sample's area (0.2947cm2, mm2 or m2): the scale becomes the computed\n"
-           "                 saturated moment sum(M t) A / mu0 instead of a fitted number\n";
+           "CSV table (--format csv) adds them as rows of branch \"measured\".\n";
+    out << table.HelpText(kMeasuredSection, {17, false});
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/misfit.h"
+#include "cli/option_table.h"
 #include "data/curve_import.h"
 #include "data/data_table.h"
 #include "engine/layer_model.h"
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dravo2 {
@@ -45,16 +47,22 @@ struct ResonanceTable {
 // Throws ProgramError for anything else.
 double AreaFromText(const std::string& text);
 
-// Takes args[i] when it is one of these options, with its value (advancing i); false otherwise.
-// Throws ProgramError for a missing value.
-bool TakeMeasuredOption(const std::vector<std::string>& args, std::size_t& i, MeasuredOptions& options);
+// The option `name` of a measured curve (--import, --compare, --columns, --field-unit, --background,
+// --rows, --sigma, --moment-unit, --area, --frequency-unit or --mode-column) taking its value into
+// `options`, not listed in --help. --frequency-unit is checked when taken, the others by
+// CheckMeasuredOptions once the command line is read.
+CommandOption MeasuredOption(std::string_view name, MeasuredOptions& options);
+
+// The sweep command's options of a measured curve, --import to --area, with their help lines.
+void AddMeasuredOptions(OptionTable& table, MeasuredOptions& options);
 
 // Refuses a choice without --import or --compare and a value that is not one of the choices.
 void CheckMeasuredOptions(const MeasuredOptions& options);
 
-// The usage lines and the description of these options.
+// The usage lines and the description of these options, with the list of those `table` holds
+// from AddMeasuredOptions.
 void PrintMeasuredUsage(std::ostream& out);
-void PrintMeasuredHelp(std::ostream& out);
+void PrintMeasuredHelp(std::ostream& out, const OptionTable& table);
 
 // Reads `path` and fills `experiment` with the columns and unit of `options` (else those the file
 // suggests), saying on `err` which columns, unit and rows were taken. Throws ProgramError.

@@ -2,6 +2,7 @@
 
 #include "cli/cli_common.h"
 #include "cli/measured_options.h"
+#include "cli/option_table.h"
 #include "cli/sweep_command.h"
 #include "data/errors.h"
 #include "data/file_io.h"
@@ -44,7 +45,7 @@ struct ScanOptions {
     bool Version = false;
 };
 
-void PrintHelp(std::ostream& out) {
+void PrintHelp(std::ostream& out, const OptionTable& table) {
     out << "Usage: dravo2-scan NAME=LO:HI:N... [KEY=VALUE]... [OPTION]...\n"
            "  or:  dravo2-scan --merge SHARD.csv... [-o OUT.csv] [--plot MAP.png --value FEATURE]\n"
            "  or:  dravo2-scan --from TABLE.csv --plot MAP.png --value FEATURE [step=STEP]\n"
@@ -55,78 +56,91 @@ void PrintHelp(std::ostream& out) {
            "parameters, then, on the projection divided by the saturation projection, the coercive\n"
            "field of each branch, the exchange-bias shift, the coercivity, the remanence of each\n"
            "branch, the saturation field, the number of jumps above 0.1, the misfit and the\n"
-           "relaxation iterations. Rows are in grid order (the last NAME varies fastest).\n\n"
-           "  --solver S    the relaxation of every step: newton (the default where this build has\n"
-           "                it) or descent\n"
-           "  --threads N   worker threads (default: every core this process may use)\n"
-           "  --shard K/N   only the points whose index modulo N is K, with a first line naming\n"
-           "                the shard (for a Slurm array: $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT)\n"
-           "  --merge       join the shards of one scan into the file of the unsharded run\n"
-           "  -o FILE       write the table to FILE (default: standard output)\n"
-           "  --compare FILE [--columns FIELD,MOMENT] [--field-unit UNIT] [--rows thin|first]\n"
-           "                [--background slope|offset|both]\n"
-           "                the misfit of every loop against the measured curve in FILE, read and\n"
-           "                fitted as dravo2-sweep --compare does\n"
-           "  --plot FILE --value FEATURE\n"
-           "                draw FEATURE (a column title without its unit, e.g. H_eb) over the\n"
-           "                first two NAMEs as a heat map, or over one NAME as a line, into a\n"
-           "                PNG, SVG or PDF file. The colour scale is never narrower than what a\n"
-           "                loop resolves: the field step for a field, one for a count; the caption\n"
-           "                says when the values differ by less\n"
-           "  --from TABLE  draw the map of an existing table (of a scan or a merge) without\n"
-           "                running a loop; give the scan's step=STEP when it was not the default\n"
-           "                and is not a column of the table\n\n"
-           "Exit status: 0 done, 1 a floating-point error in some loop (its features are left empty),\n"
+           "relaxation iterations. Rows are in grid order (the last NAME varies fastest).\n\n";
+    out << table.HelpText("", {16, true}) << "\n";
+    out << "Exit status: 0 done, 1 a floating-point error in some loop (its features are left empty),\n"
            "2 a bad argument or value, 3 shards that do not make one scan or a file not read or\n"
            "written, 130 interrupted.\n";
 }
 
-ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanEnvironment& environment) {
-    ScanOptions options;
-    OptionsSeen seen;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        seen.Meet(arg);
-        if (arg == "--help" || arg == "-h") {
-            options.Help = true;
-        } else if (arg == "--version") {
-            options.Version = true;
-        } else if (arg == "--solver") {
-            options.Solver = NextOptionValue(args, i);
-            if (options.Solver != "newton" && options.Solver != "descent") {
-                throw ProgramError("'" + options.Solver + "' is not a solver (newton or descent)");
+// The command's options, taken into `options`.
+OptionTable ScanOptionTable(ScanOptions& options) {
+    OptionTable table;
+    AddHelpAndVersion(table, options.Help, options.Version);
+    table.Add(CommandOption{
+        {"--solver"},
+        OptionValue::Text,
+        [&options](const std::string& solver) {
+            if (solver != "newton" && solver != "descent") {
+                throw ProgramError("'" + solver + "' is not a solver (newton or descent)");
             }
-        } else if (arg == "--threads") {
-            const std::string text = NextOptionValue(args, i);
+            options.Solver = solver;
+        }}.Listed("--solver S", "the relaxation of every step: newton (the default where this build has\n"
+                                "it) or descent"));
+    table.Add(CommandOption{
+        {"--threads"}, OptionValue::Text, [&options](const std::string& text) {
             int threads = 0;
             if (std::sscanf(text.c_str(), "%d", &threads) != 1 || threads < 1 || std::to_string(threads) != text) {
                 throw ProgramError("'" + text + "' is not a thread count of at least 1");
             }
             options.Threads = static_cast<unsigned>(threads);
-        } else if (arg == "--shard") {
-            options.Part = ParseShard(NextOptionValue(args, i));
-        } else if (arg == "-o") {
-            options.OutputPath = NextPathValue(args, i);
-        } else if (arg == "--plot") {
-            options.PlotPath = NextPathValue(args, i);
-        } else if (arg == "--from") {
-            options.FromPath = NextPathValue(args, i);
-        } else if (arg == "--value") {
-            options.PlotValue = NextOptionValue(args, i);
-            CheckScanFeature(options.PlotValue);
-        } else if (arg == "--merge") {
-            options.Merge = true;
-            while (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
-                if (args[i + 1].empty()) {
-                    throw ProgramError("Option --merge needs file names, not an empty one");
-                }
-                options.MergePaths.push_back(args[++i]);
-            }
-        } else if (arg == "--import") {
-            throw ProgramError("--import belongs to dravo2-sweep; a scan takes --compare");
-        } else if (TakeMeasuredOption(args, i, options.Measured)) {
+        }}.Listed("--threads N", "worker threads (default: every core this process may use)"));
+    table.Add(CommandOption{
+        {"--shard"},
+        OptionValue::Text,
+        [&options](const std::string& text) {
+            options.Part = ParseShard(text);
+        }}.Listed("--shard K/N", "only the points whose index modulo N is K, with a first line naming\n"
+                                 "the shard (for a Slurm array: $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT)"));
+    table.Add(CommandOption{
+        {"--merge"}, OptionValue::Paths, [&options](const std::string& path) {
+            options.MergePaths.push_back(path);
+        }}.Listed("--merge", "join the shards of one scan into the file of the unsharded run"));
+    table.Add(CommandOption{
+        {"-o"}, OptionValue::Path, [&options](const std::string& path) {
+            options.OutputPath = path;
+        }}.Listed("-o FILE", "write the table to FILE (default: standard output)"));
+    table.Add(MeasuredOption("--compare", options.Measured)
+                  .Listed("--compare FILE [--columns FIELD,MOMENT] [--field-unit UNIT] [--rows thin|first]\n"
+                          "[--background slope|offset|both]",
+                          "the misfit of every loop against the measured curve in FILE, read and\n"
+                          "fitted as dravo2-sweep --compare does"));
+    for (const char* name :
+         {"--columns", "--field-unit", "--background", "--rows", "--sigma", "--moment-unit", "--area"}) {
+        table.Add(MeasuredOption(name, options.Measured));
+    }
+    table.Add(
+        CommandOption{{"--plot"}, OptionValue::Path, [&options](const std::string& path) { options.PlotPath = path; }}
+            .Listed("--plot FILE --value FEATURE",
+                    "draw FEATURE (a column title without its unit, e.g. H_eb) over the\n"
+                    "first two NAMEs as a heat map, or over one NAME as a line, into a\n"
+                    "PNG, SVG or PDF file. The colour scale is never narrower than what a\n"
+                    "loop resolves: the field step for a field, one for a count; the caption\n"
+                    "says when the values differ by less"));
+    table.Add({{"--value"}, OptionValue::Text, [&options](const std::string& feature) {
+                   CheckScanFeature(feature);
+                   options.PlotValue = feature;
+               }});
+    table.Add(
+        CommandOption{{"--from"}, OptionValue::Path, [&options](const std::string& path) { options.FromPath = path; }}
+            .Listed("--from TABLE", "draw the map of an existing table (of a scan or a merge) without\n"
+                                    "running a loop; give the scan's step=STEP when it was not the default\n"
+                                    "and is not a column of the table"));
+    table.Add({{"--import"}, OptionValue::None, [](const std::string&) {
+                   throw ProgramError("--import belongs to dravo2-sweep; a scan takes --compare");
+               }});
+    return table;
+}
+
+ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanEnvironment& environment) {
+    ScanOptions options;
+    OptionTable table = ScanOptionTable(options);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (table.Take(args, i)) {
             continue;
-        } else if (LooksLikeAxis(arg)) {
+        }
+        if (LooksLikeAxis(arg)) {
             ScanAxis axis = ParseAxis(arg);
             if (!IsSweepKey(axis.Name)) {
                 throw ProgramError("'" + axis.Name + "' is not a key of dravo2-sweep (see dravo2-sweep --help)");
@@ -143,6 +157,7 @@ ScanOptions ParseScanArguments(const std::vector<std::string>& args, const ScanE
             throw ProgramError("Unknown argument '" + arg + "' (see --help)");
         }
     }
+    options.Merge = table.Given("--merge");
     if (options.Help || options.Version) {
         return options;
     }
@@ -419,7 +434,8 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     if (options.Help || options.Version) {
         std::ostringstream text;
         if (options.Help) {
-            PrintHelp(text);
+            ScanOptions scratch;
+            PrintHelp(text, ScanOptionTable(scratch));
         } else {
             text << VersionText("dravo2-scan");
         }

@@ -4,6 +4,7 @@
 #include "analysis/model_units.h"
 #include "cli/figure_output.h"
 #include "cli/measured_options.h"
+#include "cli/option_table.h"
 
 #include "data/errors.h"
 #include "data/experiment_reader.h"
@@ -75,38 +76,6 @@ std::vector<Key> Keys() {
     return keys;
 }
 
-void PrintHelp(std::ostream& out) {
-    out << "Usage: dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE] [--format dat|csv] [--plot FILE]\n"
-           "  or:  dravo2-sweep --read FILE --filter dat|da2\n"
-           "  or:  dravo2-sweep [KEY=VALUE]... [KEY@N=VALUE]... --dataset-index N [options]\n";
-    PrintMeasuredUsage(out);
-    out << "  or:  dravo2-sweep --help | --version\n\n"
-           "Runs a field sweep of the layer stack as the window's Start does (and one reversed\n"
-           "branch per --reverse, as pressing Reverse after the sweep ended) and writes the\n"
-           "result file, eight columns of 23 characters, CR LF lines, to FILE or standard output.\n"
-           "With --read, loads FILE as the window's \"Read .DA2\" would with that filter and prints\n"
-           "the rows it would hold.\n";
-    PrintMeasuredHelp(out);
-    out << "\nKeys (unit, default):\n";
-    for (const Key& key : Keys()) {
-        std::string name = "  " + std::string(key.Name);
-        name.resize(15, ' ');
-        out << name << key.Note << ", default " << key.Default << "\n";
-    }
-    out << "\nOutput options:\n" << OutputOptionsHelp();
-    out << "  --modes              with --format csv, append the columns f1 (Hz) .. f4 (Hz): every\n"
-           "                       resonance mode of the stack at each step, ascending, empty where\n"
-           "                       there is none (fewer layers, or a step that is no stable minimum)\n"
-           "  --resonance-fields F print to standard error the fields where a mode crosses the\n"
-           "                       frequency F (Hz, kHz, MHz or GHz, as 9.8GHz), by branch and mode\n";
-    out << "\nA repeated key takes its last value; every value is checked. KEY@N=VALUE, as a fit of several\n"
-           "data sets writes the values of its data set N, counts as KEY=VALUE with --dataset-index N and\n"
-           "is left out for another N.\n"
-           "\nExit status: 0 done; 1 a floating-point error during a step; 2 a bad argument or value;\n"
-           "3 a file or standard output that cannot be read or written; 130 interrupted by Ctrl-C or\n"
-           "SIGTERM. After 1 and 130 the rows recorded so far are written; no rows leave FILE alone.\n";
-}
-
 // A frequency in Hz from a number with an optional unit Hz, kHz, MHz or GHz ("9.8GHz", "9.8 GHz").
 double FrequencyOfText(const std::string& text) {
     static constexpr std::pair<const char*, double> kUnits[] = {{"GHz", 1e9}, {"MHz", 1e6}, {"kHz", 1e3}, {"Hz", 1}};
@@ -132,21 +101,94 @@ double FrequencyOfText(const std::string& text) {
     return value;
 }
 
+// The command's options, taken into `options`.
+OptionTable SweepOptions(Options& options) {
+    OptionTable table;
+    AddHelpAndVersion(table, options.Help, options.Version);
+    table.Add(CommandOption{
+        {"--reverse"}, OptionValue::None, [&options](const std::string&) {
+            ++options.Reversals;
+            options.SweepArguments = true;
+        }}.Repeated());
+    table.Add({{"-o"}, OptionValue::Path, [&options](const std::string& path) {
+                   options.OutputPath = path;
+                   options.OutputGiven = true;
+               }});
+    table.Add({{"--read"}, OptionValue::Path, [&options](const std::string& path) {
+                   options.ReadPath = path;
+                   options.Reading = true;
+               }});
+    table.Add({{"--filter"}, OptionValue::Text, [&options](const std::string& filter) { options.Filter = filter; }});
+    AddMeasuredOptions(table, options.Measured);
+    AddOutputOptions(table, options.Output);
+    table.Add(CommandOption{
+        {"--modes"},
+        OptionValue::None,
+        [&options](const std::string&) {
+            options.Modes = true;
+            options.SweepArguments = true;
+        }}.Listed("--modes",
+                  "with --format csv, append the columns f1 (Hz) .. f4 (Hz): every\n"
+                  "resonance mode of the stack at each step, ascending, empty where\n"
+                  "there is none (fewer layers, or a step that is no stable minimum)",
+                  kOutputSection));
+    table.Add(CommandOption{
+        {"--resonance-fields"},
+        OptionValue::Text,
+        [&options](const std::string& frequency) {
+            FrequencyOfText(frequency);
+            options.ResonanceFrequency = frequency;
+            options.SweepArguments = true;
+        }}.Listed("--resonance-fields F",
+                  "print to standard error the fields where a mode crosses the\n"
+                  "frequency F (Hz, kHz, MHz or GHz, as 9.8GHz), by branch and mode",
+                  kOutputSection));
+    return table;
+}
+
+void PrintHelp(std::ostream& out) {
+    out << "Usage: dravo2-sweep [KEY=VALUE]... [--reverse]... [-o FILE] [--format dat|csv] [--plot FILE]\n"
+           "  or:  dravo2-sweep --read FILE --filter dat|da2\n"
+           "  or:  dravo2-sweep [KEY=VALUE]... [KEY@N=VALUE]... --dataset-index N [options]\n";
+    PrintMeasuredUsage(out);
+    out << "  or:  dravo2-sweep --help | --version\n\n"
+           "Runs a field sweep of the layer stack as the window's Start does (and one reversed\n"
+           "branch per --reverse, as pressing Reverse after the sweep ended) and writes the\n"
+           "result file, eight columns of 23 characters, CR LF lines, to FILE or standard output.\n"
+           "With --read, loads FILE as the window's \"Read .DA2\" would with that filter and prints\n"
+           "the rows it would hold.\n";
+    Options scratch;
+    const OptionTable table = SweepOptions(scratch);
+    PrintMeasuredHelp(out, table);
+    out << "\nKeys (unit, default):\n";
+    for (const Key& key : Keys()) {
+        std::string name = "  " + std::string(key.Name);
+        name.resize(15, ' ');
+        out << name << key.Note << ", default " << key.Default << "\n";
+    }
+    out << "\nOutput options:\n" << table.HelpText(kOutputSection, {23, false});
+    out << "\nA repeated key takes its last value; every value is checked. KEY@N=VALUE, as a fit of several\n"
+           "data sets writes the values of its data set N, counts as KEY=VALUE with --dataset-index N and\n"
+           "is left out for another N.\n"
+           "\nExit status: 0 done; 1 a floating-point error during a step; 2 a bad argument or value;\n"
+           "3 a file or standard output that cannot be read or written; 130 interrupted by Ctrl-C or\n"
+           "SIGTERM. After 1 and 130 the rows recorded so far are written; no rows leave FILE alone.\n";
+}
+
 // The words of a joint fit's output for one data set: with --dataset-index N, KEY@N=VALUE becomes
 // KEY=VALUE and the words of other data sets are left out; without it such words are refused.
 std::vector<std::string> ChooseDataSet(const std::vector<std::string>& args) {
     std::string index;
+    OptionTable choice;
+    choice.Add({{"--dataset-index"}, OptionValue::Text, [&index](const std::string& text) {
+                    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text[0] == '0') {
+                        throw ProgramError("--dataset-index takes a data set number from 1, not '" + text + "'");
+                    }
+                    index = text;
+                }});
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--dataset-index") {
-            if (!index.empty()) {
-                throw ProgramError("Option --dataset-index is given twice");
-            }
-            index = NextOptionValue(args, i);
-            if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos || index[0] == '0') {
-                throw ProgramError("--dataset-index takes a data set number from 1, not '" + index + "'");
-            }
-        } else {
+        if (!choice.Take(args, i)) {
             rest.push_back(args[i]);
         }
     }
@@ -177,44 +219,17 @@ std::vector<std::string> ChooseDataSet(const std::vector<std::string>& args) {
 Options ParseArguments(const std::vector<std::string>& rawArgs) {
     const std::vector<std::string> args = ChooseDataSet(rawArgs);
     Options options;
-    OptionsSeen seen({"--reverse"});
+    OptionTable table = SweepOptions(options);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        seen.Meet(arg);
-        if (arg == "--help" || arg == "-h") {
-            options.Help = true;
-        } else if (arg == "--version") {
-            options.Version = true;
-        } else if (arg == "--reverse") {
-            ++options.Reversals;
-            options.SweepArguments = true;
-        } else if (arg == "-o") {
-            options.OutputPath = NextPathValue(args, i);
-            options.OutputGiven = true;
-        } else if (arg == "--read") {
-            options.ReadPath = NextPathValue(args, i);
-            options.Reading = true;
-        } else if (arg == "--modes") {
-            options.Modes = true;
-            options.SweepArguments = true;
-        } else if (arg == "--resonance-fields") {
-            options.ResonanceFrequency = NextOptionValue(args, i);
-            FrequencyOfText(options.ResonanceFrequency);
-            options.SweepArguments = true;
-        } else if (arg == "--filter") {
-            options.Filter = NextOptionValue(args, i);
-        } else if (TakeMeasuredOption(args, i, options.Measured)) {
+        if (table.Take(args, i)) {
             continue;
-        } else if (ParseOutputOption(
-                       arg, [&] { return NextOptionValue(args, i); }, options.Output)) {
-            // taken into options.Output
-        } else {
-            const std::size_t equals = arg.find('=');
-            if (equals == std::string::npos || !SetSweepKey(arg.substr(0, equals), arg.substr(equals + 1), options)) {
-                throw ProgramError("Unknown argument '" + arg + "' (see --help)");
-            }
-            options.SweepArguments = true;
         }
+        const std::size_t equals = arg.find('=');
+        if (equals == std::string::npos || !SetSweepKey(arg.substr(0, equals), arg.substr(equals + 1), options)) {
+            throw ProgramError("Unknown argument '" + arg + "' (see --help)");
+        }
+        options.SweepArguments = true;
     }
     if (options.Reading && (options.OutputGiven || options.SweepArguments)) {
         throw ProgramError("--read prints the rows it reads: -o, --reverse and KEY=VALUE do not go with it");
