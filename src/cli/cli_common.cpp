@@ -169,6 +169,14 @@ void WriteOutputFile(const std::string& path, std::string_view bytes, std::ostre
     }
 }
 
+void DrawProgressBar(std::ostream& err, std::string_view label, std::int64_t done, std::int64_t total, int width,
+                     std::string_view tail) {
+    const std::int64_t filled = total <= 0 ? width : std::clamp<std::int64_t>(done, 0, total) * width / total;
+    err << "\r" << label << " [" << std::string(static_cast<std::size_t>(filled), '#')
+        << std::string(static_cast<std::size_t>(width - filled), ' ') << "] " << done << "/" << total << tail
+        << std::flush;
+}
+
 int WriteFailureStatus(const InputOutputError& error, std::ostream& err) {
     err << error.what() << "\n";
     return dynamic_cast<const WriteInterruptedError*>(&error) != nullptr ? kExitInterrupted : kExitFileError;

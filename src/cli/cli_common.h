@@ -1,7 +1,7 @@
 #pragma once
 
 #include <atomic>
-
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -75,6 +75,12 @@ void WriteResult(const std::string& path, std::string_view bytes, std::ostream& 
 // Writes a file through WriteFileSafely and says on `err` when its other hard links keep the old
 // content. Throws InputOutputError.
 void WriteOutputFile(const std::string& path, std::string_view bytes, std::ostream& err);
+
+// Redraws a command's progress bar on its line of a terminal and flushes:
+// "\rLABEL [###   ] DONE/TOTAL" and `tail`, `width` cells filled in proportion to DONE out of
+// TOTAL (all of them for a TOTAL of 0).
+void DrawProgressBar(std::ostream& err, std::string_view label, std::int64_t done, std::int64_t total, int width,
+                     std::string_view tail = {});
 
 // The exit status and message for an error met while writing the result: 130 for a write given up
 // after a stop, 3 for any other. Writes the message to `err`.

@@ -578,14 +578,10 @@ std::vector<std::string> LocalKeys(const FitOptions& options) {
 
 void ShowProgress(std::ostream& err, fit::Search& search, std::int64_t total) {
     const fit::ProgressPoint best = search.Best();
-    const int width = 30;
-    const std::int64_t done = std::min(best.Evaluations, total);
-    const int filled = static_cast<int>(done * width / std::max<std::int64_t>(total, 1));
-    err << "\rfit [" << std::string(static_cast<std::size_t>(filled), '#')
-        << std::string(static_cast<std::size_t>(width - filled), ' ') << "] " << best.Evaluations << "/" << total
-        << " evaluations, best misfit "
-        << (std::isfinite(best.Misfit) ? GeneralNumberText(best.Misfit, 4, '.') : std::string("none")) << "   "
-        << std::flush;
+    DrawProgressBar(err, "fit", best.Evaluations, total, 30,
+                    " evaluations, best misfit " +
+                        (std::isfinite(best.Misfit) ? GeneralNumberText(best.Misfit, 4, '.') : std::string("none")) +
+                        "   ");
 }
 
 } // namespace

@@ -253,13 +253,6 @@ std::string ScanIdentity(const ScanOptions& options) {
     return identity;
 }
 
-void DrawProgress(std::ostream& err, std::size_t done, std::size_t total) {
-    const std::size_t width = 40;
-    const std::size_t filled = total == 0 ? width : done * width / total;
-    err << "\rscan [" << std::string(filled, '#') << std::string(width - filled, ' ') << "] " << done << "/" << total
-        << std::flush;
-}
-
 // The field step (kA/m) of a scan's loops: the largest of the table's step column when it was
 // scanned, else the last step= among `words`, else the default step.
 double FieldStep(const std::string& table, const std::vector<std::string>& words) {
@@ -515,7 +508,7 @@ int ScanCommand(const std::vector<std::string>& args, std::ostream& out, std::os
             cancel = true;
         }
         if (environment.Progress) {
-            DrawProgress(err, done, points.size());
+            DrawProgressBar(err, "scan", static_cast<std::int64_t>(done), static_cast<std::int64_t>(points.size()), 40);
         }
     };
 

@@ -283,13 +283,8 @@ LoopResult RunBranches(const Options& options, int reversals, std::ostream& err,
         for (; ended < branch; ++ended) {
             err << "\n";
         }
-        const std::string label = branch == 0 ? "start" : "reverse " + std::to_string(branch);
-        const std::int32_t total = steps > 0 ? steps : 1;
-        const int width = 40;
-        const int filled = static_cast<int>(static_cast<long long>(step) * width / total);
-        err << "\r" << label << " [" << std::string(static_cast<std::size_t>(filled > width ? width : filled), '#')
-            << std::string(static_cast<std::size_t>(filled > width ? 0 : width - filled), ' ') << "] " << step << "/"
-            << total << std::flush;
+        DrawProgressBar(err, branch == 0 ? "start" : "reverse " + std::to_string(branch), step, steps > 0 ? steps : 1,
+                        40);
     };
     LoopResult result =
         RunLoop(options.Parameters.Model, plan, initial, stop, progressBar ? LoopProgress(progress) : LoopProgress());
