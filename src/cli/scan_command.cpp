@@ -6,6 +6,7 @@
 #include "cli/sweep_command.h"
 #include "data/errors.h"
 #include "data/file_io.h"
+#include "data/number_text.h"
 #include "engine/parameter_registry.h"
 #include "engine/physical_constants.h"
 #include "figure/figure_export.h"
@@ -374,7 +375,7 @@ ScanSetup SetUpScan(const ScanOptions& options) {
         setup.Values.emplace_back(axis.Count);
         setup.Refusals.emplace_back(axis.Count);
         for (std::size_t i = 0; i < axis.Count; ++i) {
-            const std::string text = ShortestNumberText(axis.Value(i));
+            const std::string text = RoundTripText(axis.Value(i));
             try {
                 SetSweepKey(axis.Name, text, scratch);
                 if (entry != nullptr) {
@@ -399,7 +400,7 @@ SweepKeys PointKeys(const ScanSetup& setup, const ScanGrid& grid, std::size_t po
         if (setup.Refusals[a][i]) {
             std::rethrow_exception(setup.Refusals[a][i]);
         }
-        const std::string text = ShortestNumberText(axis.Value(i));
+        const std::string text = RoundTripText(axis.Value(i));
         if (setup.Entries[a] == nullptr) {
             SetSweepKey(axis.Name, text, keys);
             continue;

@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <charconv>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -305,17 +304,13 @@ std::string ResonanceFieldsText(const std::string& frequencyText, const Simulati
     const std::int32_t rows = std::max(table.SimRows, 0);
     const std::vector<ResonanceField> found = ResonanceFields(
         {table.SimTable.Column(1), static_cast<std::size_t>(rows)}, modes, TableBranchNumbers(table), frequency);
-    auto shortest = [](double value) {
-        char buffer[32];
-        return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
-    };
-    std::string text = "Resonance fields at " + shortest(frequency) + " Hz";
+    std::string text = "Resonance fields at " + RoundTripText(frequency) + " Hz";
     if (found.empty()) {
         return text + ": none\n";
     }
     text += ":\nbranch,mode,H (A/m)\n";
     for (const ResonanceField& field : found) {
-        text += std::to_string(field.Branch) + "," + std::to_string(field.Mode) + "," + shortest(field.H) + "\n";
+        text += std::to_string(field.Branch) + "," + std::to_string(field.Mode) + "," + RoundTripText(field.H) + "\n";
     }
     return text;
 }

@@ -1,20 +1,11 @@
 #include "data/csv_writer.h"
 
-#include <charconv>
+#include "data/number_text.h"
+
 #include <cmath>
 
 namespace dravo2 {
 inline namespace data {
-namespace {
-
-void AppendShortest(std::string& out, double value) {
-    char buffer[32];
-    // The shortest round-trip form is locale-independent and always uses a full stop.
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-} // namespace
 
 std::string CsvTableText(const SimulationData& simulation, const std::array<bool, 4>& layerPresent,
                          const std::vector<std::int32_t>& branchOfRow, const CsvExtraColumns& extra) {
@@ -37,14 +28,14 @@ std::string CsvTableText(const SimulationData& simulation, const std::array<bool
             const bool absentAngle = column >= 3 && column <= 6 && !layerPresent[static_cast<std::size_t>(column - 3)];
             const bool noResonance = column == 8 && value == -1.0;
             if (!absentAngle && !noResonance) {
-                AppendShortest(out, value);
+                AppendRoundTripText(out, value);
             }
         }
         for (std::size_t column = 0; column < extra.Titles.size(); ++column) {
             out += ',';
             if (index < extra.Values.size() && column < extra.Values[index].size() &&
                 !std::isnan(extra.Values[index][column])) {
-                AppendShortest(out, extra.Values[index][column]);
+                AppendRoundTripText(out, extra.Values[index][column]);
             }
         }
         out += '\n';
@@ -59,9 +50,9 @@ std::string CsvMeasuredRows(std::span<const double> field, std::span<const doubl
             continue;
         }
         out += "measured,";
-        AppendShortest(out, field[j]);
+        AppendRoundTripText(out, field[j]);
         out += ',';
-        AppendShortest(out, moment[j]);
+        AppendRoundTripText(out, moment[j]);
         out += ",,,,,,";
         out.append(extraColumns, ',');
         out += '\n';

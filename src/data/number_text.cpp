@@ -2,6 +2,7 @@
 
 #include "data/errors.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -179,6 +180,19 @@ std::string GeneralNumberText(Real value, int digits, char separator) {
         text += std::to_string(power < 0 ? -power : power);
     }
     return text;
+}
+
+std::string RoundTripText(double value, char separator) {
+    std::string text;
+    AppendRoundTripText(text, value);
+    std::replace(text.begin(), text.end(), '.', separator);
+    return text;
+}
+
+void AppendRoundTripText(std::string& out, double value) {
+    // 24 characters hold the longest form, "-2.2250738585072014e-308".
+    char buffer[32];
+    out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
 }
 
 std::string ShortestNumberText(double value, char separator) {

@@ -21,6 +21,15 @@ std::string GeneralNumberText(Real value, int digits, char separator = '.');
 // named as GeneralNumberText names them.
 std::string ShortestNumberText(double value, char separator = '.');
 
+// The shortest text that reads back to the same double, as std::to_chars writes it: fixed or
+// scientific notation, whichever is shorter ("0.001", "1e-05", "1e+20"), "nan", "inf" or "-inf"
+// for a value that is not finite; `separator` in place of the full stop. The form of the tables
+// and files the commands write.
+std::string RoundTripText(double value, char separator = '.');
+
+// Appends RoundTripText(value) to `out`, for tables of many numbers.
+void AppendRoundTripText(std::string& out, double value);
+
 // A parameter field as a real number: optional sign, digits with an optional `separator` and
 // fraction, optional exponent, spaces around. Throws ConversionError
 // "'<text>' is not a valid floating point value"; a value beyond the extended range is no number.

@@ -4,7 +4,6 @@
 #include "data/number_text.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace dravo2::fit {
@@ -68,11 +67,7 @@ void SetParameterText(ParameterTexts& texts, std::size_t index, const std::strin
 }
 
 std::string ShortestText(double value, char separator) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    std::string text(buffer, result.ptr);
-    std::replace(text.begin(), text.end(), '.', separator);
-    return text;
+    return RoundTripText(value, separator);
 }
 
 void SetParameterValue(ParameterTexts& texts, std::size_t index, double value, char separator) {

@@ -6,6 +6,7 @@
 #include "analysis/misfit.h"
 #include "data/curve_import.h"
 #include "data/errors.h"
+#include "data/number_text.h"
 #include "engine/parameter_registry.h"
 #include "fit/fit_job.h"
 #include "fit/parameters.h"
@@ -889,8 +890,8 @@ py::object RunScan(const Parameters& base, const py::dict& grid, const std::opti
         if (range.size() != 3) {
             throw ProgramError("The grid gives each key (low, high, count), not " + py::repr(axis).cast<std::string>());
         }
-        scanGrid.Axes.push_back(ParseAxis(key + "=" + ShortestNumberText(range[0].cast<double>()) + ":" +
-                                          ShortestNumberText(range[1].cast<double>()) + ":" +
+        scanGrid.Axes.push_back(ParseAxis(key + "=" + RoundTripText(range[0].cast<double>()) + ":" +
+                                          RoundTripText(range[1].cast<double>()) + ":" +
                                           std::to_string(range[2].cast<long long>())));
     }
     if (scanGrid.Axes.empty()) {
@@ -914,7 +915,7 @@ py::object RunScan(const Parameters& base, const py::dict& grid, const std::opti
         Parameters set = p;
         const std::vector<double> values = scanGrid.Point(point);
         for (std::size_t a = 0; a < values.size(); ++a) {
-            set.SetText(RegistryIndex(scanGrid.Axes[a].Name), ShortestNumberText(values[a]));
+            set.SetText(RegistryIndex(scanGrid.Axes[a].Name), RoundTripText(values[a]));
         }
         sets[point] = set.Numbers();
         CheckLayerSigns(sets[point].Model.Stack, [&set](std::string_view key) { return set.Text(key); });

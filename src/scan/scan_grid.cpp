@@ -1,6 +1,7 @@
 #include "scan/scan_grid.h"
 
 #include "data/errors.h"
+#include "data/number_text.h"
 
 #include <charconv>
 #include <cmath>
@@ -17,12 +18,6 @@ template <typename Number> bool ReadWhole(const std::string& text, Number& value
 
 } // namespace
 
-std::string ShortestNumberText(double value) {
-    char buffer[64];
-    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return ec == std::errc() ? std::string(buffer, ptr) : std::string();
-}
-
 double ScanAxis::Value(std::size_t i) const {
     if (Count <= 1 || i == 0) {
         return Lo;
@@ -34,7 +29,7 @@ double ScanAxis::Value(std::size_t i) const {
 }
 
 std::string ScanAxis::Text() const {
-    return Name + "=" + ShortestNumberText(Lo) + ":" + ShortestNumberText(Hi) + ":" + std::to_string(Count);
+    return Name + "=" + RoundTripText(Lo) + ":" + RoundTripText(Hi) + ":" + std::to_string(Count);
 }
 
 bool LooksLikeAxis(const std::string& text) {

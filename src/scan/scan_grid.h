@@ -7,10 +7,6 @@
 namespace dravo2 {
 inline namespace scan {
 
-// The shortest text that reads back as the same double ("0.1", "-2.5e-05"), '.' as the decimal
-// point whatever the locale: the scan's files depend on nothing but the numbers.
-std::string ShortestNumberText(double value);
-
 // The most points a scan computes: beyond it the table of rows alone would fill the memory, so
 // grids and shard files claiming more are refused before anything is allocated.
 inline constexpr std::size_t kMaxScanPoints = 10'000'000;

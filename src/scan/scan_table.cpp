@@ -1,5 +1,7 @@
 #include "scan/scan_table.h"
 
+#include "data/number_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -13,7 +15,7 @@ namespace {
 constexpr const char* kShardPrefix = "# dravo2-scan shard ";
 
 std::string Cell(const std::optional<double>& value) {
-    return value ? ShortestNumberText(*value) : std::string();
+    return value ? RoundTripText(*value) : std::string();
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -129,7 +131,7 @@ std::string ScanHeaderLine(const ScanGrid& grid) {
 std::string ScanRowLine(const ScanRow& row) {
     std::string line;
     for (const double value : row.Parameters) {
-        line += ShortestNumberText(value) + ",";
+        line += RoundTripText(value) + ",";
     }
     if (row.Features) {
         const LoopFeatures& f = *row.Features;

@@ -97,6 +97,22 @@ TEST(ShortestNumberText, WritesTheFewestDigitsThatReadBack) {
     }
 }
 
+// The form the commands' tables and files use: std::to_chars's shortest, the longest double fits.
+TEST(RoundTripText, WritesTheShortestFormWithTheSeparator) {
+    const std::pair<double, const char*> cases[] = {
+        {1e-5, "1e-05"}, {1e20, "1e+20"},     {0.001, "0.001"}, {-2.2250738585072014e-308, "-2.2250738585072014e-308"},
+        {NAN, "nan"},    {-INFINITY, "-inf"},
+    };
+    for (const auto& [value, text] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(RoundTripText(value), text);
+        std::string appended = "x";
+        AppendRoundTripText(appended, value);
+        EXPECT_EQ(appended, std::string("x") + text);
+    }
+    EXPECT_EQ(RoundTripText(-1.5e-9, ','), "-1,5e-09");
+}
+
 // Cases met while fuzzing the formats: they pin what the formats are meant to do at their edges.
 TEST(NumberFormats, EdgesFoundByFuzzing) {
     // The 18-digit expansion is rounded again at n digits: ...1600|464 becomes ...160|05, then up.
