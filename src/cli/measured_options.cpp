@@ -327,25 +327,6 @@ std::string MisfitLine(const MisfitResult& result, char separator) {
     return line;
 }
 
-namespace {
-
-// The magnetisations (T) and thicknesses (m) of a stack's layers.
-struct LayerValues {
-    std::array<double, kLayers> M{};
-    std::array<double, kLayers> t{};
-};
-
-LayerValues LayersOf(const LayerStack& stack) {
-    LayerValues layers;
-    for (std::size_t i = 0; i < kLayers; ++i) {
-        layers.M[i] = static_cast<double>(stack.M[i]);
-        layers.t[i] = static_cast<double>(stack.t[i]);
-    }
-    return layers;
-}
-
-} // namespace
-
 double StackSaturation(const LayerStack& stack) {
     const LayerValues layers = LayersOf(stack);
     return SaturationProjection(layers.M, layers.t);

@@ -20,7 +20,6 @@
 #include "version/version.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cmath>
 #include <functional>
@@ -408,15 +407,9 @@ SweepLoop RunSweepLoop(const std::vector<std::string>& keyArgs, char separator, 
     loop.TableFilled = result.End == LoopEnd::TableFull;
     loop.Stopped = result.End == LoopEnd::Stopped;
     loop.Iterations = result.Iterations;
-    const LayerStack& stack = options.Parameters.Model.Stack;
-    std::array<double, kLayers> m{};
-    std::array<double, kLayers> t{};
-    for (std::size_t i = 0; i < kLayers; ++i) {
-        m[i] = static_cast<double>(stack.M[i]);
-        t[i] = static_cast<double>(stack.t[i]);
-    }
-    loop.SaturationProjection = SaturationProjection(m, t);
-    loop.SheetMoment = SaturatedMoment(m, t, 1.0, 1.0);
+    const LayerValues layers = LayersOf(options.Parameters.Model.Stack);
+    loop.SaturationProjection = SaturationProjection(layers.M, layers.t);
+    loop.SheetMoment = SaturatedMoment(layers.M, layers.t, 1.0, 1.0);
     loop.Table = std::make_unique<SimulationData>();
     FillTable(result, *loop.Table);
     return loop;

@@ -104,5 +104,14 @@ double LayerModel::MagnetisationProjection(const Eigen::Vector4d& directions) co
         Stack, [&directions](std::size_t i) { return static_cast<Real>(directions[static_cast<Eigen::Index>(i)]); });
 }
 
+LayerValues LayersOf(const LayerStack& stack) {
+    LayerValues layers;
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        layers.M[i] = static_cast<double>(stack.M[i]);
+        layers.t[i] = static_cast<double>(stack.t[i]);
+    }
+    return layers;
+}
+
 } // namespace engine
 } // namespace dravo2

@@ -33,6 +33,14 @@ struct LayerStack {
     bool Present(int layer) const { return t[static_cast<std::size_t>(layer)] > 0; }
 };
 
+// The magnetisations (T) and thicknesses (m) of a stack's layers rounded to double, as the
+// saturation projection and the saturated moment of a stack take them.
+struct LayerValues {
+    std::array<double, kLayers> M{};
+    std::array<double, kLayers> t{};
+};
+LayerValues LayersOf(const LayerStack& stack);
+
 // The field's in-plane components (A/m), each rounded to double.
 struct FieldComponents {
     double Hx = 0;

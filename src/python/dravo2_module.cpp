@@ -722,20 +722,6 @@ CurveView MeasuredView(const Curve& curve) {
             curve.Sigma.empty() ? nullptr : curve.Sigma.data()};
 }
 
-struct LayerValues {
-    std::array<double, kLayers> M{};
-    std::array<double, kLayers> t{};
-};
-
-LayerValues LayersOf(const LayerStack& stack) {
-    LayerValues layers;
-    for (std::size_t i = 0; i < kLayers; ++i) {
-        layers.M[i] = static_cast<double>(stack.M[i]);
-        layers.t[i] = static_cast<double>(stack.t[i]);
-    }
-    return layers;
-}
-
 struct Misfit {
     MisfitResult Result;
     std::vector<double> Residuals; // sqrt(w) r / R / sqrt(sum w): their squares sum to the misfit squared

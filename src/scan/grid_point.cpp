@@ -3,7 +3,6 @@
 #include "analysis/loop_features.h"
 #include "sweep/run_loop.h"
 
-#include <array>
 #include <span>
 
 namespace dravo2 {
@@ -26,14 +25,8 @@ ScanRow SimulateGridPoint(const ParameterSet& parameters, const ScanPlan& plan, 
         row.Problem = result.Error;
         return row;
     }
-    const LayerStack& stack = parameters.Model.Stack;
-    std::array<double, kLayers> m{};
-    std::array<double, kLayers> t{};
-    for (std::size_t i = 0; i < kLayers; ++i) {
-        m[i] = static_cast<double>(stack.M[i]);
-        t[i] = static_cast<double>(stack.t[i]);
-    }
-    const double saturation = SaturationProjection(m, t);
+    const LayerValues layers = LayersOf(parameters.Model.Stack);
+    const double saturation = SaturationProjection(layers.M, layers.t);
     const std::span<const double> field = result[Observable::Field];
     const std::span<const double> projection = result[Observable::Projection];
     const auto startRows = static_cast<std::size_t>(result.BranchRows.empty() ? 0 : result.BranchRows.front());
@@ -43,7 +36,7 @@ ScanRow SimulateGridPoint(const ParameterSet& parameters, const ScanPlan& plan, 
     if (comparison != nullptr && comparison->Measured != nullptr) {
         MisfitOptions terms = comparison->Background;
         if (comparison->AreaPerMomentUnit > 0) {
-            terms.FixedScale = SaturatedMoment(m, t, 1.0, 1.0) * comparison->AreaPerMomentUnit;
+            terms.FixedScale = SaturatedMoment(layers.M, layers.t, 1.0, 1.0) * comparison->AreaPerMomentUnit;
         }
         const CurveView simulated{field.data(), projection.data(), result.Rows()};
         const MisfitResult misfit = ComputeMisfit(MeasuredCurve(*comparison->Measured), simulated, saturation, terms);
