@@ -24,8 +24,9 @@ struct ScanPlotRequest {
 
 // What the scan command gets from its program: whether standard error is a terminal, the
 // default thread count, whether an interrupt arrived (polled a few times a second) and the map
-// drawer with the file types it writes (none in a build without it). The drawer throws
-// ProgramError when it cannot draw or write the file, and returns the note of the write.
+// drawer with the file types it writes (DrawScanMap with png, svg and pdf; a test's recorder with
+// its own). The drawer throws ProgramError when it cannot draw or write the file, and returns the
+// note of the write.
 struct ScanEnvironment {
     bool Progress = false;
     unsigned Threads = 1;
