@@ -6,6 +6,7 @@
 #include <utility>
 
 namespace dravo2 {
+inline namespace cli {
 namespace {
 
 std::vector<std::string_view> Lines(std::string_view text) {
@@ -139,4 +140,5 @@ void AddHelpAndVersion(OptionTable& table, bool& help, bool& version) {
         CommandOption{{"--version"}, OptionValue::None, [&version](const std::string&) { version = true; }}.Repeated());
 }
 
+} // namespace cli
 } // namespace dravo2

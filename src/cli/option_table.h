@@ -7,6 +7,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace cli {
 
 // What follows an option on the command line.
 enum class OptionValue {
@@ -79,4 +80,5 @@ private:
 // Adds --help (also -h) and --version, which set `help` and `version` and may be repeated.
 void AddHelpAndVersion(OptionTable& table, bool& help, bool& version);
 
+} // namespace cli
 } // namespace dravo2
