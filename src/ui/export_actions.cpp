@@ -45,7 +45,8 @@ public:
 
     void ExportPlot() {
         TForm1& form = Window.Form();
-        if (form.Driver.Simulation->SimRows <= 0 && form.Experiment->ExpRows <= 0) {
+        const WindowModel& model = form.Model();
+        if (model.Loop().Simulation->SimRows <= 0 && model.Measured().ExpRows <= 0) {
             return; // nothing to draw
         }
         const std::optional<FigureExportRequest> request = Dialogs->AskFigure(LastFigure);
@@ -60,18 +61,18 @@ public:
                 throw ProgramError("'" + path + "' is not a figure file name (.png, .svg or .pdf)");
             }
             FigureColumns columns;
-            columns.X = form.Driver.PlotState->SimXCol;
-            columns.Y = form.Driver.PlotState->SimYCol;
-            columns.ProjectionAlongY = form.CurrentDisplayMode() == DisplayMode::MvHy;
+            columns.X = model.Loop().PlotState->SimXCol;
+            columns.Y = model.Loop().PlotState->SimYCol;
+            columns.ProjectionAlongY = model.Mode() == DisplayMode::MvHy;
             const MeasuredCurveActions* comparing = Window.MeasuredCurve;
             FigureComparison comparison;
             const bool modelUnits = comparing != nullptr && comparing->ModelUnitsAction->isChecked();
             if (modelUnits) {
-                comparison.Misfit = comparing->LastMisfit();
-                comparison.Saturation = comparing->LastSaturation();
+                comparison.Misfit = model.Misfit();
+                comparison.Saturation = model.MisfitSaturation();
                 comparison.Residuals = request->Residuals;
             }
-            FigureDescription figure = BuildFigure(*form.Driver.Simulation, columns, form.Experiment.get(), nullptr,
+            FigureDescription figure = BuildFigure(*model.Loop().Simulation, columns, &model.Measured(), nullptr,
                                                    modelUnits ? &comparison : nullptr);
             figure.WidthCm = request->WidthCm;
             figure.HeightCm = request->HeightCm;
@@ -89,7 +90,8 @@ public:
 
     void ExportTable() {
         TForm1& form = Window.Form();
-        if (form.Driver.Simulation->SimRows <= 0) {
+        const SweepDriver& loop = form.Model().Loop();
+        if (loop.Simulation->SimRows <= 0) {
             return;
         }
         const QString name = Dialogs->AskTable(LastTable);
@@ -101,11 +103,10 @@ public:
             // A layer has its angle recorded when its thickness is above 0.
             std::array<bool, 4> present{};
             for (std::size_t i = 0; i < present.size(); ++i) {
-                present[i] = form.Driver.Session.Model.Stack.t[i] > 0;
+                present[i] = loop.Session.Model.Stack.t[i] > 0;
             }
             const WriteNote note = WriteFileSafely(
-                name.toStdString(),
-                CsvTableText(*form.Driver.Simulation, present, TableBranchNumbers(*form.Driver.Simulation)),
+                name.toStdString(), CsvTableText(*loop.Simulation, present, TableBranchNumbers(*loop.Simulation)),
                 SpecialFiles::Refuse);
             Window.StatusText->setText(note == WriteNote::LinksBroken ? LinksBrokenText(name)
                                                                       : QStringLiteral("Table exported to ") + name);

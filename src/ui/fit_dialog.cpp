@@ -53,21 +53,6 @@ QString Caption(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The panel's edit of a fittable parameter, or null for an angle (a scroll bar).
-QLineEdit* PanelEdit(TForm1& form, std::size_t index) {
-    const std::array<QLineEdit*, 18> edits{form.Edit1M,  form.Edit2M,  form.Edit3M,  form.Edit4M, form.Edit1t,
-                                           form.Edit2t,  form.Edit3t,  form.Edit4t,  form.Edit1K, form.Edit2K,
-                                           form.Edit3K,  form.Edit4K,  form.Edit1J,  form.Edit2J, form.Edit3J,
-                                           form.Edit1J2, form.Edit2J2, form.Editbias};
-    return index < edits.size() ? edits[index] : nullptr;
-}
-
-QScrollBar* PanelScrollBar(TForm1& form, std::size_t index) {
-    const std::array<QScrollBar*, 5> bars{form.ScrollBar1a, form.ScrollBar2a, form.ScrollBar3a, form.ScrollBar4a,
-                                          form.ScrollBarHA};
-    return bars.at(index - 18);
-}
-
 // The columns of the data set table before the local keys'.
 constexpr int kNameColumn = 0;
 constexpr int kPointsColumn = 1;
@@ -358,7 +343,7 @@ FitDialog::~FitDialog() {
 }
 
 void FitDialog::RefreshFromPanel() {
-    const ParameterTexts texts = Form.PanelTexts();
+    const ParameterTexts texts = Form.Model().Texts();
     const auto& parameters = fit::FittableParameters();
     for (std::size_t i = 0; i < Rows.size(); ++i) {
         Row& row = Rows[i];
@@ -374,30 +359,14 @@ void FitDialog::RefreshFromPanel() {
             continue;
         }
         try {
-            const double value = fit::ParameterValue(texts, i, Form.Separator);
+            const double value = fit::ParameterValue(texts, i, Form.Model().Separator());
             const fit::Bounds bounds = fit::DefaultBounds(parameters[i].Kind, value);
-            row.Lower->setText(Caption(GeneralNumberText(bounds.Lower, 6, Form.Separator)));
-            row.Upper->setText(Caption(GeneralNumberText(bounds.Upper, 6, Form.Separator)));
+            row.Lower->setText(Caption(GeneralNumberText(bounds.Lower, 6, Form.Model().Separator())));
+            row.Upper->setText(Caption(GeneralNumberText(bounds.Upper, 6, Form.Model().Separator())));
         } catch (const ProgramError&) {
             row.Lower->clear();
             row.Upper->clear();
         }
-    }
-}
-
-void FitDialog::SetPanelLocked(bool locked) {
-    const std::array<QWidget*, 3> controls{Form.BitBtn1_Start, Form.SB2_Reverse, Form.BOtworzDAT};
-    for (std::size_t i = 0; i < controls.size(); ++i) {
-        if (locked) {
-            WasEnabled[i] = controls[i]->isEnabled();
-            controls[i]->setEnabled(false);
-        } else {
-            controls[i]->setEnabled(WasEnabled[i]);
-        }
-    }
-    if (!locked) {
-        // A sweep that ended meanwhile frees Start; one still running keeps it disabled.
-        Form.BitBtn1_Start->setEnabled(!Form.Driver.IsRunning());
     }
 }
 
@@ -418,8 +387,8 @@ void FitDialog::StartFit() {
                 request.Free.push_back({i, std::nullopt, true}); // each data set's default bounds
                 continue;
             }
-            const fit::Bounds bounds{TextToDouble(Text(Rows[i].Lower), Form.Separator),
-                                     TextToDouble(Text(Rows[i].Upper), Form.Separator)};
+            const fit::Bounds bounds{TextToDouble(Text(Rows[i].Lower), Form.Model().Separator()),
+                                     TextToDouble(Text(Rows[i].Upper), Form.Model().Separator())};
             request.Free.push_back({i, bounds, local});
         }
         if (request.Free.empty()) {
@@ -451,7 +420,7 @@ void FitDialog::StartFit() {
     FitButton->setEnabled(false);
     ApplyButton->setEnabled(false);
     CancelButton->setEnabled(true);
-    SetPanelLocked(true);
+    Form.LockSweepControls(true);
     Worker = std::thread([this] {
         try {
             Pending = std::make_unique<fit::FitOutcome>(Job->Run());
@@ -465,13 +434,13 @@ void FitDialog::StartFit() {
 
 fit::DataSet FitDialog::DataSetOf(std::size_t k) const {
     const DataSetEntry& entry = DataSets.at(k);
-    const ExperimentData& experiment = entry.Curve ? *entry.Curve : *Form.Experiment;
+    const ExperimentData& experiment = entry.Curve ? *entry.Curve : Form.Model().Measured();
     const std::string where = DataSets.size() > 1 ? "Data set " + std::to_string(k + 1) + ": " : std::string();
     if (experiment.ExpRows < 3) {
         throw ProgramError(where + "Load or import a measured curve before fitting");
     }
     fit::DataSet set;
-    set.Label = entry.Curve ? entry.File : Form.ExpFileName;
+    set.Label = entry.Curve ? entry.File : Form.Model().MeasuredFile();
     try {
         set.Texts = TextsOf(k);
     } catch (const ProgramError& error) {
@@ -507,7 +476,7 @@ fit::DataSet FitDialog::DataSetOf(std::size_t k) const {
         set.Simulation.Observable =
             *observable == "magnetoresistance" ? fit::FitObservable::Magnetoresistance : fit::FitObservable::Projection;
     }
-    set.Simulation.Separator = Form.Separator;
+    set.Simulation.Separator = Form.Model().Separator();
     return set;
 }
 
@@ -545,10 +514,10 @@ ParameterTexts FitDialog::TextsOf(std::size_t k) const {
         const QTableWidgetItem* cell = DataSetTable->item(static_cast<int>(k), kLocalColumns + static_cast<int>(c));
         const std::string value = cell == nullptr ? std::string() : cell->text().trimmed().toStdString();
         if (!value.empty()) {
-            lines += keys[c] + "=" + WithPoint(value, Form.Separator) + "\n";
+            lines += keys[c] + "=" + WithPoint(value, Form.Model().Separator()) + "\n";
         }
     }
-    return ReadParameterFile(lines, Form.PanelTexts()).Texts;
+    return ReadParameterFile(lines, Form.Model().Texts()).Texts;
 }
 
 void FitDialog::SyncLocalColumns() {
@@ -567,7 +536,7 @@ void FitDialog::SyncLocalColumns() {
     for (const std::string& key : wanted) {
         QStringList cells;
         const auto at = std::find(present.begin(), present.end(), key);
-        const ParameterTexts panel = Form.PanelTexts();
+        const ParameterTexts& panel = Form.Model().Texts();
         for (int k = 0; k < DataSetTable->rowCount(); ++k) {
             if (at != present.end()) {
                 const QTableWidgetItem* cell =
@@ -600,7 +569,7 @@ void FitDialog::AddDataSetFile(const std::string& file, const fit::NamedTexts& o
     DataSetTable->setItem(k, kNameColumn, ReadOnlyItem(QFileInfo(Caption(file)).fileName()));
     DataSetTable->setItem(k, kPointsColumn, ReadOnlyItem({}));
     DataSetTable->setItem(k, kMisfitColumn, ReadOnlyItem({}));
-    const ParameterTexts panel = Form.PanelTexts();
+    const ParameterTexts& panel = Form.Model().Texts();
     for (std::size_t c = 0; c < keys.size(); ++c) {
         DataSetTable->setItem(k, kLocalColumns + static_cast<int>(c),
                               new QTableWidgetItem(Caption(fit::ParameterText(panel, *fit::ParameterIndex(keys[c])))));
@@ -658,9 +627,7 @@ void FitDialog::DrawDataSet(int k) {
         if (k <= 0 || k >= static_cast<int>(DataSets.size())) {
             Form.ReplotExperiment();
         } else {
-            Form.Driver.PlotState->ReplotExperiment(*DataSets[static_cast<std::size_t>(k)].Curve,
-                                                    *Form.Driver.Simulation, Form.RadioGroup_p.ItemIndex(),
-                                                    Form.Separator);
+            Form.ReplotExperiment(*DataSets[static_cast<std::size_t>(k)].Curve);
         }
     });
 }
@@ -682,7 +649,7 @@ void FitDialog::ShowDataSetResults() {
         }
         DataSetTable->item(k, kPointsColumn)->setText(QStringLiteral("%1/%2").arg(covered).arg(total));
         DataSetTable->item(k, kMisfitColumn)
-            ->setText(misfit ? Caption(GeneralNumberText(*misfit, 4, Form.Separator)) : tr("none"));
+            ->setText(misfit ? Caption(GeneralNumberText(*misfit, 4, Form.Model().Separator())) : tr("none"));
     }
 }
 
@@ -706,11 +673,12 @@ void FitDialog::PollProgress() {
     const fit::ProgressPoint best = search.Best();
     Progress->setValue(
         static_cast<int>(std::min<std::int64_t>(best.Evaluations, TotalEvaluations) * 1000 / TotalEvaluations));
-    ProgressText->setText(
-        tr("%1 of %2 evaluations, best misfit %3")
-            .arg(best.Evaluations)
-            .arg(TotalEvaluations)
-            .arg(std::isfinite(best.Misfit) ? Caption(GeneralNumberText(best.Misfit, 4, Form.Separator)) : tr("none")));
+    ProgressText->setText(tr("%1 of %2 evaluations, best misfit %3")
+                              .arg(best.Evaluations)
+                              .arg(TotalEvaluations)
+                              .arg(std::isfinite(best.Misfit)
+                                       ? Caption(GeneralNumberText(best.Misfit, 4, Form.Model().Separator()))
+                                       : tr("none")));
     HistoryView->SetHistory(search.History(), TotalEvaluations);
     if (!LatestDrawn && !Latest.empty()) {
         DrawLoop(Latest);
@@ -736,13 +704,12 @@ void FitDialog::DrawLoop(const std::vector<double>& values) {
         if (k == 0) {
             Form.ReplotExperiment();
         } else {
-            Form.Driver.PlotState->ReplotExperiment(*DataSets[k].Curve, *Form.Driver.Simulation,
-                                                    Form.RadioGroup_p.ItemIndex(), Form.Separator);
+            Form.ReplotExperiment(*DataSets[k].Curve);
         }
         if (!result.Valid || field.empty()) {
             return;
         }
-        Plot& plot = *Form.Driver.PlotState;
+        Plot& plot = *Form.Model().Loop().PlotState;
         Canvas& image = plot.Image;
         const Colour pen = image.PenColour;
         image.PenColour = kFitColour;
@@ -768,7 +735,7 @@ void FitDialog::OnFinished() {
         }
     } else if (Pending) {
         Outcome = std::move(Pending);
-        Summary->setPlainText(Caption(fit::SummaryText(Outcome->Summary, Form.Separator)));
+        Summary->setPlainText(Caption(fit::SummaryText(Outcome->Summary, Form.Model().Separator())));
         DrawLoop(Outcome->Values);
         ShowDataSetResults();
         ApplyButton->setEnabled(true);
@@ -777,7 +744,7 @@ void FitDialog::OnFinished() {
     Latest.clear();
     FitButton->setEnabled(true);
     CancelButton->setEnabled(false);
-    SetPanelLocked(false);
+    Form.LockSweepControls(false);
 }
 
 void FitDialog::ApplyFit() {
@@ -787,49 +754,46 @@ void FitDialog::ApplyFit() {
     // Several data sets: the fitted fields of the one drawn.
     const auto drawn = static_cast<std::size_t>(std::max(0, DrawnDataSet->currentIndex()));
     const ParameterTexts& fitted = drawn < Outcome->FittedSets.size() ? Outcome->FittedSets[drawn] : Outcome->Fitted;
+    WindowModel& model = Form.Model();
+    const char separator = model.Separator();
+    WindowModel::KeyValues values;
     for (const fit::FittedParameter& parameter : Outcome->Summary.Parameters) {
-        const std::size_t index = *fit::ParameterIndex(parameter.Name.substr(0, parameter.Name.find('@')));
-        if (QLineEdit* edit = PanelEdit(Form, index)) {
-            Form.WriteValue(edit, fit::ParameterValue(fitted, index, Form.Separator));
-        } else {
-            PanelScrollBar(Form, index)->setValue(static_cast<int>(fit::ParameterValue(fitted, index)));
-        }
+        const std::string key = parameter.Name.substr(0, parameter.Name.find('@'));
+        values.emplace_back(key, fit::ParameterValue(fitted, *fit::ParameterIndex(key), separator));
     }
     // The sweep follows the first measured branch, as in the fit.
-    Form.WriteValue(Form.Edit_startF, TextToDouble(fitted.StartF, Form.Separator));
-    Form.Edit_Nstep->setText(Caption(fitted.Nstep));
-    TForm1::ShowFromStart(Form.Edit_Nstep);
-    Form.WriteValue(Form.Edit_stepF, TextToDouble(fitted.StepF, Form.Separator));
+    values.emplace_back("start", TextToDouble(fitted.StartF, separator));
+    values.emplace_back("step", TextToDouble(fitted.StepF, separator));
+    Form.Guarded([&] { model.SetValues(values, {{"steps", fitted.Nstep}}); });
     RefreshFromPanel();
     // The fit simulated with Newton's method; the window's sweep does too from now on, so that
     // Start draws the fitted loop.
     if (auto* newton = Window.findChild<QAction*>(QStringLiteral("SolverNewton"))) {
         newton->trigger();
     }
-    if (Form.BitBtn1_Start->isEnabled()) {
-        Form.BitBtn1_Start->click();
-    }
+    Form.StartIfEnabled();
 }
 
 fit::Project FitDialog::CurrentProject() const {
     fit::Project project;
-    const ParameterTexts panel = Form.PanelTexts();
+    const ParameterTexts& panel = Form.Model().Texts();
     const auto& table = fit::FittableParameters();
     for (std::size_t i = 0; i < table.size(); ++i) {
-        project.Parameters.emplace_back(table[i].Name, WithPoint(fit::ParameterText(panel, i), Form.Separator));
+        project.Parameters.emplace_back(table[i].Name,
+                                        WithPoint(fit::ParameterText(panel, i), Form.Model().Separator()));
     }
     project.Parameters.emplace_back("aniso", panel.UniaxialChecked ? "UA" : "QU");
-    project.Parameters.emplace_back("noise", WithPoint(panel.Ramp, Form.Separator));
-    project.Parameters.emplace_back("conv", WithPoint(panel.Conv, Form.Separator));
+    project.Parameters.emplace_back("noise", WithPoint(panel.Ramp, Form.Model().Separator()));
+    project.Parameters.emplace_back("conv", WithPoint(panel.Conv, Form.Model().Separator()));
     project.Parameters.emplace_back("maxiter", panel.MaxIter);
     for (const std::size_t i : FreeRows()) {
         project.Free.push_back(table[i].Name + (Rows[i].Local->isChecked() ? "@" : ""));
         if (Rows[i].Lower->text().trimmed().isEmpty() && Rows[i].Upper->text().trimmed().isEmpty()) {
             continue; // each data set's default bounds
         }
-        project.BoundsOf.push_back(
-            {table[i].Name,
-             {TextToDouble(Text(Rows[i].Lower), Form.Separator), TextToDouble(Text(Rows[i].Upper), Form.Separator)}});
+        project.BoundsOf.push_back({table[i].Name,
+                                    {TextToDouble(Text(Rows[i].Lower), Form.Model().Separator()),
+                                     TextToDouble(Text(Rows[i].Upper), Form.Model().Separator())}});
     }
     project.Evaluations = Budget->value();
     project.Seed = static_cast<std::uint64_t>(Seed->value());
@@ -846,9 +810,9 @@ fit::Project FitDialog::CurrentProject() const {
         const DataSetEntry& entry = DataSets[k];
         fit::ProjectDataSet set{entry.File, entry.Options, entry.Extra, true};
         if (k == 0) {
-            set.File = Form.ExpFileName;
+            set.File = Form.Model().MeasuredFile();
             const MeasuredCurveActions* measured = Window.MeasuredCurve;
-            if (measured != nullptr && measured->LastImportPath().toStdString() == Form.ExpFileName) {
+            if (measured != nullptr && measured->LastImportPath().toStdString() == set.File) {
                 // The window's curve as it was imported; its own comparison options stay.
                 set.Options = ImportOptions(measured->LastImportChoice());
                 for (const char* key : {"background", "area", "observable"}) {
@@ -861,7 +825,8 @@ fit::Project FitDialog::CurrentProject() const {
         for (std::size_t c = 0; c < keys.size(); ++c) {
             const QTableWidgetItem* cell = DataSetTable->item(static_cast<int>(k), kLocalColumns + static_cast<int>(c));
             if (cell != nullptr && !cell->text().trimmed().isEmpty()) {
-                set.Parameters.emplace_back(keys[c], WithPoint(cell->text().trimmed().toStdString(), Form.Separator));
+                set.Parameters.emplace_back(keys[c],
+                                            WithPoint(cell->text().trimmed().toStdString(), Form.Model().Separator()));
             }
         }
         project.DataSets.push_back(std::move(set));
@@ -893,7 +858,7 @@ bool FitDialog::LoadProject(const fit::Project& project) {
         throw ProgramError("The window cannot import a measured curve");
     }
     Window.MeasuredCurve->ImportFile(Caption(first.File), &choice);
-    if (Form.ExpFileName != first.File) {
+    if (Form.Model().MeasuredFile() != first.File) {
         return false; // the import said why
     }
     Form.SetPanelTexts(read.Texts, nullptr);

@@ -136,7 +136,6 @@ private:
     void OnFinished();
     void PollProgress();
     void DrawLoop(const std::vector<double>& values);
-    void SetPanelLocked(bool locked);
     void SyncLocalColumns();
     void ShowDataSetResults();
     fit::DataSet DataSetOf(std::size_t k) const;
@@ -153,7 +152,6 @@ private:
     std::thread Worker;
     QTimer* Poll = nullptr;
     std::int64_t TotalEvaluations = 1;
-    std::array<bool, 3> WasEnabled{};
 };
 
 // Adds "Fit" > "Fit to measured curve..." to the window, and "File" > "Open project..." and

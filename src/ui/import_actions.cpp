@@ -85,23 +85,17 @@ MeasuredCurveActions::MeasuredCurveActions(AppWindow& window, std::unique_ptr<Im
     ModelUnitsAction->setChecked(true);
     connect(ModelUnitsAction, &QAction::toggled, this, [this] { RedrawSweep(); });
 
-    // These connections are made after the panel's own, so they run once its handler is done.
     TForm1& form = Window.Form();
-    const auto update = [this] {
+    WindowModel& model = form.Model();
+    connect(&model, &WindowModel::LoopChanged, this, [this](LoopChange change) {
         UpdateMisfit();
-        SweepDrawn(false);
-    };
-    connect(form.Timer1, &QTimer::timeout, this, update);
-    connect(form.BitBtn1_Start, &QPushButton::clicked, this, update);
-    connect(form.SB2_Reverse, &QToolButton::clicked, this, update);
-    connect(&form, &TForm1::LoopShown, this, update);
+        SweepDrawn(change == LoopChange::Normalised);
+    });
+    connect(&model, &WindowModel::CurveChanged, this, &MeasuredCurveActions::UpdateMisfit);
+    connect(&model, &WindowModel::MisfitChanged, this,
+            [this, &model] { Window.StatusText->setText(MisfitStatusText(model.Misfit(), model.Separator())); });
     // A resized plot shows the measured curve in model units again where the sweep's drawing did.
     connect(&form, &TForm1::PlotResized, this, [this] { RedrawSweep(); });
-    connect(form.BOtworzDAT, &QPushButton::clicked, this, [this] { UpdateMisfit(); });
-    connect(form.BNormalizeSim, &QPushButton::clicked, this, [this] {
-        UpdateMisfit();
-        SweepDrawn(true);
-    });
 
     Window.setAcceptDrops(true);
     Window.installEventFilter(this);
@@ -158,13 +152,12 @@ void MeasuredCurveActions::ImportFile(const QString& path, const ImportChoice* k
         // painting are no computation of ours); the load and the drawing start from clear flags.
         ClearFloatingPointFlags();
         // FillExperiment changes nothing before it knows the import succeeds.
-        FillExperiment(file, choice, *form.Experiment);
-        form.ExpFileName = path.toStdString();
+        FillExperiment(file, choice, form.Model().Measured());
         ImportedPath = path;
         ImportedChoice = choice;
         form.ReplotExperiment();
+        form.Model().MeasuredReplaced(path.toStdString());
     });
-    UpdateMisfit();
 }
 
 bool MeasuredCurveActions::ReadAnotherCurve(QString& path, ImportChoice& choice, ExperimentData& experiment) {
@@ -213,52 +206,62 @@ void MeasuredCurveActions::UpdateMisfit() {
     // it found them: a NaN met in a table must not surface later as an error of another handler.
     std::fexcept_t flags{};
     std::fegetexceptflag(&flags, kTrappedFlags);
-    TForm1& form = Window.Form();
+    WindowModel& model = Window.Form().Model();
+    const ExperimentData& experiment = model.Measured();
+    const LayerStack& stack = model.Loop().Session.Model.Stack;
     std::array<double, kLayers> magnetisation{};
     std::array<double, kLayers> thickness{};
     for (std::size_t i = 0; i < kLayers; ++i) {
-        magnetisation[i] = static_cast<double>(form.Driver.Session.Model.Stack.M[i]);
-        thickness[i] = static_cast<double>(form.Driver.Session.Model.Stack.t[i]);
+        magnetisation[i] = static_cast<double>(stack.M[i]);
+        thickness[i] = static_cast<double>(stack.t[i]);
     }
     MisfitOptions terms{SlopeAction->isChecked(), OffsetAction->isChecked()};
-    const bool areaWithoutUnit = Area > 0 && !(form.Experiment->MomentUnit > 0) && form.Experiment->ExpRows > 0;
-    if (Area > 0 && form.Experiment->MomentUnit > 0) {
-        terms.FixedScale = SaturatedMoment(magnetisation, thickness, Area, form.Experiment->MomentUnit);
+    const bool areaWithoutUnit = Area > 0 && !(experiment.MomentUnit > 0) && experiment.ExpRows > 0;
+    if (Area > 0 && experiment.MomentUnit > 0) {
+        terms.FixedScale = SaturatedMoment(magnetisation, thickness, Area, experiment.MomentUnit);
     }
-    Saturation = SaturationProjection(magnetisation, thickness);
-    Last = ComputeMisfit(MeasuredCurve(*form.Experiment), SimulatedCurve(*form.Driver.Simulation), Saturation, terms);
+    const double saturation = SaturationProjection(magnetisation, thickness);
+    MisfitResult misfit =
+        ComputeMisfit(MeasuredCurve(experiment), SimulatedCurve(*model.Loop().Simulation), saturation, terms);
     if (areaWithoutUnit) {
-        Last.Valid = false;
-        Last.Reason = "the sample area needs the moment's unit: import the curve again and choose it";
+        misfit.Valid = false;
+        misfit.Reason = "the sample area needs the moment's unit: import the curve again and choose it";
     }
     std::fesetexceptflag(&flags, kTrappedFlags);
-    Window.StatusText->setText(MisfitStatusText(Last, form.Separator));
+    model.SetMisfit(misfit, saturation);
+}
+
+const MisfitResult& MeasuredCurveActions::LastMisfit() const {
+    return Window.Form().Model().Misfit();
+}
+
+double MeasuredCurveActions::LastSaturation() const {
+    return Window.Form().Model().MisfitSaturation();
 }
 
 bool MeasuredCurveActions::ShowsProjection() const {
-    TForm1& form = Window.Form();
-    const Plot& plot = *form.Driver.PlotState;
-    const DisplayMode mode = form.CurrentDisplayMode();
+    const WindowModel& model = Window.Form().Model();
+    const Plot& plot = *model.Loop().PlotState;
+    const DisplayMode mode = model.Mode();
     return (mode == DisplayMode::MvHx || mode == DisplayMode::MvHy) && plot.SimXCol == 1 && plot.SimYCol == 2 &&
            plot.ExpXCol == 1 && plot.ExpYCol == 2;
 }
 
 void MeasuredCurveActions::SweepDrawn(bool normalised) {
-    TForm1& form = Window.Form();
-    Plot& plot = *form.Driver.PlotState;
+    const Plot& plot = *Window.Form().Model().Loop().PlotState;
     Normalised = normalised;
-    if (ModelUnitsAction->isChecked() && Last.Valid && ShowsProjection()) {
+    if (ModelUnitsAction->isChecked() && LastMisfit().Valid && ShowsProjection()) {
         DrawSweep(true);
     }
     SweepDrawing = plot.Clears;
 }
 
 void MeasuredCurveActions::RedrawSweep() {
-    const Plot& plot = *Window.Form().Driver.PlotState;
+    const Plot& plot = *Window.Form().Model().Loop().PlotState;
     if (plot.Clears != SweepDrawing || !ShowsProjection()) {
         return; // the plot shows something else since: a replot, a fitted loop, another display
     }
-    DrawSweep(ModelUnitsAction->isChecked() && Last.Valid);
+    DrawSweep(ModelUnitsAction->isChecked() && LastMisfit().Valid);
     SweepDrawing = plot.Clears;
 }
 
@@ -267,11 +270,12 @@ void MeasuredCurveActions::DrawSweep(bool modelUnits) {
     std::fexcept_t flags{};
     std::fegetexceptflag(&flags, kTrappedFlags);
     TForm1& form = Window.Form();
+    WindowModel& model = form.Model();
     form.Guarded([&] {
-        const ExperimentData& experiment = *form.Experiment;
-        const SimulationData& simulation = *form.Driver.Simulation;
-        Plot& plot = *form.Driver.PlotState;
-        const int style = form.RadioGroup_p.ItemIndex();
+        const ExperimentData& experiment = model.Measured();
+        const SimulationData& simulation = *model.Loop().Simulation;
+        Plot& plot = *model.Loop().PlotState;
+        const int style = model.PointStyleItem();
         if (Normalised) {
             // The normalisation ranges the plot over the measured curve; in model units it is
             // ranged over the simulated projection the measured curve is brought to.
@@ -281,13 +285,13 @@ void MeasuredCurveActions::DrawSweep(bool modelUnits) {
         }
         if (!modelUnits) {
             plot.ReplotSweep(experiment.ExpTable.Column(1), experiment.ExpTable.Column(2), experiment.ExpRows, style,
-                             simulation, form.Separator);
+                             simulation, model.Separator());
             return;
         }
-        const ModelUnitsCurve curve =
-            MeasuredInModelUnits(MeasuredCurve(experiment), SimulatedCurve(simulation), Last, Saturation);
+        const ModelUnitsCurve curve = MeasuredInModelUnits(MeasuredCurve(experiment), SimulatedCurve(simulation),
+                                                           model.Misfit(), model.MisfitSaturation());
         plot.ReplotSweep(curve.Field.data(), curve.Value.data(), static_cast<std::int32_t>(curve.Value.size()), style,
-                         simulation, form.Separator);
+                         simulation, model.Separator());
     });
     std::fesetexceptflag(&flags, kTrappedFlags);
 }

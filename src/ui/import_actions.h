@@ -17,8 +17,9 @@ inline namespace ui {
 class AppWindow;
 
 // "File" > "Import measured curve...", a file dropped onto the window, the "Compare" menu's
-// background terms and the misfit in the status bar. The misfit is brought up to date after each
-// load or import, each Start, Reverse and normalisation, and after every tick of a sweep.
+// background terms and the misfit in the status bar. The misfit is brought up to date, in the
+// window's model, whenever the model's measured curve or loop changes: after each load or import,
+// each Start, Reverse and normalisation, every tick of a sweep and every loop computed whole.
 // While a misfit exists and "Measured curve in model units" is checked, the sweep's plot of the
 // projection against the field shows the measured curve in the simulated projection's units
 // (MeasuredInModelUnits), redrawn after each Start, Reverse, tick and normalisation and when the
@@ -47,9 +48,9 @@ public:
     // Replaces the dialogs (tests answer them from a script).
     void SetDialogs(std::unique_ptr<ImportDialogs> dialogs) { Dialogs = std::move(dialogs); }
 
-    const MisfitResult& LastMisfit() const { return Last; }
-    // The saturation projection (T) the last misfit divided by.
-    double LastSaturation() const { return Saturation; }
+    // The window model's misfit, and the saturation projection (T) it divided by.
+    const MisfitResult& LastMisfit() const;
+    double LastSaturation() const;
 
     // The sample's area (m^2) that fixes the comparison's scale; 0 for a fitted scale.
     double SampleArea() const { return Area; }
@@ -83,10 +84,8 @@ private:
     std::unique_ptr<ImportDialogs> Dialogs;
     QString ImportedPath;
     ImportChoice ImportedChoice;
-    MisfitResult Last;
     double Area = 0;
     QString AreaText;
-    double Saturation = 0;
     std::uint64_t SweepDrawing = 0; // the plot's clear count when it last showed the sweep's drawing
     bool Normalised = false;        // that drawing was a normalisation's
 };

@@ -47,9 +47,12 @@ LiveUpdate::LiveUpdate(AppWindow& window) : QObject(&window), Window(window) {
 
     TForm1& form = Window.Form();
     connect(&form, &TForm1::ParametersEdited, this, &LiveUpdate::Request);
-    connect(form.BitBtn1_Start, &QPushButton::clicked, this, &LiveUpdate::Cancel);
-    connect(form.SB2_Reverse, &QToolButton::clicked, this, &LiveUpdate::Cancel);
-    connect(form.Timer1, &QTimer::timeout, this, &LiveUpdate::Cancel);
+    // A sweep's Start, Reverse or tick makes a loop in the making stale.
+    connect(&form.Model(), &WindowModel::LoopChanged, this, [this](LoopChange change) {
+        if (change == LoopChange::Swept) {
+            Cancel();
+        }
+    });
     if (auto* newton = Window.findChild<QAction*>(QStringLiteral("SolverNewton"))) {
         connect(newton, &QAction::triggered, this, &LiveUpdate::Request);
     }
@@ -68,8 +71,9 @@ LiveUpdate::~LiveUpdate() {
 
 bool LiveUpdate::Acting() const {
     TForm1& form = Window.Form();
-    return Action->isChecked() && form.Driver.Session.Solver.Method == SolverMethod::Newton &&
-           form.BitBtn1_Start->isEnabled() && !form.Driver.IsRunning();
+    const SweepDriver& loop = form.Model().Loop();
+    return Action->isChecked() && loop.Session.Solver.Method == SolverMethod::Newton && form.CanStart() &&
+           !loop.IsRunning();
 }
 
 void LiveUpdate::Cancel() {
@@ -86,27 +90,28 @@ void LiveUpdate::Request() {
         return; // a field that does not convert is already said in the status bar
     }
     auto computation = std::make_shared<Computation>();
-    computation->Panel = form.PanelSweep();
-    computation->Mode = form.CurrentDisplayMode();
+    const WindowModel& model = form.Model();
+    computation->Panel = model.Sweep();
+    computation->Mode = model.Mode();
     try {
         // Start's intake and display preset on a copy of the session, so that the loop begins
         // where Start would begin it (angles, generator) and the window changes only once the
         // loop is shown.
-        const ParameterSet set = form.PanelParameters();
-        SweepSession session = form.Driver.Session;
+        const ParameterSet set = model.Parameters();
+        SweepSession session = model.Loop().Session;
         session.SetParameters(set.Model);
         session.SetSweep({set.Sweep.StartKiloAmperesPerMetre, set.Sweep.Steps, set.Sweep.StepKiloAmperesPerMetre});
         // The preset's range must map onto the plot (DeltaR with an amplitude of 0 does not): said
         // here, before any loop, as Start would say it.
         Plot plot;
         plot.CreationDefaults();
-        plot.Range.Bounds = form.Driver.PlotState->Range.Bounds;
+        plot.Range.Bounds = model.Loop().PlotState->Range.Bounds;
         plot.Range.Bounds.MinY = -0.01;
         plot.Range.Bounds.MaxY = 0.01;
         if (PresetDisplayMode(session, computation->Mode, plot.Range.Bounds, plot.SimXCol, plot.SimYCol,
-                              computation->Panel.DeltaR, form.Separator)
+                              computation->Panel.DeltaR, model.Separator())
                 .Applied) {
-            plot.ClearScreen(kCrossPointItem, form.Separator);
+            plot.ClearScreen(kCrossPointItem, model.Separator());
         }
         computation->Model = set.Model;
         const BranchSweep first = set.Sweep;
@@ -142,7 +147,7 @@ void LiveUpdate::Finished(const std::shared_ptr<Computation>& computation) {
     ++ShownCount;
     const QString said = Window.Form().ShowComputedLoop(computation->Panel, computation->Mode, computation->Result);
     std::vector<ModeRow> modes = computation->Result.Modes;
-    modes.resize(static_cast<std::size_t>(std::max(Window.Form().Driver.Simulation->SimRows, 0)));
+    modes.resize(static_cast<std::size_t>(std::max(Window.Form().Model().Loop().Simulation->SimRows, 0)));
     emit ModesShown(modes);
     emit Message(said);
 }

@@ -42,19 +42,20 @@ QString Caption(const std::string& text) {
 } // namespace
 
 TForm1::TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent)
-    : QWidget(parent), Reporter(reporter), Dialogs(dialogs) {
+    : QWidget(parent), State(RegionalDecimalSeparator()), Reporter(reporter), Dialogs(dialogs) {
     setObjectName(QStringLiteral("Form1"));
-    Separator = RegionalDecimalSeparator();
-    Driver.Separator = Separator;
     BuildControls();
     // The default texts are written with a full stop; where the regional separator differs they
     // are shown with it, so that Start with the defaults converts them.
-    if (Separator != '.') {
+    if (State.Separator() != '.') {
         for (QLineEdit* edit : findChildren<QLineEdit*>()) {
-            edit->setText(edit->text().replace(QLatin1Char('.'), QLatin1Char(Separator)));
+            edit->setText(edit->text().replace(QLatin1Char('.'), QLatin1Char(State.Separator())));
         }
     }
     RegisterNumberFields();
+    State.TakeTexts(PanelTexts(), Text(EditDR));
+    State.SetMode(CurrentDisplayMode());
+    State.SetPointStyleItem(RadioGroup_p.ItemIndex());
     BindEvents();
     Guarded([this] { FormCreate(); });
 }
@@ -97,10 +98,10 @@ void TForm1::CheckNumberField(NumberField& field) {
     try {
         switch (field.Kind) {
         case NumberKind::Extended:
-            TextToReal(text, Separator);
+            TextToReal(text, State.Separator());
             break;
         case NumberKind::Double:
-            TextToDouble(text, Separator);
+            TextToDouble(text, State.Separator());
             break;
         case NumberKind::Integer:
             TextToInteger(text);
@@ -128,11 +129,6 @@ void TForm1::CheckNumberField(NumberField& field) {
         CurrentInputMessage = message;
         emit InputMessageChanged(message);
     }
-}
-
-void TForm1::WriteValue(QLineEdit* edit, double value) {
-    edit->setText(Caption(ShortestNumberText(value, Separator)));
-    ShowFromStart(edit);
 }
 
 void TForm1::ShowFromStart(QLineEdit* edit) {
@@ -174,19 +170,46 @@ void TForm1::BindEvents() {
     }
     connect(AnisotropyGroup, &QButtonGroup::idClicked, this, &TForm1::Edited);
     connect(DisplayModeGroup, &QButtonGroup::idClicked, this, &TForm1::Edited);
+
+    // The model follows a button checked by the program too, not only by a click.
+    connect(AnisotropyGroup, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked && !WritingPanel) {
+            State.TakeTexts(PanelTexts(), Text(EditDR));
+        }
+    });
+    connect(DisplayModeGroup, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) {
+            State.SetMode(CurrentDisplayMode());
+        }
+    });
+    connect(RadioGroup_p.Items, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked) {
+            State.SetPointStyleItem(id);
+        }
+    });
+    connect(&State, &WindowModel::ParametersChanged, this, &TForm1::ShowModelParameters);
+
+    // The loop's listeners hear of it once the panel's own handler is done, whether or not it
+    // succeeded.
+    const auto swept = [this] { State.LoopUpdated(LoopChange::Swept); };
+    connect(Timer1, &QTimer::timeout, this, swept);
+    connect(BitBtn1_Start, &QPushButton::clicked, this, swept);
+    connect(SB2_Reverse, &QToolButton::clicked, this, swept);
+    connect(BNormalizeSim, &QPushButton::clicked, this, [this] { State.LoopUpdated(LoopChange::Normalised); });
 }
 
 void TForm1::Edited() {
     if (!WritingPanel) {
+        State.TakeTexts(PanelTexts(), Text(EditDR));
         emit ParametersEdited();
     }
 }
 
 void TForm1::RefreshViews() {
-    LabelMinX->setText(Caption(Driver.PlotState->LabelMinX));
-    LabelMaxX->setText(Caption(Driver.PlotState->LabelMaxX));
-    LabelMinY->setText(Caption(Driver.PlotState->LabelMinY));
-    LabelMaxY->setText(Caption(Driver.PlotState->LabelMaxY));
+    LabelMinX->setText(Caption(State.Loop().PlotState->LabelMinX));
+    LabelMaxX->setText(Caption(State.Loop().PlotState->LabelMaxX));
+    LabelMinY->setText(Caption(State.Loop().PlotState->LabelMinY));
+    LabelMaxY->setText(Caption(State.Loop().PlotState->LabelMaxY));
     Image1->update();
     Image2->update();
 }
@@ -234,28 +257,26 @@ ParameterTexts TForm1::PanelTexts() const {
     return texts;
 }
 
-SweepParameters TForm1::PanelSweep() const {
-    return {PanelTexts(), Text(EditDR), RadioGroup_p.ItemIndex()};
-}
-
-ParameterSet TForm1::PanelParameters() const {
-    ParameterSet base;
-    base.Model = Driver.Session.Parameters();
-    ParameterSet set = ParametersOf(PanelTexts(), Separator, base);
-    set.Model.DeltaR = TextToReal(Text(EditDR), Separator);
-    return set;
-}
-
-void TForm1::SetPanelTexts(const ParameterTexts& texts, const std::string* deltaR) {
+bool TForm1::WriteFields(const ParameterTexts& texts, const std::string* deltaR, FieldWriting how) {
     const bool writing = WritingPanel;
     WritingPanel = true;
-    auto write = [this](QLineEdit* edit, const std::string& text) {
+    bool changed = false;
+    auto write = [this, how, &changed](QLineEdit* edit, const std::string& text) {
         QString shown = Caption(text);
-        if (Separator != '.') {
-            shown.replace(QLatin1Char('.'), QLatin1Char(Separator));
+        if (how == FieldWriting::EveryFieldFromFile) {
+            if (State.Separator() != '.') {
+                shown.replace(QLatin1Char('.'), QLatin1Char(State.Separator()));
+            }
+        } else if (edit->text() == shown) {
+            return;
         }
+        changed = changed || edit->text() != shown;
         edit->setText(shown);
         ShowFromStart(edit);
+    };
+    auto move = [&changed](QScrollBar* bar, int degrees) {
+        changed = changed || bar->value() != degrees;
+        bar->setValue(degrees);
     };
     const std::array<QLineEdit*, kLayers> m{Edit1M, Edit2M, Edit3M, Edit4M};
     const std::array<QLineEdit*, kLayers> t{Edit1t, Edit2t, Edit3t, Edit4t};
@@ -265,7 +286,7 @@ void TForm1::SetPanelTexts(const ParameterTexts& texts, const std::string* delta
         write(m[i], texts.M[i]);
         write(t[i], texts.t[i]);
         write(k[i], texts.K[i]);
-        axes[i]->setValue(texts.AxisDegrees[i]);
+        move(axes[i], texts.AxisDegrees[i]);
     }
     write(Edit1J, texts.J1);
     write(Edit1J2, texts.Jbq1);
@@ -276,12 +297,12 @@ void TForm1::SetPanelTexts(const ParameterTexts& texts, const std::string* delta
     write(Edit_sp_Ramp, texts.Ramp);
     write(Edit_sp_conv, texts.Conv);
     write(Edit_sp_maxiter, texts.MaxIter);
-    ScrollBarHA->setValue(texts.FieldAngleDegrees);
+    move(ScrollBarHA, texts.FieldAngleDegrees);
     // The buttons are exclusive: checking one unchecks the other.
-    if (texts.QuarticChecked) {
-        RadioButton2_q->setChecked(true);
-    } else if (texts.UniaxialChecked) {
-        RadioButton2_ua->setChecked(true);
+    QRadioButton* form = texts.QuarticChecked ? RadioButton2_q : texts.UniaxialChecked ? RadioButton2_ua : nullptr;
+    if (form != nullptr) {
+        changed = changed || !form->isChecked();
+        form->setChecked(true);
     }
     write(Edit_startF, texts.StartF);
     write(Edit_Nstep, texts.Nstep);
@@ -290,7 +311,19 @@ void TForm1::SetPanelTexts(const ParameterTexts& texts, const std::string* delta
         write(EditDR, *deltaR);
     }
     WritingPanel = writing;
+    return changed;
+}
+
+void TForm1::SetPanelTexts(const ParameterTexts& texts, const std::string* deltaR) {
+    WriteFields(texts, deltaR, FieldWriting::EveryFieldFromFile);
     Edited();
+}
+
+void TForm1::ShowModelParameters() {
+    const std::string deltaR = State.DeltaRText();
+    if (!WritingPanel && WriteFields(ParameterTexts(State.Texts()), &deltaR, FieldWriting::ChangedFields)) {
+        Edited();
+    }
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -322,7 +355,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         units *= 10;
     }
     // A text that is not a plain number (yet) is left as it is; the key does nothing else.
-    if (const auto stepped = SteppedNumberText(Text(edit), units, Separator)) {
+    if (const auto stepped = SteppedNumberText(Text(edit), units, State.Separator())) {
         const int fromEnd = static_cast<int>(edit->text().size()) - edit->cursorPosition();
         edit->setText(Caption(*stepped));
         edit->setCursorPosition(std::max(0, static_cast<int>(edit->text().size()) - fromEnd));
@@ -335,23 +368,23 @@ SweepFieldTexts TForm1::ReadSweepFields() const {
 }
 
 void TForm1::FormCreate() {
-    ExpFileName.clear();
-    Experiment->ClearExpTable();
-    Driver.Create(ReadSweepFields());
+    State.Measured().ClearExpTable();
+    State.MeasuredReplaced({});
+    State.Loop().Create(ReadSweepFields());
     ClearVectorScreen();
 }
 
 void TForm1::BitBtn1_StartClick() {
-    Driver.Start(PanelSweep(), CurrentDisplayMode(), Experiment.get(), [this] {
-        Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndKiloAmperesPerMetre, 4, Separator)));
-    });
+    State.Loop().Start(
+        {PanelTexts(), Text(EditDR), RadioGroup_p.ItemIndex()}, CurrentDisplayMode(), &State.Measured(),
+        [this] { Label_endF->setText(Caption(FinalFieldCaption(State.Loop().Session.EndKiloAmperesPerMetre, 4, State.Separator()))); });
     BitBtn1_Start->setEnabled(false);
     SB1_Stop->setEnabled(true);
     Timer1->start();
 }
 
 void TForm1::EndSweep() {
-    Driver.Stop();
+    State.Loop().Stop();
     Timer1->stop();
     BitBtn1_Start->setEnabled(true);
     SB1_Stop->setEnabled(false);
@@ -365,14 +398,14 @@ void TForm1::SB1_StopClick() {
 
 void TForm1::SB2_ReverseClick() {
     // The fields as they stand are what is reversed: a text that does not convert halts here.
-    TakeSweepFields(Driver.Session, ReadSweepFields(), Separator);
-    const SweepFieldTexts reversed = Driver.Reverse();
+    TakeSweepFields(State.Loop().Session, ReadSweepFields(), State.Separator());
+    const SweepFieldTexts reversed = State.Loop().Reverse();
     // Rewriting the two fields runs their change handlers, as typing does.
     Edit_startF->setText(Caption(reversed.StartF));
     Edit_stepF->setText(Caption(reversed.StepF));
     ShowFromStart(Edit_startF);
     ShowFromStart(Edit_stepF);
-    Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndKiloAmperesPerMetre, 5, Separator)));
+    Label_endF->setText(Caption(FinalFieldCaption(State.Loop().Session.EndKiloAmperesPerMetre, 5, State.Separator())));
     BZapiszDAT->setEnabled(false);
     BitBtn1_Start->setEnabled(false);
     SB2_Reverse->setEnabled(false);
@@ -385,11 +418,11 @@ void TForm1::SweepFieldsChanged() {
     // the field is marked and its message shown in the status bar; the message box comes when
     // the value is used (Start, Reverse), so that no keystroke is lost to it.
     try {
-        TakeSweepFields(Driver.Session, ReadSweepFields(), Separator);
+        TakeSweepFields(State.Loop().Session, ReadSweepFields(), State.Separator());
     } catch (const ProgramError&) {
         return;
     }
-    Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndKiloAmperesPerMetre, 4, Separator)));
+    Label_endF->setText(Caption(FinalFieldCaption(State.Loop().Session.EndKiloAmperesPerMetre, 4, State.Separator())));
 }
 
 void TForm1::Edit_startFChange() {
@@ -404,21 +437,9 @@ void TForm1::Edit_stepFChange() {
 
 void TForm1::Timer1Timer() {
     Timer1->stop();
-    const TickResult result = Driver.Tick(Text(EditDR), CurrentDisplayMode());
-    if (Driver.Recorded) {
-        const SweepSession& session = Driver.Session;
-        const LayerStack& stack = session.Model.Stack;
-        QLabel* const angleLabels[] = {Label1, Label2, Label3};
-        for (std::size_t i = 0; i < 3; ++i) {
-            if (stack.t[i] > 0) {
-                angleLabels[i]->setText(Caption(GeneralNumberText(session.Theta[i], 5, Separator)));
-            }
-        }
-        Label7->setText(Caption(GeneralNumberText(session.Theta[3], 5, Separator)));
-        Label4->setText(Caption(GeneralNumberText(session.CurrentEnergy, 5, Separator)));
-        Label5->setText(QString::number(session.IterationCount));
-        Label6->setText(QString::number(session.StepIndex));
-        ReplotVectorScreen();
+    const TickResult result = State.Loop().Tick(Text(EditDR), CurrentDisplayMode());
+    if (State.Loop().Recorded) {
+        ShowVariables();
         emit StepRecorded();
     }
     switch (result) {
@@ -434,6 +455,22 @@ void TForm1::Timer1Timer() {
     }
 }
 
+void TForm1::ShowVariables() {
+    const SweepSession& session = State.Loop().Session;
+    const LayerStack& stack = session.Model.Stack;
+    QLabel* const angleLabels[] = {Label1, Label2, Label3};
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (stack.t[i] > 0) {
+            angleLabels[i]->setText(Caption(GeneralNumberText(session.Theta[i], 5, State.Separator())));
+        }
+    }
+    Label7->setText(Caption(GeneralNumberText(session.Theta[3], 5, State.Separator())));
+    Label4->setText(Caption(GeneralNumberText(session.CurrentEnergy, 5, State.Separator())));
+    Label5->setText(QString::number(session.IterationCount));
+    Label6->setText(QString::number(session.StepIndex));
+    ReplotVectorScreen();
+}
+
 QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode mode, const LoopResult& result) {
     QString said;
     // A live loop says its problems in the status bar: a message box would take the keys typed next.
@@ -442,19 +479,19 @@ QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode 
         // Start's own preparation: the intake, the final field's caption, the display preset and
         // the fresh plot with the measured curve; the rows then come from the computed loop
         // instead of the ticks, drawn as each tick draws its row.
-        Driver.Start(parameters, mode, Experiment.get(), [this] {
-            Label_endF->setText(Caption(FinalFieldCaption(Driver.Session.EndKiloAmperesPerMetre, 4, Separator)));
+        State.Loop().Start(parameters, mode, &State.Measured(), [this] {
+            Label_endF->setText(Caption(FinalFieldCaption(State.Loop().Session.EndKiloAmperesPerMetre, 4, State.Separator())));
         });
-        Driver.Stop();
-        SweepSession& session = Driver.Session;
-        SimulationData& simulation = *Driver.Simulation;
+        State.Loop().Stop();
+        SweepSession& session = State.Loop().Session;
+        SimulationData& simulation = *State.Loop().Simulation;
         const auto columns = DisplayColumnsFor(mode);
         std::int32_t row = 0;
         for (std::size_t branch = 0; branch < result.BranchRows.size(); ++branch) {
             if (branch > 0) {
                 // Reverse, as its button gives it, without rewriting the sweep fields.
-                Driver.Reverse();
-                Driver.Stop();
+                State.Loop().Reverse();
+                State.Loop().Stop();
             }
             for (std::int32_t i = 0; i < result.BranchRows[branch] && simulation.SimRows < MaxRows; ++i, ++row) {
                 ++simulation.SimRows;
@@ -465,9 +502,9 @@ QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode 
                     }
                 }
                 if (columns) {
-                    Driver.PlotState->ShowColumns(*columns);
+                    State.Loop().PlotState->ShowColumns(*columns);
                 }
-                Driver.PlotState->PlotLivePoint(simulation);
+                State.Loop().PlotState->PlotLivePoint(simulation);
             }
             session.StepIndex = result.BranchRows[branch];
         }
@@ -478,18 +515,7 @@ QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode 
             session.IterationCount = static_cast<std::int32_t>(result[Observable::Iterations][last]);
             session.CurrentEnergy = result[Observable::Energy][last];
             session.Projection = result[Observable::Projection][last];
-            const LayerStack& stack = session.Model.Stack;
-            QLabel* const angleLabels[] = {Label1, Label2, Label3};
-            for (std::size_t i = 0; i < 3; ++i) {
-                if (stack.t[i] > 0) {
-                    angleLabels[i]->setText(Caption(GeneralNumberText(session.Theta[i], 5, Separator)));
-                }
-            }
-            Label7->setText(Caption(GeneralNumberText(session.Theta[3], 5, Separator)));
-            Label4->setText(Caption(GeneralNumberText(session.CurrentEnergy, 5, Separator)));
-            Label5->setText(QString::number(session.IterationCount));
-            Label6->setText(QString::number(session.StepIndex));
-            ReplotVectorScreen();
+            ShowVariables();
         }
         SB2_Reverse->setEnabled(true);
         BZapiszDAT->setEnabled(simulation.SimRows > 0);
@@ -503,24 +529,68 @@ QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode 
     }
     ClearFloatingPointFlags();
     RefreshViews();
-    emit LoopShown();
+    State.LoopUpdated(LoopChange::Computed);
     return said;
 }
 
 void TForm1::ClearScreen() {
-    Driver.PlotState->ClearScreen(RadioGroup_p.ItemIndex(), Separator);
+    State.Loop().PlotState->ClearScreen(RadioGroup_p.ItemIndex(), State.Separator());
 }
 
 void TForm1::ReplotData(const double* xs, const double* ys, std::int32_t count) {
-    Driver.PlotState->ReplotData(xs, ys, count);
+    State.Loop().PlotState->ReplotData(xs, ys, count);
 }
 
 void TForm1::ReplotExperiment() {
-    if (Experiment->ExpRows > 0) {
+    if (State.Measured().ExpRows > 0) {
         ScrollBarHP->setEnabled(true);
-        ScrollBarHP->setMaximum(Experiment->ExpRows);
+        ScrollBarHP->setMaximum(State.Measured().ExpRows);
     }
-    Driver.PlotState->ReplotExperiment(*Experiment, *Driver.Simulation, RadioGroup_p.ItemIndex(), Separator);
+    State.Loop().PlotState->ReplotExperiment(State.Measured(), *State.Loop().Simulation, RadioGroup_p.ItemIndex(),
+                                             State.Separator());
+}
+
+void TForm1::ReplotExperiment(const ExperimentData& curve) {
+    State.Loop().PlotState->ReplotExperiment(curve, *State.Loop().Simulation, RadioGroup_p.ItemIndex(),
+                                             State.Separator());
+}
+
+bool TForm1::CanStart() const {
+    return BitBtn1_Start->isEnabled();
+}
+
+void TForm1::StartIfEnabled() {
+    if (CanStart()) {
+        BitBtn1_Start->click();
+    }
+}
+
+void TForm1::LockSweepControls(bool locked) {
+    const std::array<QWidget*, 3> controls{BitBtn1_Start, SB2_Reverse, BOtworzDAT};
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (locked) {
+            WasEnabled[i] = controls[i]->isEnabled();
+            controls[i]->setEnabled(false);
+        } else {
+            controls[i]->setEnabled(WasEnabled[i]);
+        }
+    }
+    if (!locked) {
+        // A sweep that ended meanwhile frees Start; one still running keeps it disabled.
+        BitBtn1_Start->setEnabled(!State.Loop().IsRunning());
+    }
+}
+
+void TForm1::ChooseDisplayMode(DisplayMode mode) {
+    const std::pair<DisplayMode, QRadioButton*> buttons[] = {
+        {DisplayMode::MvHx, RadioButton4_MvH},   {DisplayMode::MvHy, RadioButton4_MvHy},
+        {DisplayMode::MvHz, RadioButton4_MvHz},  {DisplayMode::ThetaTheta, RadioButton4_tt},
+        {DisplayMode::DeltaR, RadioButton4_GMR}, {DisplayMode::Fmr, RadioButton5FMR}};
+    for (const auto& [each, button] : buttons) {
+        if (each == mode) {
+            button->setChecked(true);
+        }
+    }
 }
 
 void TForm1::BReplot1Click() {
@@ -530,63 +600,66 @@ void TForm1::BReplot1Click() {
 void TForm1::BReplot2Click() {
     ScrollBarHP->setEnabled(false);
     ClearScreen();
-    Driver.PlotState->ReplotBoth(*Experiment, *Driver.Simulation);
+    State.Loop().PlotState->ReplotBoth(State.Measured(), *State.Loop().Simulation);
 }
 
 void TForm1::BNormalizeSimClick() {
-    const double first = Driver.Simulation->SimTable.At(2, 1);
+    const double first = State.Loop().Simulation->SimTable.At(2, 1);
     const double divisor = first != 0 ? std::fabs(first) : 1.0;
     // Row 1 is divided too, so it becomes +-1 and a second press changes nothing.
-    for (std::int32_t row = 1; row <= Driver.Simulation->SimRows; ++row) {
-        Driver.Simulation->SimTable.At(2, row) = Driver.Simulation->SimTable.At(2, row) / divisor;
+    for (std::int32_t row = 1; row <= State.Loop().Simulation->SimRows; ++row) {
+        State.Loop().Simulation->SimTable.At(2, row) = State.Loop().Simulation->SimTable.At(2, row) / divisor;
     }
     ReplotExperiment();
     ClearScreen();
     ScrollBarHP->setEnabled(false);
-    Driver.PlotState->ReplotBoth(*Experiment, *Driver.Simulation);
+    State.Loop().PlotState->ReplotBoth(State.Measured(), *State.Loop().Simulation);
 }
 
 void TForm1::RadioGroup_pClick() {
     ClearScreen();
-    ReplotData(Experiment->ExpTable.Column(Driver.PlotState->ExpXCol),
-               Experiment->ExpTable.Column(Driver.PlotState->ExpYCol), Experiment->ExpRows);
+    ReplotData(State.Measured().ExpTable.Column(State.Loop().PlotState->ExpXCol),
+               State.Measured().ExpTable.Column(State.Loop().PlotState->ExpYCol), State.Measured().ExpRows);
 }
 
 void TForm1::ColumnChosen(std::int32_t& column, const RadioGroup& group) {
     const std::int32_t chosen = group.ItemIndex() + 1;
-    if (chosen >= 1 && chosen <= Experiment->ExpCols) {
+    if (chosen >= 1 && chosen <= State.Measured().ExpCols) {
         column = chosen;
     }
     ClearScreen();
-    ReplotData(Experiment->ExpTable.Column(Driver.PlotState->ExpXCol),
-               Experiment->ExpTable.Column(Driver.PlotState->ExpYCol), Experiment->ExpRows);
+    ReplotData(State.Measured().ExpTable.Column(State.Loop().PlotState->ExpXCol),
+               State.Measured().ExpTable.Column(State.Loop().PlotState->ExpYCol), State.Measured().ExpRows);
 }
 
 void TForm1::RadioGroup_pxClick() {
-    ColumnChosen(Driver.PlotState->ExpXCol, RadioGroup_px);
+    ColumnChosen(State.Loop().PlotState->ExpXCol, RadioGroup_px);
 }
 void TForm1::RadioGroup_pyClick() {
-    ColumnChosen(Driver.PlotState->ExpYCol, RadioGroup_py);
+    ColumnChosen(State.Loop().PlotState->ExpYCol, RadioGroup_py);
 }
 
 void TForm1::ScrollBarHPChange() {
     const Real span = ScrollBarHP->maximum() - ScrollBarHP->minimum();
-    const Real picked = static_cast<Real>(static_cast<std::int64_t>(Experiment->ExpRows) * ScrollBarHP->value()) / span;
+    const Real picked =
+        static_cast<Real>(static_cast<std::int64_t>(State.Measured().ExpRows) * ScrollBarHP->value()) / span;
     CheckFloatingPoint(picked);
-    Driver.PlotState->HighlightRow = static_cast<std::int32_t>(std::nearbyint(picked));
-    const std::int32_t row = Driver.PlotState->HighlightRow;
+    State.Loop().PlotState->HighlightRow = static_cast<std::int32_t>(std::nearbyint(picked));
+    const std::int32_t row = State.Loop().PlotState->HighlightRow;
     const bool shown = row >= 1 && row <= MaxRows;
-    LabelXH->setText(
-        shown ? Caption(GeneralNumberText(Experiment->ExpTable.At(Driver.PlotState->ExpXCol, row), 6, Separator))
-              : QStringLiteral("XHighlit"));
-    LabelYH->setText(
-        shown ? Caption(GeneralNumberText(Experiment->ExpTable.At(Driver.PlotState->ExpYCol, row), 6, Separator))
-              : QStringLiteral("YHighlit"));
+    LabelXH->setText(shown
+                         ? Caption(GeneralNumberText(State.Measured().ExpTable.At(State.Loop().PlotState->ExpXCol, row),
+                                                     6, State.Separator()))
+                         : QStringLiteral("XHighlit"));
+    LabelYH->setText(shown
+                         ? Caption(GeneralNumberText(State.Measured().ExpTable.At(State.Loop().PlotState->ExpYCol, row),
+                                                     6, State.Separator()))
+                         : QStringLiteral("YHighlit"));
     ReplotExperiment();
 }
 
 void TForm1::ResizePlot(int width, int height) {
-    Plot& plot = *Driver.PlotState;
+    Plot& plot = *State.Loop().PlotState;
     if (plot.Image.Width() == width && plot.Image.Height() == height) {
         return;
     }
@@ -599,13 +672,13 @@ void TForm1::ResizePlot(int width, int height) {
     // recorded rows, the pen left at the last row so that a running sweep joins on. It is the same
     // drawing, so the count of fresh drawings stays.
     const std::uint64_t clears = plot.Clears;
-    const SimulationData& simulation = *Driver.Simulation;
+    const SimulationData& simulation = *State.Loop().Simulation;
     const bool fieldAndProjection = plot.SimXCol == 1 && plot.SimYCol == 2;
     const std::int32_t measuredRows =
-        fieldAndProjection || simulation.SimRows == 0 ? Experiment->ExpRows : std::int32_t{0};
+        fieldAndProjection || simulation.SimRows == 0 ? State.Measured().ExpRows : std::int32_t{0};
     try {
-        plot.ReplotSweep(Experiment->ExpTable.Column(plot.ExpXCol), Experiment->ExpTable.Column(plot.ExpYCol),
-                         measuredRows, RadioGroup_p.ItemIndex(), simulation, Separator);
+        plot.ReplotSweep(State.Measured().ExpTable.Column(plot.ExpXCol), State.Measured().ExpTable.Column(plot.ExpYCol),
+                         measuredRows, RadioGroup_p.ItemIndex(), simulation, State.Separator());
     } catch (const ProgramError&) {
         // A range that cannot be drawn leaves the plot wiped, as it left the smaller one.
     }
@@ -616,13 +689,13 @@ void TForm1::ResizePlot(int width, int height) {
 }
 
 void TForm1::ClearVectorScreen() {
-    dravo2::ClearVectorScreen(DialImage, Driver.Session.Model.Stack.Alpha, Driver.Session.Model.FieldAngle,
-                              Driver.Session.StartKiloAmperesPerMetre);
+    dravo2::ClearVectorScreen(DialImage, State.Loop().Session.Model.Stack.Alpha, State.Loop().Session.Model.FieldAngle,
+                              State.Loop().Session.StartKiloAmperesPerMetre);
 }
 
 void TForm1::ReplotVectorScreen() {
-    dravo2::ReplotVectorScreen(DialImage, Driver.Session.Model.Stack.Alpha, Driver.Session.Model.FieldAngle,
-                               Driver.Session.StartKiloAmperesPerMetre, Driver.Session.Theta);
+    dravo2::ReplotVectorScreen(DialImage, State.Loop().Session.Model.Stack.Alpha, State.Loop().Session.Model.FieldAngle,
+                               State.Loop().Session.StartKiloAmperesPerMetre, State.Loop().Session.Theta);
 }
 
 void TForm1::AngleChanged(QScrollBar* bar, const char* hint, int layer) {
@@ -630,9 +703,9 @@ void TForm1::AngleChanged(QScrollBar* bar, const char* hint, int layer) {
     bar->setToolTip(QString::fromLatin1(hint) + QString::number(degrees));
     const Real angle = DegreesToRadians(degrees);
     if (layer > 0) {
-        Driver.Session.Model.Stack.Alpha[static_cast<std::size_t>(layer - 1)] = angle;
+        State.Loop().Session.Model.Stack.Alpha[static_cast<std::size_t>(layer - 1)] = angle;
     } else {
-        Driver.Session.Model.FieldAngle = static_cast<double>(angle);
+        State.Loop().Session.Model.FieldAngle = static_cast<double>(angle);
     }
     ClearVectorScreen();
 }
@@ -655,7 +728,7 @@ void TForm1::ScrollBarHAChange() {
 
 void TForm1::BOtworzDATClick() {
     // The dialog comes first: a cancelled load keeps the experiment already loaded.
-    int filterIndex = OpenFilterIndex;
+    int filterIndex = State.OpenFilterIndex();
     const QString name = Dialogs.OpenExperiment(filterIndex);
     // The dialog's own event loop leaves floating-point flags raised (invalid, inexact); the
     // reader's number checks must not take them for a bad number.
@@ -667,22 +740,33 @@ void TForm1::BOtworzDATClick() {
 }
 
 void TForm1::LoadExperimentFile(const QString& name, int filterIndex) {
-    OpenFilterIndex = filterIndex;
-    Experiment->ClearExpTable();
-    ExpFileName = name.toStdString();
+    State.SetOpenFilterIndex(filterIndex);
+    State.Measured().ClearExpTable();
+    const std::string fileName = name.toStdString();
+    // The curve is replaced (by an empty one at least) however the reading ends.
+    try {
+        ReadExperimentFile(fileName);
+    } catch (...) {
+        State.MeasuredReplaced(fileName);
+        throw;
+    }
+    State.MeasuredReplaced(fileName);
+}
+
+void TForm1::ReadExperimentFile(const std::string& fileName) {
     std::unique_ptr<InputFile> file;
     try {
-        file = std::make_unique<InputFile>(ExpFileName);
+        file = std::make_unique<InputFile>(fileName);
     } catch (const NotRegularFileError&) {
         throw; // a FIFO or a device is refused with a message, never waited for
     } catch (const InputOutputError&) {
         return; // a file that cannot be opened loads nothing, without a message
     }
     TextReader text([&file](char* buffer, std::size_t size) { return file->Read(buffer, size); }, true);
-    const ExperimentFormat format = OpenFilterIndex == 1 ? ExperimentFormat::Da2 : ExperimentFormat::Dat;
-    const bool rowsCut = ReadExperiment(text, format, *Experiment, Separator,
+    const ExperimentFormat format = State.OpenFilterIndex() == 1 ? ExperimentFormat::Da2 : ExperimentFormat::Dat;
+    const bool rowsCut = ReadExperiment(text, format, State.Measured(), State.Separator(),
                                         [this](const std::string& status) { Label1->setText(Caption(status)); });
-    if (Experiment->ExpRows > 0) {
+    if (State.Measured().ExpRows > 0) {
         ReplotExperiment();
     }
     if (rowsCut) {
@@ -691,7 +775,7 @@ void TForm1::LoadExperimentFile(const QString& name, int filterIndex) {
 }
 
 void TForm1::BZapiszDATClick() {
-    if (Driver.Simulation->SimRows <= 0) {
+    if (State.Loop().Simulation->SimRows <= 0) {
         return;
     }
     QString name = Dialogs.SaveResult(SaveFileName);
@@ -704,7 +788,7 @@ void TForm1::BZapiszDATClick() {
     SaveFileName = name;
     // A FIFO or device is refused rather than waited for on the interface thread.
     const WriteNote note =
-        WriteFileSafely(name.toStdString(), ResultFileText(*Driver.Simulation), SpecialFiles::Refuse);
+        WriteFileSafely(name.toStdString(), ResultFileText(*State.Loop().Simulation), SpecialFiles::Refuse);
     BZapiszDAT->setEnabled(false);
     if (note == WriteNote::LinksBroken) {
         Reporter.Report(LinksBrokenText(name));

@@ -7,6 +7,7 @@
 #include "sweep/run_loop.h"
 #include "sweep/sweep_driver.h"
 #include "ui/platform.h"
+#include "ui/window_model.h"
 
 #include <QWidget>
 
@@ -41,31 +42,8 @@ struct RadioGroup {
     void SetItemIndex(int index);
 };
 
-// The main window: every control of the instrument panel, the engine, the tables and the plot,
-// and the handlers that tie them together. Every handler runs through Guarded, so an error ends
-// the handler, is shown by the reporter, and the program goes on.
-class TForm1 : public QWidget {
-    Q_OBJECT
-public:
-    TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent = nullptr);
-    ~TForm1() override;
-
-    // The panel's size as laid out; it is also its smallest size. A larger panel gives the plot
-    // the extra room: the controls right of the plot move right and those below it move down.
-    static constexpr int kDefaultWidth = 973;
-    static constexpr int kDefaultHeight = 835;
-
-    // The sweep (session, simulation table and plot) and the measured curve, for the handlers
-    // and for tests.
-    SweepDriver Driver;
-    std::unique_ptr<ExperimentData> Experiment = std::make_unique<ExperimentData>();
-    Canvas DialImage{kDialSize, kDialSize};
-    std::string ExpFileName;
-    int OpenFilterIndex = 2;
-    QString SaveFileName = QStringLiteral("dravoresult.dat");
-    char Separator = '.';
-
-    // Controls, named as on the panel.
+// The instrument panel's controls, named as on the panel.
+struct PanelControls {
     CanvasView* Image1 = nullptr;
     CanvasView* Image2 = nullptr;
     QFrame* Panel1 = nullptr;
@@ -143,6 +121,29 @@ public:
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
     QTimer* Timer1 = nullptr;
+};
+
+// The main window: every control of the instrument panel and the handlers that tie them to the
+// window's model (parameters, measured curve, loop, misfit). The panel writes each edit into the
+// model and shows what others change there. Every handler runs through Guarded, so an error ends
+// the handler, is shown by the reporter, and the program goes on.
+class TForm1 : public QWidget, private PanelControls {
+    Q_OBJECT
+public:
+    TForm1(ErrorReporter& reporter, FileDialogs& dialogs, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The panel's size as laid out; it is also its smallest size. A larger panel gives the plot
+    // the extra room: the controls right of the plot move right and those below it move down.
+    static constexpr int kDefaultWidth = 973;
+    static constexpr int kDefaultHeight = 835;
+
+    WindowModel& Model() { return State; }
+    const WindowModel& Model() const { return State; }
+    const PanelControls& Controls() const { return *this; }
+    // The magnetisation dial as drawn, and the name the result was saved under last.
+    const Canvas& Dial() const { return DialImage; }
+    const QString& ResultFileName() const { return SaveFileName; }
 
     // One step of a running sweep, as Timer1 delivers it.
     void Timer1Timer();
@@ -151,37 +152,22 @@ public:
     // `filterIndex` (1 da2, 2 dat). Throws for a file that is not a regular one.
     void LoadExperimentFile(const QString& name, int filterIndex);
 
-    // The measured curve replotted as "Replot Exp" does (after a load or an import).
+    // The measured curve replotted as "Replot Exp" does (after a load or an import), or another
+    // measured curve drawn the same way in its place.
     void ReplotExperiment();
-
-    // The checked display mode.
-    DisplayMode CurrentDisplayMode() const;
+    void ReplotExperiment(const ExperimentData& curve);
 
     // The message of the first number field whose text does not (yet) convert, in the order Start
     // reads them, prefixed with the field's meaning; empty while every field converts.
     QString InputMessage() const { return CurrentInputMessage; }
 
-    // Writes a value the program computed into a field: the shortest text that reads back to the
-    // same double, shown from its start (sign first), the full text in the field's hint.
-    void WriteValue(QLineEdit* edit, double value);
-
-    // Shows a text the program wrote into a field from its start.
-    static void ShowFromStart(QLineEdit* edit);
-
-    // The panel read once, for Start, the fit and the live loop: the parameter fields, scroll bars
-    // and anisotropy buttons as texts; with the amplitude's text and the point-type item, what
-    // Start is given.
-    ParameterTexts PanelTexts() const;
-    SweepParameters PanelSweep() const;
-
-    // The panel's parameters in numbers, converted as Start converts them, with the session's
-    // solver and the magnetoresistance amplitude. Throws the conversion's message.
-    ParameterSet PanelParameters() const;
-
     // Writes a parameter set into the panel (texts with a full stop are shown with the regional
     // separator): the fields, scroll bars and anisotropy buttons, and the amplitude when given.
     // The change counts as one edit.
     void SetPanelTexts(const ParameterTexts& texts, const std::string* deltaR = nullptr);
+
+    // Checks the display mode's button, as a click would.
+    void ChooseDisplayMode(DisplayMode mode);
 
     // A loop computed from the panel's parameters, shown as Start and one Reverse run to the end
     // would leave the window: the plot, the dial, the labels, the tables and the session's state
@@ -189,9 +175,12 @@ public:
     // the loop was computed from. A failed step or a full table is said in the returned text.
     QString ShowComputedLoop(const SweepParameters& parameters, DisplayMode mode, const LoopResult& result);
 
-    // Up and Down in a number field step its value by one unit of its last significant digit
-    // (Shift: ten units), and so does the mouse wheel over it.
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Whether Start may be pressed now, and pressing it when it may.
+    bool CanStart() const;
+    void StartIfEnabled();
+    // While a fit runs, Start, Reverse and Read are locked; unlocked, they are as before (Start
+    // stays locked while a sweep still runs).
+    void LockSweepControls(bool locked);
 
     // Runs a handler: clears the floating-point flags, catches what it throws and shows the
     // message, then brings the views up to date with whatever state the handler reached.
@@ -199,6 +188,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Up and Down in a number field step its value by one unit of its last significant digit
+    // (Shift: ten units), and so does the mouse wheel over it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     // A sweep step recorded its row (after the panel's labels and dial show it).
@@ -207,8 +199,6 @@ signals:
     void InputMessageChanged(const QString& message);
     // A parameter field, an angle scroll bar, the anisotropy form or the display mode changed.
     void ParametersEdited();
-    // A computed loop is on show (after ShowComputedLoop).
-    void LoopShown();
     // The plot was drawn anew at a new size, as the sweep drew it, with the measured curve as
     // measured.
     void PlotResized();
@@ -255,6 +245,20 @@ private:
 
     void BuildControls();
     void BindEvents();
+    // The panel's fields as texts, as Start reads them.
+    ParameterTexts PanelTexts() const;
+    DisplayMode CurrentDisplayMode() const;
+    // Writes texts into the panel's fields: every field, the texts written with a full stop
+    // (a parameter file's) shown with the regional separator; or only the fields that differ from
+    // the texts, written as shown. The changes are one edit. Returns whether any field changed.
+    enum class FieldWriting { EveryFieldFromFile, ChangedFields };
+    bool WriteFields(const ParameterTexts& texts, const std::string* deltaR, FieldWriting how);
+    // Writes the model's parameters into the fields that differ, as one edit.
+    void ShowModelParameters();
+    static void ShowFromStart(QLineEdit* edit);
+    // The angles, energy, iterations and step of the session's last row, and the dial.
+    void ShowVariables();
+    void ReadExperimentFile(const std::string& fileName);
     SweepFieldTexts ReadSweepFields() const;
     void Edited();
     void SweepFieldsChanged();
@@ -267,6 +271,9 @@ private:
     void ResizePlot(int width, int height);
     void CheckNumberField(NumberField& field);
 
+    WindowModel State;
+    Canvas DialImage{kDialSize, kDialSize};
+    QString SaveFileName = QStringLiteral("dravoresult.dat");
     std::vector<NumberField> NumberFields;
     // The panel's own controls at their default places, and how each follows a larger panel.
     struct Anchored {
@@ -281,6 +288,7 @@ private:
     int WheelTurn = 0;         // the wheel's turn over a number field not yet stepped (1/8 degree)
     ErrorReporter& Reporter;
     FileDialogs& Dialogs;
+    std::array<bool, 3> WasEnabled{};
 };
 
 template <typename Handler> void TForm1::Guarded(Handler&& handler) {

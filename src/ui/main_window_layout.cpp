@@ -205,7 +205,7 @@ void TForm1::BuildControls() {
     const int px = 848;
     const int py = 44;
 
-    Image1 = new CanvasView(Driver.PlotState->Image, this);
+    Image1 = new CanvasView(State.Loop().PlotState->Image, this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(136, 40, kPlotWidth, kPlotHeight);
     Image2 = new CanvasView(DialImage, this);

@@ -33,13 +33,13 @@ ResonanceModesView::ResonanceModesView(TForm1& form, QWidget* parent) : QWidget(
 
 std::vector<ModeRow> ResonanceModesView::Modes() const {
     std::vector<ModeRow> modes = RowModes;
-    modes.resize(static_cast<std::size_t>(std::max(Form.Driver.Simulation->SimRows, 0)), NoModes());
+    modes.resize(static_cast<std::size_t>(std::max(Form.Model().Loop().Simulation->SimRows, 0)), NoModes());
     return modes;
 }
 
 void ResonanceModesView::StepRecorded() {
-    const SweepSession& session = Form.Driver.Session;
-    RowModes.resize(static_cast<std::size_t>(std::max(Form.Driver.Simulation->SimRows - 1, 0)), NoModes());
+    const SweepSession& session = Form.Model().Loop().Session;
+    RowModes.resize(static_cast<std::size_t>(std::max(Form.Model().Loop().Simulation->SimRows - 1, 0)), NoModes());
     RowModes.push_back(ResonanceModes(session.Model, session.Theta));
     if (isVisible()) {
         update();
@@ -56,7 +56,7 @@ void ResonanceModesView::LoopComputed(const std::vector<ModeRow>& modes) {
 void ResonanceModesView::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
-    const FigureDescription figure = BuildModesFigure(*Form.Driver.Simulation, Modes());
+    const FigureDescription figure = BuildModesFigure(*Form.Model().Loop().Simulation, Modes());
     PaintFigure(painter, figure, QRectF(rect()), logicalDpiY() / 72.0);
 }
 

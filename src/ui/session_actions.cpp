@@ -39,19 +39,19 @@ private:
     QWidget* Parent;
 };
 
-// The display-mode button of a mode's name as the sweep command writes it.
-QRadioButton* ModeButton(TForm1& form, const std::string& name) {
-    const std::pair<const char*, QRadioButton*> buttons[] = {{"MvHx", form.RadioButton4_MvH},
-                                                             {"MvHy", form.RadioButton4_MvHy},
-                                                             {"theta-theta", form.RadioButton4_tt},
-                                                             {"DeltaR", form.RadioButton4_GMR},
-                                                             {"FMR", form.RadioButton5FMR}};
-    for (const auto& [key, button] : buttons) {
+// The display mode of a mode's name as the sweep command writes it.
+std::optional<DisplayMode> ModeNamed(const std::string& name) {
+    const std::pair<const char*, DisplayMode> modes[] = {{"MvHx", DisplayMode::MvHx},
+                                                         {"MvHy", DisplayMode::MvHy},
+                                                         {"theta-theta", DisplayMode::ThetaTheta},
+                                                         {"DeltaR", DisplayMode::DeltaR},
+                                                         {"FMR", DisplayMode::Fmr}};
+    for (const auto& [key, mode] : modes) {
         if (name == key) {
-            return button;
+            return mode;
         }
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 } // namespace
@@ -94,11 +94,7 @@ SessionActions::SessionActions(AppWindow& window, std::unique_ptr<ParameterDialo
     connect(RestoreAction, &QAction::triggered, this, &SessionActions::RestoreSession);
     connect(ResetAction, &QAction::triggered, this, &SessionActions::ResetToDefaults);
     connect(QuitAction, &QAction::triggered, &Window, &QWidget::close);
-    connect(StartAction, &QAction::triggered, this, [this] {
-        if (Window.Form().BitBtn1_Start->isEnabled()) {
-            Window.Form().BitBtn1_Start->click();
-        }
-    });
+    connect(StartAction, &QAction::triggered, this, [this] { Window.Form().StartIfEnabled(); });
     RebuildRecentMenu();
 }
 
@@ -133,7 +129,7 @@ bool SessionActions::OpenFile(const QString& path) {
         ParameterFile read;
         try {
             // The keys a file leaves out keep the panel's values.
-            ParameterTexts base = form.PanelTexts();
+            ParameterTexts base = form.Model().Texts();
             read = ReadParameterFile(ReadWholeFile(path.toStdString()), base);
         } catch (const ProgramError& error) {
             throw ProgramError(QFileInfo(path).fileName().toStdString() + ": " + error.what());
@@ -142,8 +138,8 @@ bool SessionActions::OpenFile(const QString& path) {
             ChooseSolver(*read.Solver == SolverMethod::Newton);
         }
         if (read.Mode) {
-            if (QRadioButton* button = ModeButton(form, *read.Mode)) {
-                button->setChecked(true);
+            if (const std::optional<DisplayMode> mode = ModeNamed(*read.Mode)) {
+                form.ChooseDisplayMode(*mode);
             }
         }
         form.SetPanelTexts(read.Texts, read.DeltaR ? &*read.DeltaR : nullptr);
@@ -168,10 +164,10 @@ bool SessionActions::SaveFile(const QString& path) {
     bool saved = false;
     form.Guarded([&] {
         // A set that would not open again is not written: the fields are converted as Start does.
-        form.PanelParameters();
-        const SweepParameters panel = form.PanelSweep();
+        const WindowModel& model = form.Model();
+        model.Parameters();
         const std::string text =
-            ParameterFileText(panel.Texts, panel.DeltaR, form.Driver.Session.Solver.Method, form.Separator);
+            ParameterFileText(model.Texts(), model.DeltaRText(), model.Loop().Session.Solver.Method, model.Separator());
         WriteFileSafely(path.toStdString(), text, SpecialFiles::Refuse);
         saved = true;
     });
@@ -201,18 +197,17 @@ void SessionActions::SaveSession() {
     if (SettingsFile.isEmpty()) {
         return;
     }
-    TForm1& form = Window.Form();
+    const WindowModel& model = Window.Form().Model();
     QSettings settings(SettingsFile, QSettings::IniFormat);
-    const SweepParameters panel = form.PanelSweep();
     settings.setValue(QStringLiteral("session/parameters"),
-                      QString::fromStdString(ParameterFileText(panel.Texts, panel.DeltaR,
-                                                               form.Driver.Session.Solver.Method, form.Separator)));
-    const QString measured = QString::fromStdString(form.ExpFileName);
-    settings.setValue(QStringLiteral("session/measuredFile"), form.Experiment->ExpRows > 0 ? measured : QString());
+                      QString::fromStdString(ParameterFileText(model.Texts(), model.DeltaRText(),
+                                                               model.Loop().Session.Solver.Method, model.Separator())));
+    const QString measured = QString::fromStdString(model.MeasuredFile());
+    settings.setValue(QStringLiteral("session/measuredFile"), model.Measured().ExpRows > 0 ? measured : QString());
     const MeasuredCurveActions* curve = Window.MeasuredCurve;
     const bool imported = curve != nullptr && !measured.isEmpty() && curve->LastImportPath() == measured;
     settings.setValue(QStringLiteral("session/measuredRead"),
-                      imported ? QStringLiteral("import") : QString::number(form.OpenFilterIndex));
+                      imported ? QStringLiteral("import") : QString::number(model.OpenFilterIndex()));
     if (imported) {
         const ImportChoice& choice = curve->LastImportChoice();
         settings.setValue(
@@ -264,9 +259,6 @@ bool SessionActions::RestoreSession() {
             Window.MeasuredCurve->ImportFile(measured, &choice);
         } else {
             form.Guarded([&] { form.LoadExperimentFile(measured, how.toInt() == 1 ? 1 : 2); });
-            if (Window.MeasuredCurve != nullptr) {
-                Window.MeasuredCurve->UpdateMisfit();
-            }
         }
     }
     return restored;

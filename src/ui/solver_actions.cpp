@@ -14,7 +14,7 @@ void InstallSolverActions(AppWindow& window) {
     menu->setObjectName(QStringLiteral("SolverMenu"));
     auto* group = new QActionGroup(menu);
     group->setExclusive(true);
-    SolverSettings& solver = window.Form().Driver.Session.Solver;
+    SolverSettings& solver = window.Form().Model().Loop().Session.Solver;
 
     auto add = [&](const QString& text, const QString& name, SolverMethod method) {
         QAction* action = menu->addAction(text);

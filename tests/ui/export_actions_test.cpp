@@ -59,9 +59,9 @@ protected:
 
     QAction* Action(const char* name) const { return Window.findChild<QAction*>(QString::fromLatin1(name)); }
     void Sweep(int steps) {
-        Window.Form().Edit_Nstep->setText(QString::number(steps));
-        Window.Form().BitBtn1_Start->click();
-        while (Window.Form().Timer1->isActive()) {
+        Window.Form().Controls().Edit_Nstep->setText(QString::number(steps));
+        Window.Form().Controls().BitBtn1_Start->click();
+        while (Window.Form().Controls().Timer1->isActive()) {
             Window.Form().Guarded([this] { Window.Form().Timer1Timer(); });
         }
     }
@@ -79,13 +79,13 @@ TEST_F(ExportActionsTest, FileMenuExportsThePlotAndTheTable) {
     ASSERT_NE(Action("ExportTableAction"), nullptr);
     EXPECT_TRUE(Window.FileMenu->actions().contains(Action("ExportPlotAction")));
     Sweep(30);
-    ASSERT_EQ(Window.Form().Driver.Simulation->SimRows, 30);
+    ASSERT_EQ(Window.Form().Model().Loop().Simulation->SimRows, 30);
     const fs::path measured = Dir / "measured" / "curve.dat";
     fs::create_directory(measured.parent_path());
     WriteFileSafely(measured.string(), "-240000 -1.05\r\n0 0.6\r\n240000 1.05\r\n");
     Dialogs.OpenAnswers.push_back({QString::fromStdString(measured.string()), 2});
-    Window.Form().BOtworzDAT->click();
-    ASSERT_EQ(Window.Form().Experiment->ExpRows, 3);
+    Window.Form().Controls().BOtworzDAT->click();
+    ASSERT_EQ(Window.Form().Model().Measured().ExpRows, 3);
 
     FigureExportRequest png{In("loop.png"), 100, 5.08, 2.54, 8};
     Scripted->Figures.push_back(png);
@@ -108,8 +108,8 @@ TEST_F(ExportActionsTest, FileMenuExportsThePlotAndTheTable) {
     Scripted->Tables.push_back(In("loop.csv"));
     Action("ExportTableAction")->trigger();
     EXPECT_EQ(ReadWholeFile((Dir / "loop.csv").string()),
-              CsvTableText(*Window.Form().Driver.Simulation, {true, true, true, true},
-                           TableBranchNumbers(*Window.Form().Driver.Simulation)));
+              CsvTableText(*Window.Form().Model().Loop().Simulation, {true, true, true, true},
+                           TableBranchNumbers(*Window.Form().Model().Loop().Simulation)));
     EXPECT_TRUE(Reporter.Messages.empty());
 }
 

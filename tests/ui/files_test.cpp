@@ -34,7 +34,7 @@ protected:
     }
     void Load(const QString& name, int filter) {
         Dialogs.OpenAnswers.push_back({name, filter});
-        Form->BOtworzDAT->click();
+        Form->Controls().BOtworzDAT->click();
     }
     fs::path Dir;
 };
@@ -42,17 +42,17 @@ protected:
 TEST_F(FilesTest, LoadingThroughTheDatFilterDrawsTheCurve) {
     Load(Write("curve.txt", "sample\r\n@\r\n1 2\r\n3 4\r\n5 6\r\n"), 2);
     EXPECT_EQ(Dialogs.OfferedFilter, 2);
-    EXPECT_EQ(Form->Experiment->ExpRows, 3);
-    EXPECT_EQ(Form->Experiment->ExpCols, 2);
-    EXPECT_EQ(Form->Label1->text(), QStringLiteral("")); // the token that ended the first row
-    EXPECT_TRUE(Form->ScrollBarHP->isEnabled());
-    EXPECT_EQ(Form->ScrollBarHP->maximum(), 3);
-    EXPECT_EQ(Form->LabelMaxX->text(), QStringLiteral("5.5"));
+    EXPECT_EQ(Form->Model().Measured().ExpRows, 3);
+    EXPECT_EQ(Form->Model().Measured().ExpCols, 2);
+    EXPECT_EQ(Form->Controls().Label1->text(), QStringLiteral("")); // the token that ended the first row
+    EXPECT_TRUE(Form->Controls().ScrollBarHP->isEnabled());
+    EXPECT_EQ(Form->Controls().ScrollBarHP->maximum(), 3);
+    EXPECT_EQ(Form->Controls().LabelMaxX->text(), QStringLiteral("5.5"));
 
     // The filter chosen, not the name, selects the layout, and it is offered next time.
     Load(Write("curve.dat", "1 2 3\r\n4 5 6\r\n"), 1);
-    EXPECT_EQ(Form->Experiment->ExpCols, 2);
-    EXPECT_EQ(Form->OpenFilterIndex, 1);
+    EXPECT_EQ(Form->Model().Measured().ExpCols, 2);
+    EXPECT_EQ(Form->Model().OpenFilterIndex(), 1);
     Load(QString(), 2);
     EXPECT_EQ(Dialogs.OfferedFilter, 1);
 }
@@ -69,82 +69,82 @@ TEST_F(FilesTest, FlagsLeftByTheDialogDoNotSpoilTheLoad) {
     FlagRaisingDialogs dialogs;
     TForm1 form(Reporter, dialogs);
     dialogs.OpenAnswers.push_back({Write("curve.dat", "-2.4e+05 -1.05\r\n2.4e+05 1.05\r\n"), 2});
-    form.BOtworzDAT->click();
-    EXPECT_EQ(form.Experiment->ExpRows, 2);
+    form.Controls().BOtworzDAT->click();
+    EXPECT_EQ(form.Model().Measured().ExpRows, 2);
     EXPECT_TRUE(Reporter.Messages.empty());
 }
 
 TEST_F(FilesTest, ACancelledLoadKeepsTheExperiment) {
     Load(Write("curve.dat", "1 2\r\n3 4\r\n"), 2);
     Load(QString(), 2);
-    EXPECT_EQ(Form->Experiment->ExpRows, 2);
-    EXPECT_EQ(Form->Experiment->ExpTable.At(2, 2), 4);
+    EXPECT_EQ(Form->Model().Measured().ExpRows, 2);
+    EXPECT_EQ(Form->Model().Measured().ExpTable.At(2, 2), 4);
     EXPECT_TRUE(Reporter.Messages.empty());
 }
 
 TEST_F(FilesTest, ABadRowShowsItsMessageAndKeepsWhatWasRead) {
     Load(Write("bad.dat", "1 2\r\n3 4\r\n5,6\r\n"), 2);
     EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"Invalid numeric input"});
-    EXPECT_EQ(Form->Experiment->ExpRows, 3);
-    EXPECT_FALSE(Form->ScrollBarHP->isEnabled()); // nothing replotted
+    EXPECT_EQ(Form->Model().Measured().ExpRows, 3);
+    EXPECT_FALSE(Form->Controls().ScrollBarHP->isEnabled()); // nothing replotted
     Load(QString::fromStdString((Dir / "missing.dat").string()), 2);
-    EXPECT_EQ(Form->Experiment->ExpRows, 0);
+    EXPECT_EQ(Form->Model().Measured().ExpRows, 0);
     EXPECT_EQ(Reporter.Messages.size(), 1u);
 }
 
 TEST_F(FilesTest, SaveWritesTheTableAndDisablesItself) {
-    Form->BZapiszDAT->setEnabled(true);
-    Form->BZapiszDAT->click();
+    Form->Controls().BZapiszDAT->setEnabled(true);
+    Form->Controls().BZapiszDAT->click();
     EXPECT_EQ(Dialogs.OfferedName, QString()); // no rows: no dialog
-    Form->Edit_Nstep->setText(QStringLiteral("500"));
+    Form->Controls().Edit_Nstep->setText(QStringLiteral("500"));
     Start();
     RunSweep();
     const QString target = QString::fromStdString((Dir / "loop").string());
     Dialogs.SaveAnswers.push_back(target);
-    Form->BZapiszDAT->click();
+    Form->Controls().BZapiszDAT->click();
     EXPECT_EQ(Dialogs.OfferedName, QStringLiteral("dravoresult.dat"));
-    EXPECT_FALSE(Form->BZapiszDAT->isEnabled());
+    EXPECT_FALSE(Form->Controls().BZapiszDAT->isEnabled());
     EXPECT_EQ(fs::file_size(Dir / "loop.da2"), 109000u);
 
     // Read back through "dat": eight columns, every row, drawn.
     Load(target + QStringLiteral(".da2"), 2);
-    EXPECT_EQ(Form->Experiment->ExpRows, 500);
-    EXPECT_EQ(Form->Experiment->ExpCols, 8);
-    EXPECT_EQ(Form->Experiment->ExpTable.At(1, 500), 250000);
-    EXPECT_TRUE(Form->ScrollBarHP->isEnabled());
+    EXPECT_EQ(Form->Model().Measured().ExpRows, 500);
+    EXPECT_EQ(Form->Model().Measured().ExpCols, 8);
+    EXPECT_EQ(Form->Model().Measured().ExpTable.At(1, 500), 250000);
+    EXPECT_TRUE(Form->Controls().ScrollBarHP->isEnabled());
     EXPECT_TRUE(Reporter.Messages.empty());
 }
 
 TEST_F(FilesTest, ACancelledSaveWritesNothingAndAFailedOneKeepsTheButton) {
-    Form->Edit_Nstep->setText(QStringLiteral("5"));
+    Form->Controls().Edit_Nstep->setText(QStringLiteral("5"));
     Start();
     RunSweep();
     const fs::path existing = Dir / "dravoresult.dat";
     std::ofstream(existing) << "precious";
     fs::current_path(Dir);
-    Form->BZapiszDAT->click(); // the script answers with a cancel
+    Form->Controls().BZapiszDAT->click(); // the script answers with a cancel
     EXPECT_EQ(ReadWholeFile(existing.string()), "precious");
-    EXPECT_TRUE(Form->BZapiszDAT->isEnabled());
+    EXPECT_TRUE(Form->Controls().BZapiszDAT->isEnabled());
 
     Dialogs.SaveAnswers.push_back(QString::fromStdString((Dir / "no" / "such" / "r.dat").string()));
-    Form->BZapiszDAT->click();
+    Form->Controls().BZapiszDAT->click();
     EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"File not found"});
-    EXPECT_TRUE(Form->BZapiszDAT->isEnabled());
+    EXPECT_TRUE(Form->Controls().BZapiszDAT->isEnabled());
 
     // A FIFO would hold the window until a reader came: it is refused with a message.
     const fs::path fifo = Dir / "pipe.dat";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     Reporter.Messages.clear();
     Dialogs.SaveAnswers.push_back(QString::fromStdString(fifo.string()));
-    Form->BZapiszDAT->click();
+    Form->Controls().BZapiszDAT->click();
     EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"'" + fifo.string() +
                                                           "' is not a regular file: results are saved only to files"});
-    EXPECT_TRUE(Form->BZapiszDAT->isEnabled());
+    EXPECT_TRUE(Form->Controls().BZapiszDAT->isEnabled());
 
     Dialogs.SaveAnswers.push_back(QString::fromStdString(existing.string()));
-    Form->BZapiszDAT->click();
+    Form->Controls().BZapiszDAT->click();
     EXPECT_EQ(fs::file_size(existing), 5u * 218);
-    EXPECT_EQ(Form->SaveFileName.toStdString(), existing.string());
+    EXPECT_EQ(Form->ResultFileName().toStdString(), existing.string());
     fs::current_path(fs::temp_directory_path());
 }
 
@@ -155,7 +155,7 @@ TEST_F(FilesTest, AFifoIsRefusedAndCutRowsAreReported) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     Load(QString::fromStdString(fifo.string()), 2);
     EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"'" + fifo.string() + "' is not a regular file"});
-    EXPECT_EQ(Form->Experiment->ExpRows, 0);
+    EXPECT_EQ(Form->Model().Measured().ExpRows, 0);
 
     std::string rows;
     for (int r = 1; r <= MaxRows + 1; ++r) {
@@ -164,8 +164,8 @@ TEST_F(FilesTest, AFifoIsRefusedAndCutRowsAreReported) {
     Reporter.Messages.clear();
     Load(Write("long.dat", rows), 2);
     EXPECT_EQ(Reporter.Messages, std::vector<std::string>{kRowsCutMessage});
-    EXPECT_EQ(Form->Experiment->ExpRows, MaxRows);
-    EXPECT_TRUE(Form->ScrollBarHP->isEnabled()); // drawn as usual
+    EXPECT_EQ(Form->Model().Measured().ExpRows, MaxRows);
+    EXPECT_TRUE(Form->Controls().ScrollBarHP->isEnabled()); // drawn as usual
 }
 
 // Under a locale with a decimal comma the fields show their defaults with a comma, and Start with
@@ -187,16 +187,16 @@ TEST_F(RegionalSeparatorTest, DefaultTextsUseTheCommaAndStartTakesThem) {
     }
     ASSERT_EQ(RegionalDecimalSeparator(), ',');
     EXPECT_TRUE(Reporter.Messages.empty());
-    EXPECT_EQ(Form->Edit_startF->text(), QStringLiteral("-250,0"));
-    EXPECT_EQ(Form->Edit_stepF->text(), QStringLiteral("1,0"));
-    EXPECT_EQ(Form->Edit_sp_conv->text(), QStringLiteral("0,0000000002"));
-    EXPECT_EQ(Form->Edit1J->text(), QStringLiteral("-0,002e-3"));
-    EXPECT_EQ(Form->Edit1t->text(), QStringLiteral("2e-9"));
-    Form->Edit_Nstep->setText(QStringLiteral("3"));
+    EXPECT_EQ(Form->Controls().Edit_startF->text(), QStringLiteral("-250,0"));
+    EXPECT_EQ(Form->Controls().Edit_stepF->text(), QStringLiteral("1,0"));
+    EXPECT_EQ(Form->Controls().Edit_sp_conv->text(), QStringLiteral("0,0000000002"));
+    EXPECT_EQ(Form->Controls().Edit1J->text(), QStringLiteral("-0,002e-3"));
+    EXPECT_EQ(Form->Controls().Edit1t->text(), QStringLiteral("2e-9"));
+    Form->Controls().Edit_Nstep->setText(QStringLiteral("3"));
     Start();
     EXPECT_EQ(RunSweep(), 3);
     EXPECT_TRUE(Reporter.Messages.empty()) << Reporter.Messages.front();
-    EXPECT_EQ(Form->Driver.Simulation->SimRows, 3);
+    EXPECT_EQ(Form->Model().Loop().Simulation->SimRows, 3);
     EXPECT_EQ(Sim(1, 3), -247000);
 }
 

@@ -28,7 +28,7 @@ protected:
         truth.StepF = "-30";
         truth.Nstep = "10";
         const fit::MeasuredLoop loop = SyntheticLoop(truth, 2e-4, 0, 0);
-        ExperimentData& experiment = *Window->Form().Experiment;
+        ExperimentData& experiment = Window->Form().Model().Measured();
         experiment.ClearExpTable();
         for (std::size_t i = 0; i < loop.Field.size(); ++i) {
             experiment.ExpTable.At(1, static_cast<std::int32_t>(i + 1)) = loop.Field[i];
@@ -58,7 +58,7 @@ protected:
 TEST_F(FitDialogTest, FitsInTheBackgroundLocksTheSweepButtonsAndAppliesTheResult) {
     LoadSyntheticLoop();
     TForm1& form = Window->Form();
-    form.Editbias->setText(QStringLiteral("2e-3")); // twice the loop's exchange bias
+    form.Controls().Editbias->setText(QStringLiteral("2e-3")); // twice the loop's exchange bias
     FitDialog* dialog = OpenDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(dialog->isModal());
@@ -72,19 +72,19 @@ TEST_F(FitDialogTest, FitsInTheBackgroundLocksTheSweepButtonsAndAppliesTheResult
     const Colour fitColour = Rgb(0, 150, 0);
     dialog->FitButton->click();
     ASSERT_TRUE(dialog->Running());
-    EXPECT_FALSE(form.BitBtn1_Start->isEnabled());
-    EXPECT_FALSE(form.SB2_Reverse->isEnabled());
-    EXPECT_FALSE(form.BOtworzDAT->isEnabled());
+    EXPECT_FALSE(form.Controls().BitBtn1_Start->isEnabled());
+    EXPECT_FALSE(form.Controls().SB2_Reverse->isEnabled());
+    EXPECT_FALSE(form.Controls().BOtworzDAT->isEnabled());
     ASSERT_TRUE(WaitUntilDone(*dialog));
 
-    EXPECT_TRUE(form.BitBtn1_Start->isEnabled());
-    EXPECT_TRUE(form.BOtworzDAT->isEnabled());
+    EXPECT_TRUE(form.Controls().BitBtn1_Start->isEnabled());
+    EXPECT_TRUE(form.Controls().BOtworzDAT->isEnabled());
     ASSERT_NE(dialog->Outcome, nullptr);
     const fit::FitSummary& summary = dialog->Outcome->Summary;
     ASSERT_TRUE(summary.MisfitAfter && summary.MisfitBefore);
     EXPECT_LT(*summary.MisfitAfter, *summary.MisfitBefore);
     EXPECT_NE(dialog->Summary->toPlainText().indexOf(QStringLiteral("bias")), -1);
-    const auto& pixels = form.Driver.PlotState->Image.Pixels();
+    const auto& pixels = form.Model().Loop().PlotState->Image.Pixels();
     EXPECT_NE(std::find(pixels.begin(), pixels.end(), fitColour), pixels.end());
 
     ASSERT_TRUE(dialog->ApplyButton->isEnabled());
@@ -92,9 +92,9 @@ TEST_F(FitDialogTest, FitsInTheBackgroundLocksTheSweepButtonsAndAppliesTheResult
     // Each written text reads back to the fitted double, is shown from its sign, and is whole in the hint.
     const ParameterTexts& fitted = dialog->Outcome->Fitted;
     const std::pair<QLineEdit*, double> written[] = {
-        {form.Editbias, fit::ParameterValue(fitted, bias)},
-        {form.Edit_startF, TextToDouble(fitted.StartF)},
-        {form.Edit_stepF, TextToDouble(fitted.StepF)},
+        {form.Controls().Editbias, fit::ParameterValue(fitted, bias)},
+        {form.Controls().Edit_startF, TextToDouble(fitted.StartF)},
+        {form.Controls().Edit_stepF, TextToDouble(fitted.StepF)},
     };
     for (const auto& [edit, value] : written) {
         SCOPED_TRACE(edit->objectName().toStdString());
@@ -102,9 +102,9 @@ TEST_F(FitDialogTest, FitsInTheBackgroundLocksTheSweepButtonsAndAppliesTheResult
         EXPECT_EQ(edit->cursorPosition(), 0);
         EXPECT_TRUE(edit->toolTip().endsWith(QLatin1Char('\n') + edit->text()));
     }
-    EXPECT_EQ(form.Edit_Nstep->text(), QStringLiteral("10"));
-    EXPECT_TRUE(form.Timer1->isActive());                               // Start runs the fitted loop's first branch
-    EXPECT_EQ(form.Driver.Session.Solver.Method, SolverMethod::Newton); // as the fit simulated it
+    EXPECT_EQ(form.Controls().Edit_Nstep->text(), QStringLiteral("10"));
+    EXPECT_TRUE(form.Controls().Timer1->isActive()); // Start runs the fitted loop's first branch
+    EXPECT_EQ(form.Model().Loop().Session.Solver.Method, SolverMethod::Newton); // as the fit simulated it
 }
 
 TEST_F(FitDialogTest, ExplainsWhyItCannotStart) {

@@ -113,7 +113,7 @@ TEST_F(FitProjectTest, AProjectFitsInTheWindowAsTheCommandFitsItAndSavesAsItReru
     }
 
     // Each data set is drawn with its own loop over its own curve.
-    const auto& pixels = Window->Form().Driver.PlotState->Image.Pixels();
+    const auto& pixels = Window->Form().Model().Loop().PlotState->Image.Pixels();
     std::vector<std::vector<Colour>> drawn;
     for (int k : {0, 1}) {
         dialog.DrawnDataSet->setCurrentIndex(k);

@@ -67,15 +67,15 @@ protected:
     // Ticks while the timer is on; returns the ticks fired.
     int RunSweep(int limit = 100000) {
         int ticks = 0;
-        while (Form->Timer1->isActive() && ticks < limit) {
+        while (Form->Controls().Timer1->isActive() && ticks < limit) {
             Tick();
             ++ticks;
         }
         return ticks;
     }
-    void Start() { Form->BitBtn1_Start->click(); }
+    void Start() { Form->Controls().BitBtn1_Start->click(); }
     double Sim(std::int32_t column, std::int32_t row) const {
-        return Form->Driver.Simulation->SimTable.At(column, row);
+        return Form->Model().Loop().Simulation->SimTable.At(column, row);
     }
     std::string Caption(const QWidget* widget) const;
 };

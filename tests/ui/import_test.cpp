@@ -81,11 +81,11 @@ protected:
         Actions->ImportAction->trigger();
     }
     // One tick, delivered to every receiver of the timer as the event loop delivers it.
-    void Tick() { ASSERT_TRUE(QMetaObject::invokeMethod(Window->Form().Timer1, "timeout")); }
+    void Tick() { ASSERT_TRUE(QMetaObject::invokeMethod(Window->Form().Controls().Timer1, "timeout")); }
     void Sweep() {
-        Window->Form().Edit_Nstep->setText(QStringLiteral("60"));
-        Window->Form().BitBtn1_Start->click();
-        while (Window->Form().Timer1->isActive()) {
+        Window->Form().Controls().Edit_Nstep->setText(QStringLiteral("60"));
+        Window->Form().Controls().BitBtn1_Start->click();
+        while (Window->Form().Controls().Timer1->isActive()) {
             Tick();
         }
     }
@@ -118,7 +118,7 @@ TEST_F(ImportTest, MenusAndTheStatusBeforeAnyCurve) {
     EXPECT_EQ(Status(), "no misfit: no measured curve is loaded");
     // A load through "Read .DA2" updates it too.
     FileAnswers.OpenAnswers.push_back({Write("curve.dat", "1 2\r\n3 4\r\n"), 2});
-    Window->Form().BOtworzDAT->click();
+    Window->Form().Controls().BOtworzDAT->click();
     EXPECT_EQ(Status(), "no misfit: there is no simulated curve yet");
 }
 
@@ -126,12 +126,12 @@ TEST_F(ImportTest, AnOerstedExportIsConvertedDrawnAndCompared) {
     Import(Write("vsm.dat", kOerstedExport));
     EXPECT_TRUE(Reporter.Messages.empty());
     EXPECT_EQ(Script->Offered.StatedUnit, FieldUnit::Oersted);
-    const ExperimentData& experiment = *Window->Form().Experiment;
+    const ExperimentData& experiment = Window->Form().Model().Measured();
     ASSERT_EQ(experiment.ExpRows, 3);
     EXPECT_EQ(experiment.ExpCols, 2);
     EXPECT_DOUBLE_EQ(experiment.ExpTable.At(1, 1), 2000 * 1000 / (4 * std::numbers::pi));
     EXPECT_DOUBLE_EQ(experiment.ExpTable.At(2, 3), -0.9e-5);
-    EXPECT_TRUE(Window->Form().ScrollBarHP->isEnabled()); // drawn as a load draws it
+    EXPECT_TRUE(Window->Form().Controls().ScrollBarHP->isEnabled()); // drawn as a load draws it
     EXPECT_EQ(Status(), "no misfit: there is no simulated curve yet");
 
     // The sweep runs upward only; the measured curve is one downward branch with no simulated twin.
@@ -143,7 +143,7 @@ TEST_F(ImportTest, AnOerstedExportIsConvertedDrawnAndCompared) {
 TEST_F(ImportTest, TheMisfitFollowsEveryTickAndTheCompareMenu) {
     // The sweep's own result, measured twice as large, is the measured curve.
     Sweep();
-    auto measured = std::make_unique<SimulationData>(*Window->Form().Driver.Simulation);
+    auto measured = std::make_unique<SimulationData>(*Window->Form().Model().Loop().Simulation);
     for (std::int32_t row = 1; row <= measured->SimRows; ++row) {
         measured->SimTable.At(2, row) = 2 * measured->SimTable.At(2, row) + 1e-7 * measured->SimTable.At(1, row);
     }
@@ -158,7 +158,7 @@ TEST_F(ImportTest, TheMisfitFollowsEveryTickAndTheCompareMenu) {
     EXPECT_NEAR(Actions->LastMisfit().Slope, 1e-7, 1e-12);
     EXPECT_LT(Actions->LastMisfit().Misfit, 1e-9);
 
-    Window->Form().BitBtn1_Start->click();
+    Window->Form().Controls().BitBtn1_Start->click();
     EXPECT_EQ(Status(), "no misfit: there is no simulated curve yet");
     for (int tick = 1; tick <= 3; ++tick) {
         Tick();
@@ -171,15 +171,15 @@ TEST_F(ImportTest, TheMeasuredCurveIsDrawnInModelUnitsWhileChecked) {
     // The sweep's own loop as a moment far off the simulated axes (5 emu and up): as measured it
     // leaves the plot, in model units it lies on the simulated line.
     TForm1& form = Window->Form();
-    form.Edit_startF->setText(QStringLiteral("-30"));
+    form.Controls().Edit_startF->setText(QStringLiteral("-30"));
     Sweep();
-    auto measured = std::make_unique<SimulationData>(*form.Driver.Simulation);
+    auto measured = std::make_unique<SimulationData>(*form.Model().Loop().Simulation);
     for (std::int32_t row = 1; row <= measured->SimRows; ++row) {
         measured->SimTable.At(2, row) = 3e-4 * measured->SimTable.At(2, row) + 5;
     }
     Import(Write("emu.dat", ResultFileText(*measured)));
     Actions->OffsetAction->trigger();
-    const Canvas& image = form.Driver.PlotState->Image;
+    const Canvas& image = form.Model().Loop().PlotState->Image;
 
     Actions->ModelUnitsAction->trigger();
     ASSERT_FALSE(Actions->ModelUnitsAction->isChecked());
@@ -191,9 +191,9 @@ TEST_F(ImportTest, TheMeasuredCurveIsDrawnInModelUnitsWhileChecked) {
     const std::vector<Colour> inModelUnits = image.Pixels();
     // What the overlay adds are the crosses (half-size 2) around the measured points in model
     // units, all of them within the simulated axes.
-    const WorldRange& range = form.Driver.PlotState->Range;
+    const WorldRange& range = form.Model().Loop().PlotState->Range;
     const ModelUnitsCurve curve =
-        MeasuredInModelUnits(MeasuredCurve(*form.Experiment), SimulatedCurve(*form.Driver.Simulation),
+        MeasuredInModelUnits(MeasuredCurve(form.Model().Measured()), SimulatedCurve(*form.Model().Loop().Simulation),
                              Actions->LastMisfit(), Actions->LastSaturation());
     ASSERT_EQ(curve.Value.size(), 60u);
     for (double value : curve.Value) {
@@ -233,7 +233,7 @@ TEST_F(ImportTest, TheMeasuredCurveIsDrawnInModelUnitsWhileChecked) {
 
 TEST_F(ImportTest, ACancelledOrFailedImportKeepsTheCurve) {
     Import(Write("vsm.dat", kOerstedExport));
-    ASSERT_EQ(Window->Form().Experiment->ExpRows, 3);
+    ASSERT_EQ(Window->Form().Model().Measured().ExpRows, 3);
     Script->Accept = false;
     Import(Write("other.csv", "H,M\n1,2\n2,3\n"));
     EXPECT_EQ(Script->Asked, 2);
@@ -246,8 +246,8 @@ TEST_F(ImportTest, ACancelledOrFailedImportKeepsTheCurve) {
     EXPECT_EQ(Reporter.Messages, (std::vector<std::string>{"The file holds no rows of numbers, only 1 row of text",
                                                            "Line 3: 'x' in column 2 is not a number",
                                                            "The file has fewer than two columns with values"}));
-    EXPECT_EQ(Window->Form().Experiment->ExpRows, 3);
-    EXPECT_DOUBLE_EQ(Window->Form().Experiment->ExpTable.At(2, 1), 1e-5);
+    EXPECT_EQ(Window->Form().Model().Measured().ExpRows, 3);
+    EXPECT_DOUBLE_EQ(Window->Form().Model().Measured().ExpTable.At(2, 1), 1e-5);
 }
 
 TEST_F(ImportTest, AFileDroppedOntoTheWindowIsImported) {
@@ -263,8 +263,8 @@ TEST_F(ImportTest, AFileDroppedOntoTheWindowIsImported) {
     QApplication::processEvents();
     EXPECT_EQ(Script->Asked, 1);
     EXPECT_EQ(Script->Offered.StatedUnit, std::nullopt);
-    ASSERT_EQ(Window->Form().Experiment->ExpRows, 2);
-    EXPECT_NEAR(Window->Form().Experiment->ExpTable.At(1, 2), 0.2 / (4e-7 * std::numbers::pi), 1e-6);
+    ASSERT_EQ(Window->Form().Model().Measured().ExpRows, 2);
+    EXPECT_NEAR(Window->Form().Model().Measured().ExpTable.At(1, 2), 0.2 / (4e-7 * std::numbers::pi), 1e-6);
 }
 
 TEST(MisfitStatus, RegionalSeparatorAndReason) {

@@ -47,17 +47,17 @@ protected:
         auto opened = std::make_unique<Opened>();
         opened->Window->Live->Action->setChecked(live);
         opened->Dialogs.OpenAnswers.push_back({QString::fromStdString(Measured), 2});
-        opened->Form.BOtworzDAT->click();
+        opened->Form.Controls().BOtworzDAT->click();
         opened->Window->findChild<QAction*>(QStringLiteral("SolverNewton"))->trigger();
-        opened->Form.Edit_Nstep->setText(QStringLiteral("60"));
+        opened->Form.Controls().Edit_Nstep->setText(QStringLiteral("60"));
         return opened;
     }
     static void RunTimer(TForm1& form) {
-        while (form.Timer1->isActive()) {
-            ASSERT_TRUE(QMetaObject::invokeMethod(form.Timer1, "timeout"));
+        while (form.Controls().Timer1->isActive()) {
+            ASSERT_TRUE(QMetaObject::invokeMethod(form.Controls().Timer1, "timeout"));
         }
     }
-    static std::string Table(const TForm1& form) { return ResultFileText(*form.Driver.Simulation); }
+    static std::string Table(const TForm1& form) { return ResultFileText(*form.Model().Loop().Simulation); }
 
     TempFolder Folder;
     std::string Measured = Folder / "measured.dat";
@@ -71,19 +71,20 @@ TEST_F(LiveWindowTest, ALiveLoopShowsWhatStartAndReverseShowAtTheirEnd) {
         auto timed = Open(false);
         for (Opened* each : {live.get(), timed.get()}) {
             each->Form.findChild<QRadioButton*>(QString::fromLatin1(button))->click();
-            each->Form.Edit1J->setText(QStringLiteral("-1.5e-3"));
+            each->Form.Controls().Edit1J->setText(QStringLiteral("-1.5e-3"));
         }
         live->Window->Live->WaitUntilShown();
-        timed->Form.BitBtn1_Start->click();
+        timed->Form.Controls().BitBtn1_Start->click();
         RunTimer(timed->Form);
-        timed->Form.SB2_Reverse->click();
+        timed->Form.Controls().SB2_Reverse->click();
         RunTimer(timed->Form);
 
         EXPECT_EQ(live->Window->Live->Shown(), 1);
-        ASSERT_EQ(live->Form.Driver.Simulation->SimRows, 120);
+        ASSERT_EQ(live->Form.Model().Loop().Simulation->SimRows, 120);
         EXPECT_EQ(Table(live->Form), Table(timed->Form));
-        EXPECT_TRUE(live->Form.Driver.PlotState->Image.Pixels() == timed->Form.Driver.PlotState->Image.Pixels());
-        EXPECT_TRUE(live->Form.DialImage.Pixels() == timed->Form.DialImage.Pixels());
+        EXPECT_TRUE(live->Form.Model().Loop().PlotState->Image.Pixels() ==
+                    timed->Form.Model().Loop().PlotState->Image.Pixels());
+        EXPECT_TRUE(live->Form.Dial().Pixels() == timed->Form.Dial().Pixels());
         // The resonance modes' view follows the live loop as it follows the ticks (NaN: no mode).
         const auto modes = [](const Opened& each) {
             std::ostringstream text;
@@ -104,17 +105,17 @@ TEST_F(LiveWindowTest, ALiveLoopShowsWhatStartAndReverseShowAtTheirEnd) {
                 << label;
         }
         // Start and Reverse from here go on as after a timed loop.
-        EXPECT_TRUE(live->Form.SB2_Reverse->isEnabled());
-        EXPECT_TRUE(live->Form.BitBtn1_Start->isEnabled());
+        EXPECT_TRUE(live->Form.Controls().SB2_Reverse->isEnabled());
+        EXPECT_TRUE(live->Form.Controls().BitBtn1_Start->isEnabled());
         EXPECT_TRUE(live->Reporter.Messages.empty());
-        EXPECT_EQ(live->Form.Edit_startF->text().toStdString(), "-250.0");
+        EXPECT_EQ(live->Form.Controls().Edit_startF->text().toStdString(), "-250.0");
     }
 }
 
 TEST_F(LiveWindowTest, ANewerEditCancelsTheOlderAndOnlyTheNewestLoopIsShown) {
     auto live = Open(true);
-    live->Form.Edit1J->setText(QStringLiteral("-1e-3"));
-    live->Form.Edit1J->setText(QStringLiteral("-2e-3"));
+    live->Form.Controls().Edit1J->setText(QStringLiteral("-1e-3"));
+    live->Form.Controls().Edit1J->setText(QStringLiteral("-2e-3"));
     const std::int64_t started = live->Window->Live->Started();
     live->Window->Live->WaitUntilShown();
     EXPECT_EQ(live->Window->Live->Shown(), 1);
@@ -125,23 +126,23 @@ TEST_F(LiveWindowTest, ANewerEditCancelsTheOlderAndOnlyTheNewestLoopIsShown) {
     EXPECT_NE(Table(live->Form), ResultFileText(*older.Table));
 
     // No loop follows a text that does not convert, the descent or an unchecked action.
-    live->Form.Edit1J->setText(QStringLiteral("-2e"));
+    live->Form.Controls().Edit1J->setText(QStringLiteral("-2e"));
     live->Window->findChild<QAction*>(QStringLiteral("SolverDescent"))->trigger();
-    live->Form.Edit1J->setText(QStringLiteral("-3e-3"));
+    live->Form.Controls().Edit1J->setText(QStringLiteral("-3e-3"));
     live->Window->Live->WaitUntilShown();
     EXPECT_EQ(live->Window->Live->Shown(), 1);
     EXPECT_EQ(Table(live->Form), ResultFileText(*newest.Table));
 
     // A loop that cannot be shown is said in the status bar, never in a box that takes the keys.
     live->Window->findChild<QAction*>(QStringLiteral("SolverNewton"))->trigger();
-    live->Form.RadioButton4_GMR->click();
-    live->Form.EditDR->setText(QStringLiteral("0"));
-    live->Form.Edit1M->setText(QStringLiteral("-1"));
+    live->Form.Controls().RadioButton4_GMR->click();
+    live->Form.Controls().EditDR->setText(QStringLiteral("0"));
+    live->Form.Controls().Edit1M->setText(QStringLiteral("-1"));
     live->Window->Live->WaitUntilShown();
     EXPECT_TRUE(live->Reporter.Messages.empty());
     EXPECT_EQ(live->Window->statusBar()->currentMessage().toStdString(),
               "The magnetisation M1 (-1) is negative: give 0 for an absent layer, else a positive value");
-    live->Form.Edit1M->setText(QStringLiteral("1.5"));
+    live->Form.Controls().Edit1M->setText(QStringLiteral("1.5"));
     live->Window->Live->WaitUntilShown();
     EXPECT_TRUE(live->Reporter.Messages.empty());
     EXPECT_FALSE(live->Window->statusBar()->currentMessage().isEmpty());
@@ -167,24 +168,24 @@ TEST_F(LiveWindowTest, ArrowKeysAndTheWheelStepTheLastSignificantDigit) {
     TForm1 form(reporter, dialogs);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.before);
-        form.Edit1J->setText(QString::fromLatin1(c.before));
+        form.Controls().Edit1J->setText(QString::fromLatin1(c.before));
         if (c.key != 0) {
             QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers);
-            QApplication::sendEvent(form.Edit1J, &press);
+            QApplication::sendEvent(form.Controls().Edit1J, &press);
         } else {
             QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton, c.modifiers,
                               Qt::NoScrollPhase, false);
-            QApplication::sendEvent(form.Edit1J, &wheel);
+            QApplication::sendEvent(form.Controls().Edit1J, &wheel);
         }
-        EXPECT_EQ(form.Edit1J->text().toStdString(), c.after);
+        EXPECT_EQ(form.Controls().Edit1J->text().toStdString(), c.after);
     }
     // A touchpad's parts of a notch add up to one step.
-    form.Edit1J->setText(QStringLiteral("1.0"));
+    form.Controls().Edit1J->setText(QStringLiteral("1.0"));
     for (const char* after : {"1.0", "1.1"}) {
         QWheelEvent part(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 60), Qt::NoButton, Qt::NoModifier,
                          Qt::NoScrollPhase, false);
-        QApplication::sendEvent(form.Edit1J, &part);
-        EXPECT_EQ(form.Edit1J->text().toStdString(), after);
+        QApplication::sendEvent(form.Controls().Edit1J, &part);
+        EXPECT_EQ(form.Controls().Edit1J->text().toStdString(), after);
     }
     EXPECT_EQ(SteppedNumberText("1,25", 1, ','), "1,26");
     EXPECT_EQ(SteppedNumberText("1234567890123456789", 1, '.'), std::nullopt);
@@ -193,19 +194,19 @@ TEST_F(LiveWindowTest, ArrowKeysAndTheWheelStepTheLastSignificantDigit) {
 
 TEST_F(LiveWindowTest, AResizedPlotKeepsTheMeasuredCurveInModelUnits) {
     auto live = Open(true);
-    live->Form.Edit1J->setText(QStringLiteral("-1.5e-3"));
+    live->Form.Controls().Edit1J->setText(QStringLiteral("-1.5e-3"));
     live->Window->Live->WaitUntilShown();
     live->Window->show();
     live->Window->resize(live->Window->DefaultSize() + QSize(200, 100));
     QApplication::processEvents();
-    ASSERT_EQ(live->Form.Driver.PlotState->Image.Width(), kPlotWidth + 200);
-    const std::vector<Colour> resized = live->Form.Driver.PlotState->Image.Pixels();
+    ASSERT_EQ(live->Form.Model().Loop().PlotState->Image.Width(), kPlotWidth + 200);
+    const std::vector<Colour> resized = live->Form.Model().Loop().PlotState->Image.Pixels();
     // Drawn anew in model units by the comparison itself: nothing changes.
     QAction* modelUnits = live->Window->MeasuredCurve->ModelUnitsAction;
     modelUnits->setChecked(false);
-    EXPECT_FALSE(live->Form.Driver.PlotState->Image.Pixels() == resized);
+    EXPECT_FALSE(live->Form.Model().Loop().PlotState->Image.Pixels() == resized);
     modelUnits->setChecked(true);
-    EXPECT_TRUE(live->Form.Driver.PlotState->Image.Pixels() == resized);
+    EXPECT_TRUE(live->Form.Model().Loop().PlotState->Image.Pixels() == resized);
 }
 
 // Answers the parameter dialogs from a script.
@@ -219,10 +220,10 @@ public:
 TEST_F(LiveWindowTest, ASavedSetRunsTheSameLoopInTheCommandAndOpensAgain) {
     auto live = Open(true);
     TForm1& form = live->Form;
-    form.Edit1J->setText(QStringLiteral("-1.2e-3"));
-    form.Edit2M->setText(QStringLiteral("1.1"));
-    form.ScrollBar1a->setValue(30);
-    form.RadioButton2_q->click();
+    form.Controls().Edit1J->setText(QStringLiteral("-1.2e-3"));
+    form.Controls().Edit2M->setText(QStringLiteral("1.1"));
+    form.Controls().ScrollBar1a->setValue(30);
+    form.Controls().RadioButton2_q->click();
     live->Window->Live->WaitUntilShown();
     auto dialogs = std::make_unique<ScriptedParameterDialogs>();
     dialogs->Answer = QString::fromStdString(Folder / "set.txt");
@@ -239,14 +240,14 @@ TEST_F(LiveWindowTest, ASavedSetRunsTheSameLoopInTheCommandAndOpensAgain) {
 
     auto other = std::make_unique<Opened>();
     ASSERT_TRUE(other->Window->Session->OpenFile(QString::fromStdString(Folder / "set.txt")));
-    const ParameterTexts opened = other->Form.PanelTexts();
-    const ParameterTexts saved = form.PanelTexts();
+    const ParameterTexts opened = other->Form.Model().Texts();
+    const ParameterTexts saved = form.Model().Texts();
     EXPECT_EQ(opened.J1, saved.J1);
     EXPECT_EQ(opened.M, saved.M);
     EXPECT_EQ(opened.AxisDegrees, saved.AxisDegrees);
     EXPECT_TRUE(opened.QuarticChecked);
     EXPECT_EQ(opened.Nstep, "60");
-    EXPECT_EQ(other->Form.Driver.Session.Solver.Method, SolverMethod::Newton);
+    EXPECT_EQ(other->Form.Model().Loop().Session.Solver.Method, SolverMethod::Newton);
     other->Window->Live->WaitUntilShown();
     EXPECT_EQ(Table(other->Form), Table(form));
 
@@ -255,13 +256,13 @@ TEST_F(LiveWindowTest, ASavedSetRunsTheSameLoopInTheCommandAndOpensAgain) {
     EXPECT_FALSE(other->Window->Session->OpenFile(QString::fromStdString(Folder / "bad.txt")));
     ASSERT_EQ(other->Reporter.Messages.size(), 1u);
     EXPECT_EQ(other->Reporter.Messages[0], "bad.txt: Line 2: unknown key 'J5'");
-    EXPECT_EQ(other->Form.Edit1J->text().toStdString(), saved.J1);
+    EXPECT_EQ(other->Form.Controls().Edit1J->text().toStdString(), saved.J1);
 
     // A joint fit's values of two data sets open with the first one's, as the status bar says.
     WriteFileSafely(Folder / "joint.txt", "J2=3e-4\nJ1@1=-7e-4\nJ1@2=-9e-4\n");
     ASSERT_TRUE(other->Window->Session->OpenFile(QString::fromStdString(Folder / "joint.txt")));
-    EXPECT_EQ(other->Form.Edit1J->text().toStdString(), "-7e-4");
-    EXPECT_EQ(other->Form.Edit2J->text().toStdString(), "3e-4");
+    EXPECT_EQ(other->Form.Controls().Edit1J->text().toStdString(), "-7e-4");
+    EXPECT_EQ(other->Form.Controls().Edit2J->text().toStdString(), "3e-4");
     EXPECT_TRUE(other->Window->statusBar()->currentMessage().contains(QStringLiteral("2 data sets")));
 }
 
@@ -270,29 +271,29 @@ TEST_F(LiveWindowTest, TheLastSessionIsRestoredOnRequestAndResetGivesTheDefaults
     {
         auto first = Open(false);
         first->Window->Session->SetSettingsFile(settings);
-        first->Form.Edit3J->setText(QStringLiteral("2e-4"));
-        first->Form.ScrollBarHA->setValue(20);
+        first->Form.Controls().Edit3J->setText(QStringLiteral("2e-4"));
+        first->Form.Controls().ScrollBarHA->setValue(20);
         first->Window->close();
     }
     auto second = Open(false);
-    second->Form.Experiment->ClearExpTable();
+    second->Form.Model().Measured().ClearExpTable();
     second->Window->findChild<QAction*>(QStringLiteral("SolverDescent"))->trigger();
     const ParameterTexts defaults;
-    EXPECT_EQ(second->Form.Edit3J->text().toStdString(), defaults.J3);
+    EXPECT_EQ(second->Form.Controls().Edit3J->text().toStdString(), defaults.J3);
     second->Window->Session->SetSettingsFile(settings);
     second->Window->Session->RestoreAction->trigger();
-    EXPECT_EQ(second->Form.Edit3J->text().toStdString(), "2e-4");
-    EXPECT_EQ(second->Form.ScrollBarHA->value(), 20);
-    EXPECT_EQ(second->Form.Edit_Nstep->text().toStdString(), "60");
-    EXPECT_EQ(second->Form.Driver.Session.Solver.Method, SolverMethod::Newton);
-    EXPECT_EQ(second->Form.ExpFileName, Measured);
-    EXPECT_EQ(second->Form.Experiment->ExpRows, 51);
+    EXPECT_EQ(second->Form.Controls().Edit3J->text().toStdString(), "2e-4");
+    EXPECT_EQ(second->Form.Controls().ScrollBarHA->value(), 20);
+    EXPECT_EQ(second->Form.Controls().Edit_Nstep->text().toStdString(), "60");
+    EXPECT_EQ(second->Form.Model().Loop().Session.Solver.Method, SolverMethod::Newton);
+    EXPECT_EQ(second->Form.Model().MeasuredFile(), Measured);
+    EXPECT_EQ(second->Form.Model().Measured().ExpRows, 51);
 
     second->Window->Session->ResetAction->trigger();
-    EXPECT_EQ(second->Form.Edit3J->text().toStdString(), defaults.J3);
-    EXPECT_EQ(second->Form.ScrollBarHA->value(), defaults.FieldAngleDegrees);
-    EXPECT_EQ(second->Form.Edit_Nstep->text().toStdString(), defaults.Nstep);
-    EXPECT_EQ(second->Form.Driver.Session.Solver.Method, SolverMethod::Descent);
+    EXPECT_EQ(second->Form.Controls().Edit3J->text().toStdString(), defaults.J3);
+    EXPECT_EQ(second->Form.Controls().ScrollBarHA->value(), defaults.FieldAngleDegrees);
+    EXPECT_EQ(second->Form.Controls().Edit_Nstep->text().toStdString(), defaults.Nstep);
+    EXPECT_EQ(second->Form.Model().Loop().Session.Solver.Method, SolverMethod::Descent);
     EXPECT_TRUE(second->Reporter.Messages.empty());
 }
 
@@ -310,7 +311,7 @@ TEST_F(LiveWindowTest, ShortcutsReachTheirActions) {
         EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromLatin1(keys)));
     }
     opened.Window->Session->StartAction->trigger();
-    EXPECT_TRUE(opened.Form.Timer1->isActive());
+    EXPECT_TRUE(opened.Form.Controls().Timer1->isActive());
 }
 
 } // namespace

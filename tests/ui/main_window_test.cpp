@@ -135,70 +135,71 @@ TEST_F(FormTest, EveryControlStandsAtItsPlaceWithItsTextHintAndState) {
     EXPECT_EQ(Form->windowTitle(), QStringLiteral("Dravo2"));
     EXPECT_EQ(Form->size(), QSize(973, 835));
     EXPECT_EQ(Form->pos(), QPoint(194, 53));
-    EXPECT_EQ(Form->Label_endF->text(), QStringLiteral("fin. field: 0.25 kA/m"));
-    EXPECT_FALSE(Form->Timer1->isActive());
-    EXPECT_EQ(Form->Timer1->interval(), 20);
+    EXPECT_EQ(Form->Controls().Label_endF->text(), QStringLiteral("fin. field: 0.25 kA/m"));
+    EXPECT_FALSE(Form->Controls().Timer1->isActive());
+    EXPECT_EQ(Form->Controls().Timer1->interval(), 20);
     EXPECT_TRUE(Reporter.Messages.empty());
 }
 
 TEST_F(FormTest, FieldsShowTheirLayerByColourAndStyle) {
-    EXPECT_EQ(Form->Edit1M->palette().color(QPalette::Text), QColor(255, 0, 255));
-    EXPECT_EQ(Form->Edit2t->palette().color(QPalette::Text), QColor(0, 0, 255));
-    EXPECT_EQ(Form->Edit3K->palette().color(QPalette::Text), QColor(0, 128, 0));
-    EXPECT_EQ(Form->Edit4M->palette().color(QPalette::Text), QColor(128, 128, 0));
-    EXPECT_TRUE(Form->Edit1J->font().bold());
-    EXPECT_TRUE(Form->Edit_Nstep->font().bold());
-    EXPECT_TRUE(Form->Edit_Nstep->font().italic());
-    EXPECT_TRUE(Form->Edit_sp_maxiter->font().italic());
-    EXPECT_FALSE(Form->Edit_sp_maxiter->font().bold());
-    EXPECT_TRUE(Form->Edit_startF->font().bold());
+    EXPECT_EQ(Form->Controls().Edit1M->palette().color(QPalette::Text), QColor(255, 0, 255));
+    EXPECT_EQ(Form->Controls().Edit2t->palette().color(QPalette::Text), QColor(0, 0, 255));
+    EXPECT_EQ(Form->Controls().Edit3K->palette().color(QPalette::Text), QColor(0, 128, 0));
+    EXPECT_EQ(Form->Controls().Edit4M->palette().color(QPalette::Text), QColor(128, 128, 0));
+    EXPECT_TRUE(Form->Controls().Edit1J->font().bold());
+    EXPECT_TRUE(Form->Controls().Edit_Nstep->font().bold());
+    EXPECT_TRUE(Form->Controls().Edit_Nstep->font().italic());
+    EXPECT_TRUE(Form->Controls().Edit_sp_maxiter->font().italic());
+    EXPECT_FALSE(Form->Controls().Edit_sp_maxiter->font().bold());
+    EXPECT_TRUE(Form->Controls().Edit_startF->font().bold());
 }
 
 TEST_F(FormTest, InitialChoicesAndExclusiveGroups) {
-    EXPECT_TRUE(Form->RadioButton4_MvH->isChecked());
-    EXPECT_TRUE(Form->RadioButton2_ua->isChecked());
-    EXPECT_EQ(Form->RadioGroup_p.ItemIndex(), 3);
-    EXPECT_EQ(Form->RadioGroup_px.ItemIndex(), 0);
-    EXPECT_EQ(Form->RadioGroup_py.ItemIndex(), 1);
-    for (const QRadioButton* plan : Form->PlanButtons) {
+    EXPECT_TRUE(Form->Controls().RadioButton4_MvH->isChecked());
+    EXPECT_TRUE(Form->Controls().RadioButton2_ua->isChecked());
+    EXPECT_EQ(Form->Controls().RadioGroup_p.ItemIndex(), 3);
+    EXPECT_EQ(Form->Controls().RadioGroup_px.ItemIndex(), 0);
+    EXPECT_EQ(Form->Controls().RadioGroup_py.ItemIndex(), 1);
+    for (const QRadioButton* plan : Form->Controls().PlanButtons) {
         EXPECT_TRUE(plan->isChecked());
         EXPECT_FALSE(plan->isEnabled());
     }
-    Form->RadioButton4_tt->click();
-    for (QRadioButton* other : {Form->RadioButton4_MvH, Form->RadioButton4_MvHy, Form->RadioButton4_MvHz,
-                                Form->RadioButton4_GMR, Form->RadioButton5FMR}) {
+    Form->Controls().RadioButton4_tt->click();
+    for (QRadioButton* other :
+         {Form->Controls().RadioButton4_MvH, Form->Controls().RadioButton4_MvHy, Form->Controls().RadioButton4_MvHz,
+          Form->Controls().RadioButton4_GMR, Form->Controls().RadioButton5FMR}) {
         EXPECT_FALSE(other->isChecked());
     }
-    EXPECT_TRUE(Form->RadioButton2_ua->isChecked()); // another group
-    Form->RadioButton2_q->click();
-    EXPECT_FALSE(Form->RadioButton2_ua->isChecked());
-    EXPECT_TRUE(Form->RadioButton4_tt->isChecked());
+    EXPECT_TRUE(Form->Controls().RadioButton2_ua->isChecked()); // another group
+    Form->Controls().RadioButton2_q->click();
+    EXPECT_FALSE(Form->Controls().RadioButton2_ua->isChecked());
+    EXPECT_TRUE(Form->Controls().RadioButton4_tt->isChecked());
 }
 
 TEST_F(FormTest, CreationSetsTheDefaultsAndDrawsTheEmptyDial) {
-    EXPECT_EQ(Form->Driver.Session.StartKiloAmperesPerMetre, -250);
-    EXPECT_EQ(Form->Driver.Session.Steps, 500);
-    EXPECT_EQ(Form->Driver.Session.StepKiloAmperesPerMetre, 1);
-    EXPECT_EQ(Form->Driver.Session.EndKiloAmperesPerMetre, 0);
-    EXPECT_EQ(Form->Driver.Session.Solver.IterationBudget, 66599);
-    EXPECT_EQ(Form->Driver.Session.Solver.ConvergenceThreshold, 2e-10L);
-    EXPECT_EQ(Form->Driver.PlotState->HighlightRow, -1);
-    EXPECT_EQ(Form->DialImage.PixelAt(30, 30), kSilver);
-    EXPECT_EQ(Form->DialImage.PixelAt(30, 60), kBlack);
-    EXPECT_EQ(Form->Driver.PlotState->Image.PixelAt(352, 380), kWhite); // the plot is not drawn
+    EXPECT_EQ(Form->Model().Loop().Session.StartKiloAmperesPerMetre, -250);
+    EXPECT_EQ(Form->Model().Loop().Session.Steps, 500);
+    EXPECT_EQ(Form->Model().Loop().Session.StepKiloAmperesPerMetre, 1);
+    EXPECT_EQ(Form->Model().Loop().Session.EndKiloAmperesPerMetre, 0);
+    EXPECT_EQ(Form->Model().Loop().Session.Solver.IterationBudget, 66599);
+    EXPECT_EQ(Form->Model().Loop().Session.Solver.ConvergenceThreshold, 2e-10L);
+    EXPECT_EQ(Form->Model().Loop().PlotState->HighlightRow, -1);
+    EXPECT_EQ(Form->Dial().PixelAt(30, 30), kSilver);
+    EXPECT_EQ(Form->Dial().PixelAt(30, 60), kBlack);
+    EXPECT_EQ(Form->Model().Loop().PlotState->Image.PixelAt(352, 380), kWhite); // the plot is not drawn
 }
 
 TEST_F(FormTest, AnAngleBarSetsItsHintAngleAndDial) {
-    Form->ScrollBar4a->setValue(30);
-    EXPECT_EQ(Form->ScrollBar4a->toolTip(), QStringLiteral("4rd layer anisotropy angle: 30"));
-    EXPECT_EQ(Form->Driver.Session.Model.Stack.Alpha[3], 30 * kPi / 180);
-    Form->ScrollBarHA->setValue(90);
-    EXPECT_EQ(Form->ScrollBarHA->toolTip(), QStringLiteral("Field angle: 90"));
-    EXPECT_EQ(Form->Driver.Session.Model.FieldAngle, static_cast<double>(90 * kPi / 180));
+    Form->Controls().ScrollBar4a->setValue(30);
+    EXPECT_EQ(Form->Controls().ScrollBar4a->toolTip(), QStringLiteral("4rd layer anisotropy angle: 30"));
+    EXPECT_EQ(Form->Model().Loop().Session.Model.Stack.Alpha[3], 30 * kPi / 180);
+    Form->Controls().ScrollBarHA->setValue(90);
+    EXPECT_EQ(Form->Controls().ScrollBarHA->toolTip(), QStringLiteral("Field angle: 90"));
+    EXPECT_EQ(Form->Model().Loop().Session.Model.FieldAngle, static_cast<double>(90 * kPi / 180));
     // The field radius of the initial field -250 kA/m now points down to (59, 120).
-    EXPECT_EQ(Form->DialImage.PixelAt(59, 110), kBlack);
-    Form->ScrollBar1a->setValue(90);
-    EXPECT_EQ(Form->ScrollBar1a->toolTip(), QStringLiteral("1st layer anisotropy angle: 90"));
+    EXPECT_EQ(Form->Dial().PixelAt(59, 110), kBlack);
+    Form->Controls().ScrollBar1a->setValue(90);
+    EXPECT_EQ(Form->Controls().ScrollBar1a->toolTip(), QStringLiteral("1st layer anisotropy angle: 90"));
 }
 
 } // namespace

@@ -58,20 +58,23 @@ protected:
         for (const QLineEdit* edit : Edits) {
             Defaults[edit] = edit->text().toStdString();
         }
-        Buttons = {Form->BOtworzDAT,    Form->BZapiszDAT,  Form->BReplot1,      Form->BReplot2,
-                   Form->BNormalizeSim, Form->SB2_Reverse, Form->BitBtn1_Start, Form->SB1_Stop};
+        Buttons = {Form->Controls().BOtworzDAT,    Form->Controls().BZapiszDAT,    Form->Controls().BReplot1,
+                   Form->Controls().BReplot2,      Form->Controls().BNormalizeSim, Form->Controls().SB2_Reverse,
+                   Form->Controls().BitBtn1_Start, Form->Controls().SB1_Stop};
         for (QRadioButton* r :
-             {Form->RadioButton4_MvH, Form->RadioButton4_MvHy, Form->RadioButton4_MvHz, Form->RadioButton4_tt,
-              Form->RadioButton4_GMR, Form->RadioButton5FMR, Form->RadioButton2_ua, Form->RadioButton2_q}) {
+             {Form->Controls().RadioButton4_MvH, Form->Controls().RadioButton4_MvHy, Form->Controls().RadioButton4_MvHz,
+              Form->Controls().RadioButton4_tt, Form->Controls().RadioButton4_GMR, Form->Controls().RadioButton5FMR,
+              Form->Controls().RadioButton2_ua, Form->Controls().RadioButton2_q}) {
             Choices.push_back(r);
         }
-        for (RadioGroup* group : {&Form->RadioGroup_p, &Form->RadioGroup_px, &Form->RadioGroup_py}) {
+        for (const RadioGroup* group :
+             {&Form->Controls().RadioGroup_p, &Form->Controls().RadioGroup_px, &Form->Controls().RadioGroup_py}) {
             for (QAbstractButton* item : group->Items->buttons()) {
                 Choices.push_back(item);
             }
         }
-        Bars = {Form->ScrollBar1a, Form->ScrollBar2a, Form->ScrollBar3a,
-                Form->ScrollBar4a, Form->ScrollBarHA, Form->ScrollBarHP};
+        Bars = {Form->Controls().ScrollBar1a, Form->Controls().ScrollBar2a, Form->Controls().ScrollBar3a,
+                Form->Controls().ScrollBar4a, Form->Controls().ScrollBarHA, Form->Controls().ScrollBarHP};
     }
     void TearDown() override { fs::remove_all(Dir); }
 
@@ -152,10 +155,10 @@ protected:
             return Defaults[edit];
         }
         // Counts are kept moderate so that a tick stays short; everything else may be anything.
-        if (edit == Form->Edit_sp_maxiter) {
+        if (edit == Form->Controls().Edit_sp_maxiter) {
             return Random() % 4 == 0 ? HostileText() : std::to_string(static_cast<int>(Random() % 20000) - 100);
         }
-        if (edit == Form->Edit_Nstep) {
+        if (edit == Form->Controls().Edit_Nstep) {
             return Random() % 4 == 0 ? HostileText() : std::to_string(static_cast<int>(Random() % 6000) - 10);
         }
         return HostileText();
@@ -192,7 +195,7 @@ protected:
         case 5:
             Dialogs.OpenAnswers.push_back(
                 {Random() % 5 == 0 ? QString() : Files[Random() % Files.size()], 1 + static_cast<int>(Random() % 2)});
-            Form->BOtworzDAT->click();
+            Form->Controls().BOtworzDAT->click();
             break;
         case 6: {
             const QString targets[] = {QString(), QString::fromStdString((Dir / "result").string()),
@@ -200,7 +203,7 @@ protected:
                                        QString::fromStdString((Dir / "no" / "result.dat").string()),
                                        QString::fromStdString((Dir / "folder").string())};
             Dialogs.SaveAnswers.push_back(targets[Random() % std::size(targets)]);
-            Form->BZapiszDAT->click();
+            Form->Controls().BZapiszDAT->click();
             Dialogs.SaveAnswers.clear();
             if (fs::exists(Dir / "result.dat") && Random() % 2 == 0) {
                 Files.push_back(QString::fromStdString((Dir / "result.dat").string()));
@@ -208,7 +211,7 @@ protected:
             break;
         }
         default:
-            for (int k = static_cast<int>(Random() % 30); k > 0 && Form->Timer1->isActive(); --k) {
+            for (int k = static_cast<int>(Random() % 30); k > 0 && Form->Controls().Timer1->isActive(); --k) {
                 Tick();
                 ++Ticks;
             }
@@ -217,20 +220,20 @@ protected:
     }
 
     void CheckInvariants() {
-        ASSERT_GE(Form->Driver.Simulation->SimRows, 0);
-        ASSERT_LE(Form->Driver.Simulation->SimRows, MaxRows);
-        ASSERT_GE(Form->Experiment->ExpRows, 0);
-        ASSERT_LE(Form->Experiment->ExpRows, MaxRows);
-        ASSERT_LE(Form->Experiment->ExpCols, MaxCols);
-        ASSERT_TRUE(Form->Experiment->ExpRows == 0 || Form->Experiment->ExpCols >= 1);
+        ASSERT_GE(Form->Model().Loop().Simulation->SimRows, 0);
+        ASSERT_LE(Form->Model().Loop().Simulation->SimRows, MaxRows);
+        ASSERT_GE(Form->Model().Measured().ExpRows, 0);
+        ASSERT_LE(Form->Model().Measured().ExpRows, MaxRows);
+        ASSERT_LE(Form->Model().Measured().ExpCols, MaxCols);
+        ASSERT_TRUE(Form->Model().Measured().ExpRows == 0 || Form->Model().Measured().ExpCols >= 1);
         for (std::int32_t c = 1; c <= MaxCols; ++c) {
-            const double* column = Form->Driver.Simulation->SimTable.Column(c);
-            for (std::int32_t r = 0; r < Form->Driver.Simulation->SimRows; ++r) {
+            const double* column = Form->Model().Loop().Simulation->SimTable.Column(c);
+            for (std::int32_t r = 0; r < Form->Model().Loop().Simulation->SimRows; ++r) {
                 ASSERT_TRUE(std::isfinite(column[r])) << "column " << c << " row " << r + 1;
             }
         }
-        MostRows = std::max(MostRows, Form->Driver.Simulation->SimRows);
-        LoadedRows = std::max(LoadedRows, Form->Experiment->ExpRows);
+        MostRows = std::max(MostRows, Form->Model().Loop().Simulation->SimRows);
+        LoadedRows = std::max(LoadedRows, Form->Model().Measured().ExpRows);
         for (; Checked < Reporter.Messages.size(); ++Checked) {
             ASSERT_TRUE(IsProgramMessage(Reporter.Messages[Checked])) << Reporter.Messages[Checked];
         }

@@ -26,25 +26,25 @@ TEST(ResonanceModesView, FollowsStartAndReverseWithTheCommandsModesAndDrawsThem)
     EXPECT_FALSE(view->isVisible());
 
     auto runSweep = [&form] {
-        while (form.Timer1->isActive()) {
+        while (form.Controls().Timer1->isActive()) {
             form.Guarded([&form] { form.Timer1Timer(); });
         }
     };
     // Steps recorded before the view opens are drawn too; a second Start begins afresh. Newton
     // reaches the same minima whatever noise the generator, which goes on from the first Start, draws.
     window.findChild<QAction*>(QStringLiteral("SolverNewton"))->trigger();
-    form.Edit_Nstep->setText(QStringLiteral("25"));
-    form.BitBtn1_Start->click();
+    form.Controls().Edit_Nstep->setText(QStringLiteral("25"));
+    form.Controls().BitBtn1_Start->click();
     runSweep();
-    form.Edit_Nstep->setText(QStringLiteral("40"));
-    form.BitBtn1_Start->click();
+    form.Controls().Edit_Nstep->setText(QStringLiteral("40"));
+    form.Controls().BitBtn1_Start->click();
     for (int tick = 0; tick < 10; ++tick) {
         form.Guarded([&form] { form.Timer1Timer(); });
     }
     action->trigger();
     EXPECT_TRUE(view->isVisible());
     runSweep();
-    form.SB2_Reverse->click();
+    form.Controls().SB2_Reverse->click();
     runSweep();
     ASSERT_TRUE(reporter.Messages.empty());
 

@@ -21,7 +21,7 @@ protected:
     QAction* Newton = Window->findChild<QAction*>(QStringLiteral("SolverNewton"));
 
     void RunSweep() {
-        while (Form.Timer1->isActive()) {
+        while (Form.Controls().Timer1->isActive()) {
             Form.Guarded([this] { Form.Timer1Timer(); });
         }
     }
@@ -40,31 +40,31 @@ TEST_F(SolverMenuTest, OffersBothSolversUnderSweepWithTheDescentChecked) {
 
     Newton->trigger();
     EXPECT_FALSE(Descent->isChecked());
-    EXPECT_EQ(Form.Driver.Session.Solver.Method, SolverMethod::Newton);
+    EXPECT_EQ(Form.Model().Loop().Session.Solver.Method, SolverMethod::Newton);
     Descent->trigger();
     EXPECT_TRUE(Descent->isChecked());
-    EXPECT_EQ(Form.Driver.Session.Solver.Method, SolverMethod::Descent);
+    EXPECT_EQ(Form.Model().Loop().Session.Solver.Method, SolverMethod::Descent);
 }
 
 TEST_F(SolverMenuTest, NewtonRunsStartAndReverseAsTheCommandDoes) {
     Newton->trigger();
-    Form.Edit_Nstep->setText(QStringLiteral("60"));
-    Form.BitBtn1_Start->click();
+    Form.Controls().Edit_Nstep->setText(QStringLiteral("60"));
+    Form.Controls().BitBtn1_Start->click();
     RunSweep();
-    Form.SB2_Reverse->click();
+    Form.Controls().SB2_Reverse->click();
     RunSweep();
     EXPECT_TRUE(Newton->isChecked());
     EXPECT_TRUE(Reporter.Messages.empty());
     std::ostringstream out;
     std::ostringstream err;
     RunSweepCommand({"steps=60", "--reverse", "solver=newton"}, out, err, false);
-    EXPECT_EQ(ResultFileText(*Form.Driver.Simulation), out.str());
+    EXPECT_EQ(ResultFileText(*Form.Model().Loop().Simulation), out.str());
 }
 
 TEST_F(SolverMenuTest, AChoiceBetweenTicksTakesEffectAtTheNextStep) {
     // Ten descent steps, then Newton: the same rows as a driver switched at the same point.
-    Form.Edit_Nstep->setText(QStringLiteral("30"));
-    Form.BitBtn1_Start->click();
+    Form.Controls().Edit_Nstep->setText(QStringLiteral("30"));
+    Form.Controls().BitBtn1_Start->click();
     for (int tick = 0; tick < 10; ++tick) {
         Form.Guarded([this] { Form.Timer1Timer(); });
     }
@@ -82,13 +82,13 @@ TEST_F(SolverMenuTest, AChoiceBetweenTicksTakesEffectAtTheNextStep) {
         }
         driver.Tick(parameters.DeltaR, DisplayMode::MvHx);
     }
-    ASSERT_EQ(Form.Driver.Simulation->SimRows, 30);
-    EXPECT_EQ(ResultFileText(*Form.Driver.Simulation), ResultFileText(*driver.Simulation));
+    ASSERT_EQ(Form.Model().Loop().Simulation->SimRows, 30);
+    EXPECT_EQ(ResultFileText(*Form.Model().Loop().Simulation), ResultFileText(*driver.Simulation));
     // And not the rows of a descent to the end.
     std::ostringstream out;
     std::ostringstream err;
     RunSweepCommand({"steps=30"}, out, err, false);
-    EXPECT_NE(ResultFileText(*Form.Driver.Simulation), out.str());
+    EXPECT_NE(ResultFileText(*Form.Model().Loop().Simulation), out.str());
 }
 
 } // namespace

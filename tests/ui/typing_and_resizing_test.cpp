@@ -31,59 +31,60 @@ protected:
 };
 
 TEST_F(WindowTest, TypingANegativeFieldKeepsEveryKeyAndMarksTheFieldUntilItConverts) {
-    Form.Edit_startF->clear();
-    Form.Edit_startF->setFocus();
+    Form.Controls().Edit_startF->clear();
+    Form.Controls().Edit_startF->setFocus();
     const QString typed = QStringLiteral("-6000");
     for (qsizetype i = 0; i < typed.size(); ++i) {
-        Key(Form.Edit_startF, typed[i]);
-        SCOPED_TRACE(Form.Edit_startF->text().toStdString());
-        EXPECT_EQ(Form.Edit_startF->text(), typed.left(i + 1));
-        EXPECT_EQ(Marked(Form.Edit_startF), i == 0);
+        Key(Form.Controls().Edit_startF, typed[i]);
+        SCOPED_TRACE(Form.Controls().Edit_startF->text().toStdString());
+        EXPECT_EQ(Form.Controls().Edit_startF->text(), typed.left(i + 1));
+        EXPECT_EQ(Marked(Form.Controls().Edit_startF), i == 0);
         EXPECT_EQ(StatusMessage().contains(QStringLiteral("'-' is not a valid floating point value")), i == 0);
     }
     EXPECT_TRUE(Reporter.Messages.empty());
-    EXPECT_EQ(Form.Driver.Session.StartKiloAmperesPerMetre, -6000);
-    EXPECT_EQ(Form.Label_endF->text(), QStringLiteral("fin. field: -5500 kA/m"));
+    EXPECT_EQ(Form.Model().Loop().Session.StartKiloAmperesPerMetre, -6000);
+    EXPECT_EQ(Form.Controls().Label_endF->text(), QStringLiteral("fin. field: -5500 kA/m"));
     EXPECT_TRUE(StatusMessage().isEmpty());
 
     // The message box comes where the value is used.
-    Form.Edit_stepF->clear();
-    Key(Form.Edit_stepF, QLatin1Char('2'));
-    Key(Form.Edit_stepF, QLatin1Char('e'));
-    EXPECT_TRUE(Marked(Form.Edit_stepF));
+    Form.Controls().Edit_stepF->clear();
+    Key(Form.Controls().Edit_stepF, QLatin1Char('2'));
+    Key(Form.Controls().Edit_stepF, QLatin1Char('e'));
+    EXPECT_TRUE(Marked(Form.Controls().Edit_stepF));
     EXPECT_TRUE(Reporter.Messages.empty());
-    Form.BitBtn1_Start->click();
+    Form.Controls().BitBtn1_Start->click();
     EXPECT_EQ(Reporter.Messages, std::vector<std::string>{"'2e' is not a valid floating point value"});
-    EXPECT_FALSE(Form.Timer1->isActive());
-    Form.SB2_Reverse->click();
+    EXPECT_FALSE(Form.Controls().Timer1->isActive());
+    Form.Controls().SB2_Reverse->click();
     EXPECT_EQ(Reporter.Messages.size(), 2U);
-    EXPECT_FALSE(Form.Timer1->isActive());
+    EXPECT_FALSE(Form.Controls().Timer1->isActive());
 }
 
 TEST_F(WindowTest, TheStatusBarNamesTheFirstFieldThatDoesNotConvert) {
-    Form.Edit_sp_maxiter->setText(QStringLiteral("66.6"));
-    Form.Edit2K->setText(QStringLiteral("1O0"));
-    EXPECT_TRUE(Marked(Form.Edit2K));
-    EXPECT_TRUE(Marked(Form.Edit_sp_maxiter));
+    Form.Controls().Edit_sp_maxiter->setText(QStringLiteral("66.6"));
+    Form.Controls().Edit2K->setText(QStringLiteral("1O0"));
+    EXPECT_TRUE(Marked(Form.Controls().Edit2K));
+    EXPECT_TRUE(Marked(Form.Controls().Edit_sp_maxiter));
     EXPECT_EQ(StatusMessage(),
               QStringLiteral("2nd layer anisotropy [J/m^3]: '1O0' is not a valid floating point value"));
-    Form.Edit2K->setText(QStringLiteral("100"));
-    EXPECT_FALSE(Marked(Form.Edit2K));
+    Form.Controls().Edit2K->setText(QStringLiteral("100"));
+    EXPECT_FALSE(Marked(Form.Controls().Edit2K));
     EXPECT_EQ(StatusMessage(), QStringLiteral("max iterations: '66.6' is not a valid integer value"));
-    Form.Edit_sp_maxiter->setText(QStringLiteral("6660"));
+    Form.Controls().Edit_sp_maxiter->setText(QStringLiteral("6660"));
     EXPECT_TRUE(StatusMessage().isEmpty());
-    EXPECT_EQ(Form.Edit_sp_maxiter->toolTip(), QStringLiteral("max iterations")); // the default text again
+    EXPECT_EQ(Form.Controls().Edit_sp_maxiter->toolTip(), QStringLiteral("max iterations")); // the default text again
     EXPECT_TRUE(Reporter.Messages.empty());
 }
 
 TEST_F(WindowTest, WrittenValuesAreShortestShownFromTheSignAndWholeInTheHint) {
     for (const double value : {-0.0002562739599393067, 2e-9, -1234.5678901234567, 1e-3 / 3}) {
         SCOPED_TRACE(value);
-        Form.WriteValue(Form.Edit1J, value);
-        EXPECT_EQ(TextToDouble(Form.Edit1J->text().toStdString()), value);
-        EXPECT_EQ(Form.Edit1J->text().toStdString(), ShortestNumberText(value));
-        EXPECT_EQ(Form.Edit1J->cursorPosition(), 0);
-        EXPECT_EQ(Form.Edit1J->toolTip(), QStringLiteral("1st to 2nd layer coupling [J/m^2]\n") + Form.Edit1J->text());
+        Form.Model().SetValues({{"J1", value}});
+        EXPECT_EQ(TextToDouble(Form.Controls().Edit1J->text().toStdString()), value);
+        EXPECT_EQ(Form.Controls().Edit1J->text().toStdString(), ShortestNumberText(value));
+        EXPECT_EQ(Form.Controls().Edit1J->cursorPosition(), 0);
+        EXPECT_EQ(Form.Controls().Edit1J->toolTip(),
+                  QStringLiteral("1st to 2nd layer coupling [J/m^2]\n") + Form.Controls().Edit1J->text());
     }
 }
 
@@ -95,24 +96,24 @@ TEST_F(WindowTest, TheDefaultSizeShowsThePanelAtItsOwnSize) {
     EXPECT_EQ(Form.mapTo(Window.get(), QPoint(0, 0)).x(), 0);
     EXPECT_FALSE(Window->PanelArea->horizontalScrollBar()->isVisible());
     EXPECT_FALSE(Window->PanelArea->verticalScrollBar()->isVisible());
-    EXPECT_EQ(Form.Image1->geometry(), QRect(136, 40, kPlotWidth, kPlotHeight));
-    EXPECT_EQ(Form.BitBtn1_Start->geometry(), QRect(848, 2, 75, 40));
-    EXPECT_EQ(Form.Driver.PlotState->Image.Width(), kPlotWidth);
+    EXPECT_EQ(Form.Controls().Image1->geometry(), QRect(136, 40, kPlotWidth, kPlotHeight));
+    EXPECT_EQ(Form.Controls().BitBtn1_Start->geometry(), QRect(848, 2, 75, 40));
+    EXPECT_EQ(Form.Model().Loop().PlotState->Image.Width(), kPlotWidth);
 }
 
 TEST_F(WindowTest, ALargerWindowGivesThePlotTheRoomAndASmallerOneScrolls) {
-    Form.Edit_Nstep->setText(QStringLiteral("20"));
-    Form.BitBtn1_Start->click();
-    while (Form.Timer1->isActive()) {
+    Form.Controls().Edit_Nstep->setText(QStringLiteral("20"));
+    Form.Controls().BitBtn1_Start->click();
+    while (Form.Controls().Timer1->isActive()) {
         Form.Guarded([this] { Form.Timer1Timer(); });
     }
-    const WorldBounds range = Form.Driver.PlotState->Range.Bounds;
+    const WorldBounds range = Form.Model().Loop().PlotState->Range.Bounds;
     ClearFloatingPointFlags();
     Window->show();
     Window->resize(Window->DefaultSize() + QSize(300, 200));
     QApplication::processEvents();
-    EXPECT_EQ(Form.Image1->geometry(), QRect(136, 40, kPlotWidth + 300, kPlotHeight + 200));
-    const Plot& plot = *Form.Driver.PlotState;
+    EXPECT_EQ(Form.Controls().Image1->geometry(), QRect(136, 40, kPlotWidth + 300, kPlotHeight + 200));
+    const Plot& plot = *Form.Model().Loop().PlotState;
     EXPECT_EQ(plot.Image.Width(), kPlotWidth + 300);
     EXPECT_EQ(plot.Image.Height(), kPlotHeight + 200);
     // The same world range over the larger image: the rule follows the size.
@@ -124,17 +125,17 @@ TEST_F(WindowTest, ALargerWindowGivesThePlotTheRoomAndASmallerOneScrolls) {
     const auto& pixels = plot.Image.Pixels();
     EXPECT_NE(std::find(pixels.begin(), pixels.end(), kBlack), pixels.end()); // the loop drawn anew
     // Right of the plot moves right, below it moves down; the left column stays.
-    EXPECT_EQ(Form.BitBtn1_Start->pos(), QPoint(848 + 300, 2));
-    EXPECT_EQ(Form.Edit3M->mapTo(&Form, QPoint(0, 0)), QPoint(856 + 300, 432));
-    EXPECT_EQ(Form.Editbias->pos(), QPoint(848 + 300, 808 + 200));
-    EXPECT_EQ(Form.ScrollBarHP->pos(), QPoint(288, 811 + 200));
-    EXPECT_EQ(Form.Image2->pos(), QPoint(8, 531));
+    EXPECT_EQ(Form.Controls().BitBtn1_Start->pos(), QPoint(848 + 300, 2));
+    EXPECT_EQ(Form.Controls().Edit3M->mapTo(&Form, QPoint(0, 0)), QPoint(856 + 300, 432));
+    EXPECT_EQ(Form.Controls().Editbias->pos(), QPoint(848 + 300, 808 + 200));
+    EXPECT_EQ(Form.Controls().ScrollBarHP->pos(), QPoint(288, 811 + 200));
+    EXPECT_EQ(Form.Controls().Image2->pos(), QPoint(8, 531));
 
     Window->resize(800, 600);
     QApplication::processEvents();
     EXPECT_EQ(Form.size(), QSize(TForm1::kDefaultWidth, TForm1::kDefaultHeight));
     EXPECT_TRUE(Window->PanelArea->verticalScrollBar()->isVisible());
-    EXPECT_EQ(Form.BitBtn1_Start->pos(), QPoint(848, 2));
+    EXPECT_EQ(Form.Controls().BitBtn1_Start->pos(), QPoint(848, 2));
     EXPECT_EQ(plot.Image.Width(), kPlotWidth);
 }
 
