@@ -243,7 +243,17 @@ private:
     void ClearVectorScreen();
     void ReplotVectorScreen();
 
+    // The panel built group by group, in the order the controls stack.
     void BuildControls();
+    void BuildParameterFields();
+    void BuildSweepFields();
+    void BuildAngleBars();
+    void BuildAxisGroups();
+    void BuildButtons();
+    void BuildDisplayChoices();
+    void BuildLabels();
+    void AnchorToEdges();
+
     void BindEvents();
     // The panel's fields as texts, as Start reads them.
     ParameterTexts PanelTexts() const;

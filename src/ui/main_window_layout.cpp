@@ -28,6 +28,10 @@ const QColor kLayerBlue(0, 0, 255);
 const QColor kLayerGreen(0, 128, 0);
 const QColor kOlive(128, 128, 0);
 
+// Panel1's place in the window: the controls on it are placed relative to it.
+constexpr int kPanelX = 848;
+constexpr int kPanelY = 44;
+
 enum class Style { Plain, Bold, Italic, BoldItalic };
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect place, const char* hint, const char* text,
@@ -201,9 +205,7 @@ void TForm1::BuildControls() {
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameShape(QFrame::NoFrame);
-    Panel1->setGeometry(848, 44, 121, 757);
-    const int px = 848;
-    const int py = 44;
+    Panel1->setGeometry(kPanelX, kPanelY, 121, 757);
 
     Image1 = new CanvasView(State.Loop().PlotState->Image, this);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -212,6 +214,27 @@ void TForm1::BuildControls() {
     Image2->setObjectName(QStringLiteral("Image2"));
     Image2->setGeometry(8, 531, kDialSize, kDialSize);
 
+    // The groups in the order they stack, which is also the order Tab visits them.
+    BuildParameterFields();
+    BuildSweepFields();
+    BuildAngleBars();
+    BuildAxisGroups();
+    BuildButtons();
+    BuildDisplayChoices();
+    BuildLabels();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(20);
+    Timer1->setSingleShot(false);
+
+    AnchorToEdges();
+    setMinimumSize(kDefaultWidth, kDefaultHeight);
+}
+
+// The layers' magnetisation, thickness and anisotropy, the couplings between them, the amplitude
+// and the bias, coloured by layer.
+void TForm1::BuildParameterFields() {
     Edit1M = LayerEdit(this, "Edit1M", 856, 48, "1st layer Magnetisation [T]", "1.5", kFuchsia);
     Edit1t = LayerEdit(this, "Edit1t", 856, 72, "1st layer thickness [m]", "2e-9", kFuchsia);
     Edit1K = LayerEdit(this, "Edit1K", 856, 96, "1st layer anisotropy [J/m^3]", "100", kFuchsia);
@@ -222,18 +245,25 @@ void TForm1::BuildControls() {
     Edit2t = LayerEdit(this, "Edit2t", 856, 264, "2nd layer thickness [m]", "2e-9", kLayerBlue);
     Edit2K = LayerEdit(this, "Edit2K", 856, 288, "2nd layer anisotropy [J/m^3]", "100", kLayerBlue);
     Edit2J = LayerEdit(this, "Edit2J", 856, 376, "2nd to 3rd layer coupling [J/m^2]", "0e-3", text);
-    Edit2J2 = LayerEdit(Panel1, "Edit2J2", 856 - px, 404 - py, "2nd to 3rd layer biquadratic [J/m^2]", "-0e-3", text);
-    Edit3M = LayerEdit(Panel1, "Edit3M", 856 - px, 432 - py, "3rd layer magnetisation [T]", "0.7", kLayerGreen);
-    Edit3t = LayerEdit(Panel1, "Edit3t", 856 - px, 456 - py, "3rd layer thickness [m]", "2e-9", kLayerGreen);
-    Edit3K = LayerEdit(Panel1, "Edit3K", 856 - px, 480 - py, "3rd layer anisotropy [J/m^3]", "60", kLayerGreen);
-    Edit3J = LayerEdit(Panel1, "Edit3J", 856 - px, 564 - py, "3rd to 4th layer coupling [J/m^2]", "0.2e-3", text);
-    Edit4M = LayerEdit(Panel1, "Edit4M", 856 - px, 596 - py, "4th layer magnetisation [T]", "1.0", kOlive);
-    Edit4t = LayerEdit(Panel1, "Edit4t", 856 - px, 620 - py, "4th layer thickness [m]", "20e-9", kOlive);
-    Edit4K = LayerEdit(Panel1, "Edit4K", 856 - px, 644 - py, "4th layer anisotropy [J/m^3]", "1000", kOlive);
-    EditDR = MakeEdit(Panel1, "EditDR", QRect(856 - px, 772 - py, 105, 21), "DeltaR (GMR %)", "100.0");
+    Edit2J2 = LayerEdit(Panel1, "Edit2J2", 856 - kPanelX, 404 - kPanelY, "2nd to 3rd layer biquadratic [J/m^2]",
+                        "-0e-3", text);
+    Edit3M =
+        LayerEdit(Panel1, "Edit3M", 856 - kPanelX, 432 - kPanelY, "3rd layer magnetisation [T]", "0.7", kLayerGreen);
+    Edit3t = LayerEdit(Panel1, "Edit3t", 856 - kPanelX, 456 - kPanelY, "3rd layer thickness [m]", "2e-9", kLayerGreen);
+    Edit3K =
+        LayerEdit(Panel1, "Edit3K", 856 - kPanelX, 480 - kPanelY, "3rd layer anisotropy [J/m^3]", "60", kLayerGreen);
+    Edit3J =
+        LayerEdit(Panel1, "Edit3J", 856 - kPanelX, 564 - kPanelY, "3rd to 4th layer coupling [J/m^2]", "0.2e-3", text);
+    Edit4M = LayerEdit(Panel1, "Edit4M", 856 - kPanelX, 596 - kPanelY, "4th layer magnetisation [T]", "1.0", kOlive);
+    Edit4t = LayerEdit(Panel1, "Edit4t", 856 - kPanelX, 620 - kPanelY, "4th layer thickness [m]", "20e-9", kOlive);
+    Edit4K = LayerEdit(Panel1, "Edit4K", 856 - kPanelX, 644 - kPanelY, "4th layer anisotropy [J/m^3]", "1000", kOlive);
+    EditDR = MakeEdit(Panel1, "EditDR", QRect(856 - kPanelX, 772 - kPanelY, 105, 21), "DeltaR (GMR %)", "100.0");
     Editbias = MakeEdit(this, "Editbias", QRect(848, 808, 121, 21), "4th layer unidirectional anisotropy [J/m^2]",
                         "1e-3", Style::Bold, &kOlive);
+}
 
+// The sweep's initial field, steps and step above the plot, and the relaxation's settings.
+void TForm1::BuildSweepFields() {
     Edit_startF = MakeEdit(this, "Edit_startF", QRect(470, 8, 50, 21), "ini. field [kA/m]", "-250.0", Style::Bold);
     Edit_Nstep = MakeEdit(this, "Edit_Nstep", QRect(526, 8, 44, 21), "steps No", "500", Style::BoldItalic);
     Edit_stepF = MakeEdit(this, "Edit_stepF", QRect(576, 8, 40, 21), "step [kA/m]", "1.0", Style::Bold);
@@ -243,15 +273,20 @@ void TForm1::BuildControls() {
     Edit_sp_conv = MakeEdit(GroupBox2, "Edit_sp_conv", QRect(8, 48, 105, 21), "convergency [au]", "0.0000000002");
     Edit_sp_maxiter =
         MakeEdit(GroupBox2, "Edit_sp_maxiter", QRect(8, 80, 105, 21), "max iterations", "6660", Style::Italic);
+}
 
+// The layers' anisotropy angles and the field's angle, in whole degrees.
+void TForm1::BuildAngleBars() {
     ScrollBar1a = MakeAngleBar(this, "ScrollBar1a", QRect(856, 124, 105, 16), "1st layer anisotropy angle: 0");
     ScrollBar2a = MakeAngleBar(this, "ScrollBar2a", QRect(856, 312, 105, 16), "2nd layer anisotropy angle: 0");
-    ScrollBar3a =
-        MakeAngleBar(Panel1, "ScrollBar3a", QRect(856 - px, 508 - py, 105, 16), "3rd layer anisotropy angle: 0");
-    ScrollBar4a =
-        MakeAngleBar(Panel1, "ScrollBar4a", QRect(856 - px, 668 - py, 105, 16), "4th layer anisotropy angle: 0");
+    ScrollBar3a = MakeAngleBar(Panel1, "ScrollBar3a", QRect(856 - kPanelX, 508 - kPanelY, 105, 16),
+                               "3rd layer anisotropy angle: 0");
+    ScrollBar4a = MakeAngleBar(Panel1, "ScrollBar4a", QRect(856 - kPanelX, 668 - kPanelY, 105, 16),
+                               "4th layer anisotropy angle: 0");
     ScrollBarHA = MakeAngleBar(this, "ScrollBarHA", QRect(712, 12, 129, 16), "Field angle: 0");
+}
 
+void TForm1::BuildAxisGroups() {
     // Every anisotropy axis lies in the film plane: the plan/perp choice is shown, not offered.
     const char* axisCaptions[] = {"1st anisotropy axis", "2nd anisotropy axis", "3rd anisotropy axis",
                                   "4th anisotropy axis"};
@@ -260,7 +295,7 @@ void TForm1::BuildControls() {
     const QColor axisColours[] = {kFuchsia, kLayerBlue, kLayerGreen, kOlive};
     for (std::size_t i = 0; i < 4; ++i) {
         QWidget* owner = i < 2 ? static_cast<QWidget*>(this) : Panel1;
-        const QPoint origin = i < 2 ? QPoint(0, 0) : QPoint(px, py);
+        const QPoint origin = i < 2 ? QPoint(0, 0) : QPoint(kPanelX, kPanelY);
         QGroupBox* group =
             MakeGroup(owner, axisNames[i], QRect(856 - origin.x(), axisTops[i] - origin.y(), 105, 37), axisCaptions[i]);
         QPalette palette = group->palette();
@@ -277,7 +312,11 @@ void TForm1::BuildControls() {
         PerpButtons[i]->setEnabled(false);
         AxisGroups[i] = group;
     }
+}
 
+// The measured curve's point tracker, the file and plot buttons, and the sweep's Reverse, Start
+// and Stop.
+void TForm1::BuildButtons() {
     ScrollBarHP = new QScrollBar(Qt::Horizontal, this);
     ScrollBarHP->setObjectName(QStringLiteral("ScrollBarHP"));
     ScrollBarHP->setGeometry(288, 811, 377, 16);
@@ -312,7 +351,10 @@ void TForm1::BuildControls() {
     SB1_Stop->setIcon(StopPicture());
     SB1_Stop->setIconSize(QSize(32, 32));
     SB1_Stop->setEnabled(false);
+}
 
+// How the measured curve and the simulation are shown, and the anisotropy's form.
+void TForm1::BuildDisplayChoices() {
     RadioGroup_p = MakeRadioGroup(this, "RadioGroup_p", QRect(8, 56, 121, 113), "Exp Point Type",
                                   {"No point", "Dot point", "Solid Line", "Xross Point"}, 1, 3);
     RadioGroup_px =
@@ -332,14 +374,19 @@ void TForm1::BuildControls() {
     RadioButton4_MvH->setChecked(true);
     RadioButton4_MvHz->setEnabled(false);
 
-    RadioGroup_a = MakeGroup(Panel1, "RadioGroup_a", QRect(856 - px, 724 - py, 105, 41), "Anisotropy");
+    RadioGroup_a = MakeGroup(Panel1, "RadioGroup_a", QRect(856 - kPanelX, 724 - kPanelY, 105, 41), "Anisotropy");
     AnisotropyGroup = new QButtonGroup(this);
-    RadioButton2_ua = MakeRadio(Panel1, AnisotropyGroup, "RadioButton2_ua", QRect(864 - px, 740 - py, 41, 17), "UA");
-    RadioButton2_q = MakeRadio(Panel1, AnisotropyGroup, "RadioButton2_q", QRect(912 - px, 740 - py, 41, 17), "QU");
+    RadioButton2_ua =
+        MakeRadio(Panel1, AnisotropyGroup, "RadioButton2_ua", QRect(864 - kPanelX, 740 - kPanelY, 41, 17), "UA");
+    RadioButton2_q =
+        MakeRadio(Panel1, AnisotropyGroup, "RadioButton2_q", QRect(912 - kPanelX, 740 - kPanelY, 41, 17), "QU");
     RadioButton2_ua->setChecked(true);
     // EditDR sits below the anisotropy frame on the panel; keep the panel's stacking in order.
     EditDR->raise();
+}
 
+// The plot's range, the highlighted point, the final field and the simulation's variables.
+void TForm1::BuildLabels() {
     LabelMinX = MakeLabel(this, "LabelMinX", 152, 808, "MinX");
     LabelMaxX = MakeLabel(this, "LabelMaxX", 797, 808, "MaxX", true);
     LabelMaxY = MakeLabel(this, "LabelMaxY", 104, 40, "MaxY", true, 100);
@@ -357,12 +404,9 @@ void TForm1::BuildControls() {
     Label4 = MakeLabel(GroupBox1, "Label4", 8, 82, "energy", false, 108);
     Label5 = MakeLabel(GroupBox1, "Label5", 8, 96, "iterations", false, 108);
     Label6 = MakeLabel(GroupBox1, "Label6", 8, 110, "step", false, 108);
+}
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(20);
-    Timer1->setSingleShot(false);
-
+void TForm1::AnchorToEdges() {
     // What lies right of the plot (and the field-angle bar and the x maximum, which end at its
     // right edge) follows the right edge; what lies below it follows the bottom edge.
     const QRect plot = Image1->geometry();
@@ -377,7 +421,6 @@ void TForm1::BuildControls() {
             DefaultPlaces.push_back({child, place, right, down});
         }
     }
-    setMinimumSize(kDefaultWidth, kDefaultHeight);
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {
