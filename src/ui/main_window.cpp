@@ -170,7 +170,10 @@ void TForm1::BindEvents() {
     }
     connect(AnisotropyGroup, &QButtonGroup::idClicked, this, &TForm1::Edited);
     connect(DisplayModeGroup, &QButtonGroup::idClicked, this, &TForm1::Edited);
+    ConnectModel();
+}
 
+void TForm1::ConnectModel() {
     // The model follows a button checked by the program too, not only by a click.
     connect(AnisotropyGroup, &QButtonGroup::idToggled, this, [this](int, bool checked) {
         if (checked && !WritingPanel) {

@@ -255,6 +255,9 @@ private:
     void AnchorToEdges();
 
     void BindEvents();
+    // The panel writes into the model and shows what others change there; the loop's and the
+    // curve's listeners hear of them once the panel's own handlers are done.
+    void ConnectModel();
     // The panel's fields as texts, as Start reads them.
     ParameterTexts PanelTexts() const;
     DisplayMode CurrentDisplayMode() const;
