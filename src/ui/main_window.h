@@ -268,6 +268,7 @@ private:
     bool WriteFields(const ParameterTexts& texts, const std::string* deltaR, FieldWriting how);
     // Writes the model's parameters into the fields that differ, as one edit.
     void ShowModelParameters();
+    // Shows a text the program wrote into a field from its start (sign first).
     static void ShowFromStart(QLineEdit* edit);
     // The angles, energy, iterations and step of the session's last row, and the dial.
     void ShowVariables();
@@ -297,7 +298,7 @@ private:
     };
     std::vector<Anchored> DefaultPlaces;
     QString CurrentInputMessage;
-    bool WritingPanel = false; // SetPanelTexts is at work: its changes are one edit
+    bool WritingPanel = false; // WriteFields is at work: its changes are one edit
     int WheelTurn = 0;         // the wheel's turn over a number field not yet stepped (1/8 degree)
     ErrorReporter& Reporter;
     FileDialogs& Dialogs;
