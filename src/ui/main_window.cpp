@@ -379,8 +379,10 @@ void TForm1::FormCreate() {
 
 void TForm1::BitBtn1_StartClick() {
     State.Loop().Start(
-        {PanelTexts(), Text(EditDR), RadioGroup_p.ItemIndex()}, CurrentDisplayMode(), &State.Measured(),
-        [this] { Label_endF->setText(Caption(FinalFieldCaption(State.Loop().Session.EndKiloAmperesPerMetre, 4, State.Separator()))); });
+        {PanelTexts(), Text(EditDR), RadioGroup_p.ItemIndex()}, CurrentDisplayMode(), &State.Measured(), [this] {
+            Label_endF->setText(
+                Caption(FinalFieldCaption(State.Loop().Session.EndKiloAmperesPerMetre, 4, State.Separator())));
+        });
     BitBtn1_Start->setEnabled(false);
     SB1_Stop->setEnabled(true);
     Timer1->start();
@@ -483,7 +485,8 @@ QString TForm1::ShowComputedLoop(const SweepParameters& parameters, DisplayMode 
         // the fresh plot with the measured curve; the rows then come from the computed loop
         // instead of the ticks, drawn as each tick draws its row.
         State.Loop().Start(parameters, mode, &State.Measured(), [this] {
-            Label_endF->setText(Caption(FinalFieldCaption(State.Loop().Session.EndKiloAmperesPerMetre, 4, State.Separator())));
+            Label_endF->setText(
+                Caption(FinalFieldCaption(State.Loop().Session.EndKiloAmperesPerMetre, 4, State.Separator())));
         });
         State.Loop().Stop();
         SweepSession& session = State.Loop().Session;
