@@ -841,7 +841,7 @@ ImportSummary FillExperiment(const ParsedCurveFile& file, const ImportChoice& ch
     };
     std::size_t usable = 0;
     for (std::size_t r = 0; r < file.RowCount(); ++r) {
-        usable += isUsable(file.Row(r)) ? 1 : 0;
+        usable += isUsable(file.Row(r)) ? 1U : 0U;
     }
     if (usable == 0) {
         throw ProgramError("No row holds both a value of '" + file.Columns[f].Name + "' and of '" +

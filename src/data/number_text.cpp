@@ -104,7 +104,7 @@ void DecimalExpansion(Real value, std::array<char, 18>& digits, int& exponent) {
     char buffer[64];
     FormatC(buffer, sizeof buffer, "%.17Le", std::fabs(value));
     digits[0] = buffer[0];
-    for (int k = 1; k < 18; ++k) {
+    for (std::size_t k = 1; k < 18; ++k) {
         digits[k] = buffer[k + 1];
     }
     exponent = std::atoi(buffer + 20) + 1;

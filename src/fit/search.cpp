@@ -154,8 +154,8 @@ void Search::RunThread(int index, ThreadOutcome& outcome) {
         }
     };
 
-    const auto globalBudget =
-        std::max<std::int64_t>(1, static_cast<std::int64_t>(std::llround(Settings.GlobalShare * Settings.Evaluations)));
+    const auto globalBudget = std::max<std::int64_t>(
+        1, static_cast<std::int64_t>(std::llround(Settings.GlobalShare * static_cast<double>(Settings.Evaluations))));
     nlopt::opt global(nlopt::GN_CRS2_LM, static_cast<unsigned>(n));
     global.set_maxeval(static_cast<int>(globalBudget));
     nlopt::result result = runStage(global, StartUnit);
