@@ -83,14 +83,15 @@ public:
     ModelParameters Parameters() const;
     void SetParameters(const ModelParameters& parameters);
 
-    // The engine defaults of the window's creation before the sweep fields are taken: noise,
-    // field and results at 0, no anisotropy, field angle 0.
+    // The model's starting values, set before the sweep settings: the relaxation's kick noise
+    // 0.0005 rad, the field, projection and energy 0, no anisotropy, the field along x.
     void CreationDefaults();
 
-    // The creation threshold and budget, taken after the sweep fields.
+    // The relaxation's starting convergence threshold and iteration budget, set after the sweep
+    // settings.
     void CreationSolverDefaults();
 
-    // Start, first part: the row count and the step counter reset.
+    // A new sweep from the initial field: the table's rows and the step counter back to 0.
     void BeginStart(SimulationData& simulation);
 
     // New sweep settings, then the end field = Steps x step + start.
@@ -99,8 +100,8 @@ public:
     // The end field from the present start, step count and step.
     void ComputeEnd();
 
-    // Reverse: negates the initial field and the step, recomputes the end field and resets the step
-    // counter. Returns the new initial field and step.
+    // The sweep reversed: negates the initial field and the step, recomputes the end field and
+    // resets the step counter. Returns the new initial field and step.
     SweepRange Reverse();
 
     // One sweep step: field, row, relaxation, projection (on y with alongY), energy and the

@@ -15,7 +15,6 @@ static void InitIconResource() {
 
 namespace dravo2 {
 inline namespace ui {
-namespace {} // namespace
 
 QString AboutText() {
     return QStringLiteral("<h3>Dravo2 %1</h3>"
