@@ -136,7 +136,7 @@ std::string FollowLinks(const std::string& path) {
         if (!absolute && ::statfs(FolderOf(target).c_str(), &system) == 0 && system.f_type == PROC_SUPER_MAGIC) {
             return target;
         }
-        target = absolute ? link : FolderOf(target) + "/" + link;
+        target = absolute ? link : FolderOf(target).append("/").append(link);
     }
 }
 

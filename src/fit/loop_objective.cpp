@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <ranges>
 
 namespace dravo2::fit {
 namespace {
@@ -172,9 +173,9 @@ std::vector<std::optional<BranchDirection>> PointDirections(const MeasuredLoop& 
             continue;
         }
         // Backwards, so that a turning point keeps the direction of the branch it ends.
-        for (auto branch = branches.rbegin(); branch != branches.rend(); ++branch) {
-            for (std::int32_t i = branch->First; i <= branch->Last; ++i) {
-                directions[members[static_cast<std::size_t>(i)]] = branch->Direction;
+        for (const auto& branch : std::views::reverse(branches)) {
+            for (std::int32_t i = branch.First; i <= branch.Last; ++i) {
+                directions[members[static_cast<std::size_t>(i)]] = branch.Direction;
             }
         }
     }
@@ -308,9 +309,9 @@ MisfitResult CompareResonance(const MeasuredLoop& measured, const LoopResult& lo
     return result;
 }
 
-LoopObjective::LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std::vector<std::size_t> free,
+LoopObjective::LoopObjective(ParameterTexts base, MeasuredLoop loop, std::vector<std::size_t> free,
                              LoopSettings settings)
-    : Base(base), Measured(std::move(loop)), FreeIndices(std::move(free)), Options(settings) {
+    : Base(std::move(base)), Measured(std::move(loop)), FreeIndices(std::move(free)), Options(settings) {
     if (Measured.Field.size() != Measured.Moment.size() ||
         (!Measured.Sigma.empty() && Measured.Sigma.size() != Measured.Field.size())) {
         throw ProgramError("The measured field and moment columns differ in length");

@@ -80,7 +80,7 @@ struct LoopSettings {
 class LoopObjective : public Objective {
 public:
     // Throws ProgramError for a field of `base` that does not convert, or a loop without branches.
-    LoopObjective(const ParameterTexts& base, MeasuredLoop loop, std::vector<std::size_t> free, LoopSettings settings);
+    LoopObjective(ParameterTexts base, MeasuredLoop loop, std::vector<std::size_t> free, LoopSettings settings);
 
     const std::vector<BranchSweep>& Branches() const { return Plan; }
     const MeasuredLoop& Loop() const { return Measured; }

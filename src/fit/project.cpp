@@ -103,7 +103,7 @@ Project ReadProjectFile(const std::string& path) {
             read.Free.push_back(name.get<std::string>());
         }
         for (const auto& [name, range] : project.at("bounds").items()) {
-            read.BoundsOf.push_back({name, Bounds{range.at(0).get<double>(), range.at(1).get<double>()}});
+            read.BoundsOf.emplace_back(name, Bounds{range.at(0).get<double>(), range.at(1).get<double>()});
         }
         const nlohmann::json& search = project.at("search");
         read.Evaluations = search.at("evaluations").get<std::int64_t>();

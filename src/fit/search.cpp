@@ -183,6 +183,7 @@ SearchResult Search::Run() {
     std::vector<std::exception_ptr> failures(outcomes.size());
     {
         std::vector<std::jthread> workers;
+        workers.reserve(outcomes.size());
         for (int i = 0; i < Threads; ++i) {
             workers.emplace_back([this, i, &outcomes, &failures] {
                 const auto k = static_cast<std::size_t>(i);

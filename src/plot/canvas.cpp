@@ -7,7 +7,7 @@ namespace dravo2 {
 inline namespace plot {
 namespace {
 
-__extension__ typedef __int128 Wide;
+__extension__ using Wide = __int128;
 
 // Rounds numerator / denominator (denominator > 0) to the nearest integer, halves upwards.
 std::int64_t RoundedQuotient(Wide numerator, Wide denominator) {

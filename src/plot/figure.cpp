@@ -68,7 +68,7 @@ FigureSeries SeriesOfRows(const DataTable& table, std::int32_t first, std::int32
                           SeriesKind kind) {
     FigureSeries series;
     series.Kind = kind;
-    series.Points.reserve(static_cast<std::size_t>(last - first + 1));
+    series.Points.reserve(static_cast<std::size_t>(std::int64_t{last} - first + 1));
     for (std::int32_t row = first; row <= last; ++row) {
         FigurePoint point;
         if (DisplayPoint(table, row, columns, point)) {

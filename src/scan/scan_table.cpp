@@ -155,6 +155,7 @@ std::string MergeShards(const std::vector<std::pair<std::string, std::string>>& 
         throw ScanMergeError("No shard files to merge");
     }
     std::vector<ShardFile> shards;
+    shards.reserve(files.size());
     for (const auto& [name, bytes] : files) {
         shards.push_back(ReadShardFile(name, bytes));
     }
@@ -215,7 +216,7 @@ void CheckScanFeature(const std::string& feature) {
 ScanMap BuildScanMap(const std::string& table, const std::string& feature) {
     std::vector<std::string> lines;
     for (std::string& line : SplitLines(table)) {
-        if (line.rfind("#", 0) != 0) {
+        if (line.rfind('#', 0) != 0) {
             lines.push_back(std::move(line));
         }
     }
@@ -287,7 +288,7 @@ std::optional<double> LargestOfParameter(const std::string& table, const std::st
     std::optional<std::size_t> column;
     std::optional<double> largest;
     for (const std::string& line : SplitLines(table)) {
-        if (line.rfind("#", 0) == 0) {
+        if (line.rfind('#', 0) == 0) {
             continue;
         }
         const std::vector<std::string> cells = SplitCells(line);
