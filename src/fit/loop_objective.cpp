@@ -10,7 +10,6 @@
 #include <limits>
 #include <memory>
 #include <optional>
-#include <ranges>
 
 namespace dravo2::fit {
 namespace {
@@ -173,7 +172,8 @@ std::vector<std::optional<BranchDirection>> PointDirections(const MeasuredLoop& 
             continue;
         }
         // Backwards, so that a turning point keeps the direction of the branch it ends.
-        for (const auto& branch : std::views::reverse(branches)) {
+        for (std::size_t b = branches.size(); b-- > 0;) {
+            const auto& branch = branches[b];
             for (std::int32_t i = branch.First; i <= branch.Last; ++i) {
                 directions[members[static_cast<std::size_t>(i)]] = branch.Direction;
             }
