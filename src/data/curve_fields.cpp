@@ -7,7 +7,9 @@
 #include <charconv>
 #include <cmath>
 
-namespace dravo2::inline data::curve_text {
+namespace dravo2 {
+inline namespace data {
+namespace curve_text {
 
 [[noreturn]] void FailAt(std::int32_t line, const std::string& problem) {
     throw InputOutputError("Line " + std::to_string(line) + ": " + problem);
@@ -165,4 +167,6 @@ std::vector<std::string> JoinBracketedTokens(const std::vector<std::string>& tok
     return names;
 }
 
-} // namespace dravo2::inline data::curve_text
+} // namespace curve_text
+} // namespace data
+} // namespace dravo2

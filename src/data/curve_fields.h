@@ -10,7 +10,9 @@
 #include <vector>
 
 // The pieces the measured-file parsers share: lines, fields, numbers and column names.
-namespace dravo2::inline data::curve_text {
+namespace dravo2 {
+inline namespace data {
+namespace curve_text {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -98,4 +100,6 @@ bool LooksLikeData(std::string_view text);
 // token joins the name before it.
 std::vector<std::string> JoinBracketedTokens(const std::vector<std::string>& tokens);
 
-} // namespace dravo2::inline data::curve_text
+} // namespace curve_text
+} // namespace data
+} // namespace dravo2

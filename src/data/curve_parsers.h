@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <string_view>
 
-namespace dravo2::inline data::curve_text {
+namespace dravo2 {
+inline namespace data {
+namespace curve_text {
 
 // A magnetometer export: the rows after the line `[Data]` (line `dataLine`), which `cursor` has
 // just passed. The first line that is not blank names the columns, comma-separated; a line
@@ -18,4 +20,6 @@ ParsedCurveFile ParseMagnetometer(LineCursor cursor, std::int32_t dataLine, cons
 // of text (names, units) before the rows of numbers, or the names as the last comment before them.
 ParsedCurveFile ParseDelimited(std::string_view bytes, const MeasuredLimits& limits);
 
-} // namespace dravo2::inline data::curve_text
+} // namespace curve_text
+} // namespace data
+} // namespace dravo2

@@ -4,7 +4,9 @@
 
 #include <cmath>
 
-namespace dravo2::inline data::curve_text {
+namespace dravo2 {
+inline namespace data {
+namespace curve_text {
 
 void RowGatherer::Finish(ParsedCurveFile& file, std::size_t columns) {
     const std::size_t rows = Widths.size();
@@ -50,4 +52,6 @@ void MarkValues(ParsedCurveFile& file) {
     }
 }
 
-} // namespace dravo2::inline data::curve_text
+} // namespace curve_text
+} // namespace data
+} // namespace dravo2

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace dravo2::inline data::curve_text {
+namespace dravo2 {
+inline namespace data {
+namespace curve_text {
 
 // Rows of numbers of differing lengths, gathered one after another as they are read and laid out
 // as a table of equal rows at the end, so that the file's widest row costs no memory on the others
@@ -51,4 +53,6 @@ void GenericNames(std::vector<CurveColumn>& columns, std::size_t from);
 // Marks the columns that hold a value in some row.
 void MarkValues(ParsedCurveFile& file);
 
-} // namespace dravo2::inline data::curve_text
+} // namespace curve_text
+} // namespace data
+} // namespace dravo2

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <optional>
 
-namespace dravo2::inline data::curve_text {
+namespace dravo2 {
+inline namespace data {
+namespace curve_text {
 namespace {
 
 // The separators met in some lines.
@@ -218,4 +220,6 @@ ParsedCurveFile ParseDelimited(std::string_view bytes, const MeasuredLimits& lim
     return file;
 }
 
-} // namespace dravo2::inline data::curve_text
+} // namespace curve_text
+} // namespace data
+} // namespace dravo2

@@ -2,7 +2,9 @@
 #include "data/curve_rows.h"
 #include "data/errors.h"
 
-namespace dravo2::inline data::curve_text {
+namespace dravo2 {
+inline namespace data {
+namespace curve_text {
 
 ParsedCurveFile ParseMagnetometer(LineCursor cursor, std::int32_t dataLine, const MeasuredLimits& limits) {
     ParsedCurveFile file;
@@ -50,4 +52,6 @@ ParsedCurveFile ParseMagnetometer(LineCursor cursor, std::int32_t dataLine, cons
     return file;
 }
 
-} // namespace dravo2::inline data::curve_text
+} // namespace curve_text
+} // namespace data
+} // namespace dravo2
