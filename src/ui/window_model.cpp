@@ -6,6 +6,7 @@
 #include <tuple>
 
 namespace dravo2 {
+inline namespace ui {
 namespace {
 
 auto Fields(const ParameterTexts& t) {
@@ -80,4 +81,5 @@ void WindowModel::SetMisfit(const MisfitResult& misfit, double saturation) {
     emit MisfitChanged();
 }
 
+} // namespace ui
 } // namespace dravo2

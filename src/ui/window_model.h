@@ -16,6 +16,7 @@
 #include <vector>
 
 namespace dravo2 {
+inline namespace ui {
 
 // How the simulated loop changed.
 enum class LoopChange {
@@ -101,4 +102,5 @@ private:
     double Saturation = 0;
 };
 
+} // namespace ui
 } // namespace dravo2
