@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 
 namespace dravo2 {
@@ -166,12 +165,6 @@ Entries BuildRegistry() {
     return e;
 }
 
-std::string ShortestDecimal(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return {buffer, result.ptr};
-}
-
 } // namespace
 
 std::span<const ParameterEntry> ParameterRegistry() {
@@ -229,7 +222,7 @@ Real ParseParameter(const ParameterEntry& entry, std::string_view text, char sep
 Real NumberAsTyped(const ParameterEntry& entry, double value) {
     switch (entry.Form) {
     case ValueForm::Extended:
-        return TextToReal(ShortestDecimal(value));
+        return TextToReal(RoundTripText(value));
     case ValueForm::Degrees:
         return static_cast<Real>(std::clamp(std::lround(value), 0L, 90L));
     case ValueForm::Integer:

@@ -1,17 +1,13 @@
 #include "plot/map_figure.h"
 
+#include "data/number_text.h"
+
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace dravo2 {
 inline namespace plot {
 namespace {
-
-std::string ShortestText(double value) {
-    char buffer[32];
-    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
-}
 
 // The axis of a heat map's parameter: the frame spans the cells, half a spacing beyond the first
 // and the last value, and the ticks are the round values inside it.
@@ -57,7 +53,7 @@ MapFigure BuildMapFigure(const std::string& xTitle, const std::vector<double>& x
         const double middle = low / 2 + high / 2;
         low = middle - resolution.Step / 2;
         high = middle + resolution.Step / 2;
-        figure.Caption = "values differ by less than " + resolution.Name + " (" + ShortestText(resolution.Step) +
+        figure.Caption = "values differ by less than " + resolution.Name + " (" + RoundTripText(resolution.Step) +
                          (resolution.Unit.empty() ? "" : " " + resolution.Unit) + ")";
     }
     const AxisTicks valueTicks = any ? NiceTicks(low, high) : NiceTicks(0, 1);
