@@ -427,7 +427,8 @@ std::optional<std::int32_t> RelaxKickedNewtonUntested(const EnergyDerivatives& e
     }
 }
 
-Cholesky4::Cholesky4(const Matrix4& a) : L(a) {
+// Taken by reference: Eigen's fixed-size matrices are not to be passed by value.
+Cholesky4::Cholesky4(const Matrix4& a) : L(a) { // NOLINT(modernize-pass-by-value)
     // Column by column: the pivot less the squares of its row so far, then the column below it
     // less the products of the rows so far, over the pivot; each sum taken from the left.
     for (Eigen::Index k = 0; k < kLayers; ++k) {
