@@ -34,13 +34,13 @@ void WindowTick(benchmark::State& state) {
     SilentReporter reporter;
     NoDialogs dialogs;
     auto form = std::make_unique<TForm1>(reporter, dialogs);
-    form->Driver.Session.Solver.Method = state.range(0) == 1 ? SolverMethod::Newton : SolverMethod::Descent;
+    form->Model().Loop().Session.Solver.Method = state.range(0) == 1 ? SolverMethod::Newton : SolverMethod::Descent;
     double slowest = 0;
     long long ticks = 0;
     for (auto _ : state) {
-        if (!form->Timer1->isActive()) {
+        if (!form->Controls().Timer1->isActive()) {
             state.PauseTiming();
-            form->BitBtn1_Start->click();
+            form->Controls().BitBtn1_Start->click();
             state.ResumeTiming();
         }
         const auto begin = std::chrono::steady_clock::now();
