@@ -2,28 +2,28 @@
 
 #include "engine/energy_terms.h"
 
+#include <cfenv>
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 namespace dravo2 {
 inline namespace engine {
 
 EnergyDerivatives::EnergyDerivatives(const LayerModel& model) : Form(model.Stack.Anisotropy) {
     const LayerStack& s = model.Stack;
-    // The field's components and the axes' cosines and sines in double, as everything here.
-    double fieldSin = 0;
-    double fieldCos = 0;
-    sincos(model.FieldAngle, &fieldSin, &fieldCos);
-    const FieldComponents field{model.FieldH * fieldCos, model.FieldH * fieldSin};
+    // The field's direction and the axes' cosines and sines in double, as everything here.
+    sincos(model.FieldAngle, &FieldSin, &FieldCos);
     for (std::size_t i = 0; i < kLayers; ++i) {
         IsPresent[i] = s.t[i] > 0;
     }
+    EveryLayerPresent = IsPresent[0] && IsPresent[1] && IsPresent[2] && IsPresent[3];
     for (std::size_t i = 0; i < kLayers; ++i) {
         if (!IsPresent[i]) {
             continue;
         }
         const auto k = static_cast<Eigen::Index>(i);
-        ZeemanX[k] = static_cast<double>(s.M[i] * s.t[i] * field.Hx);
-        ZeemanY[k] = static_cast<double>(s.M[i] * s.t[i] * field.Hy);
+        MomentThickness[i] = s.M[i] * s.t[i];
         if (Form != AnisotropyForm::None) {
             Anisotropy[k] = static_cast<double>(s.K[i] * s.t[i]);
         }
@@ -34,6 +34,18 @@ EnergyDerivatives::EnergyDerivatives(const LayerModel& model) : Form(model.Stack
         }
     }
     Bias = IsPresent[kLayers - 1] ? s.Bias : 0;
+    SetField(model.FieldH);
+}
+
+void EnergyDerivatives::SetField(double fieldH) {
+    const FieldComponents field{fieldH * FieldCos, fieldH * FieldSin};
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        if (IsPresent[i]) {
+            const auto k = static_cast<Eigen::Index>(i);
+            ZeemanX[k] = static_cast<double>(MomentThickness[i] * field.Hx);
+            ZeemanY[k] = static_cast<double>(MomentThickness[i] * field.Hy);
+        }
+    }
 }
 
 namespace {
@@ -45,6 +57,24 @@ void SinesAndCosines(const Vector4& angles, Vector4& sn, Vector4& cs) {
     for (Eigen::Index i = 0; i < kLayers; ++i) {
         sincos(angles[i], &sn[i], &cs[i]);
     }
+}
+
+// Sines and cosines of the sample angles -3 .. 2 rad.
+struct SampleTrig {
+    std::array<double, EnergyDerivatives::kSampleAngles> Sin{};
+    std::array<double, EnergyDerivatives::kSampleAngles> Cos{};
+};
+
+const SampleTrig& SampleAngles() {
+    static const SampleTrig table = [] {
+        SampleTrig t;
+        for (std::size_t k = 0; k < EnergyDerivatives::kSampleAngles; ++k) {
+            t.Sin[k] = std::sin(static_cast<double>(k) - 3);
+            t.Cos[k] = std::cos(static_cast<double>(k) - 3);
+        }
+        return t;
+    }();
+    return table;
 }
 
 } // namespace
@@ -73,6 +103,65 @@ double EnergyDerivatives::Energy(const Vector4& a) const {
     Vector4 cs;
     SinesAndCosines(a, sn, cs);
     return Energy(sn, cs);
+}
+
+double EnergyDerivatives::SampleEnergy(const SamplePicks& picks) const {
+    const SampleTrig& samples = SampleAngles();
+    if (!Samples) {
+        Vector4 sn;
+        Vector4 cs;
+        for (Eigen::Index k = 0; k < kLayers; ++k) {
+            sn[k] = samples.Sin[picks[static_cast<std::size_t>(k)]];
+            cs[k] = samples.Cos[picks[static_cast<std::size_t>(k)]];
+        }
+        return Energy(sn, cs);
+    }
+    // Energy()'s sum in Energy()'s order, its field-free terms taken from the table.
+    double e = 0;
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        const auto k = static_cast<Eigen::Index>(i);
+        const std::uint32_t r = picks[i];
+        e += ZeemanEnergy::Value<double>(kMomentInField, ZeemanX[k], ZeemanY[k], samples.Sin[r], samples.Cos[r]);
+        if (Form != AnisotropyForm::None) {
+            e += Samples->Anisotropy[i][r];
+        }
+    }
+    for (std::size_t i = 0; i + 1 < kLayers; ++i) {
+        e += Samples->Coupling[i][picks[i]][picks[i + 1]];
+    }
+    return e + Samples->Bias[picks[kLayers - 1]];
+}
+
+void EnergyDerivatives::TabulateSamples() {
+    const SampleTrig& samples = SampleAngles();
+    SampleTerms terms{};
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        const auto k = static_cast<Eigen::Index>(i);
+        for (std::size_t r = 0; r < kSampleAngles; ++r) {
+            const auto [sx, cx] = AngleDifference(samples.Sin[r], samples.Cos[r], SinAlpha[k], CosAlpha[k]);
+            terms.Anisotropy[i][r] = Form == AnisotropyForm::Uniaxial
+                                         ? UniaxialAnisotropy::Value<double>(Anisotropy[k], sx, cx)
+                                         : FourfoldAnisotropy::Value<double>(Anisotropy[k], sx, cx);
+        }
+    }
+    for (std::size_t i = 0; i + 1 < kLayers; ++i) {
+        const auto k = static_cast<Eigen::Index>(i);
+        for (std::size_t r = 0; r < kSampleAngles; ++r) {
+            for (std::size_t q = 0; q < kSampleAngles; ++q) {
+                const double cd = AngleDifference(samples.Sin[r], samples.Cos[r], samples.Sin[q], samples.Cos[q]).Cos;
+                terms.Coupling[i][r][q] = BilinearCoupling::ValueOfCosine<double>(Bilinear[k], cd) +
+                                          BiquadraticCoupling::ValueOfCosine<double>(Biquadratic[k], cd);
+            }
+        }
+    }
+    for (std::size_t r = 0; r < kSampleAngles; ++r) {
+        terms.Bias[r] = ExchangeBias::ValueOfCosine<double>(Bias, samples.Cos[r]);
+    }
+    if (std::fetestexcept(kTrappedFlags) != 0) {
+        std::feclearexcept(kTrappedFlags);
+        return;
+    }
+    Samples = terms;
 }
 
 void EnergyDerivatives::GradientAndHessian(const Vector4& a, Vector4& grad, Matrix4& hess) const {
@@ -136,7 +225,14 @@ double EnergyDerivatives::EnergyChange(const Vector4& sn, const Vector4& cs, con
     Vector4 cm;
     double change = 0;
     for (Eigen::Index i = 0; i < kLayers; ++i) {
-        sincos(0.5 * step[i], &sh[i], &ch[i]);
+        // An absent layer's step is 0, whose sine and cosine need no call (sin(+-0) = +-0).
+        const double half = 0.5 * step[i];
+        if (half == 0) {
+            sh[i] = half;
+            ch[i] = 1;
+        } else {
+            sincos(half, &sh[i], &ch[i]);
+        }
         const SineCosine<double> mid = AngleSum(sn[i], cs[i], sh[i], ch[i]);
         sm[i] = mid.Sin;
         cm[i] = mid.Cos;
@@ -158,6 +254,50 @@ double EnergyDerivatives::EnergyChange(const Vector4& sn, const Vector4& cs, con
     }
     return change +
            ExchangeBias::Change<double>(Bias, sh[kLayers - 1], ch[kLayers - 1], sm[kLayers - 1], cm[kLayers - 1]);
+}
+
+namespace {
+
+// The bytes that hold a Real's value (the 80-bit extended type leaves the rest of its storage
+// unused and unset).
+constexpr std::size_t kRealValueBytes = std::numeric_limits<Real>::digits == 64 ? 10 : sizeof(Real);
+
+// The same bits: numbers that give the same terms to the last bit. Compared as bytes, which is
+// several times faster than comparing extended values, and tells 0 from -0 as the terms do.
+bool SameNumber(const Real& a, const Real& b) {
+    return std::memcmp(&a, &b, kRealValueBytes) == 0;
+}
+
+bool SameNumber(double a, double b) {
+    return a == b && std::signbit(a) == std::signbit(b);
+}
+
+bool SameStack(const LayerStack& a, const LayerStack& b) {
+    for (std::size_t i = 0; i < kLayers; ++i) {
+        if (!SameNumber(a.M[i], b.M[i]) || !SameNumber(a.t[i], b.t[i]) || !SameNumber(a.K[i], b.K[i]) ||
+            !SameNumber(a.Alpha[i], b.Alpha[i]) || !SameNumber(a.J[i], b.J[i]) || !SameNumber(a.Jbq[i], b.Jbq[i])) {
+            return false;
+        }
+    }
+    return SameNumber(a.Bias, b.Bias) && a.Anisotropy == b.Anisotropy;
+}
+
+} // namespace
+
+const EnergyDerivatives& EnergyCache::At(const LayerModel& model) {
+    if (Energy && Reusable && SameNumber(model.FieldAngle, FieldAngle) && SameStack(model.Stack, Stack)) {
+        Energy->SetField(model.FieldH);
+        return *Energy;
+    }
+    const bool flagsDown = std::fetestexcept(kTrappedFlags) == 0;
+    Energy.emplace(model);
+    Reusable = flagsDown && std::fetestexcept(kTrappedFlags) == 0;
+    if (Reusable) {
+        Stack = model.Stack;
+        FieldAngle = model.FieldAngle;
+        Energy->TabulateSamples();
+    }
+    return *Energy;
 }
 
 } // namespace engine

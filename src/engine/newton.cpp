@@ -60,6 +60,9 @@ struct UntestedFlags {
 // gradient component is 0), so that the fixed-size factorisation and eigen solver work on the
 // present layers' system alone.
 void RestrictToPresent(const EnergyDerivatives& energy, Matrix4& hess) {
+    if (energy.AllPresent()) {
+        return;
+    }
     const double norm = hess.norm(); // the absent rows and columns are still zero here
     for (Eigen::Index k = 0; k < kLayers; ++k) {
         if (!energy.Present(static_cast<int>(k))) {
@@ -230,28 +233,6 @@ bool NegativeCurvatureDirection(const Matrix4& hess, Vector4& direction) {
     return true;
 }
 
-// Sines and cosines of the whole angles -3 .. 2 rad that the energy-scale stage samples.
-struct SampleTrig {
-    std::array<double, 6> Sin{};
-    std::array<double, 6> Cos{};
-};
-
-const SampleTrig& SampleAngles() {
-    static const SampleTrig table = [] {
-        SampleTrig t;
-        for (int k = 0; k < 6; ++k) {
-            t.Sin[static_cast<std::size_t>(k)] = std::sin(static_cast<double>(k - 3));
-            t.Cos[static_cast<std::size_t>(k)] = std::cos(static_cast<double>(k - 3));
-        }
-        return t;
-    }();
-    return table;
-}
-
-} // namespace
-
-namespace {
-
 // RelaxNewton from `a`, the angles of `theta` in double, with their sines and cosines, which
 // follow the angles to the end.
 template <typename Flags>
@@ -384,16 +365,12 @@ std::int32_t RelaxKicked(const EnergyDerivatives& energy, AngleSet& theta, const
     const double e0 = energy.Energy(sn, cs);
     s += e0 * e0;
     Flags::Double(s);
-    const SampleTrig& samples = SampleAngles();
     for (int sample = 0; sample < 10; ++sample) {
-        Vector4 sampleSin;
-        Vector4 sampleCos;
-        for (Eigen::Index k = 0; k < kLayers; ++k) {
-            const std::uint32_t r = random.RandomBelow(6);
-            sampleSin[k] = samples.Sin[r];
-            sampleCos[k] = samples.Cos[r];
+        EnergyDerivatives::SamplePicks picks{};
+        for (std::uint32_t& pick : picks) {
+            pick = random.RandomBelow(static_cast<std::uint32_t>(EnergyDerivatives::kSampleAngles));
         }
-        const double e = energy.Energy(sampleSin, sampleCos);
+        const double e = energy.SampleEnergy(picks);
         s += e * e;
         Flags::Sample(s);
     }

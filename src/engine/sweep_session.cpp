@@ -96,8 +96,15 @@ StepOutcome SweepSession::Step(SimulationData& simulation, Real deltaR, bool alo
 void SweepSession::AdvanceField() {
     ClearFloatingPointFlags();
     ++StepIndex;
-    Model.FieldH = StoreDouble((static_cast<Real>(StepIndex) * StepKiloAmperesPerMetre + StartKiloAmperesPerMetre) *
-                               kAmperesPerKiloAmpere);
+    const Real field =
+        (static_cast<Real>(StepIndex) * StepKiloAmperesPerMetre + StartKiloAmperesPerMetre) * kAmperesPerKiloAmpere;
+    Model.FieldH = static_cast<double>(field);
+    // From a finite start and step, extended arithmetic raises nothing and the store only an
+    // overflow, which leaves an infinite field; the flags need testing only then.
+    if (!std::isfinite(Model.FieldH) || !std::isfinite(StepKiloAmperesPerMetre) ||
+        !std::isfinite(StartKiloAmperesPerMetre)) {
+        CheckFloatingPoint(Model.FieldH);
+    }
 }
 
 namespace {
@@ -133,8 +140,9 @@ bool RelaxAndRecordWith(SweepSession& session, const RowCells& cells, Real delta
         return newton ? static_cast<Real>(std::cos(static_cast<double>(x))) : std::cos(x);
     };
     if (newton) {
+        // The energy's terms first, while the flags are down, as the cache wants them.
+        const EnergyDerivatives& energy = session.NewtonEnergy.At(model);
         KickAngles(session.Theta, session.Solver, session.Generator);
-        const EnergyDerivatives energy(model);
         Vector4 sn;
         Vector4 cs;
         if constexpr (std::is_same_v<Flags, TestedStep>) {

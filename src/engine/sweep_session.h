@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/data_table.h"
+#include "engine/hessian.h"
 #include "engine/layer_model.h"
 #include "engine/model_parameters.h"
 #include "engine/random_generator.h"
@@ -77,6 +78,10 @@ public:
     std::int32_t IterationCount = 0;
     double Projection = 0;
     Real CurrentEnergy = 0;
+
+    // Newton's energy terms, kept from step to step while the stack and the field's angle stay;
+    // nothing in it but what the model's numbers say.
+    EnergyCache NewtonEnergy;
 
     // The model's numbers as the session holds them (the magnetoresistance amplitude, which the
     // session does not hold, is 0), and the session given a model's numbers.

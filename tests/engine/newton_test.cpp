@@ -6,6 +6,7 @@
 #include <Eigen/Eigenvalues>
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -291,6 +292,70 @@ TEST(Cholesky4, MatchesEigensLltBitForBit) {
         }
     }
     EXPECT_GT(factored, 5000);
+}
+
+// The cache's energy must be a fresh EnergyDerivatives' to the last bit, field after field and
+// after the stack changes, with the sample energies from its tables, and must raise the same flags
+// where a sample term overflows.
+TEST(EnergyCache, GivesAFreshEnergysNumbersAndFlags) {
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> u(-3, 3);
+    const auto sameSamples = [](const EnergyDerivatives& cached, const EnergyDerivatives& fresh) {
+        EnergyDerivatives::SamplePicks picks{};
+        for (std::uint32_t n = 0; n < 1296; ++n) {
+            for (std::size_t k = 0, rest = n; k < picks.size(); ++k, rest /= 6) {
+                picks[k] = static_cast<std::uint32_t>(rest % 6);
+            }
+            ASSERT_EQ(cached.SampleEnergy(picks), fresh.SampleEnergy(picks)) << n;
+        }
+    };
+    for (int trial = 0; trial < 12; ++trial) {
+        SCOPED_TRACE(trial);
+        LayerModel model = RandomModel(rng, 0.3);
+        EnergyCache cache;
+        for (int step = 0; step < 6; ++step) {
+            model.FieldH = 1e5 * u(rng);
+            if (step == 3) {
+                model.Stack.K[1] *= -1.5; // the stack changes mid-sweep
+            }
+            std::feclearexcept(FE_ALL_EXCEPT);
+            const EnergyDerivatives& cached = cache.At(model);
+            const EnergyDerivatives fresh(model);
+            sameSamples(cached, fresh);
+            const Vector4 a(u(rng), u(rng), u(rng), u(rng));
+            const Vector4 step4(1e-3 * u(rng), u(rng), 0, 1e-9 * u(rng));
+            Vector4 g1;
+            Vector4 g2;
+            Matrix4 h1;
+            Matrix4 h2;
+            cached.GradientAndHessian(a, g1, h1);
+            fresh.GradientAndHessian(a, g2, h2);
+            EXPECT_EQ(g1, g2);
+            EXPECT_EQ(h1, h2);
+            EXPECT_EQ(cached.Energy(a), fresh.Energy(a));
+            EXPECT_EQ(cached.EnergyChange(a, step4), fresh.EnergyChange(a, step4));
+        }
+    }
+
+    // Bilinear and biquadratic couplings whose sum overflows at some sample angles.
+    LayerModel model = RandomModel(rng, 0);
+    model.Stack.J[0] = -1.5e308;
+    model.Stack.Jbq[0] = 1.5e308;
+    EnergyCache cache;
+    for (int step = 0; step < 3; ++step) {
+        std::feclearexcept(FE_ALL_EXCEPT);
+        const EnergyDerivatives& cached = cache.At(model);
+        ASSERT_EQ(std::fetestexcept(kTrappedFlags), 0);
+        const EnergyDerivatives::SamplePicks picks{0, 3, 2, 1}; // cos(-3 - 0) < 0: -J c - Jbq c^2 overflows
+        const double cachedValue = cached.SampleEnergy(picks);
+        const int cachedFlags = std::fetestexcept(kTrappedFlags);
+        std::feclearexcept(FE_ALL_EXCEPT);
+        const double freshValue = EnergyDerivatives(model).SampleEnergy(picks);
+        EXPECT_EQ(cachedFlags, std::fetestexcept(kTrappedFlags));
+        EXPECT_NE(cachedFlags, 0);
+        EXPECT_EQ(std::isinf(cachedValue), std::isinf(freshValue));
+    }
+    std::feclearexcept(FE_ALL_EXCEPT);
 }
 
 } // namespace
