@@ -3,7 +3,6 @@
 #include "data/errors.h"
 
 #include <cmath>
-#include <future>
 #include <limits>
 
 namespace dravo2::fit {
@@ -50,6 +49,9 @@ JointObjective::JointObjective(const std::vector<DataSet>& sets, std::vector<Joi
         Sets.push_back(std::make_unique<LoopObjective>(sets[k].Texts, sets[k].Measured, indices, sets[k].Simulation));
         SlotsOfSet.push_back(std::move(taken));
     }
+    if (Concurrent) {
+        Crew = std::make_unique<WorkerCrew>(Sets.size() - 1);
+    }
 }
 
 std::vector<double> JointObjective::ValuesOf(std::size_t k, const std::vector<double>& values) const {
@@ -68,17 +70,9 @@ std::vector<MisfitResult> JointObjective::Compare(const std::vector<double>& val
         }
         return results;
     }
-    // The first data set on this thread, the others each on one of their own; every evaluation
+    // The first data set on this thread, the others each on a thread of the crew; every evaluation
     // depends on its values alone, so the order of finishing changes nothing.
-    std::vector<std::future<MisfitResult>> others;
-    for (std::size_t k = 1; k < Sets.size(); ++k) {
-        others.push_back(std::async(
-            std::launch::async, [this, k, &values, &stop] { return Sets[k]->Compared(ValuesOf(k, values), stop); }));
-    }
-    results[0] = Sets[0]->Compared(ValuesOf(0, values), stop);
-    for (std::size_t k = 1; k < Sets.size(); ++k) {
-        results[k] = others[k - 1].get();
-    }
+    Crew->Run([&](std::size_t k) { results[k] = Sets[k]->Compared(ValuesOf(k, values), stop); });
     return results;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fit/loop_objective.h"
+#include "fit/worker_crew.h"
 
 #include <memory>
 #include <optional>
@@ -37,7 +38,8 @@ std::vector<double> JointBlock(const MisfitResult& result, const MeasuredLoop& m
 // set's loop objective (the shared ones to all, a local one to its own), the blocks stacked into
 // one residual vector, and the misfit is the root mean square of that vector. With a single data
 // set every answer is that data set's own, so that a fit of one curve is exactly the usual fit.
-// With `parallel`, the data sets of one evaluation are simulated on threads of their own.
+// With `parallel`, the data sets of one evaluation are simulated side by side, on threads kept
+// for the objective's life.
 class JointObjective : public Objective {
 public:
     // Throws ProgramError as LoopObjective does, or for a data set without any.
@@ -67,6 +69,7 @@ private:
     std::vector<JointSlot> SlotList;
     std::vector<std::vector<std::size_t>> SlotsOfSet; // the slots each data set takes, in its order
     bool Concurrent = false;
+    std::unique_ptr<WorkerCrew> Crew; // with Concurrent: a thread for each data set after the first
 };
 
 } // namespace dravo2::fit
