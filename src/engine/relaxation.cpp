@@ -27,11 +27,15 @@ double KickAndScale(const LayerModel& model, AngleSet& theta, const SolverSettin
 
 } // namespace
 
-void KickAngles(AngleSet& theta, const SolverSettings& settings, RandomGenerator& random) {
+void KickAnglesUntested(AngleSet& theta, const SolverSettings& settings, RandomGenerator& random) {
     for (std::size_t k = 0; k < kLayers; ++k) {
         const std::uint32_t r = random.RandomBelow(10);
         theta[k] = (theta[k] + settings.NoiseRadians) - static_cast<Real>(r) * settings.NoiseRadians / 5;
     }
+}
+
+void KickAngles(AngleSet& theta, const SolverSettings& settings, RandomGenerator& random) {
+    KickAnglesUntested(theta, settings, random);
     CheckFloatingPoint(theta);
 }
 

@@ -100,6 +100,10 @@ DescentResult Relax(AngleSet& a, const DescentSettings& settings, const Gradient
 // layer by layer (four draws).
 void KickAngles(AngleSet& theta, const SolverSettings& settings, RandomGenerator& random);
 
+// The same kick without its floating-point test, for a caller that tests the flags once after its
+// whole step and takes the step again with every test when one is up.
+void KickAnglesUntested(AngleSet& theta, const SolverSettings& settings, RandomGenerator& random);
+
 // One relaxation of a sweep step on `theta`: the noise kick (four draws), the energy scale from
 // the kicked angles and ten random angle sets (forty draws), then the descent. Returns the
 // descent's step count.

@@ -142,7 +142,11 @@ bool RelaxAndRecordWith(SweepSession& session, const RowCells& cells, Real delta
     if (newton) {
         // The energy's terms first, while the flags are down, as the cache wants them.
         const EnergyDerivatives& energy = session.NewtonEnergy.At(model);
-        KickAngles(session.Theta, session.Solver, session.Generator);
+        if constexpr (std::is_same_v<Flags, TestedStep>) {
+            KickAngles(session.Theta, session.Solver, session.Generator);
+        } else {
+            KickAnglesUntested(session.Theta, session.Solver, session.Generator);
+        }
         Vector4 sn;
         Vector4 cs;
         if constexpr (std::is_same_v<Flags, TestedStep>) {
