@@ -2,6 +2,7 @@
 
 #include "engine/newton.h"
 #include "engine/physical_constants.h"
+#include "engine/step_observables.h"
 
 #include <cmath>
 #include <optional>
@@ -109,36 +110,19 @@ void SweepSession::AdvanceField() {
 
 namespace {
 
-// The floating-point tests of a step: each as it falls (Tested), or none, for a caller that tests
-// the flags once after the whole step and takes it again with the tests when one is up (Untested).
-struct TestedStep {
-    template <typename T> static void Check(const T& value) { CheckFloatingPoint(value); }
-    static double Store(Real value) { return StoreDouble(value); }
-};
-
-struct UntestedStep {
-    template <typename T> static void Check(const T& /*value*/) {}
-    static double Store(Real value) { return static_cast<double>(value); }
-};
-
 // The relaxation and the observables of a step, with the tests of `Flags`. False where Newton's
-// untested relaxation gave up at a raised flag.
+// untested relaxation gave up at a raised flag. The projection and the energy are tested before
+// any cell is written; every other value just before its own cell.
 template <typename Flags>
 bool RelaxAndRecordWith(SweepSession& session, const RowCells& cells, Real deltaR, bool alongY) {
     const LayerModel& model = session.Model;
-    const LayerStack& s = model.Stack;
     auto write = [&cells](Observable observable, double value) {
         if (double* cell = cells[static_cast<std::size_t>(observable)]) {
             *cell = value;
         }
     };
 
-    // Newton's angles and energies are doubles, and so are the sines and cosines of its
-    // observables; the descent's are formed in extended precision.
     const bool newton = session.Solver.Method == SolverMethod::Newton;
-    const auto cosine = [newton](Real x) -> Real {
-        return newton ? static_cast<Real>(std::cos(static_cast<double>(x))) : std::cos(x);
-    };
     if (newton) {
         // The energy's terms first, while the flags are down, as the cache wants them.
         const EnergyDerivatives& energy = session.NewtonEnergy.At(model);
@@ -160,42 +144,28 @@ bool RelaxAndRecordWith(SweepSession& session, const RowCells& cells, Real delta
             }
             session.IterationCount = *iterations;
         }
-        session.Projection = model.MagnetisationProjection(alongY ? sn : cs);
-        Flags::Check(session.Projection);
-        session.CurrentEnergy = energy.Energy(sn, cs);
+        session.Projection = Projection<Flags>(model, alongY ? sn : cs);
+        session.CurrentEnergy = Energy<Flags>(energy, sn, cs);
     } else {
         session.IterationCount = RelaxStep(model, session.Theta, session.Solver, session.Generator, session.Grad);
-        session.Projection = model.MagnetisationProjection(session.Theta, alongY);
-        Flags::Check(session.Projection);
-        session.CurrentEnergy = model.Energy(session.Theta);
+        session.Projection = Projection<Flags>(model, session.Theta, alongY);
+        session.CurrentEnergy = Energy<Flags>(model, session.Theta);
     }
-    Flags::Check(session.CurrentEnergy);
 
     const AngleSet& theta = session.Theta;
+    const CosinePrecision cosine = newton ? CosinePrecision::Double : CosinePrecision::Extended;
     write(Observable::Field, model.FieldH);
     write(Observable::Projection, session.Projection);
     for (std::size_t i = 0; i < kLayers; ++i) {
-        if (s.t[i] > 0) {
-            write(static_cast<Observable>(static_cast<std::size_t>(Observable::Theta1) + i), Flags::Store(theta[i]));
+        if (model.Stack.t[i] > 0) {
+            write(static_cast<Observable>(static_cast<std::size_t>(Observable::Theta1) + i),
+                  LayerAngle<Flags>(theta, i));
         }
     }
     write(Observable::Energy, static_cast<double>(session.CurrentEnergy));
     write(Observable::Iterations, session.IterationCount);
-
-    write(Observable::Magnetoresistance, Flags::Store((1 - cosine(theta[0] - theta[1])) * deltaR / 2));
-
-    // Resonance of layer 1 with the field taken along x and the uniaxial form of the anisotropy.
-    const Real h = model.FieldH;
-    const Real a = cosine(theta[0]) * s.M[0] * h;
-    const Real b = a + 2 * s.K[0] * cosine(2 * (theta[0] - s.Alpha[0])) + s.J[0] * cosine(theta[0] - theta[1]) / s.t[0];
-    Flags::Check(b);
-    const Real axisCos = cosine(theta[0] - s.Alpha[0]);
-    const Real m2 = s.M[0] * s.M[0];
-    const Real c = a + (2 * s.K[0]) * (axisCos * axisCos) + kInverseMu0Rounded * m2;
-    Flags::Check(c);
-    const double radicand = Flags::Store(b * c / (m2 * kInverseMu0Rounded * kInverseMu0Rounded));
-    write(Observable::ResonanceFrequency,
-          radicand >= 0 ? Flags::Store(std::sqrt(static_cast<Real>(radicand)) * kGyromagneticRatio / (2 * kPi)) : -1.0);
+    write(Observable::Magnetoresistance, Magnetoresistance<Flags>(theta, deltaR, cosine));
+    write(Observable::ResonanceFrequency, LayerOneResonanceFrequency<Flags>(model, theta, cosine));
     return true;
 }
 
