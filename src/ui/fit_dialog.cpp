@@ -328,11 +328,11 @@ FitDialog::FitDialog(AppWindow& window) : QDialog(&window), Window(window), Form
                 row.Lower->clear(); // bounds of each data set's own
                 row.Upper->clear();
             }
-            RefreshFromPanel();
+            RefreshFromModel();
             SyncLocalColumns();
         });
     }
-    RefreshFromPanel();
+    RefreshFromModel();
 }
 
 FitDialog::~FitDialog() {
@@ -342,7 +342,7 @@ FitDialog::~FitDialog() {
     }
 }
 
-void FitDialog::RefreshFromPanel() {
+void FitDialog::RefreshFromModel() {
     const ParameterTexts texts = Form.Model().Texts();
     const auto& parameters = fit::FittableParameters();
     for (std::size_t i = 0; i < Rows.size(); ++i) {
@@ -374,7 +374,7 @@ void FitDialog::StartFit() {
     if (Job) {
         return;
     }
-    RefreshFromPanel();
+    RefreshFromModel();
     fit::FitRequest request;
     try {
         std::vector<fit::DataSet> sets;
@@ -765,7 +765,7 @@ void FitDialog::ApplyFit() {
     values.emplace_back("start", TextToDouble(fitted.StartF, separator));
     values.emplace_back("step", TextToDouble(fitted.StepF, separator));
     Form.Guarded([&] { model.SetValues(values, {{"steps", fitted.Nstep}}); });
-    RefreshFromPanel();
+    RefreshFromModel();
     // The fit simulated with Newton's method; the window's sweep does too from now on, so that
     // Start draws the fitted loop.
     if (auto* newton = Window.findChild<QAction*>(QStringLiteral("SolverNewton"))) {
@@ -893,7 +893,7 @@ bool FitDialog::LoadProject(const fit::Project& project) {
         const QSignalBlocker quiet(Rows[i].Local);
         Rows[i].Local->setChecked(local[i]);
     }
-    RefreshFromPanel();
+    RefreshFromModel();
     for (const auto& [name, range] : project.BoundsOf) {
         if (const auto index = fit::ParameterIndex(name)) {
             Rows[*index].Lower->setText(Caption(fit::ShortestText(range.Lower)));
@@ -958,7 +958,7 @@ void InstallFitActions(AppWindow& window) {
         if (dialog == nullptr) {
             dialog = new FitDialog(window);
         } else if (!dialog->Running()) {
-            dialog->RefreshFromPanel();
+            dialog->RefreshFromModel();
         }
         dialog->show();
         dialog->raise();

@@ -58,8 +58,9 @@ public:
     explicit FitDialog(AppWindow& window);
     ~FitDialog() override;
 
-    // Re-reads the panel: current values and default bounds of the rows that are not free.
-    void RefreshFromPanel();
+    // Re-reads the window model's parameters: current values and default bounds of the rows that are
+    // not free.
+    void RefreshFromModel();
     bool Running() const { return Job != nullptr; }
 
     struct Row {
