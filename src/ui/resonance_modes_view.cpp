@@ -23,23 +23,23 @@ ModeRow NoModes() {
 
 } // namespace
 
-ResonanceModesView::ResonanceModesView(TForm1& form, QWidget* parent) : QWidget(parent, Qt::Window), Form(form) {
+ResonanceModesView::ResonanceModesView(const SweepDriver& loop, QWidget* parent)
+    : QWidget(parent, Qt::Window), Loop(loop) {
     setObjectName(QStringLiteral("ResonanceModesView"));
     setWindowTitle(tr("Resonance modes"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(480, 360);
-    connect(&form, &TForm1::StepRecorded, this, &ResonanceModesView::StepRecorded);
 }
 
 std::vector<ModeRow> ResonanceModesView::Modes() const {
     std::vector<ModeRow> modes = RowModes;
-    modes.resize(static_cast<std::size_t>(std::max(Form.Model().Loop().Simulation->SimRows, 0)), NoModes());
+    modes.resize(static_cast<std::size_t>(std::max(Loop.Simulation->SimRows, 0)), NoModes());
     return modes;
 }
 
 void ResonanceModesView::StepRecorded() {
-    const SweepSession& session = Form.Model().Loop().Session;
-    RowModes.resize(static_cast<std::size_t>(std::max(Form.Model().Loop().Simulation->SimRows - 1, 0)), NoModes());
+    const SweepSession& session = Loop.Session;
+    RowModes.resize(static_cast<std::size_t>(std::max(Loop.Simulation->SimRows - 1, 0)), NoModes());
     RowModes.push_back(ResonanceModes(session.Model, session.Theta));
     if (isVisible()) {
         update();
@@ -56,12 +56,13 @@ void ResonanceModesView::LoopComputed(const std::vector<ModeRow>& modes) {
 void ResonanceModesView::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
-    const FigureDescription figure = BuildModesFigure(*Form.Model().Loop().Simulation, Modes());
+    const FigureDescription figure = BuildModesFigure(*Loop.Simulation, Modes());
     PaintFigure(painter, figure, QRectF(rect()), logicalDpiY() / 72.0);
 }
 
 void InstallResonanceModesView(AppWindow& window) {
-    auto* view = new ResonanceModesView(window.Form(), &window);
+    auto* view = new ResonanceModesView(window.Form().Model().Loop(), &window);
+    QObject::connect(&window.Form(), &TForm1::StepRecorded, view, &ResonanceModesView::StepRecorded);
     QAction* action = window.SweepMenu->addAction(QObject::tr("&Resonance modes"));
     action->setObjectName(QStringLiteral("ResonanceModes"));
     QObject::connect(action, &QAction::triggered, view, [view] {
