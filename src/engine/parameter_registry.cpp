@@ -78,20 +78,10 @@ template <std::size_t I> void AddLayer(Entries& entries, int part) {
     }
 }
 
-template <std::size_t I>
+// The coupling J or Jbq (`Strength`) of layers I + 1 and I + 2.
+template <std::size_t I, std::array<Real, kLayers> LayerStack::*Strength>
 ParameterEntry Coupling(std::string_view key, std::string_view note, std::string_view meaning,
-                        std::string_view defaultText, bool biquadratic) {
-    if (biquadratic) {
-        return {key,
-                "J/m^2",
-                note,
-                meaning,
-                defaultText,
-                ValueForm::Extended,
-                ParameterKind::Coupling,
-                [](const ParameterSet& p) { return p.Model.Stack.Jbq[I]; },
-                [](ParameterSet& p, Real v) { p.Model.Stack.Jbq[I] = v; }};
-    }
+                        std::string_view defaultText) {
     return {key,
             "J/m^2",
             note,
@@ -99,8 +89,8 @@ ParameterEntry Coupling(std::string_view key, std::string_view note, std::string
             defaultText,
             ValueForm::Extended,
             ParameterKind::Coupling,
-            [](const ParameterSet& p) { return p.Model.Stack.J[I]; },
-            [](ParameterSet& p, Real v) { p.Model.Stack.J[I] = v; }};
+            [](const ParameterSet& p) { return (p.Model.Stack.*Strength)[I]; },
+            [](ParameterSet& p, Real v) { (p.Model.Stack.*Strength)[I] = v; }};
 }
 
 Entries BuildRegistry() {
@@ -115,11 +105,15 @@ Entries BuildRegistry() {
                  ParameterKind::Angle,
                  [](const ParameterSet& p) { return Degrees(static_cast<Real>(p.Model.FieldAngle)); },
                  [](ParameterSet& p, Real v) { p.Model.FieldAngle = static_cast<double>(Radians(v)); }});
-    e.push_back(Coupling<0>("J1", "J/m^2, layers 1-2", "bilinear coupling of layers 1 and 2", "-0.002e-3", false));
-    e.push_back(Coupling<1>("J2", "J/m^2, layers 2-3", "bilinear coupling of layers 2 and 3", "0e-3", false));
-    e.push_back(Coupling<2>("J3", "J/m^2, layers 3-4", "bilinear coupling of layers 3 and 4", "0.2e-3", false));
-    e.push_back(Coupling<0>("Jbq1", "J/m^2, biquadratic 1-2", "biquadratic coupling of layers 1 and 2", "-0e-3", true));
-    e.push_back(Coupling<1>("Jbq2", "J/m^2, biquadratic 2-3", "biquadratic coupling of layers 2 and 3", "-0e-3", true));
+    e.push_back(
+        Coupling<0, &LayerStack::J>("J1", "J/m^2, layers 1-2", "bilinear coupling of layers 1 and 2", "-0.002e-3"));
+    e.push_back(Coupling<1, &LayerStack::J>("J2", "J/m^2, layers 2-3", "bilinear coupling of layers 2 and 3", "0e-3"));
+    e.push_back(
+        Coupling<2, &LayerStack::J>("J3", "J/m^2, layers 3-4", "bilinear coupling of layers 3 and 4", "0.2e-3"));
+    e.push_back(Coupling<0, &LayerStack::Jbq>("Jbq1", "J/m^2, biquadratic 1-2",
+                                              "biquadratic coupling of layers 1 and 2", "-0e-3"));
+    e.push_back(Coupling<1, &LayerStack::Jbq>("Jbq2", "J/m^2, biquadratic 2-3",
+                                              "biquadratic coupling of layers 2 and 3", "-0e-3"));
     e.push_back({"bias", "J/m^2", "J/m^2, on layer 4", "exchange bias (unidirectional anisotropy) of layer 4", "1e-3",
                  ValueForm::Double, ParameterKind::Bias,
                  [](const ParameterSet& p) { return static_cast<Real>(p.Model.Stack.Bias); },
