@@ -3,6 +3,7 @@
 #include <Eigen/Eigenvalues>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -441,6 +442,309 @@ Vector4 Cholesky4::Solve(const Vector4& b) const {
     L.triangularView<Eigen::Lower>().solveInPlace(x);
     L.transpose().triangularView<Eigen::Upper>().solveInPlace(x);
     return x;
+}
+
+namespace {
+
+using Eigen::Index;
+
+// The magnitude of (x, y) as Eigen's hypot takes it: the larger magnitude times the root of one
+// plus the square of their ratio.
+double Hypot(double x, double y) {
+    x = std::fabs(x);
+    y = std::fabs(y);
+    if (std::isinf(x) || std::isinf(y)) {
+        return std::numeric_limits<double>::infinity();
+    }
+    if (std::isnan(x) || std::isnan(y)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    const double p = std::max(x, y);
+    if (p == 0) {
+        return 0;
+    }
+    const double qp = std::min(y, x) / p;
+    return p * std::sqrt(1 + qp * qp);
+}
+
+// The plane rotation (c, s) that takes (p, q) to (r, 0): Eigen's makeGivens for real numbers.
+struct Rotation {
+    double c = 1;
+    double s = 0;
+};
+
+Rotation MakeGivens(double p, double q) {
+    Rotation rotation;
+    if (q == 0) {
+        rotation.c = p < 0 ? -1.0 : 1.0;
+        rotation.s = 0;
+    } else if (p == 0) {
+        rotation.c = 0;
+        rotation.s = q < 0 ? 1.0 : -1.0;
+    } else if (std::fabs(p) > std::fabs(q)) {
+        const double t = q / p;
+        double u = std::sqrt(1 + t * t);
+        if (p < 0) {
+            u = -u;
+        }
+        rotation.c = 1 / u;
+        rotation.s = -t * rotation.c;
+    } else {
+        const double t = p / q;
+        double u = std::sqrt(1 + t * t);
+        if (q < 0) {
+            u = -u;
+        }
+        rotation.s = -1 / u;
+        rotation.c = -t * rotation.s;
+    }
+    return rotation;
+}
+
+// Reflector i of the tridiagonalisation of `a` (lower triangle): the Householder vector that zeroes
+// column i below its subdiagonal, kept in that column below the subdiagonal (its leading 1
+// implied), the reflection applied on both sides to the trailing block as a symmetric rank-2
+// update, and the subdiagonal entry left in place. Returns the reflector's coefficient. Every sum
+// runs from its first term, in index order.
+double Reflect(Matrix4& a, Index i) {
+    const Index m = kLayers - 1 - i; // the reflected block's size
+    const Index o = i + 1;           // its first row and column
+    const double c0 = a(o, i);
+    double tailSquares = 0;
+    if (m > 1) {
+        tailSquares = a(o + 1, i) * a(o + 1, i);
+        for (Index r = 2; r < m; ++r) {
+            tailSquares += a(o + r, i) * a(o + r, i);
+        }
+    }
+    double tau = 0;
+    double beta = c0;
+    if (tailSquares <= std::numeric_limits<double>::min()) {
+        for (Index r = 1; r < m; ++r) {
+            a(o + r, i) = 0;
+        }
+    } else {
+        beta = std::sqrt(c0 * c0 + tailSquares);
+        if (c0 >= 0) {
+            beta = -beta;
+        }
+        const double divisor = c0 - beta;
+        for (Index r = 1; r < m; ++r) {
+            a(o + r, i) /= divisor;
+        }
+        tau = (beta - c0) / beta;
+    }
+    std::array<double, kLayers - 1> v{};
+    v[0] = 1;
+    for (Index r = 1; r < m; ++r) {
+        v[static_cast<std::size_t>(r)] = a(o + r, i);
+    }
+    const auto at = [](Index k) { return static_cast<std::size_t>(k); };
+
+    // w = tau B v with the block's lower triangle, column by column.
+    std::array<double, kLayers - 1> w{};
+    for (Index j = 0; j < m; ++j) {
+        const double t1 = tau * v[at(j)];
+        double t2 = 0;
+        w[at(j)] += a(o + j, o + j) * t1;
+        for (Index r = j + 1; r < m; ++r) {
+            w[at(r)] += a(o + r, o + j) * t1;
+            t2 += a(o + r, o + j) * v[at(r)];
+        }
+        w[at(j)] += tau * t2;
+    }
+    double wv = w[0] * v[0];
+    for (Index r = 1; r < m; ++r) {
+        wv += w[at(r)] * v[at(r)];
+    }
+    const double shift = tau * -0.5 * wv;
+    for (Index r = 0; r < m; ++r) {
+        w[at(r)] += shift * v[at(r)];
+    }
+    // B -= v w^T + w v^T
+    for (Index j = 0; j < m; ++j) {
+        const double vj = -1.0 * v[at(j)];
+        const double wj = -1.0 * w[at(j)];
+        for (Index r = j; r < m; ++r) {
+            a(o + r, o + j) += vj * w[at(r)] + wj * v[at(r)];
+        }
+    }
+    a(o, i) = beta;
+    return tau;
+}
+
+// One implicit symmetric QR step with Wilkinson's shift on rows start..end of the tridiagonal
+// matrix (diagonal d, subdiagonal e), its rotations applied to the columns of q.
+void QrStep(Vector4& d, std::array<double, kLayers - 1>& e, Index start, Index end, Matrix4& q) {
+    const auto at = [](Index k) { return static_cast<std::size_t>(k); };
+    const double td = (d[end - 1] - d[end]) * 0.5;
+    const double en = e[at(end - 1)];
+    double mu = d[end];
+    if (td == 0) {
+        mu -= std::fabs(en);
+    } else if (en != 0) {
+        const double en2 = en * en;
+        const double h = Hypot(td, en);
+        if (en2 == 0) {
+            mu -= en / ((td + (td > 0 ? h : -h)) / en);
+        } else {
+            mu -= en2 / (td + (td > 0 ? h : -h));
+        }
+    }
+    double x = d[start] - mu;
+    double z = e[at(start)];
+    for (Index k = start; k < end && z != 0; ++k) {
+        const Rotation rot = MakeGivens(x, z);
+        const double c = rot.c;
+        const double s = rot.s;
+        const double sdk = s * d[k] + c * e[at(k)];
+        const double dkp1 = s * e[at(k)] + c * d[k + 1];
+        d[k] = c * (c * d[k] - s * e[at(k)]) - s * (c * e[at(k)] - s * d[k + 1]);
+        d[k + 1] = s * sdk + c * dkp1;
+        e[at(k)] = c * sdk - s * dkp1;
+        if (k > start) {
+            e[at(k - 1)] = c * e[at(k - 1)] - s * z;
+        }
+        x = e[at(k)];
+        if (k < end - 1) {
+            z = -s * e[at(k + 1)];
+            e[at(k + 1)] = c * e[at(k + 1)];
+        }
+        // q = q G: the rotation is the identity when c is 1 and s 0, and is then skipped.
+        if (!(c == 1 && s == 0)) {
+            const double sq = -s;
+            for (Index r = 0; r < kLayers; ++r) {
+                const double qk = q(r, k);
+                const double qk1 = q(r, k + 1);
+                q(r, k) = c * qk + sq * qk1;
+                q(r, k + 1) = -sq * qk + c * qk1;
+            }
+        }
+    }
+}
+
+} // namespace
+
+// Taken by reference: Eigen's fixed-size matrices are not to be passed by value.
+SymmetricEigen4::SymmetricEigen4(const Matrix4& a) { // NOLINT(modernize-pass-by-value)
+    const auto at = [](Index k) { return static_cast<std::size_t>(k); };
+    // Coefficients in -1..1 against over- and underflow.
+    Matrix4& q = Vectors;
+    q = a.triangularView<Eigen::Lower>();
+    double scale = q.cwiseAbs().maxCoeff();
+    if (scale == 0) {
+        scale = 1;
+    }
+    for (Index j = 0; j < kLayers; ++j) {
+        for (Index i = j; i < kLayers; ++i) {
+            q(i, j) /= scale;
+        }
+    }
+
+    std::array<double, kLayers - 1> tau{};
+    for (Index i = 0; i < kLayers - 1; ++i) {
+        tau[at(i)] = Reflect(q, i);
+    }
+    Vector4& d = Values;
+    std::array<double, kLayers - 1> e{};
+    for (Index i = 0; i < kLayers; ++i) {
+        d[i] = q(i, i);
+    }
+    for (Index i = 0; i < kLayers - 1; ++i) {
+        e[at(i)] = q(i + 1, i);
+    }
+
+    // Q = H0 H1 H2 formed in place from the last reflector back, each applied from the left to the
+    // trailing block of the identity it acts on; the stored vectors are read before their column
+    // is cleared.
+    for (Index i = 0; i < kLayers; ++i) {
+        q(i, i) = 1;
+        for (Index j = i + 1; j < kLayers; ++j) {
+            q(i, j) = 0;
+        }
+    }
+    q(3, 3) *= 1 - tau[2];
+    q(3, 2) = 0;
+    for (Index k = 1; k >= 0; --k) {
+        const Index m = kLayers - 1 - k; // the block's size, from row and column k + 1
+        const Index o = k + 1;
+        const double t = tau[at(k)];
+        if (t != 0) {
+            std::array<double, kLayers - 1> tmp{};
+            for (Index c = 0; c < m; ++c) {
+                double sum = q(o + 1, k) * q(o + 1, o + c);
+                for (Index r = 1; r + 1 < m; ++r) {
+                    sum += q(o + 1 + r, k) * q(o + 1 + r, o + c);
+                }
+                tmp[at(c)] = sum + q(o, o + c);
+            }
+            for (Index c = 0; c < m; ++c) {
+                q(o, o + c) -= t * tmp[at(c)];
+            }
+            for (Index c = 0; c < m; ++c) {
+                for (Index r = 0; r + 1 < m; ++r) {
+                    q(o + 1 + r, o + c) -= (t * q(o + 1 + r, k)) * tmp[at(c)];
+                }
+            }
+        }
+        for (Index r = o; r < kLayers; ++r) {
+            q(r, k) = 0;
+        }
+    }
+
+    // Implicit QR on the largest unreduced block at the bottom until every subdiagonal entry is
+    // negligible beside its diagonal neighbours, at most 30 steps per row.
+    constexpr int kMaxIterations = 30 * kLayers;
+    const double considerAsZero = std::numeric_limits<double>::min();
+    const double precisionInverse = 1 / std::numeric_limits<double>::epsilon();
+    Index end = kLayers - 1;
+    Index start = 0;
+    int iterations = 0;
+    while (end > 0) {
+        for (Index i = start; i < end; ++i) {
+            if (std::fabs(e[at(i)]) < considerAsZero) {
+                e[at(i)] = 0;
+            } else {
+                const double scaled = precisionInverse * e[at(i)];
+                if (scaled * scaled <= std::fabs(d[i]) + std::fabs(d[i + 1])) {
+                    e[at(i)] = 0;
+                }
+            }
+        }
+        while (end > 0 && e[at(end - 1)] == 0) {
+            --end;
+        }
+        if (end <= 0) {
+            break;
+        }
+        ++iterations;
+        if (iterations > kMaxIterations) {
+            break;
+        }
+        start = end - 1;
+        while (start > 0 && e[at(start - 1)] != 0) {
+            --start;
+        }
+        QrStep(d, e, start, end, q);
+    }
+    Converged = iterations <= kMaxIterations;
+
+    if (Converged) {
+        // Selection sort, the first of equal values taken.
+        for (Index i = 0; i < kLayers - 1; ++i) {
+            Index k = i;
+            for (Index j = i + 1; j < kLayers; ++j) {
+                if (d[j] < d[k]) {
+                    k = j;
+                }
+            }
+            if (k > i) {
+                std::swap(d[i], d[k]);
+                q.col(i).swap(q.col(k));
+            }
+        }
+    }
+    d *= scale;
 }
 
 } // namespace engine

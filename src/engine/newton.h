@@ -77,5 +77,28 @@ private:
     bool Factored = true;
 };
 
+// The eigen-decomposition of a symmetric 4x4 matrix (its lower triangle read): Eigen's
+// SelfAdjointEigenSolver operation for operation (scaling by the largest coefficient, Householder
+// tridiagonalisation, implicit symmetric QR with Wilkinson shifts, sorting, scaling back), so that
+// the eigenvalues, the eigenvectors and the convergence verdict are its own to the last bit,
+// without the general code on dynamic-size blocks that makes it slow at this size.
+class SymmetricEigen4 {
+public:
+    explicit SymmetricEigen4(const Matrix4& a);
+
+    // False where the QR iteration did not converge within its limit (a NaN or infinite entry);
+    // the eigenvalues are then unsorted.
+    bool Success() const { return Converged; }
+    // Ascending.
+    const Vector4& Eigenvalues() const { return Values; }
+    // Column k belongs to eigenvalue k, of unit length.
+    const Matrix4& Eigenvectors() const { return Vectors; }
+
+private:
+    Vector4 Values;
+    Matrix4 Vectors;
+    bool Converged = true;
+};
+
 } // namespace engine
 } // namespace dravo2
