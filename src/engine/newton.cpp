@@ -1,6 +1,6 @@
 #include "engine/newton.h"
 
-#include <Eigen/Eigenvalues>
+#include <Eigen/Core>
 
 #include <algorithm>
 #include <array>
@@ -93,22 +93,22 @@ double PredictedChange(const Vector4& grad, const Matrix4& hess, const Vector4& 
 class QuadraticFlow {
 public:
     QuadraticFlow(const Matrix4& hess, const Vector4& grad) : Modes(hess) {
-        if (Modes.info() == Eigen::Success) {
-            Components = Modes.eigenvectors().transpose() * grad;
+        if (Modes.Success()) {
+            Components = Modes.Eigenvectors().transpose() * grad;
         }
     }
 
-    bool Valid() const { return Modes.info() == Eigen::Success && Components.allFinite(); }
+    bool Valid() const { return Modes.Success() && Components.allFinite(); }
 
     // The move after time h (with the factors of the last length taken, when that was at h).
     Vector4 Move(double h) const {
         const bool known = h == FactorsTime;
         Vector4 factors;
         for (Eigen::Index k = 0; k < kLayers; ++k) {
-            const double factor = known ? Factors[k] : Factor(Modes.eigenvalues()[k], h);
+            const double factor = known ? Factors[k] : Factor(Modes.Eigenvalues()[k], h);
             factors[k] = Components[k] == 0 ? 0 : -factor * Components[k];
         }
-        return Modes.eigenvectors() * factors;
+        return Modes.Eigenvectors() * factors;
     }
 
     // The time after which the move is `length` long (within a part in a thousand; the length
@@ -153,7 +153,7 @@ private:
         double sum = 0;
         double rate = 0;
         for (Eigen::Index k = 0; k < kLayers; ++k) {
-            const double lambda = Modes.eigenvalues()[k];
+            const double lambda = Modes.Eigenvalues()[k];
             const double c = std::fabs(Components[k]);
             if (c == 0) {
                 continue;
@@ -179,7 +179,7 @@ private:
     }
 
 private:
-    Eigen::SelfAdjointEigenSolver<Matrix4> Modes;
+    SymmetricEigen4 Modes;
     Vector4 Components = Vector4::Zero();
     Vector4 Factors = Vector4::Zero();
     double FactorsTime = std::numeric_limits<double>::quiet_NaN();
@@ -222,15 +222,15 @@ bool NegativeCurvatureDirection(const Matrix4& hess, Vector4& direction) {
     if (Cholesky4(hess).Success()) {
         return false;
     }
-    const Eigen::SelfAdjointEigenSolver<Matrix4> eigen(hess);
-    if (eigen.info() != Eigen::Success) {
+    const SymmetricEigen4 eigen(hess);
+    if (!eigen.Success()) {
         return false;
     }
-    const Vector4& lambda = eigen.eigenvalues(); // ascending
+    const Vector4& lambda = eigen.Eigenvalues(); // ascending
     if (!(lambda[0] < -1e-12 * lambda.cwiseAbs().maxCoeff())) {
         return false;
     }
-    direction = eigen.eigenvectors().col(0);
+    direction = eigen.Eigenvectors().col(0);
     return true;
 }
 
@@ -469,34 +469,34 @@ double Hypot(double x, double y) {
 
 // The plane rotation (c, s) that takes (p, q) to (r, 0): Eigen's makeGivens for real numbers.
 struct Rotation {
-    double c = 1;
-    double s = 0;
+    double Cosine = 1;
+    double Sine = 0;
 };
 
 Rotation MakeGivens(double p, double q) {
     Rotation rotation;
     if (q == 0) {
-        rotation.c = p < 0 ? -1.0 : 1.0;
-        rotation.s = 0;
+        rotation.Cosine = p < 0 ? -1.0 : 1.0;
+        rotation.Sine = 0;
     } else if (p == 0) {
-        rotation.c = 0;
-        rotation.s = q < 0 ? 1.0 : -1.0;
+        rotation.Cosine = 0;
+        rotation.Sine = q < 0 ? 1.0 : -1.0;
     } else if (std::fabs(p) > std::fabs(q)) {
         const double t = q / p;
         double u = std::sqrt(1 + t * t);
         if (p < 0) {
             u = -u;
         }
-        rotation.c = 1 / u;
-        rotation.s = -t * rotation.c;
+        rotation.Cosine = 1 / u;
+        rotation.Sine = -t * rotation.Cosine;
     } else {
         const double t = p / q;
         double u = std::sqrt(1 + t * t);
         if (q < 0) {
             u = -u;
         }
-        rotation.s = -1 / u;
-        rotation.c = -t * rotation.s;
+        rotation.Sine = -1 / u;
+        rotation.Cosine = -t * rotation.Sine;
     }
     return rotation;
 }
@@ -595,8 +595,8 @@ void QrStep(Vector4& d, std::array<double, kLayers - 1>& e, Index start, Index e
     double z = e[at(start)];
     for (Index k = start; k < end && z != 0; ++k) {
         const Rotation rot = MakeGivens(x, z);
-        const double c = rot.c;
-        const double s = rot.s;
+        const double c = rot.Cosine;
+        const double s = rot.Sine;
         const double sdk = s * d[k] + c * e[at(k)];
         const double dkp1 = s * e[at(k)] + c * d[k + 1];
         d[k] = c * (c * d[k] - s * e[at(k)]) - s * (c * e[at(k)] - s * d[k + 1]);
