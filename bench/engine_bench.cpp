@@ -6,9 +6,11 @@
 #include "sweep/run_loop.h"
 #include "sweep/sweep_driver.h"
 
+#include <Eigen/Eigenvalues>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -88,6 +90,32 @@ void NewtonIteration(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(NewtonIteration)->Unit(benchmark::kMicrosecond);
+
+// The eigen-decomposition of Newton's Hessians: Eigen's SelfAdjointEigenSolver (0) against
+// SymmetricEigen4 (1), over the Hessians of the default stack at 64 spread angle sets.
+void HessianEigen(benchmark::State& state) {
+    const EnergyDerivatives energy(DefaultModel());
+    std::vector<Matrix4> hessians(64);
+    for (std::size_t n = 0; n < hessians.size(); ++n) {
+        const double x = static_cast<double>(n);
+        Vector4 grad;
+        energy.GradientAndHessian(Vector4(0.7 * x, 1.3 * x + 0.2, 2.9 * x + 0.5, 0.3 * x + 1.1), grad, hessians[n]);
+    }
+    const bool own = state.range(0) == 1;
+    for (auto _ : state) {
+        for (const Matrix4& h : hessians) {
+            if (own) {
+                const SymmetricEigen4 eigen(h);
+                benchmark::DoNotOptimize(eigen.Eigenvectors());
+            } else {
+                const Eigen::SelfAdjointEigenSolver<Matrix4> eigen(h);
+                benchmark::DoNotOptimize(eigen.eigenvectors());
+            }
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(hessians.size()));
+}
+BENCHMARK(HessianEigen)->ArgName("own")->Arg(0)->Arg(1);
 
 // A whole sweep from Start on the window's default fields, with the given step count and solver
 // (0 descent, 1 Newton); the iterations of each step are counted.
