@@ -8,9 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cfenv>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <vector>
@@ -310,7 +311,7 @@ TEST(SymmetricEigen4, MatchesEigensSelfAdjointSolverBitForBit) {
     std::uniform_real_distribution<double> u(-1, 1);
     std::uniform_int_distribution<int> pick(0, 3);
     const auto same = [](double x, double y) {
-        return std::memcmp(&x, &y, sizeof x) == 0 || (std::isnan(x) && std::isnan(y));
+        return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y) || (std::isnan(x) && std::isnan(y));
     };
     const auto symmetric = [&](double magnitudes) {
         const Matrix4 b = Matrix4::NullaryExpr([&] { return u(rng) * std::pow(10.0, magnitudes * u(rng)); });
