@@ -523,6 +523,18 @@ double Reflect(Matrix4& a, Index i) {
         for (Index r = 1; r < m; ++r) {
             a(o + r, i) = 0;
         }
+        // The column is already reduced (always so for a Hessian of neighbour couplings): the
+        // update below then adds only zeros of the block's own sign, and is skipped unless a
+        // non-finite entry would turn them into NaNs.
+        bool finite = true;
+        for (Index j = 0; j < m; ++j) {
+            for (Index r = j; r < m; ++r) {
+                finite = finite && std::isfinite(a(o + r, o + j));
+            }
+        }
+        if (finite) {
+            return tau;
+        }
     } else {
         beta = std::sqrt(c0 * c0 + tailSquares);
         if (c0 >= 0) {
